@@ -1,0 +1,205 @@
+#include "app/frmSplash.h"
+
+#include "app/Artwork.h"
+#include "app/Prompts.h"
+#include "app/SingleInstance.h"
+#include "app/modulo1.h"
+#include "version.h"
+#include "workspace/frmScanner.h"
+
+#include <QFile>
+#include <QFont>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+const QColor kBlue(0, 0, 192);
+const QColor kBrightBlue(0, 0, 255);
+const QColor kYellow(255, 255, 0);
+
+void paintBackground(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry, const QColor& ink, int pointSize,
+                  bool bold = false)
+{
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(geometry);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, ink);
+    label->setPalette(palette);
+    QFont font(QStringLiteral("Liberation Serif"));
+    font.setPointSize(pointSize);
+    font.setBold(bold);
+    label->setFont(font);
+    label->setWordWrap(true);
+    return label;
+}
+
+QPushButton* makePictureButton(QWidget* parent, const QRect& geometry, const QPixmap& face, const QColor& background)
+{
+    auto* button = new QPushButton(parent);
+    button->setGeometry(geometry);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, background);
+    button->setPalette(palette);
+    button->setIcon(QIcon(face));
+    button->setIconSize(face.size());
+    return button;
+}
+
+} // namespace
+
+QString runningVersionText()
+{
+    return QString::number(vetra::kVersionMajor) + QLatin1Char('.') + QString::number(vetra::kVersionMinor);
+}
+
+frmSplash::frmSplash(Prompts& prompts, QWidget* parent) : QWidget(parent), m_prompts(prompts)
+{
+    setWindowTitle(QStringLiteral("Vetra by Orvanta"));
+    setFixedSize(594, 380);
+    paintBackground(this, kBlue);
+    buildControls();
+}
+
+frmSplash::~frmSplash() = default;
+
+void frmSplash::buildControls()
+{
+    Frame1 = new QFrame(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(8, 8, 577, 305);
+    Frame1->setFrameShape(QFrame::Box);
+    Frame1->setFrameShadow(QFrame::Sunken);
+    paintBackground(Frame1, kBlue);
+
+    imgLogo = new QLabel(Frame1);
+    imgLogo->setObjectName(QStringLiteral("imgLogo"));
+    imgLogo->setGeometry(8, 16, 123, 123);
+    imgLogo->setAlignment(Qt::AlignCenter);
+    imgLogo->setPixmap(Artwork::logo(119));
+
+    lblProductName = makeLabel(Frame1, QStringLiteral("Vetra"), QRect(152, 24, 117, 54), Qt::white, 28, true);
+    lblProductName->setObjectName(QStringLiteral("lblProductName"));
+    lblVersion = makeLabel(Frame1, QStringLiteral("Vers. "), QRect(316, 56, 40, 18), kYellow, 9, true);
+    lblVersion->setObjectName(QStringLiteral("lblVersion"));
+    lblVersion->setWordWrap(false);
+    lblWarning = makeLabel(Frame1, QStringLiteral("Software di Scansione Foto e Firma formato D.T.T."),
+                           QRect(152, 80, 417, 45), Qt::white, 13, true);
+    lblWarning->setObjectName(QStringLiteral("lblWarning"));
+    Label3 = makeLabel(Frame1,
+                       QStringLiteral("Attenzione: questo programma è tutelato dalle leggi sul diritto d'autore. "
+                                      "La riproduzione o la distribuzione non autorizzata, totale o parziale, è "
+                                      "vietata e sarà perseguita a norma di legge."),
+                       QRect(8, 184, 561, 54), QColor(220, 220, 255), 9);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    lblCompany = makeLabel(Frame1,
+                           QStringLiteral("Orvanta S.r.l.  -  www.orvanta.it  -  assistenza@orvanta.it  -  "
+                                          "Tel. 0461 000000"),
+                           QRect(8, 248, 561, 40), Qt::white, 10, true);
+    lblCompany->setObjectName(QStringLiteral("lblCompany"));
+
+    Command3 = makePictureButton(
+        Frame1, QRect(440, 128, 121, 40),
+        Artwork::buttonFace(Artwork::Icon::Check, QStringLiteral("Verifica\nAggiornamenti"), QSize(117, 36), kYellow),
+        kYellow);
+    Command3->setObjectName(QStringLiteral("Command3"));
+    Command3->setToolTip(QStringLiteral("Controlla se è disponibile una nuova versione"));
+
+    const QColor face(212, 208, 200);
+    Command2 = makePictureButton(
+        this, QRect(8, 336, 81, 33),
+        Artwork::buttonFace(Artwork::Icon::Exit, QStringLiteral("Esci"), QSize(77, 29), face), face);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setToolTip(QStringLiteral("Chiude il programma"));
+    Command1 = makePictureButton(
+        this, QRect(504, 336, 81, 33),
+        Artwork::buttonFace(Artwork::Icon::Enter, QStringLiteral("Avvia"), QSize(77, 29), face), face);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setToolTip(QStringLiteral("Apre l'area di lavoro"));
+
+    attesa = new QFrame(this);
+    attesa->setObjectName(QStringLiteral("attesa"));
+    attesa->setGeometry(96, 152, 441, 97);
+    attesa->setFrameShape(QFrame::Box);
+    attesa->setFrameShadow(QFrame::Sunken);
+    paintBackground(attesa, kBrightBlue);
+    attesa->hide();
+    Label16 = makeLabel(attesa, QStringLiteral("Attendere, Controllo Versione  in Corso  ...."), QRect(8, 32, 425, 33),
+                        Qt::white, 12, true);
+    Label16->setObjectName(QStringLiteral("Label16"));
+    Label16->setAlignment(Qt::AlignCenter);
+    ProgressBar1 = new QProgressBar(attesa);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(24, 64, 393, 17);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+
+    connect(Command1, &QPushButton::clicked, this, &frmSplash::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmSplash::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &frmSplash::Command3_Click);
+}
+
+void frmSplash::setInstanceLockPath(const QString& path)
+{
+    m_lockPath = path;
+}
+
+bool frmSplash::Form_Load()
+{
+    // 1. Version label.
+    lblVersion->setText(QStringLiteral("Vers. ") + runningVersionText());
+
+    // 2. Data folder; a failed lookup has shown its message and start-up goes on.
+    modulo1::ResolveDataFolder(m_prompts);
+
+    // 3. Single instance. Comes before the leftover updater, which may belong to the
+    //    running instance.
+    m_instance = std::make_unique<SingleInstance>(m_lockPath);
+    if (!m_instance->acquire()) {
+        m_prompts.message(QStringLiteral("Vetra è già in esecuzione."));
+        return false;
+    }
+
+    // 4. Leftover updater of an earlier update. If it cannot be removed (still running,
+    //    or a read-only folder) start-up goes on; the next start tries again.
+    const QString updater = modulo1::UpdaterFile();
+    if (modulo1::FileExists(updater))
+        QFile::remove(updater);
+
+    // 5. Ready: all three buttons enabled, wait panel hidden.
+    Command1->setEnabled(true);
+    Command2->setEnabled(true);
+    Command3->setEnabled(true);
+    attesa->hide();
+    return true;
+}
+
+void frmSplash::Command1_Click()
+{
+    if (!m_scanner)
+        m_scanner = std::make_unique<frmScanner>(m_prompts, nullptr);
+    Q_EMIT workspaceShowing(m_scanner.get());
+    m_scanner->showModal();
+    activateWindow();
+}
+
+void frmSplash::Command2_Click()
+{
+    close();
+}
+
+void frmSplash::Command3_Click()
+{
+    // The version check is added by the update library.
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+
+class Prompts;
+
+// Facts about the machine that the rest of the program asks for: the data folder,
+// the network connection, file existence and fresh temporary files.
+//
+// The data folder is the machine-wide application state folder (/var/lib) followed by
+// "Orvanta/Vetra/", always ending with a separator. Tests point the roots elsewhere.
+namespace modulo1 {
+
+// Name of the installation file in DataFolder(): an INI file written by the installation.
+//   [Installazione]
+//   Codice=<installation code>
+// The update account is kept in the same file (see update/).
+inline constexpr char kInstallationFileName[] = "installazione.ini";
+
+// The data folder, empty until ResolveDataFolder() has run.
+const QString& DataFolder();
+
+// Fills DataFolder(). When the machine-wide folder cannot be found, shows the
+// two-line message once and falls back to the suffix alone ("/Orvanta/Vetra/").
+void ResolveDataFolder(Prompts& prompts);
+
+// True when some network interface other than loopback is up and running. It sends
+// nothing and proves nothing about the vendor's server.
+bool IsInternetConnected();
+
+// True for an existing file; false for a folder or a missing path.
+bool FileExists(const QString& path);
+
+// Creates a new empty file in the temporary folder named from the first three
+// characters of prefix, up to four hexadecimal digits and ".tmp", and returns its
+// canonical path; empty text when no file could be made. The caller owns the file.
+QString MakeTempFileName(const QString& prefix);
+
+// Canonical form of an existing path; empty text when it does not exist.
+QString ToLongPathName(const QString& path);
+
+// The code that identifies this installation, read from the installation file;
+// empty when the file or the key is missing.
+QString InstallationCode();
+
+// Path of the updater an update downloads: DataFolder(), then "ag" + InstallationCode()
+// with blanks at either end removed, then ".EXE".
+QString UpdaterFile();
+
+// Full path of the installation file.
+QString InstallationFile();
+
+// --- for tests and embedding ---------------------------------------------------------
+// Root that stands for the machine-wide application data folder ("/var/lib" unless set).
+void setCommonAppDataRoot(const QString& root);
+// Folder used by MakeTempFileName (the system's temporary folder unless set).
+void setTempFolder(const QString& folder);
+// Forgets DataFolder(), as before start-up.
+void resetDataFolder();
+
+} // namespace modulo1
