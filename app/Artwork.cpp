@@ -1,6 +1,7 @@
 #include "app/Artwork.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -8,8 +9,7 @@ namespace Artwork {
 
 namespace {
 
-void drawIcon(QPainter& p, Icon icon, const QRectF& r, const QColor& ink)
-{
+void drawIcon(QPainter& p, Icon icon, const QRectF& r, const QColor& ink) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     QPen pen(ink, qMax(1.5, r.width() / 14));
@@ -49,8 +49,10 @@ void drawIcon(QPainter& p, Icon icon, const QRectF& r, const QColor& ink)
         p.setBrush(Qt::NoBrush);
         p.drawRect(QRectF(r.left() + w * 0.3, r.top() + h * 0.2, w * 0.3, h * 0.35));
         p.setPen(QPen(QColor(0, 140, 0), pen.widthF() * 1.3));
-        p.drawLine(QPointF(r.left() + w * 0.55, r.bottom() - h * 0.2), QPointF(r.right(), r.bottom() - h * 0.2));
-        p.drawLine(QPointF(r.right(), r.bottom() - h * 0.2), QPointF(r.right() - w * 0.15, r.bottom() - h * 0.33));
+        p.drawLine(QPointF(r.left() + w * 0.55, r.bottom() - h * 0.2),
+                   QPointF(r.right(), r.bottom() - h * 0.2));
+        p.drawLine(QPointF(r.right(), r.bottom() - h * 0.2),
+                   QPointF(r.right() - w * 0.15, r.bottom() - h * 0.33));
         break;
     }
     case Icon::Scanner: { // a flatbed with its lid and a light bar
@@ -59,7 +61,8 @@ void drawIcon(QPainter& p, Icon icon, const QRectF& r, const QColor& ink)
         p.setBrush(QColor(120, 120, 135));
         p.drawRect(QRectF(r.left() + w * 0.05, r.top() + h * 0.25, w * 0.9, h * 0.15));
         p.setPen(QPen(QColor(0, 200, 255), pen.widthF()));
-        p.drawLine(QPointF(r.left() + w * 0.1, r.top() + h * 0.62), QPointF(r.right() - w * 0.1, r.top() + h * 0.62));
+        p.drawLine(QPointF(r.left() + w * 0.1, r.top() + h * 0.62),
+                   QPointF(r.right() - w * 0.1, r.top() + h * 0.62));
         break;
     }
     case Icon::Folder: {
@@ -85,8 +88,8 @@ void drawIcon(QPainter& p, Icon icon, const QRectF& r, const QColor& ink)
         p.setPen(QPen(QColor(0, 0, 160), pen.widthF()));
         QPainterPath sign;
         sign.moveTo(r.left() + w * 0.1, r.bottom() - h * 0.1);
-        sign.cubicTo(r.left() + w * 0.35, r.bottom() - h * 0.35, r.left() + w * 0.5, r.bottom(),
-                     r.right(), r.bottom() - h * 0.2);
+        sign.cubicTo(r.left() + w * 0.35, r.bottom() - h * 0.35, r.left() + w * 0.5, r.bottom(), r.right(),
+                     r.bottom() - h * 0.2);
         p.drawPath(sign);
         break;
     }
@@ -106,8 +109,7 @@ void drawIcon(QPainter& p, Icon icon, const QRectF& r, const QColor& ink)
 
 } // namespace
 
-QPixmap logo(int size)
-{
+QPixmap logo(int size) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -129,8 +131,7 @@ QPixmap logo(int size)
     return pixmap;
 }
 
-QPixmap buttonFace(Icon icon, const QString& words, QSize size, const QColor& background, const QColor& ink)
-{
+QPixmap buttonFace(Icon icon, const QString& words, QSize size, const QColor& background, const QColor& ink) {
     QPixmap pixmap(size);
     pixmap.fill(background);
     QPainter p(&pixmap);
@@ -139,13 +140,19 @@ QPixmap buttonFace(Icon icon, const QString& words, QSize size, const QColor& ba
     const int pad = qMax(2, size.height() / 10);
     const int iconSide = size.height() - 2 * pad;
     drawIcon(p, icon, QRectF(pad, pad, iconSide, iconSide), ink);
+    const QRect textRect(2 * pad + iconSide, 0, size.width() - 3 * pad - iconSide, size.height());
+    // The largest bold face, up to 14 px, whose lines fit beside the icon.
     QFont font(QStringLiteral("Liberation Sans"));
     font.setBold(true);
-    font.setPixelSize(qMax(9, qMin(14, size.height() / (words.contains(QLatin1Char('\n')) ? 3 : 2))));
+    for (int px = 14; px >= 7; --px) {
+        font.setPixelSize(px);
+        const QRect needed = QFontMetrics(font).boundingRect(textRect, Qt::AlignCenter, words);
+        if (needed.width() <= textRect.width() && needed.height() <= textRect.height())
+            break;
+    }
     p.setFont(font);
     p.setPen(ink);
-    const QRect textRect(2 * pad + iconSide, 0, size.width() - 3 * pad - iconSide, size.height());
-    p.drawText(textRect, Qt::AlignVCenter | Qt::AlignHCenter | Qt::TextWordWrap, words);
+    p.drawText(textRect, Qt::AlignVCenter | Qt::AlignHCenter, words);
     return pixmap;
 }
 

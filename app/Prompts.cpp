@@ -9,14 +9,12 @@
 
 Prompts::~Prompts() = default;
 
-QString QtPrompts::title()
-{
+QString QtPrompts::title() {
     const QString name = QApplication::applicationDisplayName();
     return name.isEmpty() ? QStringLiteral("Vetra") : name;
 }
 
-Prompts::Answer QtPrompts::message(const QString& text, Buttons buttons)
-{
+Prompts::Answer QtPrompts::message(const QString& text, Buttons buttons) {
     QMessageBox box(QMessageBox::NoIcon, title(), text, QMessageBox::NoButton, QApplication::activeWindow());
     switch (buttons) {
     case Buttons::Ok:
@@ -40,14 +38,15 @@ Prompts::Answer QtPrompts::message(const QString& text, Buttons buttons)
         return Answer::Ok;
     default:
         // Escape on a Yes/No box closes it without an answer: treat it as the safe one.
-        return buttons == Buttons::YesNo ? Answer::No : buttons == Buttons::OkCancel ? Answer::Cancel : Answer::Ok;
+        return buttons == Buttons::YesNo      ? Answer::No
+               : buttons == Buttons::OkCancel ? Answer::Cancel
+                                              : Answer::Ok;
     }
 }
 
 namespace {
 
-std::optional<QString> runDialog(const Prompts::FileRequest& request, QFileDialog::AcceptMode mode)
-{
+std::optional<QString> runDialog(const Prompts::FileRequest& request, QFileDialog::AcceptMode mode) {
     QFileDialog dialog(QApplication::activeWindow(), request.title);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
@@ -69,18 +68,15 @@ std::optional<QString> runDialog(const Prompts::FileRequest& request, QFileDialo
 
 } // namespace
 
-std::optional<QString> QtPrompts::openFile(const FileRequest& request)
-{
+std::optional<QString> QtPrompts::openFile(const FileRequest& request) {
     return runDialog(request, QFileDialog::AcceptOpen);
 }
 
-std::optional<QString> QtPrompts::saveFile(const FileRequest& request)
-{
+std::optional<QString> QtPrompts::saveFile(const FileRequest& request) {
     return runDialog(request, QFileDialog::AcceptSave);
 }
 
-bool installItalianTranslations()
-{
+bool installItalianTranslations() {
     auto* app = QCoreApplication::instance();
     if (!app)
         return false;

@@ -10,7 +10,7 @@ class QWidget;
 // handed to each window when it is built. The program uses QtPrompts; tests hand in a
 // scripted fake that records the texts and gives the answers a test asks for.
 class Prompts {
-public:
+  public:
     enum class Buttons { Ok, YesNo, OkCancel };
     enum class Answer { Ok, Cancel, Yes, No };
 
@@ -37,7 +37,7 @@ public:
 
 // The real dialogs. Message boxes carry the application's display name as title.
 class QtPrompts final : public Prompts {
-public:
+  public:
     Answer message(const QString& text, Buttons buttons = Buttons::Ok) override;
     std::optional<QString> openFile(const FileRequest& request) override;
     std::optional<QString> saveFile(const FileRequest& request) override;

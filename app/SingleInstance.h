@@ -8,7 +8,7 @@ class QLockFile;
 // The single-instance rule: a lock file held for the life of the process. A lock left
 // behind by a crashed process is taken over (the owner's process id is no longer alive).
 class SingleInstance {
-public:
+  public:
     // lockPath empty: the user's runtime folder (or the temporary folder), "vetra.lock".
     explicit SingleInstance(const QString& lockPath = {});
     ~SingleInstance();
@@ -19,7 +19,7 @@ public:
 
     static QString defaultLockPath();
 
-private:
+  private:
     QString m_path;
     std::unique_ptr<QLockFile> m_lock;
     bool m_held = false;

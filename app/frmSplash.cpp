@@ -20,17 +20,15 @@ const QColor kBlue(0, 0, 192);
 const QColor kBrightBlue(0, 0, 255);
 const QColor kYellow(255, 255, 0);
 
-void paintBackground(QWidget* widget, const QColor& colour)
-{
+void paintBackground(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
 
-QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry, const QColor& ink, int pointSize,
-                  bool bold = false)
-{
+QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry, const QColor& ink,
+                  int pointSize, bool bold = false) {
     auto* label = new QLabel(text, parent);
     label->setGeometry(geometry);
     QPalette palette = label->palette();
@@ -44,8 +42,8 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry, c
     return label;
 }
 
-QPushButton* makePictureButton(QWidget* parent, const QRect& geometry, const QPixmap& face, const QColor& background)
-{
+QPushButton* makePictureButton(QWidget* parent, const QRect& geometry, const QPixmap& face,
+                               const QColor& background) {
     auto* button = new QPushButton(parent);
     button->setGeometry(geometry);
     QPalette palette = button->palette();
@@ -58,13 +56,11 @@ QPushButton* makePictureButton(QWidget* parent, const QRect& geometry, const QPi
 
 } // namespace
 
-QString runningVersionText()
-{
+QString runningVersionText() {
     return QString::number(vetra::kVersionMajor) + QLatin1Char('.') + QString::number(vetra::kVersionMinor);
 }
 
-frmSplash::frmSplash(Prompts& prompts, QWidget* parent) : QWidget(parent), m_prompts(prompts)
-{
+frmSplash::frmSplash(Prompts& prompts, QWidget* parent) : QWidget(parent), m_prompts(prompts) {
     setWindowTitle(QStringLiteral("Vetra by Orvanta"));
     setFixedSize(594, 380);
     paintBackground(this, kBlue);
@@ -73,8 +69,7 @@ frmSplash::frmSplash(Prompts& prompts, QWidget* parent) : QWidget(parent), m_pro
 
 frmSplash::~frmSplash() = default;
 
-void frmSplash::buildControls()
-{
+void frmSplash::buildControls() {
     Frame1 = new QFrame(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(8, 8, 577, 305);
@@ -96,11 +91,12 @@ void frmSplash::buildControls()
     lblWarning = makeLabel(Frame1, QStringLiteral("Software di Scansione Foto e Firma formato D.T.T."),
                            QRect(152, 80, 417, 45), Qt::white, 13, true);
     lblWarning->setObjectName(QStringLiteral("lblWarning"));
-    Label3 = makeLabel(Frame1,
-                       QStringLiteral("Attenzione: questo programma è tutelato dalle leggi sul diritto d'autore. "
-                                      "La riproduzione o la distribuzione non autorizzata, totale o parziale, è "
-                                      "vietata e sarà perseguita a norma di legge."),
-                       QRect(8, 184, 561, 54), QColor(220, 220, 255), 9);
+    Label3 =
+        makeLabel(Frame1,
+                  QStringLiteral("Attenzione: questo programma è tutelato dalle leggi sul diritto d'autore. "
+                                 "La riproduzione o la distribuzione non autorizzata, totale o parziale, è "
+                                 "vietata e sarà perseguita a norma di legge."),
+                  QRect(8, 184, 561, 54), QColor(220, 220, 255), 9);
     Label3->setObjectName(QStringLiteral("Label3"));
     lblCompany = makeLabel(Frame1,
                            QStringLiteral("Orvanta S.r.l.  -  www.orvanta.it  -  assistenza@orvanta.it  -  "
@@ -108,10 +104,11 @@ void frmSplash::buildControls()
                            QRect(8, 248, 561, 40), Qt::white, 10, true);
     lblCompany->setObjectName(QStringLiteral("lblCompany"));
 
-    Command3 = makePictureButton(
-        Frame1, QRect(440, 128, 121, 40),
-        Artwork::buttonFace(Artwork::Icon::Check, QStringLiteral("Verifica\nAggiornamenti"), QSize(117, 36), kYellow),
-        kYellow);
+    Command3 =
+        makePictureButton(Frame1, QRect(440, 128, 121, 40),
+                          Artwork::buttonFace(Artwork::Icon::Check, QStringLiteral("Verifica\nAggiornamenti"),
+                                              QSize(117, 36), kYellow),
+                          kYellow);
     Command3->setObjectName(QStringLiteral("Command3"));
     Command3->setToolTip(QStringLiteral("Controlla se è disponibile una nuova versione"));
 
@@ -134,8 +131,8 @@ void frmSplash::buildControls()
     attesa->setFrameShadow(QFrame::Sunken);
     paintBackground(attesa, kBrightBlue);
     attesa->hide();
-    Label16 = makeLabel(attesa, QStringLiteral("Attendere, Controllo Versione  in Corso  ...."), QRect(8, 32, 425, 33),
-                        Qt::white, 12, true);
+    Label16 = makeLabel(attesa, QStringLiteral("Attendere, Controllo Versione  in Corso  ...."),
+                        QRect(8, 32, 425, 33), Qt::white, 12, true);
     Label16->setObjectName(QStringLiteral("Label16"));
     Label16->setAlignment(Qt::AlignCenter);
     ProgressBar1 = new QProgressBar(attesa);
@@ -150,15 +147,15 @@ void frmSplash::buildControls()
     connect(Command3, &QPushButton::clicked, this, &frmSplash::Command3_Click);
 }
 
-void frmSplash::setInstanceLockPath(const QString& path)
-{
+void frmSplash::setInstanceLockPath(const QString& path) {
     m_lockPath = path;
 }
 
-bool frmSplash::Form_Load()
-{
+bool frmSplash::Form_Load() {
     // 1. Version label.
+    // The label grows to the right to hold the number, as an auto-sized label does.
     lblVersion->setText(QStringLiteral("Vers. ") + runningVersionText());
+    lblVersion->resize(qMax(lblVersion->width(), lblVersion->sizeHint().width()), lblVersion->height());
 
     // 2. Data folder; a failed lookup has shown its message and start-up goes on.
     modulo1::ResolveDataFolder(m_prompts);
@@ -185,8 +182,7 @@ bool frmSplash::Form_Load()
     return true;
 }
 
-void frmSplash::Command1_Click()
-{
+void frmSplash::Command1_Click() {
     if (!m_scanner)
         m_scanner = std::make_unique<frmScanner>(m_prompts, nullptr);
     Q_EMIT workspaceShowing(m_scanner.get());
@@ -194,12 +190,10 @@ void frmSplash::Command1_Click()
     activateWindow();
 }
 
-void frmSplash::Command2_Click()
-{
+void frmSplash::Command2_Click() {
     close();
 }
 
-void frmSplash::Command3_Click()
-{
+void frmSplash::Command3_Click() {
     // The version check is added by the update library.
 }

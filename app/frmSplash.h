@@ -15,7 +15,7 @@ class frmScanner;
 // (open the workspace, close the program, check for a newer version).
 class frmSplash : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit frmSplash(Prompts& prompts, QWidget* parent = nullptr);
     ~frmSplash() override;
 
@@ -48,11 +48,11 @@ public:
     QLabel* Label16 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
 
-Q_SIGNALS:
+  Q_SIGNALS:
     // Emitted just before the workspace is shown modally (tests close it from here).
     void workspaceShowing(frmScanner* workspace);
 
-private:
+  private:
     void buildControls();
 
     Prompts& m_prompts;

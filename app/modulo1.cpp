@@ -13,20 +13,17 @@ namespace modulo1 {
 
 namespace {
 
-QString& dataFolderValue()
-{
+QString& dataFolderValue() {
     static QString value;
     return value;
 }
 
-QString& commonRoot()
-{
+QString& commonRoot() {
     static QString value = QStringLiteral("/var/lib");
     return value;
 }
 
-QString& tempFolderOverride()
-{
+QString& tempFolderOverride() {
     static QString value;
     return value;
 }
@@ -34,8 +31,7 @@ QString& tempFolderOverride()
 const QString kSuffix = QStringLiteral("/Orvanta/Vetra/");
 
 // Removes blanks (spaces only) at either end, as the updater's name rule says.
-QString trimBlanks(const QString& text)
-{
+QString trimBlanks(const QString& text) {
     qsizetype first = 0;
     qsizetype last = text.size();
     while (first < last && text.at(first) == QLatin1Char(' '))
@@ -47,13 +43,11 @@ QString trimBlanks(const QString& text)
 
 } // namespace
 
-const QString& DataFolder()
-{
+const QString& DataFolder() {
     return dataFolderValue();
 }
 
-void ResolveDataFolder(Prompts& prompts)
-{
+void ResolveDataFolder(Prompts& prompts) {
     const QFileInfo root(commonRoot());
     QString base;
     if (root.isDir()) {
@@ -67,8 +61,7 @@ void ResolveDataFolder(Prompts& prompts)
     dataFolderValue() = base + kSuffix;
 }
 
-bool IsInternetConnected()
-{
+bool IsInternetConnected() {
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface& iface : interfaces) {
         const auto flags = iface.flags();
@@ -80,16 +73,14 @@ bool IsInternetConnected()
     return false;
 }
 
-bool FileExists(const QString& path)
-{
+bool FileExists(const QString& path) {
     if (path.isEmpty())
         return false;
     const QFileInfo info(path);
     return info.exists() && !info.isDir();
 }
 
-QString MakeTempFileName(const QString& prefix)
-{
+QString MakeTempFileName(const QString& prefix) {
     const QString folder = tempFolderOverride().isEmpty() ? QDir::tempPath() : tempFolderOverride();
     if (!QFileInfo(folder).isDir())
         return {};
@@ -111,20 +102,17 @@ QString MakeTempFileName(const QString& prefix)
     return {};
 }
 
-QString ToLongPathName(const QString& path)
-{
+QString ToLongPathName(const QString& path) {
     if (path.isEmpty())
         return {};
     return QFileInfo(path).canonicalFilePath();
 }
 
-QString InstallationFile()
-{
+QString InstallationFile() {
     return DataFolder() + QLatin1String(kInstallationFileName);
 }
 
-QString InstallationCode()
-{
+QString InstallationCode() {
     const QString file = InstallationFile();
     if (!FileExists(file))
         return {};
@@ -132,23 +120,19 @@ QString InstallationCode()
     return settings.value(QStringLiteral("Installazione/Codice")).toString();
 }
 
-QString UpdaterFile()
-{
+QString UpdaterFile() {
     return DataFolder() + trimBlanks(QStringLiteral("ag") + InstallationCode()) + QStringLiteral(".EXE");
 }
 
-void setCommonAppDataRoot(const QString& root)
-{
+void setCommonAppDataRoot(const QString& root) {
     commonRoot() = root.isEmpty() ? QStringLiteral("/var/lib") : root;
 }
 
-void setTempFolder(const QString& folder)
-{
+void setTempFolder(const QString& folder) {
     tempFolderOverride() = folder;
 }
 
-void resetDataFolder()
-{
+void resetDataFolder() {
     dataFolderValue().clear();
 }
 

@@ -2,15 +2,13 @@
 
 #include "app/Prompts.h"
 
-frmScanner::frmScanner(Prompts& prompts, QWidget* parent) : QDialog(parent), m_prompts(prompts)
-{
+frmScanner::frmScanner(Prompts& prompts, QWidget* parent) : QDialog(parent), m_prompts(prompts) {
     setWindowTitle(QStringLiteral("Vetra by Orvanta"));
     setFixedSize(1039, 653);
 }
 
 frmScanner::~frmScanner() = default;
 
-int frmScanner::showModal()
-{
+int frmScanner::showModal() {
     return exec();
 }

@@ -7,7 +7,7 @@ class Prompts;
 // The workspace window. Opened modally from the start-up window with showModal().
 class frmScanner : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit frmScanner(Prompts& prompts, QWidget* parent = nullptr);
     ~frmScanner() override;
 
@@ -15,6 +15,6 @@ public:
     // window modally; returns when the window is closed.
     int showModal();
 
-private:
+  private:
     Prompts& m_prompts;
 };

@@ -10,16 +10,14 @@
 
 class TestModulo1 : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void cleanup()
-    {
+  private Q_SLOTS:
+    void cleanup() {
         modulo1::setCommonAppDataRoot({});
         modulo1::setTempFolder({});
         modulo1::resetDataFolder();
     }
 
-    void dataFolderFromRoot()
-    {
+    void dataFolderFromRoot() {
         QTemporaryDir root;
         modulo1::setCommonAppDataRoot(root.path());
         ScriptedPrompts prompts;
@@ -28,8 +26,7 @@ private Q_SLOTS:
         QVERIFY(prompts.messages.isEmpty());
     }
 
-    void dataFolderLookupFails()
-    {
+    void dataFolderLookupFails() {
         QTemporaryDir root;
         modulo1::setCommonAppDataRoot(root.filePath(QStringLiteral("missing")));
         ScriptedPrompts prompts;
@@ -40,8 +37,7 @@ private Q_SLOTS:
                                             "Se il problema persiste contattare l'assistenza di Orvanta.")});
     }
 
-    void tempFileName_data()
-    {
+    void tempFileName_data() {
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<QString>("stem");
         QTest::newRow("sca") << QStringLiteral("sca") << QStringLiteral("sca");
@@ -49,8 +45,7 @@ private Q_SLOTS:
         QTest::newRow("short prefix") << QStringLiteral("x") << QStringLiteral("x");
     }
 
-    void tempFileName()
-    {
+    void tempFileName() {
         QFETCH(QString, prefix);
         QFETCH(QString, stem);
         QTemporaryDir folder;
@@ -71,15 +66,13 @@ private Q_SLOTS:
         QVERIFY(first != second);
     }
 
-    void tempFileNameInUnusableFolder()
-    {
+    void tempFileNameInUnusableFolder() {
         QTemporaryDir folder;
         modulo1::setTempFolder(folder.filePath(QStringLiteral("gone")));
         QCOMPARE(modulo1::MakeTempFileName(QStringLiteral("sca")), QString());
     }
 
-    void longPathName()
-    {
+    void longPathName() {
         QTemporaryDir folder;
         QCOMPARE(modulo1::ToLongPathName(folder.filePath(QStringLiteral("missing.bmp"))), QString());
         QCOMPARE(modulo1::ToLongPathName(QString()), QString());
@@ -88,8 +81,7 @@ private Q_SLOTS:
                  QFileInfo(folder.filePath(QStringLiteral("a/b"))).canonicalFilePath());
     }
 
-    void fileExists()
-    {
+    void fileExists() {
         QTemporaryDir folder;
         const QString file = folder.filePath(QStringLiteral("f.txt"));
         QVERIFY(!modulo1::FileExists(file));
@@ -101,8 +93,7 @@ private Q_SLOTS:
         QVERIFY(!modulo1::FileExists(QString()));
     }
 
-    void updaterFile_data()
-    {
+    void updaterFile_data() {
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("name");
         QTest::newRow("plain") << QStringLiteral("AB12") << QStringLiteral("agAB12.EXE");
@@ -111,8 +102,7 @@ private Q_SLOTS:
         QTest::newRow("no code") << QString() << QStringLiteral("ag.EXE");
     }
 
-    void updaterFile()
-    {
+    void updaterFile() {
         QFETCH(QString, code);
         QFETCH(QString, name);
         QTemporaryDir root;

@@ -8,7 +8,7 @@
 // A Prompts that shows nothing: it records every message and file request and gives
 // the answers queued by the test (Ok / Cancel when nothing is queued).
 class ScriptedPrompts final : public Prompts {
-public:
+  public:
     Answer message(const QString& text, Buttons buttons = Buttons::Ok) override;
     std::optional<QString> openFile(const FileRequest& request) override;
     std::optional<QString> saveFile(const FileRequest& request) override;
