@@ -29,5 +29,6 @@ int main(int argc, char* argv[]) {
     QObject::connect(confirm, &QPushButton::clicked, shown, [date, shown] { shown->setText(date->text()); });
 
     window.show();
+    window.activateWindow();
     return QApplication::exec();
 }
