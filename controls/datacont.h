@@ -74,10 +74,10 @@ class datacont : public QWidget {
     void datella_LostFocus();
     // Returns false when the box must keep the focus.
     bool datella_Validate(bool canKeepFocus);
-    bool m_validating = false;
     void applyBackColor(const QColor& color);
 
     std::unique_ptr<Prompts> m_ownPrompts; // the default message boxes, when none were handed in
     Prompts* m_prompts = nullptr;
     Box* m_datella = nullptr;
+    bool m_validating = false; // the refusal message is open
 };
