@@ -1,0 +1,62 @@
+#include "controls/DateMask.h"
+
+namespace DateMask {
+
+namespace {
+
+// Where each field sits in the masked text.
+struct Field {
+    int position;
+    int length;
+};
+constexpr Field kDay{0, 2};
+constexpr Field kMonth{3, 2};
+constexpr Field kYear{6, 4};
+constexpr int kSeparators[] = {2, 5};
+
+std::optional<int> number(const QString& text, Field field) {
+    int value = 0;
+    for (int i = field.position; i < field.position + field.length; ++i) {
+        const QChar c = text.at(i);
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return value;
+}
+
+} // namespace
+
+QString inputMask() {
+    // '0' accepts a digit without requiring one, so a half-typed date stays in the box until
+    // the focus leaves; "; " makes the space the blank character.
+    return QStringLiteral("00/00/0000; ");
+}
+
+QString emptyText() {
+    return QStringLiteral("  /  /    ");
+}
+
+std::optional<QDate> parse(const QString& text) {
+    if (text.size() != kLength)
+        return std::nullopt;
+    for (int at : kSeparators) {
+        if (text.at(at) != QLatin1Char('/'))
+            return std::nullopt;
+    }
+    const auto day = number(text, kDay);
+    const auto month = number(text, kMonth);
+    const auto year = number(text, kYear);
+    if (!day || !month || !year || *year < kFirstYear || *year > kLastYear)
+        return std::nullopt;
+    const QDate date(*year, *month, *day);
+    if (!date.isValid())
+        return std::nullopt;
+    return date;
+}
+
+QString format(const QDate& date) {
+    return date.toString(QStringLiteral("dd/MM/yyyy"));
+}
+
+} // namespace DateMask
