@@ -235,7 +235,7 @@ QByteArray GPP2J::encode(const QImage& Picture, int Quality, int xdpi, int ydpi)
     c.rows.resize(static_cast<std::size_t>(pixels.height()));
     for (int y = 0; y < pixels.height(); ++y) // libjpeg only reads the rows
         c.rows[static_cast<std::size_t>(y)] = const_cast<JSAMPROW>(pixels.constScanLine(y));
-    c.dest.bytes.resize(std::max<qsizetype>(16384, qsizetype(pixels.width()) * pixels.height()));
+    c.dest.bytes.resize(std::max<qsizetype>(65536, qsizetype(pixels.width()) * pixels.height() * 2));
 
     if (!compress(c)) {
         m_lastError = QString::fromLocal8Bit(c.err.message);
