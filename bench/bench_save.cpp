@@ -26,22 +26,19 @@ namespace {
 
 enum Crop { Natural = 0, Noisy = 1 };
 
-QImage cropFor(OutputKind kind, int crop)
-{
+QImage cropFor(OutputKind kind, int crop) {
     const QSize size = outputKindInfo(kind).outputSize;
     if (crop == Noisy)
         return SamplePictures::noisyPhoto(size);
     return kind == OutputKind::Firma ? SamplePictures::signature(size) : SamplePictures::photo(size);
 }
 
-void describe(benchmark::State& state, OutputKind kind, int crop)
-{
+void describe(benchmark::State& state, OutputKind kind, int crop) {
     state.SetLabel(std::string(outputKindInfo(kind).frameName) + (crop == Noisy ? " noisy" : " clean"));
 }
 
 // One bare encode, as a program calling libjpeg-turbo directly would write it.
-unsigned long bareEncode(const QImage& rgb32, int quality)
-{
+unsigned long bareEncode(const QImage& rgb32, int quality) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr jerr;
     cinfo.err = jpeg_std_error(&jerr);
@@ -70,8 +67,7 @@ unsigned long bareEncode(const QImage& rgb32, int quality)
     return size;
 }
 
-void BM_SaveLoop(benchmark::State& state)
-{
+void BM_SaveLoop(benchmark::State& state) {
     const auto kind = static_cast<OutputKind>(state.range(0));
     const int crop = static_cast<int>(state.range(1));
     const QImage image = cropFor(kind, crop);
@@ -90,13 +86,13 @@ void BM_SaveLoop(benchmark::State& state)
     describe(state, kind, crop);
 }
 
-void BM_BareEncodes(benchmark::State& state)
-{
+void BM_BareEncodes(benchmark::State& state) {
     const auto kind = static_cast<OutputKind>(state.range(0));
     const int crop = static_cast<int>(state.range(1));
     const QImage image = cropFor(kind, crop).convertToFormat(QImage::Format_RGB32);
     GPP2J writer;
-    const QualitySearch::Result target = QualitySearch::run(writer, image, outputKindInfo(kind).sizeLimit, 300, 300);
+    const QualitySearch::Result target =
+        QualitySearch::run(writer, image, outputKindInfo(kind).sizeLimit, 300, 300);
     for (auto _ : state) {
         for (int q = QualitySearch::kHighest; q >= target.quality; --q)
             benchmark::DoNotOptimize(bareEncode(image, q));
@@ -107,8 +103,7 @@ void BM_BareEncodes(benchmark::State& state)
 }
 
 // The whole save after the dialog: the search and the one atomic write.
-void BM_SaveLoopAndWrite(benchmark::State& state)
-{
+void BM_SaveLoopAndWrite(benchmark::State& state) {
     const auto kind = static_cast<OutputKind>(state.range(0));
     const int crop = static_cast<int>(state.range(1));
     const QImage image = cropFor(kind, crop);
@@ -126,8 +121,7 @@ void BM_SaveLoopAndWrite(benchmark::State& state)
     describe(state, kind, crop);
 }
 
-void kindsAndCrops(benchmark::internal::Benchmark* b)
-{
+void kindsAndCrops(benchmark::internal::Benchmark* b) {
     for (int kind = 0; kind < 3; ++kind) {
         for (int crop : {Natural, Noisy})
             b->Args({kind, crop});
