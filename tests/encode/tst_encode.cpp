@@ -507,33 +507,38 @@ class TestEncode : public QObject {
         QVERIFY(!QFile::exists(typed));
     }
 
-    void limitUnreachable() {
+    // Failures the operator is told about; nothing is written.
+    void reportedFailures_data() {
+        QTest::addColumn<OutputKind>("kind");
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("limit out of reach")
+            << OutputKind::AdrCqc << SamplePictures::harshNoise(QSize(400, 400))
+            << int(SaveCommand::Outcome::LimitUnreachable)
+            << QStringLiteral(
+                   "Impossibile salvare l'immagine entro il limite di 9.900 byte, nemmeno alla qualità "
+                   "minima.\nIl file non è stato scritto.");
+        QTest::newRow("empty preview")
+            << OutputKind::Foto << QImage() << int(SaveCommand::Outcome::EncodeFailed)
+            << QStringLiteral(
+                   "Impossibile creare l'immagine JPEG: immagine vuota.\nIl file non è stato scritto.");
+    }
+
+    void reportedFailures() {
+        QFETCH(OutputKind, kind);
+        QFETCH(QImage, image);
+        QFETCH(int, outcome);
+        QFETCH(QString, message);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("n.jpg"));
         ScriptedPrompts prompts;
         prompts.fileAnswers << path;
 
-        const SaveCommand::Report report =
-            SaveCommand::run(prompts, OutputKind::AdrCqc, SamplePictures::harshNoise(QSize(400, 400)), true);
+        const SaveCommand::Report report = SaveCommand::run(prompts, kind, image, true);
 
-        QCOMPARE(report.outcome, SaveCommand::Outcome::LimitUnreachable);
-        QCOMPARE(prompts.messages,
-                 QStringList{
-                     QStringLiteral("Impossibile salvare l'immagine entro il limite di 9.900 byte, nemmeno "
-                                    "alla qualità minima.\nIl file non è stato scritto.")});
-        QVERIFY(!QFile::exists(path));
-    }
-
-    void emptyPreviewIsReported() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("x.jpg"));
-        ScriptedPrompts prompts;
-        prompts.fileAnswers << path;
-        const SaveCommand::Report report = SaveCommand::run(prompts, OutputKind::Foto, QImage(), true);
-        QCOMPARE(report.outcome, SaveCommand::Outcome::EncodeFailed);
-        QCOMPARE(prompts.messages.size(), 1);
-        QVERIFY(
-            prompts.messages.constFirst().startsWith(QStringLiteral("Impossibile creare l'immagine JPEG: ")));
+        QCOMPARE(int(report.outcome), outcome);
+        QCOMPARE(prompts.messages, QStringList{message});
         QVERIFY(!QFile::exists(path));
     }
 };
