@@ -7,14 +7,12 @@
 #include <QTimer>
 
 FormBrowser::FormBrowser(HttpSession& session, QObject* parent)
-    : QObject(parent), m_session(session), m_deadline(new QTimer(this))
-{
+    : QObject(parent), m_session(session), m_deadline(new QTimer(this)) {
     m_deadline->setSingleShot(true);
     connect(m_deadline, &QTimer::timeout, this, [this] { finish(true); });
 }
 
-FormBrowser::~FormBrowser()
-{
+FormBrowser::~FormBrowser() {
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->abort();
@@ -22,15 +20,13 @@ FormBrowser::~FormBrowser()
     }
 }
 
-void FormBrowser::navigate(const QUrl& url)
-{
+void FormBrowser::navigate(const QUrl& url) {
     QNetworkRequest request = m_session.request(url);
     request.setTransferTimeout(m_session.limits().pageTotalMs);
     start(m_session.network().get(request));
 }
 
-void FormBrowser::submitFirstForm()
-{
+void FormBrowser::submitFirstForm() {
     const auto submission = m_page.firstFormSubmission();
     if (!submission) {
         if (m_reply)
@@ -43,21 +39,20 @@ void FormBrowser::submitFirstForm()
     request.setTransferTimeout(m_session.limits().pageTotalMs);
     request.setRawHeader("Referer", m_page.url().toEncoded(QUrl::RemoveFragment | QUrl::RemoveUserInfo));
     if (submission->method == "POST") {
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QByteArrayLiteral("application/x-www-form-urlencoded"));
         start(m_session.network().post(request, submission->body));
     } else {
         start(m_session.network().get(request));
     }
 }
 
-void FormBrowser::stop()
-{
+void FormBrowser::stop() {
     if (m_reply)
         finish(true);
 }
 
-void FormBrowser::start(QNetworkReply* reply)
-{
+void FormBrowser::start(QNetworkReply* reply) {
     if (m_reply) {
         // A new load replaces the running one without a completion of its own.
         m_reply->disconnect(this);
@@ -86,8 +81,7 @@ void FormBrowser::start(QNetworkReply* reply)
     m_deadline->start(m_session.limits().pageTotalMs);
 }
 
-void FormBrowser::finish(bool failed)
-{
+void FormBrowser::finish(bool failed) {
     m_deadline->stop();
     QNetworkReply* reply = m_reply;
     if (!reply)
@@ -103,8 +97,9 @@ void FormBrowser::finish(bool failed)
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // An error status still brings a page (the server's error page); a broken or
     // timed-out connection brings none.
-    const bool gotPage =
-        !failed && (m_truncated || error == QNetworkReply::NoError || (HttpSession::isStatusError(error) && status != 0));
+    const bool gotPage = !failed && (m_truncated || ((error == QNetworkReply::NoError ||
+                                                      (HttpSession::isStatusError(error) && status != 0)) &&
+                                                     HttpSession::isComplete(*reply, m_body.size())));
     const QUrl url = reply->url();
     const QByteArray contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
     reply->deleteLater();

@@ -17,7 +17,7 @@ class QTimer;
 // session's page time limit; the page is then empty.
 class FormBrowser : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit FormBrowser(HttpSession& session, QObject* parent = nullptr);
     ~FormBrowser() override;
 
@@ -36,12 +36,12 @@ public:
     HtmlPage& page() { return m_page; }
     const HtmlPage& page() const { return m_page; }
 
-Q_SIGNALS:
+  Q_SIGNALS:
     // progress of maximum bytes; progress -1 once the page is complete.
     void progressChange(qint64 progress, qint64 maximum);
     void documentComplete();
 
-private:
+  private:
     void start(QNetworkReply* reply);
     void finish(bool failed);
 

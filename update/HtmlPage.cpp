@@ -7,25 +7,21 @@
 
 namespace {
 
-QString fromUtf8(const char* data, size_t length)
-{
+QString fromUtf8(const char* data, size_t length) {
     return QString::fromUtf8(data, static_cast<qsizetype>(length));
 }
 
-QString attribute(const GumboNode* node, const char* name)
-{
+QString attribute(const GumboNode* node, const char* name) {
     const GumboAttribute* attr = gumbo_get_attribute(&node->v.element.attributes, name);
     return attr ? QString::fromUtf8(attr->value) : QString();
 }
 
-bool hasAttribute(const GumboNode* node, const char* name)
-{
+bool hasAttribute(const GumboNode* node, const char* name) {
     return gumbo_get_attribute(&node->v.element.attributes, name) != nullptr;
 }
 
 // Charset named in a Content-Type header or a <meta> tag, lower case; empty when none.
-QByteArray charsetIn(const QByteArray& text)
-{
+QByteArray charsetIn(const QByteArray& text) {
     static const QRegularExpression charset(QStringLiteral("charset\\s*=\\s*[\"']?([A-Za-z0-9_.:-]+)"),
                                             QRegularExpression::CaseInsensitiveOption);
     const auto match = charset.match(QString::fromLatin1(text));
@@ -34,8 +30,7 @@ QByteArray charsetIn(const QByteArray& text)
 
 // The page as text. Gumbo wants UTF-8; pages in a one-byte charset (the usual
 // windows-1252 of older servers) are read as Latin-1, which agrees on every letter.
-QString decode(const QByteArray& bytes, const QByteArray& contentType)
-{
+QString decode(const QByteArray& bytes, const QByteArray& contentType) {
     QByteArray declared = charsetIn(contentType);
     if (declared.isEmpty()) {
         static const QRegularExpression meta(QStringLiteral("<meta[^>]*charset[^>]*>"),
@@ -58,8 +53,7 @@ QString decode(const QByteArray& bytes, const QByteArray& contentType)
     return QString::fromLatin1(bytes);
 }
 
-bool isBlock(GumboTag tag)
-{
+bool isBlock(GumboTag tag) {
     switch (tag) {
     case GUMBO_TAG_ADDRESS:
     case GUMBO_TAG_ARTICLE:
@@ -101,17 +95,15 @@ bool isBlock(GumboTag tag)
     }
 }
 
-bool isHidden(GumboTag tag)
-{
+bool isHidden(GumboTag tag) {
     return tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_HEAD ||
            tag == GUMBO_TAG_TITLE || tag == GUMBO_TAG_TEMPLATE || tag == GUMBO_TAG_NOSCRIPT;
 }
 
 // Writes text with white space collapsed and block boundaries as single line breaks.
 class TextWriter {
-public:
-    void text(const QString& chunk)
-    {
+  public:
+    void text(const QString& chunk) {
         for (const QChar c : chunk) {
             if (c.isSpace()) {
                 m_space = true;
@@ -132,15 +124,15 @@ public:
     void blank() { m_space = true; }
     QString result() const { return m_out; }
 
-private:
+  private:
     QString m_out;
     bool m_space = false;
     bool m_newline = false;
 };
 
-void render(const GumboNode* node, TextWriter& out)
-{
-    if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA || node->type == GUMBO_NODE_WHITESPACE) {
+void render(const GumboNode* node, TextWriter& out) {
+    if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA ||
+        node->type == GUMBO_NODE_WHITESPACE) {
         out.text(QString::fromUtf8(node->v.text.text));
         return;
     }
@@ -167,15 +159,13 @@ void render(const GumboNode* node, TextWriter& out)
         out.blank();
 }
 
-QString collapsedText(const GumboNode* node)
-{
+QString collapsedText(const GumboNode* node) {
     TextWriter writer;
     render(node, writer);
     return writer.result();
 }
 
-QString rawText(const GumboNode* node)
-{
+QString rawText(const GumboNode* node) {
     QString text;
     const GumboVector& children = node->v.element.children;
     for (unsigned i = 0; i < children.length; ++i) {
@@ -186,8 +176,7 @@ QString rawText(const GumboNode* node)
     return text;
 }
 
-const GumboNode* findElement(const GumboNode* node, GumboTag tag)
-{
+const GumboNode* findElement(const GumboNode* node, GumboTag tag) {
     if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT)
         return nullptr;
     if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == tag)
@@ -201,8 +190,7 @@ const GumboNode* findElement(const GumboNode* node, GumboTag tag)
     return nullptr;
 }
 
-size_t startOffset(const GumboNode* node)
-{
+size_t startOffset(const GumboNode* node) {
     switch (node->type) {
     case GUMBO_NODE_ELEMENT:
     case GUMBO_NODE_TEMPLATE:
@@ -222,11 +210,10 @@ struct GumboDeleter {
 
 // Walks the parsed tree and fills the page's controls and forms.
 class HtmlPageBuilder {
-public:
+  public:
     explicit HtmlPageBuilder(HtmlPage& page) : m_page(page) {}
 
-    void walk(const GumboNode* node, int form, bool disabled)
-    {
+    void walk(const GumboNode* node, int form, bool disabled) {
         if (node->type != GUMBO_NODE_ELEMENT)
             return;
         const GumboTag tag = node->v.element.tag;
@@ -259,9 +246,8 @@ public:
             walk(static_cast<const GumboNode*>(children.data[i]), form, disabled);
     }
 
-private:
-    void addControl(const GumboNode* node, int form, bool disabled)
-    {
+  private:
+    void addControl(const GumboNode* node, int form, bool disabled) {
         HtmlPage::Control control;
         control.name = attribute(node, "name");
         control.id = attribute(node, "id");
@@ -293,8 +279,7 @@ private:
         m_page.m_controls.append(control);
     }
 
-    void collectOptions(const GumboNode* node, HtmlPage::Control& control)
-    {
+    void collectOptions(const GumboNode* node, HtmlPage::Control& control) {
         const GumboVector& children = node->v.element.children;
         for (unsigned i = 0; i < children.length; ++i) {
             const auto* child = static_cast<const GumboNode*>(children.data[i]);
@@ -317,8 +302,7 @@ private:
 };
 
 HtmlPage::HtmlPage(const QByteArray& bytes, const QUrl& url, const QByteArray& contentType)
-    : m_url(url), m_baseUrl(url), m_empty(bytes.isEmpty())
-{
+    : m_url(url), m_baseUrl(url), m_empty(bytes.isEmpty()) {
     const QByteArray utf8 = decode(bytes, contentType).toUtf8();
     const std::unique_ptr<GumboOutput, GumboDeleter> output(
         gumbo_parse_with_options(&kGumboDefaultOptions, utf8.constData(), static_cast<size_t>(utf8.size())));
@@ -344,13 +328,11 @@ HtmlPage::HtmlPage(const QByteArray& bytes, const QUrl& url, const QByteArray& c
     HtmlPageBuilder(*this).walk(output->root, -1, false);
 }
 
-HtmlPage::Control* HtmlPage::find(const QString& nameOrId)
-{
+HtmlPage::Control* HtmlPage::find(const QString& nameOrId) {
     return const_cast<Control*>(std::as_const(*this).find(nameOrId));
 }
 
-const HtmlPage::Control* HtmlPage::find(const QString& nameOrId) const
-{
+const HtmlPage::Control* HtmlPage::find(const QString& nameOrId) const {
     for (const Control& control : m_controls) {
         if (control.name == nameOrId)
             return &control;
@@ -362,8 +344,7 @@ const HtmlPage::Control* HtmlPage::find(const QString& nameOrId) const
     return nullptr;
 }
 
-bool HtmlPage::setValue(const QString& nameOrId, const QString& value)
-{
+bool HtmlPage::setValue(const QString& nameOrId, const QString& value) {
     Control* control = find(nameOrId);
     if (!control)
         return false;
@@ -374,8 +355,7 @@ bool HtmlPage::setValue(const QString& nameOrId, const QString& value)
     return true;
 }
 
-std::optional<QString> HtmlPage::value(const QString& nameOrId) const
-{
+std::optional<QString> HtmlPage::value(const QString& nameOrId) const {
     const Control* control = find(nameOrId);
     if (!control)
         return std::nullopt;
@@ -384,8 +364,7 @@ std::optional<QString> HtmlPage::value(const QString& nameOrId) const
     return control->value;
 }
 
-std::optional<HtmlPage::Submission> HtmlPage::firstFormSubmission() const
-{
+std::optional<HtmlPage::Submission> HtmlPage::firstFormSubmission() const {
     if (m_forms.isEmpty())
         return std::nullopt;
     const Form& form = m_forms.constFirst();
@@ -401,8 +380,8 @@ std::optional<HtmlPage::Submission> HtmlPage::firstFormSubmission() const
         }
         const QString& type = control.type;
         // Buttons count only as the submitter, and a script-style submit has none.
-        if (type == QLatin1String("submit") || type == QLatin1String("button") || type == QLatin1String("reset") ||
-            type == QLatin1String("image") || type == QLatin1String("file"))
+        if (type == QLatin1String("submit") || type == QLatin1String("button") ||
+            type == QLatin1String("reset") || type == QLatin1String("image") || type == QLatin1String("file"))
             continue;
         if ((type == QLatin1String("checkbox") || type == QLatin1String("radio")) && !control.checked)
             continue;
@@ -425,8 +404,7 @@ std::optional<HtmlPage::Submission> HtmlPage::firstFormSubmission() const
     return submission;
 }
 
-QByteArray HtmlPage::formEncode(const QList<std::pair<QString, QString>>& pairs)
-{
+QByteArray HtmlPage::formEncode(const QList<std::pair<QString, QString>>& pairs) {
     auto encode = [](const QString& text) {
         QByteArray out;
         QString normalised = text;

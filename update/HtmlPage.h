@@ -11,7 +11,7 @@
 // rendered text, and the form controls, whose values can be filled and submitted.
 // Parsing is done once, on construction (gumbo); the page keeps no parser state.
 class HtmlPage {
-public:
+  public:
     HtmlPage() = default;
     // bytes: the page as received; url: where it came from (forms resolve against it);
     // contentType: the Content-Type header, whose charset wins over the page's own.
@@ -45,7 +45,7 @@ public:
     // application/x-www-form-urlencoded, as browsers write it (UTF-8, blank as '+').
     static QByteArray formEncode(const QList<std::pair<QString, QString>>& pairs);
 
-private:
+  private:
     struct Control {
         QString tag;  // "input", "textarea", "select"
         QString type; // lower-case input type; empty for textarea and select

@@ -17,7 +17,7 @@ class QNetworkRequest;
 // window; tests point it at a local server and shorten its time limits.
 class HttpSession : public QObject {
     Q_OBJECT
-public:
+  public:
     // Time limits in milliseconds. "total" limits bound a whole request, redirects
     // included; the transfer limit is the longest silence allowed during a download.
     struct Limits {
@@ -71,7 +71,11 @@ public:
     // still carries the server's page.
     static bool isStatusError(QNetworkReply::NetworkError error);
 
-private:
+    // False when the reply announced a length and fewer (or more) bytes came: a
+    // connection that breaks mid-body can end a reply without any error of its own.
+    static bool isComplete(const QNetworkReply& reply, qint64 received);
+
+  private:
     QUrl m_baseUrl;
     QNetworkAccessManager* m_network = nullptr;
     QNetworkCookieJar* m_jar = nullptr;

@@ -2,8 +2,7 @@
 
 #include <limits>
 
-LoginReply LoginReply::parse(const QString& text)
-{
+LoginReply LoginReply::parse(const QString& text) {
     static const QString authorisedMarker = QStringLiteral("utente autorizzato");
     static const QString sizeMarker = QStringLiteral("dimensione");
     static const QString messageStart = QStringLiteral("iniziomessaggio");

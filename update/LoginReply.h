@@ -5,9 +5,10 @@
 
 // What the vendor's login reply says, read from the rendered text of its body.
 struct LoginReply {
-    bool authorised = false;             // "utente autorizzato" is present
-    std::optional<qint64> expectedSize;  // bytes; the figure between "dimensione" and "utente autorizzato" x 1000
-    QString personalMessage;             // between "iniziomessaggio" and "finemessaggio", trimmed
+    bool authorised = false; // "utente autorizzato" is present
+    std::optional<qint64>
+        expectedSize;        // bytes; the figure between "dimensione" and "utente autorizzato" x 1000
+    QString personalMessage; // between "iniziomessaggio" and "finemessaggio", trimmed
 
     // The markers are taken at their first occurrence. The size may carry "." and ","
     // as digit separators and blanks around it ("dimensione 2.345 utente autorizzato"

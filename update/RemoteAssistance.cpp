@@ -7,18 +7,17 @@
 
 namespace RemoteAssistance {
 
-QString programPath()
-{
+QString programPath() {
     return modulo1::DataFolder() + QLatin1String(kProgramName);
 }
 
-void launch(Prompts& prompts, const Hooks& hooks)
-{
+void launch(Prompts& prompts, const Hooks& hooks) {
     prompts.message(modulo1::DataFolder());
 
     const bool connected = hooks.isConnected ? hooks.isConnected() : modulo1::IsInternetConnected();
     if (!connected) {
-        prompts.message(QStringLiteral("Connessione Internet assente, impossibile avviare la TeleAssistenza."));
+        prompts.message(
+            QStringLiteral("Connessione Internet assente, impossibile avviare la TeleAssistenza."));
         return;
     }
 

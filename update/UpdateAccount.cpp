@@ -4,8 +4,7 @@
 
 #include <QSettings>
 
-UpdateAccount UpdateAccount::read()
-{
+UpdateAccount UpdateAccount::read() {
     UpdateAccount account;
     const QString file = modulo1::InstallationFile();
     if (!modulo1::FileExists(file))
@@ -16,7 +15,6 @@ UpdateAccount UpdateAccount::read()
     return account;
 }
 
-bool UpdateAccount::isBlank() const
-{
+bool UpdateAccount::isBlank() const {
     return name.trimmed().isEmpty() || password.trimmed().isEmpty();
 }

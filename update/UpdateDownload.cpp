@@ -11,13 +11,12 @@
 
 UpdateDownload::UpdateDownload(HttpSession& session, QObject* parent) : QObject(parent), m_session(session) {}
 
-UpdateDownload::~UpdateDownload()
-{
+UpdateDownload::~UpdateDownload() {
     cancel();
 }
 
-UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& destination, qint64 expectedSize)
-{
+UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& destination,
+                                            qint64 expectedSize) {
     m_cancelled = false;
     m_received = 0;
     if (QFile::exists(destination))
@@ -48,10 +47,11 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
             // 200 for the whole file, 206 for the range asked (from byte 0). Anything else
             // is a page about an error, never the updater.
             badStatus = status != 200 && status != 206;
-            if (badStatus) {
-                reply->abort();
-                return;
-            }
+        }
+        if (badStatus) {
+            // Not aborted here: the reply is still reporting its own error status.
+            QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+            return;
         }
         while (!m_cancelled && reply->bytesAvailable() > 0) {
             const QByteArray piece = reply->read(kPieceSize);
@@ -62,7 +62,8 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
             }
             m_received += piece.size();
             if (expectedSize > 0) {
-                const double percent = static_cast<double>(m_received) / static_cast<double>(expectedSize) * 100.0;
+                const double percent =
+                    static_cast<double>(m_received) / static_cast<double>(expectedSize) * 100.0;
                 Q_EMIT progress(static_cast<int>(std::nearbyint(std::min(percent, 1000.0))));
             }
             if (m_received > limit) {
@@ -79,7 +80,9 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
     if (!m_cancelled && !tooLarge && !writeFailed && !badStatus && reply->error() == QNetworkReply::NoError)
         takePieces();
 
-    const QNetworkReply::NetworkError error = reply->error();
+    QNetworkReply::NetworkError error = reply->error();
+    if (error == QNetworkReply::NoError && !HttpSession::isComplete(*reply, m_received))
+        error = QNetworkReply::RemoteHostClosedError;
     m_running = false;
     m_reply = nullptr;
     reply->disconnect(this);
@@ -105,8 +108,7 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
     return Outcome::Accepted;
 }
 
-void UpdateDownload::cancel()
-{
+void UpdateDownload::cancel() {
     m_cancelled = true;
     if (m_reply)
         m_reply->abort();

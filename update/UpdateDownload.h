@@ -14,7 +14,7 @@ class QNetworkReply;
 // whole body has arrived and is not larger than allowed; every other end removes it.
 class UpdateDownload : public QObject {
     Q_OBJECT
-public:
+  public:
     enum class Outcome {
         Accepted,  // the destination now holds the whole body and is executable by its owner
         TooLarge,  // more bytes than allowed (or no size to judge by): nothing kept
@@ -42,13 +42,15 @@ public:
     qint64 received() const { return m_received; }
 
     // The request header sent with the download: the whole file from its first byte.
-    static QByteArray rangeHeader(qint64 alreadyReceived) { return "bytes=" + QByteArray::number(alreadyReceived) + '-'; }
+    static QByteArray rangeHeader(qint64 alreadyReceived) {
+        return "bytes=" + QByteArray::number(alreadyReceived) + '-';
+    }
 
-Q_SIGNALS:
+  Q_SIGNALS:
     // Received / expected x 100, rounded half to even, after each piece.
     void progress(int percent);
 
-private:
+  private:
     HttpSession& m_session;
     QPointer<QNetworkReply> m_reply;
     bool m_running = false;

@@ -13,8 +13,7 @@ namespace {
 constexpr qsizetype kLongestVersion = 10;
 
 // "2.26" -> (2, 26); anything else -> nothing. Leading zeros are harmless ("2.05" is 2.5).
-std::optional<std::pair<quint32, quint32>> parse(const QString& text)
-{
+std::optional<std::pair<quint32, quint32>> parse(const QString& text) {
     static const QRegularExpression form(QStringLiteral("^([0-9]{1,9})\\.([0-9]{1,9})$"));
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch())
@@ -24,8 +23,7 @@ std::optional<std::pair<quint32, quint32>> parse(const QString& text)
 
 } // namespace
 
-Verdict judge(const QString& running, const QString& reply)
-{
+Verdict judge(const QString& running, const QString& reply) {
     const QString trimmed = reply.trimmed();
     // A body of blanks alone (an empty file with a line end) says no more than no body.
     if (trimmed.isEmpty())
@@ -39,18 +37,16 @@ Verdict judge(const QString& running, const QString& reply)
     return *mine >= *theirs ? Verdict::UpToDate : Verdict::Ask;
 }
 
-QString question(const QString& running, const QString& reply)
-{
+QString question(const QString& running, const QString& reply) {
     return QStringLiteral("In questo Pc è installata la versione ") + running +
            QStringLiteral(". E' disponibile la nuova versione ") + reply +
            QStringLiteral(" si desidera scaricare la nuova versione ?");
 }
 
-QString fetch(HttpSession& session)
-{
-    const HttpSession::Fetch result = session.getSmall(session.url(QString::fromLatin1(kPath)),
-                                                       session.limits().versionTotalMs,
-                                                       session.limits().versionBodyCap);
+QString fetch(HttpSession& session) {
+    const HttpSession::Fetch result =
+        session.getSmall(session.url(QString::fromLatin1(kPath)), session.limits().versionTotalMs,
+                         session.limits().versionBodyCap);
     if (!result.ok)
         return {};
     return QString::fromUtf8(result.body);

@@ -23,15 +23,13 @@ namespace {
 const QColor kBlue(0, 0, 255);
 const QColor kYellow(255, 255, 0);
 
-void paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
-{
+void paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(role, colour);
     widget->setPalette(palette);
 }
 
-QFrame* makeFrame(QWidget* parent, const char* name, const QRect& geometry)
-{
+QFrame* makeFrame(QWidget* parent, const char* name, const QRect& geometry) {
     auto* frame = new QFrame(parent);
     frame->setObjectName(QLatin1String(name));
     frame->setGeometry(geometry);
@@ -42,8 +40,8 @@ QFrame* makeFrame(QWidget* parent, const char* name, const QRect& geometry)
     return frame;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text, const QColor& ink)
-{
+QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text,
+                  const QColor& ink) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(geometry);
@@ -57,8 +55,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry, cons
     return label;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QRect& geometry, const QString& caption)
-{
+QPushButton* makeButton(QWidget* parent, const char* name, const QRect& geometry, const QString& caption) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
@@ -71,8 +68,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QRect& geometry
 aggiorna::aggiorna(Prompts& prompts, HttpSession& session, QWidget* parent)
     : QDialog(parent), m_prompts(prompts), m_session(session),
       m_starter([](const QString& program) { return QProcess::startDetached(program, {}); }),
-      m_endProgram([] { QCoreApplication::exit(0); })
-{
+      m_endProgram([] { QCoreApplication::exit(0); }) {
     setWindowTitle(QStringLiteral("Procedura di Aggiornamento di Vetra"));
     setFixedSize(786, 330);
     paint(this, QPalette::Window, kBlue);
@@ -83,18 +79,17 @@ aggiorna::aggiorna(Prompts& prompts, HttpSession& session, QWidget* parent)
 
 aggiorna::~aggiorna() = default;
 
-QString aggiorna::startText()
-{
+QString aggiorna::startText() {
     return QStringLiteral("Cliccare AVVIA  PROCEDURA per iniziare l'aggiornamento di Vetra");
 }
 
-void aggiorna::buildControls()
-{
+void aggiorna::buildControls() {
     comunicazione = makeFrame(this, "comunicazione", QRect(16, 8, 753, 305));
     generica = makeLabel(comunicazione, "generica", QRect(16, 32, 713, 225), startText(), kYellow);
     messpersonale = makeLabel(comunicazione, "messpersonale", QRect(16, 24, 713, 241), {}, Qt::white);
     messpersonale->hide();
-    Command3 = makeButton(comunicazione, "Command3", QRect(16, 272, 137, 25), QStringLiteral("AVVIA PROCEDURA"));
+    Command3 =
+        makeButton(comunicazione, "Command3", QRect(16, 272, 137, 25), QStringLiteral("AVVIA PROCEDURA"));
     Command5 = makeButton(comunicazione, "Command5", QRect(16, 272, 137, 25), QStringLiteral("CONTINUA"));
     Command5->hide();
     installagg =
@@ -142,8 +137,7 @@ void aggiorna::buildControls()
             [this](int percent) { DownloadProgress(QString::number(percent)); });
 }
 
-void aggiorna::Form_Load()
-{
+void aggiorna::Form_Load() {
     Cancelled = false;
     const UpdateAccount account = UpdateAccount::read();
     AccountName = account.name;
@@ -151,16 +145,14 @@ void aggiorna::Form_Load()
     InstallationCode = modulo1::InstallationCode();
 }
 
-void aggiorna::showResponse(const QString& text)
-{
+void aggiorna::showResponse(const QString& text) {
     messag->setText(text);
     respme->show();
     respme->raise();
     comunicazione->setEnabled(true);
 }
 
-void aggiorna::waitForPage()
-{
+void aggiorna::waitForPage() {
     if (!PageLoading)
         return;
     // The browser always completes: on success, on failure and at its time limit.
@@ -170,8 +162,7 @@ void aggiorna::waitForPage()
         loop.exec();
 }
 
-void aggiorna::Command3_Click()
-{
+void aggiorna::Command3_Click() {
     // L1
     if (!m_session.isConnected()) {
         m_prompts.message(QStringLiteral("Connessione internet assente. Attivarla e riprovare."));
@@ -203,8 +194,9 @@ void aggiorna::Command3_Click()
     ReplyText = Webvis->page().bodyHtml();
     // L7
     if (!ReplyText.contains(QLatin1String(LoginPage::kMarker))) {
-        showResponse(QStringLiteral("Non è stato possibile accedere al server di Orvanta. Riprovare più tardi o "
-                                    "contattare l'assistenza."));
+        showResponse(
+            QStringLiteral("Non è stato possibile accedere al server di Orvanta. Riprovare più tardi o "
+                           "contattare l'assistenza."));
         return;
     }
     // L8
@@ -224,8 +216,9 @@ void aggiorna::Command3_Click()
     ReplyText = Webvis->page().bodyText();
     // L11
     if (ReplyText.isEmpty()) {
-        showResponse(QStringLiteral("La verifica dei dati di accesso non è riuscita. Riprovare; se il problema "
-                                    "persiste contattare l'assistenza di Orvanta."));
+        showResponse(
+            QStringLiteral("La verifica dei dati di accesso non è riuscita. Riprovare; se il problema "
+                           "persiste contattare l'assistenza di Orvanta."));
         return;
     }
     const LoginReply reply = LoginReply::parse(ReplyText);
@@ -238,7 +231,8 @@ void aggiorna::Command3_Click()
     }
     // L13
     Command3->hide();
-    generica->setText(QStringLiteral("Cliccare CONTINUA per iniziare il download della nuova versione di Vetra"));
+    generica->setText(
+        QStringLiteral("Cliccare CONTINUA per iniziare il download della nuova versione di Vetra"));
     // L14
     if (!reply.personalMessage.isEmpty()) {
         messpersonale->setText(reply.personalMessage);
@@ -246,8 +240,7 @@ void aggiorna::Command3_Click()
     }
 }
 
-void aggiorna::Command5_Click()
-{
+void aggiorna::Command5_Click() {
     Command5->setEnabled(false);
     ProgressBar1->setValue(0);
     Command1->hide();
@@ -255,8 +248,7 @@ void aggiorna::Command5_Click()
     RunDownload();
 }
 
-void aggiorna::RunDownload()
-{
+void aggiorna::RunDownload() {
     // R1
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Label16->setText(QStringLiteral("Download nuova versione in corso ..."));
@@ -292,16 +284,14 @@ void aggiorna::RunDownload()
     Command3->show();
 }
 
-void aggiorna::DownloadProgress(const QString& percent)
-{
+void aggiorna::DownloadProgress(const QString& percent) {
     bool ok = false;
     const int value = percent.toInt(&ok);
     if (ok && value >= 0 && value <= 100)
         ProgressBar1->setValue(value);
 }
 
-void aggiorna::Command2_Click()
-{
+void aggiorna::Command2_Click() {
     Cancelled = true;
     Inet1->cancel();
     attesa->hide();
@@ -315,34 +305,30 @@ void aggiorna::Command2_Click()
     Command1->show();
 }
 
-void aggiorna::Command4_Click()
-{
+void aggiorna::Command4_Click() {
     respme->hide();
     comunicazione->setEnabled(true);
 }
 
-void aggiorna::Command1_Click()
-{
+void aggiorna::Command1_Click() {
     stopWork();
     accept();
 }
 
-void aggiorna::installagg_Click()
-{
+void aggiorna::installagg_Click() {
     const QString updater = modulo1::UpdaterFile();
     if (modulo1::FileExists(updater))
-        QFile::setPermissions(updater, QFile::permissions(updater) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+        QFile::setPermissions(updater,
+                              QFile::permissions(updater) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
     m_starter(updater); // a failure to start changes nothing: the program ends all the same
     m_endProgram();
 }
 
-void aggiorna::Webvis_DocumentComplete()
-{
+void aggiorna::Webvis_DocumentComplete() {
     PageLoading = false;
 }
 
-void aggiorna::Webvis_ProgressChange(qint64 progress, qint64 progressMax)
-{
+void aggiorna::Webvis_ProgressChange(qint64 progress, qint64 progressMax) {
     if (progress == -1) {
         ProgressBar1->setValue(100);
     } else if (progress > 0 && progressMax > 0) {
@@ -352,8 +338,7 @@ void aggiorna::Webvis_ProgressChange(qint64 progress, qint64 progressMax)
     }
 }
 
-void aggiorna::stopWork()
-{
+void aggiorna::stopWork() {
     // Closing while a page or the transfer is on its way ends that wait first; the
     // handler underneath sees m_closing and leaves the window alone.
     if (PageLoading || Inet1->isRunning()) {
@@ -364,14 +349,12 @@ void aggiorna::stopWork()
     }
 }
 
-void aggiorna::reject()
-{
+void aggiorna::reject() {
     stopWork();
     QDialog::reject();
 }
 
-void aggiorna::closeEvent(QCloseEvent* event)
-{
+void aggiorna::closeEvent(QCloseEvent* event) {
     stopWork();
     QDialog::closeEvent(event);
 }

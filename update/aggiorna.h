@@ -19,7 +19,7 @@ class UpdateDownload;
 // session's time limits, so the window stays live and never hangs.
 class aggiorna : public QDialog {
     Q_OBJECT
-public:
+  public:
     aggiorna(Prompts& prompts, HttpSession& session, QWidget* parent = nullptr);
     ~aggiorna() override;
 
@@ -30,13 +30,13 @@ public:
     void setProgramEnd(std::function<void()> end) { m_endProgram = std::move(end); }
 
     void Form_Load();
-    void Command3_Click();  // "AVVIA PROCEDURA": the login
-    void Command5_Click();  // "CONTINUA": the download
+    void Command3_Click(); // "AVVIA PROCEDURA": the login
+    void Command5_Click(); // "CONTINUA": the download
     void RunDownload();
     void DownloadProgress(const QString& percent);
-    void Command2_Click();  // "ANNULLA"
-    void Command4_Click();  // "Esci" of the response panel
-    void Command1_Click();  // "USCITA"
+    void Command2_Click();   // "ANNULLA"
+    void Command4_Click();   // "Esci" of the response panel
+    void Command1_Click();   // "USCITA"
     void installagg_Click(); // "INSTALLA AGGIORN."
     void Webvis_DocumentComplete();
     void Webvis_ProgressChange(qint64 progress, qint64 progressMax);
@@ -73,10 +73,10 @@ public:
 
     void reject() override;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void showResponse(const QString& text);
     void waitForPage();
