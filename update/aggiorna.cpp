@@ -87,6 +87,8 @@ void aggiorna::buildControls() {
     comunicazione = makeFrame(this, "comunicazione", QRect(16, 8, 753, 305));
     generica = makeLabel(comunicazione, "generica", QRect(16, 32, 713, 225), startText(), kYellow);
     messpersonale = makeLabel(comunicazione, "messpersonale", QRect(16, 24, 713, 241), {}, Qt::white);
+    // Shares its place with generica: centred, so that the instruction above stays readable.
+    messpersonale->setAlignment(Qt::AlignCenter);
     messpersonale->hide();
     Command3 =
         makeButton(comunicazione, "Command3", QRect(16, 272, 137, 25), QStringLiteral("AVVIA PROCEDURA"));
