@@ -8,7 +8,6 @@
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QTimer>
 
 HttpSession::HttpSession(const QUrl& baseUrl, QObject* parent)

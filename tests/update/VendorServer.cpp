@@ -147,6 +147,13 @@ void VendorServer::send(QTcpSocket* socket, int status, const QByteArray& body, 
         return;
     }
     head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+    if (mode == Mode::Trickle) {
+        socket->write(head);
+        auto* timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, socket, [socket] { socket->write(" "); });
+        timer->start(40);
+        return;
+    }
     if (mode == Mode::StallMidBody || mode == Mode::ResetMidBody) {
         socket->write(head + body.left(body.size() / 2));
         socket->flush();

@@ -24,6 +24,7 @@ class VendorServer : public QObject {
         StallMidBody, // sends the headers and part of the body, then falls silent
         ResetMidBody, // sends the headers and part of the body, then resets the connection
         Endless,      // a body without end, sent as fast as the client takes it
+        Trickle,      // one byte of the body at a time, slowly, never silent for long
     };
 
     struct Request {

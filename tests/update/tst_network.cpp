@@ -75,6 +75,8 @@ class TestNetwork : public QObject {
                                    << receiveError;
         QTest::newRow("never answers")
             << QByteArray("2.27") << static_cast<int>(VendorServer::Mode::NeverAnswer) << QString();
+        QTest::newRow("trickles past its time limit")
+            << QByteArray(1000, ' ') << static_cast<int>(VendorServer::Mode::Trickle) << QString();
         QTest::newRow("reset mid-body")
             << QByteArray("2.27000") << static_cast<int>(VendorServer::Mode::ResetMidBody) << QString();
     }
@@ -175,6 +177,8 @@ class TestNetwork : public QObject {
             << kNoServer;
         QTest::newRow("never answers") << true << VendorServer::defaultLoginPage()
                                        << static_cast<int>(VendorServer::Mode::NeverAnswer) << kNoServer;
+        QTest::newRow("trickling page") << true << VendorServer::defaultLoginPage()
+                                        << static_cast<int>(VendorServer::Mode::Trickle) << kNoServer;
         QTest::newRow("endless page")
             << true << QByteArray() << static_cast<int>(VendorServer::Mode::Endless) << kNoServer;
         QTest::newRow("empty reply")
@@ -481,6 +485,24 @@ class TestNetwork : public QObject {
         window.Command3_Click();
         QVERIFY(clock.elapsed() < 2000);
         QVERIFY(!window.isVisible());
+        QVERIFY(fixture.prompts.messages.isEmpty());
+    }
+
+    void closingDuringDownloadLeavesNoFile() {
+        UpdateFixture fixture;
+        fixture.server.payload = makePayload(1234000);
+        fixture.server.chunkSize = 16 * 1024;
+        fixture.server.chunkDelayMs = 5;
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.show();
+        window.Command3_Click();
+        connect(window.ProgressBar1, &QProgressBar::valueChanged, &window, [&](int value) {
+            if (value >= 10 && window.isVisible())
+                window.close();
+        });
+        window.Command5->click();
+        QVERIFY(!window.isVisible());
+        QVERIFY(fixture.strayFiles().isEmpty());
         QVERIFY(fixture.prompts.messages.isEmpty());
     }
 
