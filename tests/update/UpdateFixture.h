@@ -32,9 +32,9 @@ struct UpdateFixture {
         session = std::make_unique<HttpSession>(server.baseUrl());
         session->setConnectionTest([] { return true; });
         HttpSession::Limits limits;
-        limits.versionTotalMs = 600;
-        limits.pageTotalMs = 600;
-        limits.transferSilenceMs = 400;
+        limits.versionTotalMs = 1000;
+        limits.pageTotalMs = 1000;
+        limits.transferSilenceMs = 600;
         session->setLimits(limits);
     }
 
