@@ -3,7 +3,8 @@
 #include <QString>
 
 // The installation's account for the update login, kept by the installation in the
-// installation file of the data folder (readable by its owner only):
+// installation file of the data folder (readable by its owner only). Values are taken
+// as written after "=", blanks at either end and one pair of double quotes removed:
 //   [Account]
 //   Utente=<account name>
 //   Password=<password>

@@ -2,6 +2,7 @@
 #include "app/frmSplash.h"
 #include "update/FormBrowser.h"
 #include "update/RemoteAssistance.h"
+#include "update/UpdateAccount.h"
 #include "update/UpdateDownload.h"
 #include "update/VersionReply.h"
 #include "update/aggiorna.h"
@@ -212,6 +213,36 @@ class TestNetwork : public QObject {
         QCOMPARE(fixture.server.requests.isEmpty(), !account);
         window.Command4->click(); // Esci
         QVERIFY(window.respme->isHidden());
+    }
+
+    void accountFromInstallationFile_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("plain") << QByteArray("[Account]\nUtente=mario\nPassword=segreta\n")
+                               << QStringLiteral("mario") << QStringLiteral("segreta");
+        QTest::newRow("commas, equals and blanks")
+            << QByteArray("[Installazione]\r\nCodice=AB12\r\n[Account]\r\nUtente = mario rossi \r\n"
+                          "Password=a,b=c; d\r\n")
+            << QStringLiteral("mario rossi") << QStringLiteral("a,b=c; d");
+        QTest::newRow("quoted") << QByteArray("[Account]\nUtente=\"x\"\nPassword=\" y \"\n")
+                                << QStringLiteral("x") << QStringLiteral(" y ");
+        QTest::newRow("keys of another group")
+            << QByteArray("[Altro]\nUtente=mario\nPassword=segreta\n[Account]\n") << QString() << QString();
+        QTest::newRow("no file") << QByteArray() << QString() << QString();
+    }
+
+    void accountFromInstallationFile() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        UpdateFixture fixture(false);
+        if (!file.isEmpty())
+            fixture.writeInstallationFile(file);
+        const UpdateAccount account = UpdateAccount::read();
+        QCOMPARE(account.name, name);
+        QCOMPARE(account.password, password);
+        QCOMPARE(account.isBlank(), name.isEmpty());
     }
 
     void loginWithoutConnection() {
