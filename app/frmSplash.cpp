@@ -4,6 +4,9 @@
 #include "app/Prompts.h"
 #include "app/SingleInstance.h"
 #include "app/modulo1.h"
+#include "update/HttpSession.h"
+#include "update/VersionReply.h"
+#include "update/aggiorna.h"
 #include "version.h"
 #include "workspace/frmScanner.h"
 
@@ -194,6 +197,54 @@ void frmSplash::Command2_Click() {
     close();
 }
 
+HttpSession& frmSplash::httpSession() {
+    if (!m_session) {
+        m_ownSession = std::make_unique<HttpSession>(HttpSession::defaultBaseUrl());
+        m_session = m_ownSession.get();
+    }
+    return *m_session;
+}
+
 void frmSplash::Command3_Click() {
-    // The version check is added by the update library.
+    HttpSession& session = httpSession();
+    if (!session.isConnected()) {
+        m_prompts.message(QStringLiteral("Connessione Internet assente. Attivarla e riprovare."));
+        return;
+    }
+    Command2->setEnabled(false);
+    Command1->setEnabled(false);
+    Command3->setEnabled(false);
+    ProgressBar1->hide();
+    Label16->setText(QStringLiteral("Attendere, Controllo Versione in Corso"));
+    attesa->show();
+    attesa->raise();
+
+    // Waits in a local event loop (the window repaints, clicks are held back) for at
+    // most the session's version time limit.
+    const QString reply = VersionReply::fetch(session);
+    attesa->hide();
+    const QString running = runningVersionText();
+
+    switch (VersionReply::judge(running, reply)) {
+    case VersionReply::Verdict::NoReply:
+        break;
+    case VersionReply::Verdict::ReceiveError:
+        m_prompts.message(
+            QStringLiteral("Si è verificato un errore di ricezione dati da Orvanta, impossibile "
+                           "stabilire la versione attualmente disponibile."));
+        break;
+    case VersionReply::Verdict::UpToDate:
+        m_prompts.message(QStringLiteral("Risulta installata la versione più aggiornata di Vetra."));
+        break;
+    case VersionReply::Verdict::Ask:
+        if (m_prompts.message(VersionReply::question(running, reply), Prompts::Buttons::YesNo) ==
+            Prompts::Answer::Yes) {
+            aggiorna window(m_prompts, session, this);
+            window.exec();
+        }
+        break;
+    }
+    Command2->setEnabled(true);
+    Command3->setEnabled(true);
+    Command1->setEnabled(true);
 }

@@ -7,6 +7,7 @@ class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class HttpSession;
 class Prompts;
 class SingleInstance;
 class frmScanner;
@@ -29,6 +30,11 @@ class frmSplash : public QWidget {
     void Command1_Click(); // opens the workspace modally
     void Command2_Click(); // closes the window, and with it the program
     void Command3_Click(); // version check
+
+    // The program's HTTP session with the vendor's server, used by the version check and
+    // the update window. Not owned; without one the window makes its own on first use,
+    // pointed at the build's vendor URL.
+    void setHttpSession(HttpSession* session) { m_session = session; }
 
     // The workspace window, once Command1 has created it.
     frmScanner* workspace() const { return m_scanner.get(); }
@@ -59,6 +65,9 @@ class frmSplash : public QWidget {
     QString m_lockPath;
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<frmScanner> m_scanner;
+    HttpSession& httpSession();
+    HttpSession* m_session = nullptr;
+    std::unique_ptr<HttpSession> m_ownSession;
 };
 
 // "2.26": the running version as the start-up window and the version check write it.

@@ -1,5 +1,6 @@
 #include "app/Prompts.h"
 #include "app/frmSplash.h"
+#include "update/HttpSession.h"
 
 #include <QApplication>
 
@@ -10,7 +11,10 @@ int main(int argc, char* argv[]) {
     installItalianTranslations();
 
     QtPrompts prompts;
+    // One HTTP session (one cookie jar) for the version check, the login and the download.
+    HttpSession session(HttpSession::defaultBaseUrl());
     frmSplash splash(prompts);
+    splash.setHttpSession(&session);
     if (!splash.Form_Load())
         return 0;
     splash.show();

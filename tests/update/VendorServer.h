@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QTcpServer>
+#include <QUrl>
+#include <functional>
+
+class QTcpSocket;
+
+// Plays the vendor's web server on 127.0.0.1 for the tests: the version file, the login
+// page (a form with hidden fields), the credential check with a cookie session and a
+// redirect, and the updater download, which needs the session and honours Range.
+// Each resource can also misbehave on request.
+class VendorServer : public QObject {
+    Q_OBJECT
+  public:
+    enum class Mode {
+        Normal,
+        NeverAnswer,  // reads the request and says nothing, ever
+        StallMidBody, // sends the headers and part of the body, then falls silent
+        ResetMidBody, // sends the headers and part of the body, then resets the connection
+        Endless,      // a body without end, sent as fast as the client takes it
+        Trickle,      // one byte of the body at a time, slowly, never silent for long
+    };
+
+    struct Request {
+        QByteArray method;
+        QByteArray target;                     // path and query
+        QHash<QByteArray, QByteArray> headers; // lower-case names
+        QByteArray body;
+    };
+
+    explicit VendorServer(QObject* parent = nullptr);
+
+    bool listen();
+    QUrl baseUrl() const;
+
+    // Version file.
+    QByteArray versionBody = "2.27";
+    Mode versionMode = Mode::Normal;
+
+    // Login page and the reply after the credentials.
+    QByteArray loginPage;
+    Mode loginMode = Mode::Normal;
+    QByteArray replyBody = "<p>dimensione 1.234 utente autorizzato</p>";
+    QByteArray user = "mario rossi";
+    QByteArray password = "p&ss word";
+
+    // Download.
+    QByteArray payload;
+    Mode downloadMode = Mode::Normal;
+    int chunkSize = 64 * 1024;
+    int chunkDelayMs = 0;
+
+    // Called as each request arrives, before it is answered.
+    std::function<void(const Request&)> onRequest;
+
+    QList<Request> requests;
+    QSet<QByteArray> authorisedSessions;
+
+    static QByteArray defaultLoginPage();
+
+  private:
+    void readFrom(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const Request& request);
+    void send(QTcpSocket* socket, int status, const QByteArray& body, Mode mode,
+              const QList<QByteArray>& extraHeaders = {});
+    void sendChunked(QTcpSocket* socket, const QByteArray& head, const QByteArray& body);
+    static void reset(QTcpSocket* socket);
+    QByteArray sessionOf(const Request& request) const;
+
+    QTcpServer m_server;
+    QHash<QTcpSocket*, QByteArray> m_buffers;
+    int m_sessions = 0;
+};

@@ -1,0 +1,595 @@
+#include "UpdateFixture.h"
+#include "app/frmSplash.h"
+#include "update/FormBrowser.h"
+#include "update/RemoteAssistance.h"
+#include "update/UpdateAccount.h"
+#include "update/UpdateDownload.h"
+#include "update/VersionReply.h"
+#include "update/aggiorna.h"
+
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTimer>
+
+namespace {
+
+const QString kRejected = QStringLiteral("Il file scaricato non è valido per l'aggiornamento.\n"
+                                         "Se il problema persiste, rivolgersi ad Orvanta.");
+const QString kNoServer = QStringLiteral(
+    "Non è stato possibile accedere al server di Orvanta. Riprovare più tardi o contattare l'assistenza.");
+
+QByteArray makePayload(qsizetype size) {
+    QByteArray payload(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        payload[i] = static_cast<char>((i * 7 + i / 1024) & 0xFF);
+    return payload;
+}
+
+// A port on 127.0.0.1 that nobody listens on.
+quint16 closedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+QByteArray fileContents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestNetwork : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    // --- version check from the start-up window ---------------------------------------
+    void versionCheck_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("message"); // empty: no message at all
+        const QString newest = QStringLiteral("Risulta installata la versione più aggiornata di Vetra.");
+        const QString receiveError =
+            QStringLiteral("Si è verificato un errore di ricezione dati da Orvanta, "
+                           "impossibile stabilire la versione attualmente disponibile.");
+        const auto ask = [](const char* reply) {
+            return QStringLiteral(
+                       "In questo Pc è installata la versione 2.26. E' disponibile la nuova versione ") +
+                   QString::fromUtf8(reply) + QStringLiteral(" si desidera scaricare la nuova versione ?");
+        };
+        const int normal = static_cast<int>(VendorServer::Mode::Normal);
+        QTest::newRow("same") << QByteArray("2.26") << normal << newest;
+        QTest::newRow("newer") << QByteArray("2.27") << normal << ask("2.27");
+        QTest::newRow("blanks kept in the question") << QByteArray(" 2.27 ") << normal << ask(" 2.27 ");
+        QTest::newRow("3.0 is newer") << QByteArray("3.0") << normal << ask("3.0");
+        QTest::newRow("eleven characters") << QByteArray("12345678.90") << normal << receiveError;
+        QTest::newRow("error page") << QByteArray("<html><body>errore</body></html>") << normal
+                                    << receiveError;
+        QTest::newRow("not a version") << QByteArray("abc") << normal << ask("abc");
+        QTest::newRow("empty") << QByteArray() << normal << QString();
+        QTest::newRow("huge body") << QByteArray() << static_cast<int>(VendorServer::Mode::Endless)
+                                   << receiveError;
+        QTest::newRow("never answers")
+            << QByteArray("2.27") << static_cast<int>(VendorServer::Mode::NeverAnswer) << QString();
+        QTest::newRow("trickles past its time limit")
+            << QByteArray(1000, ' ') << static_cast<int>(VendorServer::Mode::Trickle) << QString();
+        QTest::newRow("reset mid-body")
+            << QByteArray("2.27000") << static_cast<int>(VendorServer::Mode::ResetMidBody) << QString();
+    }
+
+    void versionCheck() {
+        QFETCH(QByteArray, body);
+        QFETCH(int, mode);
+        QFETCH(QString, message);
+        UpdateFixture fixture;
+        fixture.server.versionBody = body;
+        fixture.server.versionMode = static_cast<VendorServer::Mode>(mode);
+        fixture.prompts.answers = {Prompts::Answer::No};
+        frmSplash splash(fixture.prompts);
+        splash.setHttpSession(fixture.session.get());
+
+        bool disabledWhileAsking = false;
+        fixture.server.onRequest = [&](const VendorServer::Request&) {
+            disabledWhileAsking =
+                !splash.Command1->isEnabled() && !splash.Command2->isEnabled() &&
+                !splash.Command3->isEnabled() && splash.attesa->isVisibleTo(&splash) &&
+                splash.Label16->text() == QStringLiteral("Attendere, Controllo Versione in Corso");
+        };
+        QElapsedTimer clock;
+        clock.start();
+        splash.Command3_Click();
+        QVERIFY2(clock.elapsed() < 3000, "the check must end within its time limit");
+
+        QVERIFY(disabledWhileAsking);
+        QCOMPARE(fixture.server.requests.size(), 1);
+        QCOMPARE(fixture.server.requests.constFirst().target, QByteArray("/vetra/file_vers.txt"));
+        QCOMPARE(fixture.prompts.messages.join(QLatin1Char('|')), message);
+        if (message.startsWith(QLatin1String("In questo")))
+            QCOMPARE(fixture.prompts.messageButtons, QList<Prompts::Buttons>{Prompts::Buttons::YesNo});
+        QVERIFY(splash.Command1->isEnabled() && splash.Command2->isEnabled() && splash.Command3->isEnabled());
+        QVERIFY(!splash.attesa->isVisibleTo(&splash));
+    }
+
+    void versionCheckUnreachable() {
+        UpdateFixture fixture;
+        fixture.session =
+            std::make_unique<HttpSession>(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(closedPort())));
+        fixture.session->setConnectionTest([] { return true; });
+        frmSplash splash(fixture.prompts);
+        splash.setHttpSession(fixture.session.get());
+        splash.Command3_Click();
+        QVERIFY(fixture.prompts.messages.isEmpty());
+        QVERIFY(splash.Command3->isEnabled());
+    }
+
+    void versionCheckWithoutConnection() {
+        UpdateFixture fixture;
+        fixture.session->setConnectionTest([] { return false; });
+        frmSplash splash(fixture.prompts);
+        splash.setHttpSession(fixture.session.get());
+        splash.Command3_Click();
+        QCOMPARE(fixture.prompts.messages,
+                 QStringList{QStringLiteral("Connessione Internet assente. Attivarla e riprovare.")});
+        QVERIFY(fixture.server.requests.isEmpty());
+        QVERIFY(splash.Command3->isEnabled());
+    }
+
+    void versionCheckOpensUpdateWindow() {
+        UpdateFixture fixture;
+        fixture.prompts.answers = {Prompts::Answer::Yes};
+        frmSplash splash(fixture.prompts);
+        splash.setHttpSession(fixture.session.get());
+        bool sawWindow = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* window = splash.findChild<aggiorna*>();
+            if (window && window->isVisible()) {
+                sawWindow = true;
+                QVERIFY(!splash.Command3->isEnabled());
+                window->Command1->click(); // USCITA
+            }
+        });
+        poll.start(10);
+        splash.Command3_Click();
+        QVERIFY(sawWindow);
+        QVERIFY(splash.Command1->isEnabled() && splash.Command2->isEnabled() && splash.Command3->isEnabled());
+    }
+
+    // --- login -------------------------------------------------------------------------
+    void loginFailures_data() {
+        QTest::addColumn<bool>("account");
+        QTest::addColumn<QByteArray>("loginPage");
+        QTest::addColumn<int>("loginMode");
+        QTest::addColumn<QString>("shown");
+        const int normal = static_cast<int>(VendorServer::Mode::Normal);
+        QTest::newRow("no account") << false << VendorServer::defaultLoginPage() << normal
+                                    << QStringLiteral(
+                                           "Alcuni file di Vetra risultano mancanti. Impossibile procedere "
+                                           "con l'aggiornamento.");
+        QTest::newRow("page without the marker")
+            << true << QByteArray("<html><body>manutenzione</body></html>") << normal << kNoServer;
+        QTest::newRow("marker only outside the body")
+            << true << QByteArray("<html><head><title>loggare</title></head><body>x</body></html>") << normal
+            << kNoServer;
+        QTest::newRow("never answers") << true << VendorServer::defaultLoginPage()
+                                       << static_cast<int>(VendorServer::Mode::NeverAnswer) << kNoServer;
+        QTest::newRow("trickling page") << true << VendorServer::defaultLoginPage()
+                                        << static_cast<int>(VendorServer::Mode::Trickle) << kNoServer;
+        QTest::newRow("endless page")
+            << true << QByteArray() << static_cast<int>(VendorServer::Mode::Endless) << kNoServer;
+        QTest::newRow("empty reply")
+            << true << QByteArray("<body>loggare<form method=post action=vuoto.asp></form></body>") << normal
+            << QStringLiteral("La verifica dei dati di accesso non è riuscita. Riprovare; "
+                              "se il problema persiste contattare l'assistenza di Orvanta.");
+        QTest::newRow("no form") << true << QByteArray("<body>loggare</body>") << normal
+                                 << QStringLiteral(
+                                        "La verifica dei dati di accesso non è riuscita. Riprovare; "
+                                        "se il problema persiste contattare l'assistenza di Orvanta.");
+    }
+
+    void loginFailures() {
+        QFETCH(bool, account);
+        QFETCH(QByteArray, loginPage);
+        QFETCH(int, loginMode);
+        QFETCH(QString, shown);
+        UpdateFixture fixture(account);
+        fixture.server.loginPage = loginPage;
+        fixture.server.loginMode = static_cast<VendorServer::Mode>(loginMode);
+        aggiorna window(fixture.prompts, *fixture.session);
+        QElapsedTimer clock;
+        clock.start();
+        window.Command3_Click();
+        QVERIFY(clock.elapsed() < 3000);
+        QCOMPARE(window.messag->text(), shown);
+        QVERIFY(window.respme->isVisibleTo(&window));
+        QVERIFY(window.comunicazione->isEnabled());
+        QVERIFY(!window.attesa->isVisibleTo(&window));
+        QVERIFY(window.Command5->isHidden());
+        QCOMPARE(fixture.server.requests.isEmpty(), !account);
+        window.Command4->click(); // Esci
+        QVERIFY(window.respme->isHidden());
+    }
+
+    void accountFromInstallationFile_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("plain") << QByteArray("[Account]\nUtente=mario\nPassword=segreta\n")
+                               << QStringLiteral("mario") << QStringLiteral("segreta");
+        QTest::newRow("commas, equals and blanks")
+            << QByteArray("[Installazione]\r\nCodice=AB12\r\n[Account]\r\nUtente = mario rossi \r\n"
+                          "Password=a,b=c; d\r\n")
+            << QStringLiteral("mario rossi") << QStringLiteral("a,b=c; d");
+        QTest::newRow("quoted") << QByteArray("[Account]\nUtente=\"x\"\nPassword=\" y \"\n")
+                                << QStringLiteral("x") << QStringLiteral(" y ");
+        QTest::newRow("keys of another group")
+            << QByteArray("[Altro]\nUtente=mario\nPassword=segreta\n[Account]\n") << QString() << QString();
+        QTest::newRow("no file") << QByteArray() << QString() << QString();
+    }
+
+    void accountFromInstallationFile() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        UpdateFixture fixture(false);
+        if (!file.isEmpty())
+            fixture.writeInstallationFile(file);
+        const UpdateAccount account = UpdateAccount::read();
+        QCOMPARE(account.name, name);
+        QCOMPARE(account.password, password);
+        QCOMPARE(account.isBlank(), name.isEmpty());
+    }
+
+    void loginWithoutConnection() {
+        UpdateFixture fixture;
+        fixture.session->setConnectionTest([] { return false; });
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        QCOMPARE(fixture.prompts.messages,
+                 QStringList{QStringLiteral("Connessione internet assente. Attivarla e riprovare.")});
+        QVERIFY(fixture.server.requests.isEmpty());
+    }
+
+    void loginReplies_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("mayContinue");
+        QTest::addColumn<QString>("expectedSize");
+        QTest::addColumn<QString>("personal");
+        QTest::newRow("authorised with size") << QByteArray("<p>dimensione 1.234 utente autorizzato</p>")
+                                              << true << QStringLiteral("1234000") << QString();
+        QTest::newRow("authorised, no size")
+            << QByteArray("<p>utente autorizzato</p>") << true << QString() << QString();
+        QTest::newRow("wrong order") << QByteArray("utente autorizzato<br>dimensione 1.234") << true
+                                     << QString() << QString();
+        QTest::newRow("not authorised")
+            << QByteArray("<p>dimensione 1.234 utente scaduto</p>") << false << QString() << QString();
+        QTest::newRow("personal message") << QByteArray("<div>utente autorizzato</div><div>iniziomessaggio "
+                                                        "Rinnovo in scadenza finemessaggio</div>")
+                                          << true << QString() << QStringLiteral("Rinnovo in scadenza");
+        QTest::newRow("empty personal message")
+            << QByteArray("<div>utente autorizzato</div><p>iniziomessaggio</p><p>finemessaggio</p>") << true
+            << QString() << QString();
+    }
+
+    void loginReplies() {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, mayContinue);
+        QFETCH(QString, expectedSize);
+        QFETCH(QString, personal);
+        UpdateFixture fixture;
+        fixture.server.replyBody = reply;
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+
+        QCOMPARE(window.Command5->isVisibleTo(&window), mayContinue);
+        QCOMPARE(window.comunicazione->isEnabled(), mayContinue);
+        QVERIFY(window.Command3->isHidden());
+        QCOMPARE(window.generica->text(),
+                 QStringLiteral("Cliccare CONTINUA per iniziare il download della nuova versione di Vetra"));
+        QCOMPARE(window.ExpectedSize, expectedSize);
+        QCOMPARE(window.messpersonale->isVisibleTo(&window), !personal.isEmpty());
+        if (!personal.isEmpty())
+            QCOMPARE(window.messpersonale->text(), personal);
+        QVERIFY(fixture.prompts.messages.isEmpty());
+        QCOMPARE(window.ProgressBar1->value(), 100);
+    }
+
+    void loginSendsTheFormAsABrowserWould() {
+        UpdateFixture fixture;
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        const auto& requests = fixture.server.requests;
+        QCOMPARE(requests.size(), 3); // login page, form, redirect to the reply
+        QCOMPARE(requests.at(0).target, QByteArray("/vetra/agg/utility.asp?method=abandon"));
+        QCOMPARE(requests.at(1).method, QByteArray("POST"));
+        QCOMPARE(requests.at(1).target, QByteArray("/vetra/agg/verifica.asp?fase=1"));
+        QCOMPARE(requests.at(1).headers.value("content-type"),
+                 QByteArray("application/x-www-form-urlencoded"));
+        QCOMPARE(requests.at(1).body,
+                 QByteArray("token=T0K%263N&stato=a+b&username=mario+rossi&pwd_field=p%26ss+word"));
+        QCOMPARE(requests.at(1).headers.value("cookie"), QByteArray("ASPSESSION=S1"));
+        QCOMPARE(requests.at(2).target, QByteArray("/vetra/agg/esito.asp"));
+        QCOMPARE(fixture.server.authorisedSessions.size(), 1);
+        QVERIFY(window.Command5->isVisibleTo(&window));
+    }
+
+    // --- download ----------------------------------------------------------------------
+    void download_data() {
+        QTest::addColumn<qsizetype>("size");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("accepted");
+        const int normal = static_cast<int>(VendorServer::Mode::Normal);
+        QTest::newRow("exactly the expected size") << qsizetype(1234000) << normal << true;
+        QTest::newRow("smaller") << qsizetype(5000) << normal << true;
+        QTest::newRow("one byte too many") << qsizetype(1234001) << normal << false;
+        QTest::newRow("reset mid-body")
+            << qsizetype(1234000) << static_cast<int>(VendorServer::Mode::ResetMidBody) << false;
+        QTest::newRow("reset mid-body, small file")
+            << qsizetype(5000) << static_cast<int>(VendorServer::Mode::ResetMidBody) << false;
+        QTest::newRow("silent mid-body")
+            << qsizetype(1234000) << static_cast<int>(VendorServer::Mode::StallMidBody) << false;
+        QTest::newRow("never answers")
+            << qsizetype(1234000) << static_cast<int>(VendorServer::Mode::NeverAnswer) << false;
+        QTest::newRow("endless body")
+            << qsizetype(0) << static_cast<int>(VendorServer::Mode::Endless) << false;
+    }
+
+    void download() {
+        QFETCH(qsizetype, size);
+        QFETCH(int, mode);
+        QFETCH(bool, accepted);
+        UpdateFixture fixture;
+        const QByteArray payload = makePayload(size);
+        fixture.server.payload = payload;
+        fixture.server.downloadMode = static_cast<VendorServer::Mode>(mode);
+        fixture.server.chunkDelayMs = 2;
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
+
+        QList<int> progress;
+        connect(window.ProgressBar1, &QProgressBar::valueChanged, this,
+                [&](int value) { progress.append(value); });
+        bool duringTransfer = false;
+        fixture.server.onRequest = [&](const VendorServer::Request& request) {
+            duringTransfer = request.headers.value("range") == "bytes=0-" &&
+                             window.Command2->isVisibleTo(&window) && window.Command1->isHidden() &&
+                             !window.Command5->isEnabled() &&
+                             window.Label16->text() == QStringLiteral("Download nuova versione in corso ...");
+        };
+        QElapsedTimer clock;
+        clock.start();
+        window.Command5->click();
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(duringTransfer);
+
+        const QString updater = modulo1::UpdaterFile();
+        QCOMPARE(QFileInfo(updater).fileName(), QStringLiteral("agAB12.EXE"));
+        QCOMPARE(window.Command2->isHidden(), true);
+        QCOMPARE(window.Command1->isVisibleTo(&window), true);
+        QVERIFY(!window.attesa->isVisibleTo(&window));
+        QCOMPARE(window.generica->text(),
+                 QStringLiteral("Clicca su Installa Aggiornamento, per completare la procedura."));
+        if (accepted) {
+            QVERIFY(fixture.prompts.messages.isEmpty());
+            QCOMPARE(fileContents(updater), payload);
+            QVERIFY(QFileInfo(updater).permissions().testFlag(QFileDevice::ExeOwner));
+            QVERIFY(window.installagg->isVisibleTo(&window));
+            QVERIFY(window.Command5->isHidden());
+            QVERIFY(!progress.isEmpty());
+            QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
+            if (size == 1234000)
+                QVERIFY(progress.size() > 3 && progress.constLast() == 100);
+            QCOMPARE(fixture.strayFiles(), QStringList{QStringLiteral("agAB12.EXE")});
+        } else {
+            QCOMPARE(fixture.prompts.messages, QStringList{kRejected});
+            QVERIFY(window.installagg->isHidden());
+            QVERIFY(window.Command3->isVisibleTo(&window));
+            QVERIFY(window.Command5->isHidden());
+            QVERIFY(fixture.strayFiles().isEmpty());
+        }
+    }
+
+    void cancelMidTransfer() {
+        UpdateFixture fixture;
+        fixture.server.payload = makePayload(1234000);
+        fixture.server.chunkSize = 16 * 1024;
+        fixture.server.chunkDelayMs = 5;
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        QCOMPARE(window.messpersonale->isHidden(), true);
+
+        qint64 receivedAtCancel = -1;
+        connect(window.ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+            if (value >= 20 && receivedAtCancel < 0) {
+                receivedAtCancel = window.Inet1->received();
+                window.Command2->click(); // ANNULLA
+            }
+        });
+        window.Command5->click();
+        QVERIFY(receivedAtCancel > 0);
+        QCOMPARE(window.Inet1->received(), receivedAtCancel); // not one more piece
+        QVERIFY(window.Cancelled);
+        QVERIFY(fixture.strayFiles().isEmpty());
+        QVERIFY(fixture.prompts.messages.isEmpty());
+        QCOMPARE(window.generica->text(), aggiorna::startText());
+        QVERIFY(window.Command3->isVisibleTo(&window));
+        QVERIFY(window.Command5->isHidden() && window.Command5->isEnabled());
+        QVERIFY(window.Command2->isHidden() && window.Command1->isVisibleTo(&window));
+        QVERIFY(window.installagg->isHidden() && window.attesa->isHidden());
+
+        // A new login clears the flag and the download runs to its end.
+        fixture.server.chunkDelayMs = 0;
+        window.Command3_Click();
+        QVERIFY(!window.Cancelled);
+        window.Command5->click();
+        QVERIFY(window.installagg->isVisibleTo(&window));
+        QCOMPARE(fileContents(modulo1::UpdaterFile()), fixture.server.payload);
+    }
+
+    void olderLongerFileReplacedWhole() {
+        UpdateFixture fixture;
+        QFile old(modulo1::UpdaterFile());
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(2000000, 'X'));
+        old.close();
+        fixture.server.payload = makePayload(1000);
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        window.Command5->click();
+        QCOMPARE(fileContents(modulo1::UpdaterFile()), fixture.server.payload);
+        QVERIFY(window.installagg->isVisibleTo(&window));
+    }
+
+    void noSizeMeansRejected() {
+        UpdateFixture fixture;
+        fixture.server.replyBody = "utente autorizzato dimensione 1.234";
+        fixture.server.payload = makePayload(1000);
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        QList<int> progress;
+        connect(window.ProgressBar1, &QProgressBar::valueChanged, this,
+                [&](int value) { progress.append(value); });
+        window.Command5->click();
+        QCOMPARE(progress, QList<int>{0}); // only the reset at the start
+        QCOMPARE(fixture.prompts.messages, QStringList{kRejected});
+        QVERIFY(fixture.strayFiles().isEmpty());
+    }
+
+    void downloadNeedsTheSession() {
+        UpdateFixture fixture;
+        fixture.server.payload = makePayload(1000);
+        UpdateDownload download(*fixture.session);
+        const QString target = modulo1::UpdaterFile();
+        QCOMPARE(
+            download.run(fixture.session->url(QStringLiteral("/vetra/agg/download.asp")), target, 1234000),
+            UpdateDownload::Outcome::Failed); // 403 page, not an updater
+        QVERIFY(!QFile::exists(target));
+        QVERIFY(fixture.strayFiles().isEmpty());
+    }
+
+    void installStartsUpdaterAndEnds_data() {
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("starts") << true;
+        QTest::newRow("fails to start") << false;
+    }
+
+    void installStartsUpdaterAndEnds() {
+        QFETCH(bool, starts);
+        UpdateFixture fixture;
+        fixture.server.payload = makePayload(1000);
+        aggiorna window(fixture.prompts, *fixture.session);
+        QStringList events;
+        window.setStarter([&](const QString& program) {
+            // The updater must be executable by the time it is started.
+            events << (QFileInfo(program).isExecutable() ? QStringLiteral("start ")
+                                                         : QStringLiteral("no-exec ")) +
+                          program;
+            return starts;
+        });
+        window.setProgramEnd([&] { events << QStringLiteral("end"); });
+        window.Command3_Click();
+        window.Command5->click();
+        window.installagg->click();
+        QCOMPARE(events,
+                 (QStringList{QStringLiteral("start ") + modulo1::UpdaterFile(), QStringLiteral("end")}));
+    }
+
+    void closingDuringLoginEndsTheWait() {
+        UpdateFixture fixture;
+        fixture.server.loginMode = VendorServer::Mode::NeverAnswer;
+        HttpSession::Limits limits = fixture.session->limits();
+        limits.pageTotalMs = 20000;
+        fixture.session->setLimits(limits);
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.show();
+        fixture.server.onRequest = [&](const VendorServer::Request&) {
+            QTimer::singleShot(20, &window, [&] { window.Command1->click(); });
+        };
+        QElapsedTimer clock;
+        clock.start();
+        window.Command3_Click();
+        QVERIFY(clock.elapsed() < 2000);
+        QVERIFY(!window.isVisible());
+        QVERIFY(fixture.prompts.messages.isEmpty());
+    }
+
+    void closingDuringDownloadLeavesNoFile() {
+        UpdateFixture fixture;
+        fixture.server.payload = makePayload(1234000);
+        fixture.server.chunkSize = 16 * 1024;
+        fixture.server.chunkDelayMs = 5;
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.show();
+        window.Command3_Click();
+        connect(window.ProgressBar1, &QProgressBar::valueChanged, &window, [&](int value) {
+            if (value >= 10 && window.isVisible())
+                window.close();
+        });
+        window.Command5->click();
+        QVERIFY(!window.isVisible());
+        QVERIFY(fixture.strayFiles().isEmpty());
+        QVERIFY(fixture.prompts.messages.isEmpty());
+    }
+
+    // --- remote assistance --------------------------------------------------------------
+    void remoteAssistance_data() {
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<bool>("starts");
+        QTest::addColumn<QStringList>("after"); // messages after the data-folder path
+        QTest::addColumn<bool>("started");
+        const QString noConnection =
+            QStringLiteral("Connessione Internet assente, impossibile avviare la TeleAssistenza.");
+        const QString missing = QStringLiteral("Il programma di TeleAssistenza non è stato trovato.");
+        QTest::newRow("starts") << true << true << true << QStringList() << true;
+        QTest::newRow("no connection, no file")
+            << false << false << true << QStringList{noConnection} << false;
+        QTest::newRow("no connection, file present")
+            << false << true << true << QStringList{noConnection} << false;
+        QTest::newRow("file missing") << true << false << true << QStringList{missing} << false;
+        QTest::newRow("fails to start")
+            << true << true << false
+            << QStringList{QStringLiteral("Impossibile avviare il programma di TeleAssistenza.")} << true;
+    }
+
+    void remoteAssistance() {
+        QFETCH(bool, connected);
+        QFETCH(bool, present);
+        QFETCH(bool, starts);
+        QFETCH(QStringList, after);
+        QFETCH(bool, started);
+        UpdateFixture fixture;
+        if (present) {
+            QFile program(RemoteAssistance::programPath());
+            QVERIFY(program.open(QIODevice::WriteOnly));
+        }
+        QStringList startedPrograms;
+        RemoteAssistance::Hooks hooks;
+        hooks.isConnected = [&] {
+            // The data folder is shown before the connection is tested.
+            return fixture.prompts.messages.size() == 1 && connected;
+        };
+        hooks.start = [&](const QString& program) {
+            startedPrograms << program;
+            return starts;
+        };
+        RemoteAssistance::launch(fixture.prompts, hooks);
+        QCOMPARE(fixture.prompts.messages, QStringList{modulo1::DataFolder()} + after);
+        QVERIFY(modulo1::DataFolder().endsWith(QLatin1String("/Orvanta/Vetra/")));
+        QCOMPARE(startedPrograms, started
+                                      ? QStringList{modulo1::DataFolder() + QStringLiteral("supporto.exe")}
+                                      : QStringList());
+    }
+};
+
+QObject* makeNetworkTest() {
+    return new TestNetwork;
+}
+
+#include "tst_network.moc"

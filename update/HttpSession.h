@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkReply>
+#include <QObject>
+#include <QUrl>
+#include <functional>
+
+class QNetworkAccessManager;
+class QNetworkCookieJar;
+class QNetworkRequest;
+
+// The program's one HTTP session with the vendor's server: one network manager and one
+// cookie jar, so that the session the login establishes also carries the download.
+//
+// Create it once in main() with the build's vendor URL and hand it to the start-up
+// window; tests point it at a local server and shorten its time limits.
+class HttpSession : public QObject {
+    Q_OBJECT
+  public:
+    // Time limits in milliseconds. "total" limits bound a whole request, redirects
+    // included; the transfer limit is the longest silence allowed during a download.
+    struct Limits {
+        int versionTotalMs = 20000;
+        int pageTotalMs = 30000;
+        int transferSilenceMs = 60000;
+        qint64 versionBodyCap = 64 * 1024; // the version file holds a few characters
+        qint64 pageBodyCap = 512 * 1024;   // login pages are small forms
+    };
+
+    // baseUrl: scheme and host (and port) of the vendor's server, e.g. "http://www.orvanta.it".
+    explicit HttpSession(const QUrl& baseUrl, QObject* parent = nullptr);
+    ~HttpSession() override;
+
+    // The build's vendor server (VETRA_VENDOR_URL).
+    static QUrl defaultBaseUrl();
+
+    QUrl baseUrl() const { return m_baseUrl; }
+    // path starts with '/', may carry a query ("/vetra/agg/utility.asp?method=abandon").
+    QUrl url(const QString& pathAndQuery) const;
+
+    QNetworkAccessManager& network() { return *m_network; }
+    QNetworkCookieJar& cookies();
+
+    const Limits& limits() const { return m_limits; }
+    void setLimits(const Limits& limits) { m_limits = limits; }
+
+    // Whether the machine has a network connection at all (modulo1::IsInternetConnected
+    // unless replaced; tests replace it).
+    bool isConnected() const;
+    void setConnectionTest(std::function<bool()> test);
+
+    // A request with the session's usual settings: redirects followed (never from
+    // https to http), no cache.
+    QNetworkRequest request(const QUrl& url) const;
+
+    // Result of a small GET run to its end.
+    struct Fetch {
+        bool ok = false;        // a reply arrived (any HTTP status) and was read to its end or its cap
+        bool truncated = false; // the body reached the cap and the rest was dropped
+        int status = 0;         // HTTP status, 0 without a reply
+        QByteArray body;
+    };
+
+    // GET url and wait for it in a local event loop, at most totalMs; bodies beyond cap
+    // bytes are cut off (the request is then aborted). Network failures and the time
+    // limit give ok == false and an empty body.
+    Fetch getSmall(const QUrl& url, int totalMs, qint64 cap);
+
+    // True for the errors that stand for an HTTP error status (4xx, 5xx): the reply
+    // still carries the server's page.
+    static bool isStatusError(QNetworkReply::NetworkError error);
+
+    // False when the reply announced a length and fewer (or more) bytes came: a
+    // connection that breaks mid-body can end a reply without any error of its own.
+    static bool isComplete(const QNetworkReply& reply, qint64 received);
+
+  private:
+    QUrl m_baseUrl;
+    QNetworkAccessManager* m_network = nullptr;
+    QNetworkCookieJar* m_jar = nullptr;
+    Limits m_limits;
+    std::function<bool()> m_connectionTest;
+};

@@ -1,0 +1,34 @@
+#include "update/RemoteAssistance.h"
+
+#include "app/Prompts.h"
+#include "app/modulo1.h"
+
+#include <QProcess>
+
+namespace RemoteAssistance {
+
+QString programPath() {
+    return modulo1::DataFolder() + QLatin1String(kProgramName);
+}
+
+void launch(Prompts& prompts, const Hooks& hooks) {
+    prompts.message(modulo1::DataFolder());
+
+    const bool connected = hooks.isConnected ? hooks.isConnected() : modulo1::IsInternetConnected();
+    if (!connected) {
+        prompts.message(
+            QStringLiteral("Connessione Internet assente, impossibile avviare la TeleAssistenza."));
+        return;
+    }
+
+    const QString program = programPath();
+    if (!modulo1::FileExists(program)) {
+        prompts.message(QStringLiteral("Il programma di TeleAssistenza non è stato trovato."));
+        return;
+    }
+    const bool started = hooks.start ? hooks.start(program) : QProcess::startDetached(program, {});
+    if (!started)
+        prompts.message(QStringLiteral("Impossibile avviare il programma di TeleAssistenza."));
+}
+
+} // namespace RemoteAssistance

@@ -1,0 +1,362 @@
+#include "update/aggiorna.h"
+
+#include "app/Prompts.h"
+#include "app/modulo1.h"
+#include "update/FormBrowser.h"
+#include "update/HttpSession.h"
+#include "update/LoginReply.h"
+#include "update/UpdateAccount.h"
+#include "update/UpdateDownload.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+const QColor kBlue(0, 0, 255);
+const QColor kYellow(255, 255, 0);
+
+void paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+}
+
+QFrame* makeFrame(QWidget* parent, const char* name, const QRect& geometry) {
+    auto* frame = new QFrame(parent);
+    frame->setObjectName(QLatin1String(name));
+    frame->setGeometry(geometry);
+    frame->setFrameShape(QFrame::Box);
+    frame->setFrameShadow(QFrame::Sunken);
+    paint(frame, QPalette::Window, kBlue);
+    frame->setAutoFillBackground(true);
+    return frame;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text,
+                  const QColor& ink) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    paint(label, QPalette::WindowText, ink);
+    QFont font(QStringLiteral("Liberation Serif"));
+    font.setPointSize(12);
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QRect& geometry, const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+aggiorna::aggiorna(Prompts& prompts, HttpSession& session, QWidget* parent)
+    : QDialog(parent), m_prompts(prompts), m_session(session),
+      m_starter([](const QString& program) { return QProcess::startDetached(program, {}); }),
+      m_endProgram([] { QCoreApplication::exit(0); }) {
+    setWindowTitle(QStringLiteral("Procedura di Aggiornamento di Vetra"));
+    setFixedSize(786, 330);
+    paint(this, QPalette::Window, kBlue);
+    setAutoFillBackground(true);
+    buildControls();
+    Form_Load();
+}
+
+aggiorna::~aggiorna() = default;
+
+QString aggiorna::startText() {
+    return QStringLiteral("Cliccare AVVIA  PROCEDURA per iniziare l'aggiornamento di Vetra");
+}
+
+void aggiorna::buildControls() {
+    comunicazione = makeFrame(this, "comunicazione", QRect(16, 8, 753, 305));
+    generica = makeLabel(comunicazione, "generica", QRect(16, 32, 713, 225), startText(), kYellow);
+    messpersonale = makeLabel(comunicazione, "messpersonale", QRect(16, 24, 713, 241), {}, Qt::white);
+    // Shares its place with generica: centred, so that the instruction above stays readable.
+    messpersonale->setAlignment(Qt::AlignCenter);
+    messpersonale->hide();
+    Command3 =
+        makeButton(comunicazione, "Command3", QRect(16, 272, 137, 25), QStringLiteral("AVVIA PROCEDURA"));
+    Command5 = makeButton(comunicazione, "Command5", QRect(16, 272, 137, 25), QStringLiteral("CONTINUA"));
+    Command5->hide();
+    installagg =
+        makeButton(comunicazione, "installagg", QRect(16, 272, 137, 25), QStringLiteral("INSTALLA AGGIORN."));
+    installagg->hide();
+
+    Command1 = makeButton(this, "Command1", QRect(624, 280, 129, 25), QStringLiteral("USCITA"));
+    Command2 = makeButton(this, "Command2", QRect(624, 280, 129, 25), QStringLiteral("ANNULLA"));
+    Command2->hide();
+
+    attesa = makeFrame(this, "attesa", QRect(152, 120, 441, 97));
+    attesa->hide();
+    Label16 = makeLabel(attesa, "Label16", QRect(8, 32, 425, 33),
+                        QStringLiteral("Attendere, Controllo Versione  in Corso  ...."), Qt::white);
+    ProgressBar1 = new QProgressBar(attesa);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(24, 64, 393, 17);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+
+    respme = makeFrame(this, "respme", QRect(104, 64, 553, 161));
+    respme->hide();
+    messag = makeLabel(respme, "messag", QRect(24, 24, 505, 89), {}, Qt::white);
+    Command4 = makeButton(respme, "Command4", QRect(24, 128, 57, 25), QStringLiteral("Esci"));
+
+    // The browser has no screen of its own; its frame stays hidden outside the window.
+    frweb = new QFrame(this);
+    frweb->setObjectName(QStringLiteral("frweb"));
+    frweb->setGeometry(800, 32, 761, 553);
+    frweb->setEnabled(false);
+    frweb->hide();
+    Webvis = new FormBrowser(m_session, this);
+    Inet1 = new UpdateDownload(m_session, this);
+
+    connect(Command3, &QPushButton::clicked, this, &aggiorna::Command3_Click);
+    connect(Command5, &QPushButton::clicked, this, &aggiorna::Command5_Click);
+    connect(installagg, &QPushButton::clicked, this, &aggiorna::installagg_Click);
+    connect(Command1, &QPushButton::clicked, this, &aggiorna::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &aggiorna::Command2_Click);
+    connect(Command4, &QPushButton::clicked, this, &aggiorna::Command4_Click);
+    connect(Webvis, &FormBrowser::documentComplete, this, &aggiorna::Webvis_DocumentComplete);
+    connect(Webvis, &FormBrowser::progressChange, this, &aggiorna::Webvis_ProgressChange);
+    connect(Inet1, &UpdateDownload::progress, this,
+            [this](int percent) { DownloadProgress(QString::number(percent)); });
+}
+
+void aggiorna::Form_Load() {
+    Cancelled = false;
+    const UpdateAccount account = UpdateAccount::read();
+    AccountName = account.name;
+    AccountPassword = account.password;
+    InstallationCode = modulo1::InstallationCode();
+}
+
+void aggiorna::showResponse(const QString& text) {
+    messag->setText(text);
+    respme->show();
+    respme->raise();
+    comunicazione->setEnabled(true);
+}
+
+void aggiorna::waitForPage() {
+    if (!PageLoading)
+        return;
+    // The browser always completes: on success, on failure and at its time limit.
+    QEventLoop loop;
+    connect(Webvis, &FormBrowser::documentComplete, &loop, &QEventLoop::quit);
+    if (PageLoading)
+        loop.exec();
+}
+
+void aggiorna::Command3_Click() {
+    // L1
+    if (!m_session.isConnected()) {
+        m_prompts.message(QStringLiteral("Connessione internet assente. Attivarla e riprovare."));
+        return;
+    }
+    // L2
+    if (UpdateAccount{AccountName, AccountPassword}.isBlank()) {
+        showResponse(QStringLiteral(
+            "Alcuni file di Vetra risultano mancanti. Impossibile procedere con l'aggiornamento."));
+        return;
+    }
+    // L3: a new login starts clean; a size from an earlier reply must not judge this download.
+    Cancelled = false;
+    ExpectedSize.clear();
+    // L4
+    comunicazione->setEnabled(false);
+    Label16->setText(QStringLiteral("Connessione ad Orvanta in corso ... "));
+    ProgressBar1->setValue(0);
+    attesa->show();
+    attesa->raise();
+    // L5
+    PageLoading = true;
+    Webvis->navigate(m_session.url(QString::fromLatin1(LoginPage::kPath)));
+    waitForPage();
+    if (m_closing)
+        return;
+    // L6
+    attesa->hide();
+    ReplyText = Webvis->page().bodyHtml();
+    // L7
+    if (!ReplyText.contains(QLatin1String(LoginPage::kMarker))) {
+        showResponse(
+            QStringLiteral("Non è stato possibile accedere al server di Orvanta. Riprovare più tardi o "
+                           "contattare l'assistenza."));
+        return;
+    }
+    // L8
+    Webvis->page().setValue(QStringLiteral("username"), AccountName);
+    Webvis->page().setValue(QStringLiteral("password"), AccountPassword);
+    // L9
+    PageLoading = true;
+    Label16->setText(QStringLiteral("Convalida credenziali Vetra in corso"));
+    ProgressBar1->setValue(0);
+    attesa->show();
+    Webvis->submitFirstForm();
+    waitForPage();
+    if (m_closing)
+        return;
+    attesa->hide();
+    // L10
+    ReplyText = Webvis->page().bodyText();
+    // L11
+    if (ReplyText.isEmpty()) {
+        showResponse(
+            QStringLiteral("La verifica dei dati di accesso non è riuscita. Riprovare; se il problema "
+                           "persiste contattare l'assistenza di Orvanta."));
+        return;
+    }
+    const LoginReply reply = LoginReply::parse(ReplyText);
+    // L12
+    if (reply.authorised) {
+        if (reply.expectedSize)
+            ExpectedSize = QString::number(*reply.expectedSize);
+        comunicazione->setEnabled(true);
+        Command5->show();
+    }
+    // L13
+    Command3->hide();
+    generica->setText(
+        QStringLiteral("Cliccare CONTINUA per iniziare il download della nuova versione di Vetra"));
+    // L14
+    if (!reply.personalMessage.isEmpty()) {
+        messpersonale->setText(reply.personalMessage);
+        messpersonale->show();
+    }
+}
+
+void aggiorna::Command5_Click() {
+    Command5->setEnabled(false);
+    ProgressBar1->setValue(0);
+    Command1->hide();
+    Command2->show();
+    RunDownload();
+}
+
+void aggiorna::RunDownload() {
+    // R1
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Label16->setText(QStringLiteral("Download nuova versione in corso ..."));
+    attesa->show();
+    attesa->raise();
+    // R2
+    const QString updater = modulo1::UpdaterFile();
+    // R3: the transfer; DownloadFile's closing steps follow here.
+    bool sized = false;
+    const qint64 expected = ExpectedSize.toLongLong(&sized);
+    const UpdateDownload::Outcome outcome =
+        Inet1->run(m_session.url(QStringLiteral("/vetra/agg/download.asp")), updater, sized ? expected : -1);
+    // R4
+    QApplication::restoreOverrideCursor();
+    // R5: the cancel handler has already put the window back to its ready state.
+    if (Cancelled || outcome == UpdateDownload::Outcome::Cancelled || m_closing)
+        return;
+    generica->setText(QStringLiteral("Clicca su Installa Aggiornamento, per completare la procedura."));
+    Command2->hide();
+    Command1->show();
+    // R6
+    attesa->hide();
+    if (outcome == UpdateDownload::Outcome::Accepted) {
+        Command5->hide();
+        Command5->setEnabled(true);
+        installagg->show();
+        return;
+    }
+    m_prompts.message(QStringLiteral("Il file scaricato non è valido per l'aggiornamento.\n"
+                                     "Se il problema persiste, rivolgersi ad Orvanta."));
+    Command5->hide();
+    Command5->setEnabled(true);
+    Command3->show();
+}
+
+void aggiorna::DownloadProgress(const QString& percent) {
+    bool ok = false;
+    const int value = percent.toInt(&ok);
+    if (ok && value >= 0 && value <= 100)
+        ProgressBar1->setValue(value);
+}
+
+void aggiorna::Command2_Click() {
+    Cancelled = true;
+    Inet1->cancel();
+    attesa->hide();
+    generica->setText(startText());
+    Command5->setEnabled(true);
+    Command5->hide();
+    Command3->show();
+    messpersonale->hide();
+    installagg->hide();
+    Command2->hide();
+    Command1->show();
+}
+
+void aggiorna::Command4_Click() {
+    respme->hide();
+    comunicazione->setEnabled(true);
+}
+
+void aggiorna::Command1_Click() {
+    stopWork();
+    accept();
+}
+
+void aggiorna::installagg_Click() {
+    const QString updater = modulo1::UpdaterFile();
+    if (modulo1::FileExists(updater))
+        QFile::setPermissions(updater,
+                              QFile::permissions(updater) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    m_starter(updater); // a failure to start changes nothing: the program ends all the same
+    m_endProgram();
+}
+
+void aggiorna::Webvis_DocumentComplete() {
+    PageLoading = false;
+}
+
+void aggiorna::Webvis_ProgressChange(qint64 progress, qint64 progressMax) {
+    if (progress == -1) {
+        ProgressBar1->setValue(100);
+    } else if (progress > 0 && progressMax > 0) {
+        const qint64 percent = progress * 100 / progressMax;
+        if (percent >= 0 && percent <= 100)
+            ProgressBar1->setValue(static_cast<int>(percent));
+    }
+}
+
+void aggiorna::stopWork() {
+    // Closing while a page or the transfer is on its way ends that wait first; the
+    // handler underneath sees m_closing and leaves the window alone.
+    if (PageLoading || Inet1->isRunning()) {
+        m_closing = true;
+        Cancelled = true;
+        Webvis->stop();
+        Inet1->cancel();
+    }
+}
+
+void aggiorna::reject() {
+    stopWork();
+    QDialog::reject();
+}
+
+void aggiorna::closeEvent(QCloseEvent* event) {
+    stopWork();
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+class FormBrowser;
+class HttpSession;
+class Prompts;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class UpdateDownload;
+
+// The update window: logs the installation in on the vendor's server, downloads the
+// updater into the data folder and starts it. Opened modally by the version check.
+//
+// Every wait (page loads, the transfer) runs a local event loop bounded by the
+// session's time limits, so the window stays live and never hangs.
+class aggiorna : public QDialog {
+    Q_OBJECT
+  public:
+    aggiorna(Prompts& prompts, HttpSession& session, QWidget* parent = nullptr);
+    ~aggiorna() override;
+
+    // Starts a program; true when it started. QProcess::startDetached unless replaced.
+    using Starter = std::function<bool(const QString& program)>;
+    void setStarter(Starter starter) { m_starter = std::move(starter); }
+    // Ends the program; QCoreApplication::exit(0) unless replaced.
+    void setProgramEnd(std::function<void()> end) { m_endProgram = std::move(end); }
+
+    void Form_Load();
+    void Command3_Click(); // "AVVIA PROCEDURA": the login
+    void Command5_Click(); // "CONTINUA": the download
+    void RunDownload();
+    void DownloadProgress(const QString& percent);
+    void Command2_Click();   // "ANNULLA"
+    void Command4_Click();   // "Esci" of the response panel
+    void Command1_Click();   // "USCITA"
+    void installagg_Click(); // "INSTALLA AGGIORN."
+    void Webvis_DocumentComplete();
+    void Webvis_ProgressChange(qint64 progress, qint64 progressMax);
+
+    // Controls, named as in the window's design.
+    QFrame* comunicazione = nullptr;
+    QLabel* generica = nullptr;
+    QLabel* messpersonale = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QPushButton* installagg = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QFrame* attesa = nullptr;
+    QLabel* Label16 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QFrame* respme = nullptr;
+    QLabel* messag = nullptr;
+    QPushButton* Command4 = nullptr;
+    QFrame* frweb = nullptr;
+    FormBrowser* Webvis = nullptr;
+    UpdateDownload* Inet1 = nullptr;
+
+    // Members of the window.
+    QString AccountName;
+    QString AccountPassword;
+    QString InstallationCode;
+    bool PageLoading = false;
+    QString ReplyText;
+    QString ExpectedSize; // bytes as decimal digits; empty until a login reply gives a size
+    bool Cancelled = false;
+
+    static QString startText();
+
+    void reject() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildControls();
+    void showResponse(const QString& text);
+    void waitForPage();
+    void stopWork();
+
+    Prompts& m_prompts;
+    HttpSession& m_session;
+    Starter m_starter;
+    std::function<void()> m_endProgram;
+    bool m_closing = false;
+};
