@@ -7,26 +7,22 @@ namespace FrameGeometry {
 
 namespace {
 
-float stored(double value)
-{
+float stored(double value) {
     return static_cast<float>(value);
 }
 
 // The right and bottom bounds. Each sum is rounded to float before it is compared.
-void applyRightBound(FrameRect& frame)
-{
+void applyRightBound(FrameRect& frame) {
     if (stored(double(frame.Left) + frame.Width) > kPictClientWidth)
         frame.Left = stored(kPictClientWidth - frame.Width);
 }
 
-void applyBottomBound(FrameRect& frame)
-{
+void applyBottomBound(FrameRect& frame) {
     if (stored(double(frame.Top) + frame.Height) > kPictClientHeight)
         frame.Top = stored(kPictClientHeight - frame.Height);
 }
 
-void applyTopLeftBounds(FrameRect& frame)
-{
+void applyTopLeftBounds(FrameRect& frame) {
     if (frame.Top <= 0)
         frame.Top = 1;
     if (frame.Left <= 0)
@@ -35,15 +31,13 @@ void applyTopLeftBounds(FrameRect& frame)
 
 } // namespace
 
-bool contains(const FrameRect& frame, float x, float y)
-{
+bool contains(const FrameRect& frame, float x, float y) {
     const float right = stored(double(frame.Left) + frame.Width);
     const float bottom = stored(double(frame.Top) + frame.Height);
     return x >= frame.Left && x <= right && y >= frame.Top && y <= bottom;
 }
 
-bool dragStep(FrameRect& frame, float x, float y, double& lastX, double& lastY)
-{
+bool dragStep(FrameRect& frame, float x, float y, double& lastX, double& lastY) {
     if (!contains(frame, x, y))
         return false;
     frame.Left = stored(frame.Left + (double(x) - lastX));
@@ -53,22 +47,21 @@ bool dragStep(FrameRect& frame, float x, float y, double& lastX, double& lastY)
     return true;
 }
 
-void applyDragBounds(FrameRect& frame)
-{
+void applyDragBounds(FrameRect& frame) {
     applyTopLeftBounds(frame);
     applyBottomBound(frame);
     applyRightBound(frame);
 }
 
-void grow(FrameRect& frame, OutputKind kind, double stepWidth, double stepHeight)
-{
+void grow(FrameRect& frame, OutputKind kind, double stepWidth, double stepHeight) {
     frame.Height = stored(frame.Height + stepHeight);
     frame.Width = stored(frame.Width + stepWidth);
 
     const QSizeF largest = outputKindInfo(kind).largest;
     // The signature frame is limited by its width only: its height follows the width's steps.
-    const bool tooLarge = kind == OutputKind::Firma ? frame.Width > largest.width()
-                                                    : frame.Height > largest.height() || frame.Width > largest.width();
+    const bool tooLarge = kind == OutputKind::Firma
+                              ? frame.Width > largest.width()
+                              : frame.Height > largest.height() || frame.Width > largest.width();
     if (tooLarge) {
         frame.Height = stored(largest.height());
         frame.Width = stored(largest.width());
@@ -79,8 +72,7 @@ void grow(FrameRect& frame, OutputKind kind, double stepWidth, double stepHeight
     applyBottomBound(frame);
 }
 
-void shrink(FrameRect& frame, OutputKind kind, double stepWidth, double stepHeight)
-{
+void shrink(FrameRect& frame, OutputKind kind, double stepWidth, double stepHeight) {
     frame.Height = stored(frame.Height - stepHeight);
     frame.Width = stored(frame.Width - stepWidth);
 
@@ -91,18 +83,17 @@ void shrink(FrameRect& frame, OutputKind kind, double stepWidth, double stepHeig
     }
 }
 
-QSize fitSize(QSize imageSize, QSize box)
-{
+QSize fitSize(QSize imageSize, QSize box) {
     if (imageSize.isEmpty() || box.isEmpty())
         return {};
-    const double f = std::min(double(box.width()) / imageSize.width(), double(box.height()) / imageSize.height());
+    const double f =
+        std::min(double(box.width()) / imageSize.width(), double(box.height()) / imageSize.height());
     const int width = std::max(1, int(std::lround(imageSize.width() * f)));
     const int height = std::max(1, int(std::lround(imageSize.height() * f)));
     return {std::min(width, box.width()), std::min(height, box.height())};
 }
 
-double cropScaleFactor(QSize imageSize, int displayWidth, int displayHeight)
-{
+double cropScaleFactor(QSize imageSize, int displayWidth, int displayHeight) {
     // The operands are single precision, the quotient double.
     const float imageWidth = float(imageSize.width());
     const float imageHeight = float(imageSize.height());
@@ -119,11 +110,10 @@ double cropScaleFactor(QSize imageSize, int displayWidth, int displayHeight)
     return factor;
 }
 
-QRectF cropSourceRect(OutputKind kind, const FrameRect& frame, double factor)
-{
+QRectF cropSourceRect(OutputKind kind, const FrameRect& frame, double factor) {
     if (kind == OutputKind::Foto)
-        return {(double(frame.Left) + 1) * factor, double(frame.Top) * factor, (double(frame.Width) - 1) * factor,
-                double(frame.Height) * factor};
+        return {(double(frame.Left) + 1) * factor, double(frame.Top) * factor,
+                (double(frame.Width) - 1) * factor, double(frame.Height) * factor};
     return {double(frame.Left) * factor, double(frame.Top) * factor, double(frame.Width) * factor,
             double(frame.Height) * factor};
 }

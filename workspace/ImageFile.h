@@ -8,7 +8,7 @@
 // frame being worked on. Frames are QImages, so copying an ImageFile shares the pixels.
 // Every frame is kept as 32-bit RGB (ARGB when the file has transparency).
 class ImageFile {
-public:
+  public:
     ImageFile() = default;
     explicit ImageFile(QList<QImage> frames, int activeFrame = 0);
 
@@ -38,7 +38,7 @@ public:
     // What the last failed loadFile() found wrong, for logs and tests.
     QString errorString() const { return m_error; }
 
-private:
+  private:
     QList<QImage> m_frames;
     int m_active = 0;
     QString m_error;

@@ -4,28 +4,24 @@
 
 #include <QTransform>
 
-void ImageProcess::removeFilter(int position)
-{
+void ImageProcess::removeFilter(int position) {
     if (position >= 1 && position <= m_filters.size())
         m_filters.removeAt(position - 1);
 }
 
-void ImageProcess::removeAllFilters()
-{
+void ImageProcess::removeAllFilters() {
     while (filterCount() > 0)
         removeFilter(1);
 }
 
-ImageFilter& ImageProcess::addFilter(FilterKind kind)
-{
+ImageFilter& ImageProcess::addFilter(FilterKind kind) {
     ImageFilter filter;
     filter.kind = kind;
     m_filters.append(filter);
     return m_filters.last();
 }
 
-QImage ImageProcess::applyFilter(const ImageFilter& filter, const QImage& image)
-{
+QImage ImageProcess::applyFilter(const ImageFilter& filter, const QImage& image) {
     if (image.isNull())
         return {};
     switch (filter.kind) {
@@ -52,8 +48,7 @@ QImage ImageProcess::applyFilter(const ImageFilter& filter, const QImage& image)
     return {};
 }
 
-ImageFile ImageProcess::apply(const ImageFile& source) const
-{
+ImageFile ImageProcess::apply(const ImageFile& source) const {
     if (source.isNull())
         return {};
     QList<QImage> frames;

@@ -29,7 +29,7 @@ struct ImageFilter {
 // uses, so a caller that wants one filter empties it first. Positions are 1-based, the
 // way the workspace's commands count them.
 class ImageProcess {
-public:
+  public:
     int filterCount() const { return int(m_filters.size()); }
     ImageFilter& filter(int position) { return m_filters[position - 1]; }
     void removeFilter(int position);
@@ -45,6 +45,6 @@ public:
     // One frame through one filter; a null image on failure.
     static QImage applyFilter(const ImageFilter& filter, const QImage& image);
 
-private:
+  private:
     QList<ImageFilter> m_filters;
 };

@@ -32,8 +32,7 @@ inline constexpr std::array<OutputKindInfo, 3> kOutputKinds{{
      QSize(400, 400), "Command13", "foto", 9900},
 }};
 
-inline const OutputKindInfo& outputKindInfo(OutputKind kind)
-{
+inline const OutputKindInfo& outputKindInfo(OutputKind kind) {
     return kOutputKinds[static_cast<std::size_t>(kind)];
 }
 

@@ -5,8 +5,7 @@
 
 namespace {
 
-int buttonBits(Qt::MouseButtons buttons)
-{
+int buttonBits(Qt::MouseButtons buttons) {
     int bits = 0;
     if (buttons & Qt::LeftButton)
         bits |= 1;
@@ -17,8 +16,7 @@ int buttonBits(Qt::MouseButtons buttons)
     return bits;
 }
 
-int shiftBits(Qt::KeyboardModifiers modifiers)
-{
+int shiftBits(Qt::KeyboardModifiers modifiers) {
     int bits = 0;
     if (modifiers & Qt::ShiftModifier)
         bits |= 1;
@@ -31,8 +29,7 @@ int shiftBits(Qt::KeyboardModifiers modifiers)
 
 } // namespace
 
-PictureSurface::PictureSurface(Border border, const QColor& background, QWidget* parent) : QFrame(parent)
-{
+PictureSurface::PictureSurface(Border border, const QColor& background, QWidget* parent) : QFrame(parent) {
     if (border == Border::Flat) {
         setFrameStyle(QFrame::Box | QFrame::Plain);
         setLineWidth(1);
@@ -47,37 +44,30 @@ PictureSurface::PictureSurface(Border border, const QColor& background, QWidget*
     setAutoFillBackground(true);
 }
 
-QColor PictureSurface::background() const
-{
+QColor PictureSurface::background() const {
     return palette().color(QPalette::Window);
 }
 
-void PictureSurface::setPicture(const QImage& picture)
-{
+void PictureSurface::setPicture(const QImage& picture) {
     m_picture = picture;
     m_drawing = QImage();
-    if (m_autoSize && !picture.isNull()) {
-        const QMargins margins = contentsMargins() + QMargins(frameWidth(), frameWidth(), frameWidth(), frameWidth());
-        resize(picture.width() + margins.left() + margins.right(), picture.height() + margins.top() + margins.bottom());
-    }
+    if (m_autoSize && !picture.isNull())
+        resize(picture.size() + (size() - contentsRect().size()));
     update();
 }
 
-void PictureSurface::clearPicture()
-{
+void PictureSurface::clearPicture() {
     m_picture = QImage();
     m_drawing = QImage();
     update();
 }
 
-void PictureSurface::clearDrawing()
-{
+void PictureSurface::clearDrawing() {
     m_drawing = QImage();
     update();
 }
 
-void PictureSurface::drawImage(const QRect& target, const QImage& image)
-{
+void PictureSurface::drawImage(const QRect& target, const QImage& image) {
     if (image.isNull() || clientSize().isEmpty())
         return;
     if (m_drawing.size() != clientSize()) {
@@ -94,8 +84,7 @@ void PictureSurface::drawImage(const QRect& target, const QImage& image)
     update();
 }
 
-QImage PictureSurface::image() const
-{
+QImage PictureSurface::image() const {
     const QSize size = clientSize();
     if (m_drawing.isNull() && m_picture.size() == size && !m_picture.hasAlphaChannel())
         return m_picture;
@@ -111,8 +100,7 @@ QImage PictureSurface::image() const
     return result;
 }
 
-void PictureSurface::paintEvent(QPaintEvent* event)
-{
+void PictureSurface::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter painter(this);
     const QRect client = contentsRect();
@@ -123,25 +111,21 @@ void PictureSurface::paintEvent(QPaintEvent* event)
         painter.drawImage(client.topLeft(), m_drawing);
 }
 
-QPointF PictureSurface::clientPoint(const QMouseEvent* event) const
-{
+QPointF PictureSurface::clientPoint(const QMouseEvent* event) const {
     return event->position() - QPointF(contentsRect().topLeft());
 }
 
-void PictureSurface::mousePressEvent(QMouseEvent* event)
-{
+void PictureSurface::mousePressEvent(QMouseEvent* event) {
     const QPointF p = clientPoint(event);
     Q_EMIT mouseDown(buttonBits(event->buttons()), shiftBits(event->modifiers()), float(p.x()), float(p.y()));
 }
 
-void PictureSurface::mouseMoveEvent(QMouseEvent* event)
-{
+void PictureSurface::mouseMoveEvent(QMouseEvent* event) {
     const QPointF p = clientPoint(event);
     Q_EMIT mouseMove(buttonBits(event->buttons()), shiftBits(event->modifiers()), float(p.x()), float(p.y()));
 }
 
-void PictureSurface::mouseReleaseEvent(QMouseEvent* event)
-{
+void PictureSurface::mouseReleaseEvent(QMouseEvent* event) {
     const QPointF p = clientPoint(event);
     Q_EMIT mouseUp(buttonBits(event->button()), shiftBits(event->modifiers()), float(p.x()), float(p.y()));
 }

@@ -12,7 +12,7 @@
 // 2 Ctrl, 4 Alt) and client coordinates in single precision.
 class PictureSurface : public QFrame {
     Q_OBJECT
-public:
+  public:
     enum class Border { Flat, Sunken };
 
     PictureSurface(Border border, const QColor& background, QWidget* parent = nullptr);
@@ -42,18 +42,18 @@ public:
 
     QColor background() const;
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void mouseDown(int button, int shift, float x, float y);
     void mouseMove(int button, int shift, float x, float y);
     void mouseUp(int button, int shift, float x, float y);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     QPointF clientPoint(const QMouseEvent* event) const;
 
     QImage m_picture;

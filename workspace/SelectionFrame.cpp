@@ -6,45 +6,38 @@
 #include <cmath>
 
 SelectionFrame::SelectionFrame(const FrameRect& rect, PictureSurface* surface)
-    : QWidget(surface), m_rect(rect), m_origin(surface->contentsRect().topLeft())
-{
+    : QWidget(surface), m_rect(rect), m_origin(surface->contentsRect().topLeft()) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);
     place();
 }
 
-void SelectionFrame::setLeft(float value)
-{
+void SelectionFrame::setLeft(float value) {
     m_rect.Left = value;
     place();
 }
 
-void SelectionFrame::setTop(float value)
-{
+void SelectionFrame::setTop(float value) {
     m_rect.Top = value;
     place();
 }
 
-void SelectionFrame::setWidth(float value)
-{
+void SelectionFrame::setWidth(float value) {
     m_rect.Width = value;
     place();
 }
 
-void SelectionFrame::setHeight(float value)
-{
+void SelectionFrame::setHeight(float value) {
     m_rect.Height = value;
     place();
 }
 
-void SelectionFrame::setFrameRect(const FrameRect& rect)
-{
+void SelectionFrame::setFrameRect(const FrameRect& rect) {
     m_rect = rect;
     place();
 }
 
-void SelectionFrame::place()
-{
+void SelectionFrame::place() {
     // The outline covers the pixels from Left to Left + Width, both edges drawn.
     const int left = int(std::lround(m_rect.Left));
     const int top = int(std::lround(m_rect.Top));
@@ -55,8 +48,7 @@ void SelectionFrame::place()
     update();
 }
 
-void SelectionFrame::paintEvent(QPaintEvent*)
-{
+void SelectionFrame::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(QPen(QColor(255, 0, 0), 1));
     painter.setBrush(Qt::NoBrush);

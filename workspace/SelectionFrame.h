@@ -11,7 +11,7 @@ class PictureSurface;
 // pixels. It takes no mouse events: presses and moves over it reach the surface below.
 class SelectionFrame : public QWidget {
     Q_OBJECT
-public:
+  public:
     SelectionFrame(const FrameRect& rect, PictureSurface* surface);
 
     float Left() const { return m_rect.Left; }
@@ -29,10 +29,10 @@ public:
     FrameRect frameRect() const { return m_rect; }
     void setFrameRect(const FrameRect& rect);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void place();
 
     FrameRect m_rect;

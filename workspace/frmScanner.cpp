@@ -29,40 +29,37 @@ const QString kWaitText = QStringLiteral("Attendere la fine della Scansione");
 // A push button whose caption wraps onto more lines when it does not fit, as the
 // tool buttons' two-word captions need.
 class CaptionButton : public QPushButton {
-public:
+  public:
     CaptionButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}
 
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
+  protected:
+    void paintEvent(QPaintEvent*) override {
         QStylePainter painter(this);
         QStyleOptionButton option;
         initStyleOption(&option);
         option.text.clear();
         painter.drawControl(QStyle::CE_PushButton, option);
-        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+        painter.setPen(
+            palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
         painter.drawText(rect().adjusted(3, 2, -3, -2), Qt::AlignCenter | Qt::TextWordWrap, text());
     }
 };
 
-void paintBackground(QWidget* widget, const QColor& colour)
-{
+void paintBackground(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
 
-void setInk(QWidget* widget, const QColor& colour)
-{
+void setInk(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, colour);
     palette.setColor(QPalette::Text, colour);
     widget->setPalette(palette);
 }
 
-QFont serif(double pointSize, bool bold = false, bool italic = false)
-{
+QFont serif(double pointSize, bool bold = false, bool italic = false) {
     QFont font(QStringLiteral("Liberation Serif"));
     font.setPointSizeF(pointSize);
     font.setBold(bold);
@@ -70,15 +67,13 @@ QFont serif(double pointSize, bool bold = false, bool italic = false)
     return font;
 }
 
-template <typename T> T* named(T* widget, const char* name)
-{
+template <typename T> T* named(T* widget, const char* name) {
     widget->setObjectName(QLatin1String(name));
     return widget;
 }
 
 QPushButton* textButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
-                        const QFont& font)
-{
+                        const QFont& font) {
     auto* button = named(new CaptionButton(text, parent), name);
     button->setGeometry(geometry);
     button->setFont(font);
@@ -87,8 +82,7 @@ QPushButton* textButton(QWidget* parent, const char* name, const QString& text, 
 }
 
 QPushButton* pictureButton(QWidget* parent, const char* name, Artwork::Icon icon, const QString& words,
-                           const QRect& geometry)
-{
+                           const QRect& geometry) {
     auto* button = named(new QPushButton(parent), name);
     button->setGeometry(geometry);
     const QPixmap face = Artwork::buttonFace(icon, words, geometry.size() - QSize(1, 1), kButtonFace);
@@ -102,9 +96,8 @@ QPushButton* pictureButton(QWidget* parent, const char* name, Artwork::Icon icon
     return button;
 }
 
-QLabel* textLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry, const QFont& font,
-                  const QColor& ink)
-{
+QLabel* textLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
+                  const QFont& font, const QColor& ink) {
     auto* label = named(new QLabel(text, parent), name);
     label->setGeometry(geometry);
     label->setFont(font);
@@ -114,9 +107,8 @@ QLabel* textLabel(QWidget* parent, const char* name, const QString& text, const 
     return label;
 }
 
-PictureSurface* surface(QWidget* parent, const char* name, PictureSurface::Border border, const QColor& background,
-                        const QRect& geometry)
-{
+PictureSurface* surface(QWidget* parent, const char* name, PictureSurface::Border border,
+                        const QColor& background, const QRect& geometry) {
     auto* s = named(new PictureSurface(border, background, parent), name);
     s->setGeometry(geometry);
     return s;
@@ -124,8 +116,7 @@ PictureSurface* surface(QWidget* parent, const char* name, PictureSurface::Borde
 
 } // namespace
 
-frmScanner::frmScanner(Prompts& prompts, QWidget* parent) : QDialog(parent), m_prompts(prompts)
-{
+frmScanner::frmScanner(Prompts& prompts, QWidget* parent) : QDialog(parent), m_prompts(prompts) {
     setWindowTitle(windowCaption());
     setFixedSize(1039, 653);
     paintBackground(this, kWindowBlue);
@@ -134,20 +125,18 @@ frmScanner::frmScanner(Prompts& prompts, QWidget* parent) : QDialog(parent), m_p
 
 frmScanner::~frmScanner() = default;
 
-QString frmScanner::windowCaption()
-{
-    return QStringLiteral("Vetra by Orvanta   -   www.orvanta.it   -   Email :  assistenza@orvanta.it    -    "
-                          "Tel. 0461 000000");
+QString frmScanner::windowCaption() {
+    return QStringLiteral(
+        "Vetra by Orvanta   -   www.orvanta.it   -   Email :  assistenza@orvanta.it    -    "
+        "Tel. 0461 000000");
 }
 
-int frmScanner::showModal()
-{
+int frmScanner::showModal() {
     createForm();
     return exec();
 }
 
-void frmScanner::createForm()
-{
+void frmScanner::createForm() {
     delete m_form;
     m_form = new QWidget(this);
     m_form->setGeometry(0, 0, width(), height());
@@ -156,8 +145,7 @@ void frmScanner::createForm()
     Form_Load();
 }
 
-void frmScanner::buildControls()
-{
+void frmScanner::buildControls() {
     QWidget* form = m_form;
 
     transi = surface(form, "transi", PictureSurface::Border::Flat, kNavy, QRect(1168, 16, 427, 587));
@@ -176,7 +164,8 @@ void frmScanner::buildControls()
     Shape2 = named(new SelectionFrame({32, 248, 120, 24}, pict), "Shape2");
     Shape3 = named(new SelectionFrame({80, 88, 50, 50}, pict), "Shape3");
 
-    const std::array<QRect, 3> optionPlaces{QRect(536, 0, 169, 30), QRect(704, 0, 177, 30), QRect(880, 0, 177, 30)};
+    const std::array<QRect, 3> optionPlaces{QRect(536, 0, 169, 30), QRect(704, 0, 177, 30),
+                                            QRect(880, 0, 177, 30)};
     for (std::size_t i = 0; i < Option1.size(); ++i) {
         auto* option = new QRadioButton(QLatin1String(kOutputKinds[i].caption), form);
         option->setObjectName(QStringLiteral("Option1_%1").arg(i));
@@ -193,21 +182,24 @@ void frmScanner::buildControls()
     frameopt->setFont(serif(14.25));
     paintBackground(frameopt, kWindowBlue);
     setInk(frameopt, Qt::white);
-    SelectScan = pictureButton(frameopt, "SelectScan", Artwork::Icon::Scanner,
-                               QStringLiteral("Seleziona Scanner o Driver Scansione"), QRect(16, 48, 161, 49));
-    Label1 = textLabel(frameopt, "Label1",
-                       QStringLiteral("Se non selezionato  verrà utilizzato il dispositivo di default del sistema)"),
-                       QRect(184, 48, 233, 49), serif(11.25), Qt::white);
+    SelectScan =
+        pictureButton(frameopt, "SelectScan", Artwork::Icon::Scanner,
+                      QStringLiteral("Seleziona Scanner o Driver Scansione"), QRect(16, 48, 161, 49));
+    Label1 = textLabel(
+        frameopt, "Label1",
+        QStringLiteral("Se non selezionato  verrà utilizzato il dispositivo di default del sistema)"),
+        QRect(184, 48, 233, 49), serif(11.25), Qt::white);
     Command12 = pictureButton(frameopt, "Command12", Artwork::Icon::Folder,
                               QStringLiteral("Carica Immagine da File"), QRect(16, 144, 161, 49));
-    Label2 = textLabel(frameopt, "Label2",
-                       QStringLiteral("Consente di selezionare il file immagine dal disco, da cui recuperare la "
-                                      "foto e la firma."),
-                       QRect(184, 136, 233, 57), serif(11.25), Qt::white);
+    Label2 =
+        textLabel(frameopt, "Label2",
+                  QStringLiteral("Consente di selezionare il file immagine dal disco, da cui recuperare la "
+                                 "foto e la firma."),
+                  QRect(184, 136, 233, 57), serif(11.25), Qt::white);
     ScanIm = pictureButton(frameopt, "ScanIm", Artwork::Icon::Portrait, QStringLiteral("Avvia Scansione"),
                            QRect(16, 248, 161, 49));
-    Command4 = pictureButton(frameopt, "Command4", Artwork::Icon::Support, QStringLiteral("Avvia\nTeleassistenza"),
-                             QRect(288, 248, 121, 49));
+    Command4 = pictureButton(frameopt, "Command4", Artwork::Icon::Support,
+                             QStringLiteral("Avvia\nTeleassistenza"), QRect(288, 248, 121, 49));
 
     attesa = named(new QFrame(form), "attesa");
     attesa->setGeometry(288, 168, 393, 97);
@@ -215,19 +207,25 @@ void frmScanner::buildControls()
     paintBackground(attesa, kNavy);
     setInk(attesa, Qt::white);
     attesa->hide();
-    Label44 = textLabel(attesa, "Label44", kWaitText, QRect(64, 40, 273, 33), serif(14.25, true, true), Qt::white);
+    Label44 =
+        textLabel(attesa, "Label44", kWaitText, QRect(64, 40, 273, 33), serif(14.25, true, true), Qt::white);
 
     Frame1 = named(new QFrame(form), "Frame1");
     Frame1->setGeometry(8, 608, 513, 43);
     paintBackground(Frame1, kWindowBlue);
     const QFont tool = serif(12, true);
     Command5 = textButton(Frame1, "Command5", QStringLiteral("Rotazione"), QRect(0, 0, 100, 40), tool);
-    Command10 = textButton(Frame1, "Command10", QStringLiteral("Capovolgi in Verticale"), QRect(102, 0, 100, 40), tool);
-    Command8 = textButton(Frame1, "Command8", QStringLiteral("Capovolgi in Orizzontale"), QRect(204, 0, 100, 40), tool);
-    Command7 = textButton(Frame1, "Command7", QStringLiteral("Aumenta la Selezione"), QRect(306, 0, 100, 40), tool);
-    Command9 = textButton(Frame1, "Command9", QStringLiteral("Diminuisce la Selezione"), QRect(408, 0, 100, 40), tool);
+    Command10 = textButton(Frame1, "Command10", QStringLiteral("Capovolgi in Verticale"),
+                           QRect(102, 0, 100, 40), tool);
+    Command8 = textButton(Frame1, "Command8", QStringLiteral("Capovolgi in Orizzontale"),
+                          QRect(204, 0, 100, 40), tool);
+    Command7 =
+        textButton(Frame1, "Command7", QStringLiteral("Aumenta la Selezione"), QRect(306, 0, 100, 40), tool);
+    Command9 = textButton(Frame1, "Command9", QStringLiteral("Diminuisce la Selezione"),
+                          QRect(408, 0, 100, 40), tool);
 
-    Command3 = textButton(form, "Command3", QStringLiteral("SELEZIONA"), QRect(552, 608, 121, 38), serif(9.75, true));
+    Command3 = textButton(form, "Command3", QStringLiteral("SELEZIONA"), QRect(552, 608, 121, 38),
+                          serif(9.75, true));
     QPalette yellow = Command3->palette();
     yellow.setColor(QPalette::Button, kYellow);
     Command3->setPalette(yellow);
@@ -242,7 +240,8 @@ void frmScanner::buildControls()
     Command2 = textButton(form, "Command2", QStringLiteral("SALVA FIRMA"), QRect(776, 616, 89, 30), save);
     Command2->setEnabled(false);
     Command11 = textButton(form, "Command11", QStringLiteral("NUOVA"), QRect(872, 616, 89, 30), save);
-    Command1 = textButton(form, "Command1", QStringLiteral("ESCI"), QRect(968, 616, 65, 30), serif(14.25, true));
+    Command1 =
+        textButton(form, "Command1", QStringLiteral("ESCI"), QRect(968, 616, 65, 30), serif(14.25, true));
 
     // The frames are drawn over the picture and the wait panel over everything.
     attesa->raise();
@@ -267,8 +266,7 @@ void frmScanner::buildControls()
     connect(pict, &PictureSurface::mouseUp, this, &frmScanner::pict_MouseUp);
 }
 
-void frmScanner::Form_Load()
-{
+void frmScanner::Form_Load() {
     for (PictureSurface* s : {transi, pict, pict2, pict4, Pict3})
         s->clearPicture();
     for (QRadioButton* option : Option1)
@@ -285,8 +283,7 @@ void frmScanner::Form_Load()
     }
 }
 
-SelectionFrame* frmScanner::frameOf(OutputKind kind) const
-{
+SelectionFrame* frmScanner::frameOf(OutputKind kind) const {
     switch (kind) {
     case OutputKind::Foto:
         return shape1;
@@ -298,8 +295,7 @@ SelectionFrame* frmScanner::frameOf(OutputKind kind) const
     return nullptr;
 }
 
-PictureSurface* frmScanner::previewOf(OutputKind kind) const
-{
+PictureSurface* frmScanner::previewOf(OutputKind kind) const {
     switch (kind) {
     case OutputKind::Foto:
         return pict2;
@@ -311,8 +307,7 @@ PictureSurface* frmScanner::previewOf(OutputKind kind) const
     return nullptr;
 }
 
-QPushButton* frmScanner::saveButtonOf(OutputKind kind) const
-{
+QPushButton* frmScanner::saveButtonOf(OutputKind kind) const {
     switch (kind) {
     case OutputKind::Foto:
         return Command6;
@@ -324,8 +319,7 @@ QPushButton* frmScanner::saveButtonOf(OutputKind kind) const
     return nullptr;
 }
 
-int frmScanner::currentOutputKind() const
-{
+int frmScanner::currentOutputKind() const {
     for (std::size_t i = 0; i < Option1.size(); ++i) {
         if (Option1[i]->isChecked())
             return int(i);
@@ -333,16 +327,14 @@ int frmScanner::currentOutputKind() const
     return -1;
 }
 
-void frmScanner::setOutputKind(int index)
-{
+void frmScanner::setOutputKind(int index) {
     if (index < 0 || index >= int(Option1.size()))
         return;
     Option1[std::size_t(index)]->setChecked(true);
     Option1_Click();
 }
 
-void frmScanner::Option1_Click()
-{
+void frmScanner::Option1_Click() {
     // The buttons' states decide, not which one was clicked.
     if (Option1[0]->isChecked()) {
         Pict3->hide();
@@ -369,19 +361,16 @@ void frmScanner::Option1_Click()
     }
 }
 
-void frmScanner::Command1_Click()
-{
+void frmScanner::Command1_Click() {
     close();
 }
 
-void frmScanner::closeEvent(QCloseEvent* event)
-{
+void frmScanner::closeEvent(QCloseEvent* event) {
     // Closing by the window frame is the same as "ESCI": nothing is asked or saved.
     QDialog::closeEvent(event);
 }
 
-void frmScanner::Command11_Click()
-{
+void frmScanner::Command11_Click() {
     pict4->hide();
     pict2->hide();
     Pict3->hide();
@@ -402,8 +391,7 @@ void frmScanner::Command11_Click()
     Command13->hide();
 }
 
-void frmScanner::Command12_Click()
-{
+void frmScanner::Command12_Click() {
     ImagePath.clear();
 
     Prompts::FileRequest request;
@@ -448,8 +436,7 @@ void frmScanner::Command12_Click()
     ScanIm->setEnabled(true);
 }
 
-void frmScanner::loadFailed()
-{
+void frmScanner::loadFailed() {
     // No message: the window simply goes back to offering the scan and load options.
     attesa->hide();
     Label44->setText(kWaitText);
@@ -463,8 +450,7 @@ void frmScanner::loadFailed()
     ScanIm->setEnabled(true);
 }
 
-void frmScanner::RefreshDisplay()
-{
+void frmScanner::RefreshDisplay() {
     if (SourceImage.isNull())
         return;
 
@@ -486,8 +472,7 @@ void frmScanner::RefreshDisplay()
     pict->setPicture(DisplayImage.image());
 }
 
-void frmScanner::Command3_Click()
-{
+void frmScanner::Command3_Click() {
     const QImage full = transi->picture();
     const double factor = FrameGeometry::cropScaleFactor(full.size(), DisplayWidth, DisplayHeight);
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
@@ -506,8 +491,7 @@ void frmScanner::Command3_Click()
     }
 }
 
-void frmScanner::turnOrFlip(int property)
-{
+void frmScanner::turnOrFlip(int property) {
     ImageProcessor.removeAllFilters();
     ImageFilter& filter = ImageProcessor.addFilter(FilterKind::RotateFlip);
     if (property == 1)
@@ -528,28 +512,24 @@ void frmScanner::turnOrFlip(int property)
     RefreshDisplay();
 }
 
-void frmScanner::Command5_Click()
-{
+void frmScanner::Command5_Click() {
     if (SourceImage.isNull())
         return;
     turnOrFlip(1);
 }
 
-void frmScanner::Command8_Click()
-{
+void frmScanner::Command8_Click() {
     if (SourceImage.isNull())
         return;
     turnOrFlip(2);
 }
 
-void frmScanner::Command10_Click()
-{
+void frmScanner::Command10_Click() {
     // No test for an empty image here: the turn fails and says so.
     turnOrFlip(3);
 }
 
-void frmScanner::Command7_Click()
-{
+void frmScanner::Command7_Click() {
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
         SelectionFrame* frame = frameOf(kind);
         if (!frame->Visible())
@@ -562,8 +542,7 @@ void frmScanner::Command7_Click()
     }
 }
 
-void frmScanner::Command9_Click()
-{
+void frmScanner::Command9_Click() {
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
         SelectionFrame* frame = frameOf(kind);
         if (!frame->Visible())
@@ -576,8 +555,7 @@ void frmScanner::Command9_Click()
     }
 }
 
-void frmScanner::pict_MouseDown(int button, int /*shift*/, float x, float y)
-{
+void frmScanner::pict_MouseDown(int button, int /*shift*/, float x, float y) {
     for (const SelectionFrame* frame : {shape1, Shape2, Shape3}) {
         if (!frame->Visible() || button != 1 || !FrameGeometry::contains(frame->frameRect(), x, y))
             continue;
@@ -587,8 +565,7 @@ void frmScanner::pict_MouseDown(int button, int /*shift*/, float x, float y)
     }
 }
 
-void frmScanner::pict_MouseMove(int button, int /*shift*/, float x, float y)
-{
+void frmScanner::pict_MouseMove(int button, int /*shift*/, float x, float y) {
     for (SelectionFrame* frame : {shape1, Shape2, Shape3}) {
         if (!frame->Visible() || button != 1)
             continue;
@@ -599,37 +576,30 @@ void frmScanner::pict_MouseMove(int button, int /*shift*/, float x, float y)
     }
 }
 
-void frmScanner::pict_MouseUp(int /*button*/, int /*shift*/, float /*x*/, float /*y*/)
-{
+void frmScanner::pict_MouseUp(int /*button*/, int /*shift*/, float /*x*/, float /*y*/) {
     setCursor(Qt::ArrowCursor);
 }
 
-void frmScanner::Command6_Click()
-{
+void frmScanner::Command6_Click() {
     // wired by the save/scan/support commands
 }
 
-void frmScanner::Command13_Click()
-{
+void frmScanner::Command13_Click() {
     // wired by the save/scan/support commands
 }
 
-void frmScanner::Command2_Click()
-{
+void frmScanner::Command2_Click() {
     // wired by the save/scan/support commands
 }
 
-void frmScanner::SelectScan_Click()
-{
+void frmScanner::SelectScan_Click() {
     // wired by the save/scan/support commands
 }
 
-void frmScanner::ScanIm_Click()
-{
+void frmScanner::ScanIm_Click() {
     // wired by the save/scan/support commands
 }
 
-void frmScanner::Command4_Click()
-{
+void frmScanner::Command4_Click() {
     // wired by the save/scan/support commands
 }

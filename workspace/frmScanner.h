@@ -24,7 +24,7 @@ class SelectionFrame;
 // workspace members (SourceImage and the rest below) live as long as this object.
 class frmScanner : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit frmScanner(Prompts& prompts, QWidget* parent = nullptr);
     ~frmScanner() override;
 
@@ -115,7 +115,7 @@ public:
     ImageFile DisplayImage;      // SourceImage fitted into pict
     qint16 DisplayWidth = 0;
     qint16 DisplayHeight = 0;
-    QString ImagePath;  // file last chosen by the load or written by the scan
+    QString ImagePath; // file last chosen by the load or written by the scan
     qint32 ScanResult = 0;
     std::array<double, 3> StepWidth{}; // per output kind: a tenth of the frame's design size
     std::array<double, 3> StepHeight{};
@@ -126,10 +126,10 @@ public:
 
     static QString windowCaption();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void loadFailed();
     void turnOrFlip(int property);
