@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleOptionButton>
@@ -48,6 +49,7 @@ class CaptionButton : public QPushButton {
 void paintBackground(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
+    palette.setColor(widget->backgroundRole(), colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
@@ -81,18 +83,46 @@ QPushButton* textButton(QWidget* parent, const char* name, const QString& text, 
     return button;
 }
 
+// A picture button's face: the icon at the left, the words beside it in the largest
+// size at which every word fits on the face.
+QPixmap pictureFace(Artwork::Icon icon, const QString& words, QSize size) {
+    QPixmap face(size);
+    face.fill(kButtonFace);
+    QPainter painter(&face);
+    const int iconSide = std::min(34, size.height() - 8);
+    painter.drawPixmap(3, (size.height() - iconSide) / 2,
+                       Artwork::buttonFace(icon, QString(), QSize(iconSide, iconSide), kButtonFace));
+    const QRect text(iconSide + 6, 2, size.width() - iconSide - 9, size.height() - 4);
+    QFont font(QStringLiteral("Liberation Sans Narrow"));
+    font.setBold(true);
+    for (int pixels = 15; pixels >= 8; --pixels) {
+        font.setPixelSize(pixels);
+        const QFontMetrics metrics(font);
+        bool fits =
+            metrics.boundingRect(text, Qt::AlignCenter | Qt::TextWordWrap, words).height() <= text.height();
+        for (const QString& word : words.split(QLatin1Char(' ')))
+            fits = fits && metrics.horizontalAdvance(word) <= text.width();
+        if (fits)
+            break;
+    }
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(text, Qt::AlignCenter | Qt::TextWordWrap, words);
+    return face;
+}
+
 QPushButton* pictureButton(QWidget* parent, const char* name, Artwork::Icon icon, const QString& words,
                            const QRect& geometry) {
     auto* button = named(new QPushButton(parent), name);
     button->setGeometry(geometry);
-    const QPixmap face = Artwork::buttonFace(icon, words, geometry.size() - QSize(1, 1), kButtonFace);
+    const QPixmap face = pictureFace(icon, words, geometry.size() - QSize(1, 1));
     QPalette palette = button->palette();
     palette.setColor(QPalette::Button, kButtonFace);
     button->setPalette(palette);
     button->setIcon(QIcon(face));
     button->setIconSize(face.size());
     button->setAutoDefault(false);
-    button->setToolTip(QString(words).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    button->setToolTip(words);
     return button;
 }
 
@@ -199,7 +229,7 @@ void frmScanner::buildControls() {
     ScanIm = pictureButton(frameopt, "ScanIm", Artwork::Icon::Portrait, QStringLiteral("Avvia Scansione"),
                            QRect(16, 248, 161, 49));
     Command4 = pictureButton(frameopt, "Command4", Artwork::Icon::Support,
-                             QStringLiteral("Avvia\nTeleassistenza"), QRect(288, 248, 121, 49));
+                             QStringLiteral("Avvia Teleassistenza"), QRect(288, 248, 121, 49));
 
     attesa = named(new QFrame(form), "attesa");
     attesa->setGeometry(288, 168, 393, 97);
