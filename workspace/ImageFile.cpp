@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QtEndian>
+#include <array>
 
 namespace {
 
@@ -43,26 +44,27 @@ bool bmpIsComplete(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray header = file.read(54);
-    if (header.size() < 30)
+    std::array<char, 54> header{};
+    const qint64 got = file.read(header.data(), qint64(header.size()));
+    if (got < 30)
         return false;
-    const auto pixelOffset = qFromLittleEndian<quint32>(header.constData() + 10);
-    const auto infoSize = qFromLittleEndian<quint32>(header.constData() + 14);
+    const auto pixelOffset = qFromLittleEndian<quint32>(header.data() + 10);
+    const auto infoSize = qFromLittleEndian<quint32>(header.data() + 14);
     qint64 width = 0;
     qint64 height = 0;
     int bitsPerPixel = 0;
     quint32 compression = 0;
     if (infoSize == 12) { // the old OS/2 header
-        width = qFromLittleEndian<quint16>(header.constData() + 18);
-        height = qFromLittleEndian<quint16>(header.constData() + 20);
-        bitsPerPixel = qFromLittleEndian<quint16>(header.constData() + 24);
+        width = qFromLittleEndian<quint16>(header.data() + 18);
+        height = qFromLittleEndian<quint16>(header.data() + 20);
+        bitsPerPixel = qFromLittleEndian<quint16>(header.data() + 24);
     } else {
-        if (header.size() < 34)
+        if (got < 34)
             return false;
-        width = qFromLittleEndian<qint32>(header.constData() + 18);
-        height = qAbs(qint64(qFromLittleEndian<qint32>(header.constData() + 22)));
-        bitsPerPixel = qFromLittleEndian<quint16>(header.constData() + 28);
-        compression = qFromLittleEndian<quint32>(header.constData() + 30);
+        width = qFromLittleEndian<qint32>(header.data() + 18);
+        height = qAbs(qint64(qFromLittleEndian<qint32>(header.data() + 22)));
+        bitsPerPixel = qFromLittleEndian<quint16>(header.data() + 28);
+        compression = qFromLittleEndian<quint32>(header.data() + 30);
     }
     const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
     if (!uncompressed)

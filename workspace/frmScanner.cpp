@@ -7,7 +7,6 @@
 #include "workspace/SelectionFrame.h"
 #include "workspace/StretchRegion.h"
 
-#include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
@@ -393,11 +392,6 @@ void frmScanner::Option1_Click() {
 
 void frmScanner::Command1_Click() {
     close();
-}
-
-void frmScanner::closeEvent(QCloseEvent* event) {
-    // Closing by the window frame is the same as "ESCI": nothing is asked or saved.
-    QDialog::closeEvent(event);
 }
 
 void frmScanner::Command11_Click() {

@@ -126,10 +126,7 @@ class frmScanner : public QDialog {
 
     static QString windowCaption();
 
-  protected:
-    void closeEvent(QCloseEvent* event) override;
-
-  private:
+    private:
     void buildControls();
     void loadFailed();
     void turnOrFlip(int property);

@@ -141,35 +141,24 @@ class TestImaging : public QObject {
         QCOMPARE(image.frameCount(), 0);
     }
 
-    void missingFileLoadsNothing() {
-        ImageFile image(QList<QImage>{TestImages::page(10, 10)});
-        QVERIFY(!image.loadFile(QStringLiteral("/nonexistent/form.jpg")));
-        QVERIFY(image.isNull());
-    }
-
-    void quarterTurnIsClockwise() {
-        const QImage page = TestImages::page(60, 80);
-        const ImageFile result = turned(ImageFile({page}), 90, false, false);
-        QCOMPARE(result.size(), QSize(80, 60));
-        // The top-left corner goes to the top-right, the bottom-left to the top-left.
-        QCOMPARE(result.image().pixel(79, 0), page.pixel(0, 0));
-        QCOMPARE(result.image().pixel(0, 0), page.pixel(0, 79));
-        QCOMPARE(result.image().pixel(79, 59), page.pixel(59, 0));
-    }
-
-    void mirrors_data() {
+    void cornerMoves_data() {
+        QTest::addColumn<int>("angle");
         QTest::addColumn<bool>("horizontal");
+        QTest::addColumn<QSize>("size");
         QTest::addColumn<QPoint>("cornerGoesTo");
-        QTest::newRow("left to right") << true << QPoint(59, 0);
-        QTest::newRow("top to bottom") << false << QPoint(0, 79);
+        QTest::newRow("quarter turn clockwise") << 90 << false << QSize(80, 60) << QPoint(79, 0);
+        QTest::newRow("left to right") << 0 << true << QSize(60, 80) << QPoint(59, 0);
+        QTest::newRow("top to bottom") << 0 << false << QSize(60, 80) << QPoint(0, 79);
     }
 
-    void mirrors() {
+    void cornerMoves() {
+        QFETCH(int, angle);
         QFETCH(bool, horizontal);
+        QFETCH(QSize, size);
         QFETCH(QPoint, cornerGoesTo);
         const QImage page = TestImages::page(60, 80);
-        const ImageFile result = turned(ImageFile({page}), 0, horizontal, !horizontal);
-        QCOMPARE(result.size(), page.size());
+        const ImageFile result = turned(ImageFile({page}), angle, horizontal, !horizontal && angle == 0);
+        QCOMPARE(result.size(), size);
         QCOMPARE(result.image().pixel(cornerGoesTo), page.pixel(0, 0));
     }
 
@@ -204,45 +193,6 @@ class TestImaging : public QObject {
         // The source was never altered.
         QCOMPARE(source.frame(0), first);
         QCOMPARE(source.activeFrame(), 1);
-    }
-
-    void scaleFitsEveryFrame_data() {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QSize>("fitted");
-        QTest::newRow("tall") << QSize(850, 1170) << QSize(425, 585);
-        QTest::newRow("wide") << QSize(1700, 1000) << QSize(425, 250);
-        QTest::newRow("small is enlarged") << QSize(85, 117) << QSize(425, 585);
-    }
-
-    void scaleFitsEveryFrame() {
-        QFETCH(QSize, size);
-        QFETCH(QSize, fitted);
-        ImageProcess process;
-        ImageFilter& scale = process.addFilter(FilterKind::Scale);
-        scale.maximumWidth = 425;
-        scale.maximumHeight = 585;
-        const QImage page = TestImages::page(size.width(), size.height());
-        const ImageFile source({page, page});
-        const ImageFile result = process.apply(source);
-        QCOMPARE(result.frameCount(), 2);
-        QCOMPARE(result.size(), fitted);
-        QCOMPARE(result.frame(1).size(), fitted);
-        QCOMPARE(source.size(), size);
-    }
-
-    void filterListIsEmptiedAndFilled() {
-        ImageProcess process;
-        process.addFilter(FilterKind::Scale).maximumWidth = 10;
-        process.addFilter(FilterKind::RotateFlip).rotationAngle = 90;
-        QCOMPARE(process.filterCount(), 2);
-        QCOMPARE(process.filter(2).kind, FilterKind::RotateFlip);
-        process.removeFilter(1);
-        QCOMPARE(process.filter(1).rotationAngle, 90);
-        process.removeAllFilters();
-        QCOMPARE(process.filterCount(), 0);
-        // An empty list gives the same pixels back, shared.
-        const QImage page = TestImages::page(30, 20);
-        QCOMPARE(process.apply(ImageFile({page})).image().constBits(), page.constBits());
     }
 
     void failedFiltersGiveNoImage() {
@@ -305,18 +255,6 @@ class TestImaging : public QObject {
             QCOMPARE(blank.size(), QSize(40, 30));
             QCOMPARE(blank.pixel(20, 15), qRgb(255, 255, 255));
         }
-    }
-
-    void stretchFractionalRegion() {
-        // Half a pixel to the right of a black column: the column must not show up.
-        QImage image(100, 100, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        for (int y = 0; y < 100; ++y)
-            image.setPixel(10, y, qRgb(0, 0, 0));
-        const QImage got = stretchRegion(image, QRectF(11.0, 0, 49.5, 60), QSize(400, 480));
-        QVERIFY(qGray(got.pixel(2, 100)) > 200);
-        const QImage withColumn = stretchRegion(image, QRectF(10.0, 0, 50, 60), QSize(400, 480));
-        QVERIFY(qGray(withColumn.pixel(1, 100)) < 80);
     }
 };
 
