@@ -126,7 +126,7 @@ class frmScanner : public QDialog {
 
     static QString windowCaption();
 
-    private:
+  private:
     void buildControls();
     void loadFailed();
     void turnOrFlip(int property);
