@@ -161,7 +161,11 @@ QString frmScanner::windowCaption() {
 }
 
 int frmScanner::showModal() {
-    createForm();
+    // The constructor's controls are still in their design state the first time; callers
+    // may already hold them (the start-up window hands the window out just before this).
+    if (m_formShown)
+        createForm();
+    m_formShown = true;
     return exec();
 }
 

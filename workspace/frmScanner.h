@@ -32,8 +32,9 @@ class frmScanner : public QDialog {
     // window modally; returns when the window is closed.
     int showModal();
 
-    // The first two steps of showModal without showing the window: earlier controls are
-    // destroyed (their pointers become invalid), new ones built, the window load run.
+    // Destroys the controls (their pointers become invalid), builds new ones in their
+    // design state and runs the window load, without showing the window. The constructor
+    // and every showModal() after the first do this.
     void createForm();
 
     // Window load: clears the surfaces, hides the kind buttons and the signature and
@@ -133,4 +134,5 @@ class frmScanner : public QDialog {
 
     Prompts& m_prompts;
     QWidget* m_form = nullptr;
+    bool m_formShown = false;
 };
