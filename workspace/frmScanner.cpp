@@ -428,10 +428,10 @@ void frmScanner::Command12_Click() {
     request.title = QStringLiteral("Selezionare il file immagine da caricare");
     request.filters = {
         QStringLiteral("Immagine Bitmap (*.bmp)"),
-        QStringLiteral("Immagine JPeg (*.jpg *.jpeg)"),
+        QStringLiteral("Immagine JPeg (*.jpg;*.jpeg)"),
         QStringLiteral("Immagine Gif (*.gif)"),
-        QStringLiteral("Files di Immagini (*.bmp *.jpg *.jpeg *.gif)"),
-        QStringLiteral("Tutti i Files (*)"),
+        QStringLiteral("Files di Immagini (*.bmp;*.jpg;*.jpeg;*.gif)"),
+        QStringLiteral("Tutti i Files (*.*)"),
     };
     request.filterIndex = 4;
     request.defaultSuffix = QStringLiteral("jpg");

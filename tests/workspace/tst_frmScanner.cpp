@@ -257,11 +257,11 @@ class TestWorkspaceWindow : public QObject {
         const Prompts::FileRequest& request = ws.prompts.openRequests.constFirst();
         QCOMPARE(request.title, QStringLiteral("Selezionare il file immagine da caricare"));
         QCOMPARE(request.filters.size(), 5);
-        QVERIFY(request.filters[0].startsWith(QStringLiteral("Immagine Bitmap (")));
-        QVERIFY(request.filters[1].startsWith(QStringLiteral("Immagine JPeg (")));
-        QVERIFY(request.filters[2].startsWith(QStringLiteral("Immagine Gif (")));
-        QVERIFY(request.filters[3].startsWith(QStringLiteral("Files di Immagini (")));
-        QVERIFY(request.filters[4].startsWith(QStringLiteral("Tutti i Files (")));
+        QCOMPARE(request.filters, (QStringList{QStringLiteral("Immagine Bitmap (*.bmp)"),
+                                               QStringLiteral("Immagine JPeg (*.jpg;*.jpeg)"),
+                                               QStringLiteral("Immagine Gif (*.gif)"),
+                                               QStringLiteral("Files di Immagini (*.bmp;*.jpg;*.jpeg;*.gif)"),
+                                               QStringLiteral("Tutti i Files (*.*)")}));
         QCOMPARE(request.filterIndex, 4);
         QCOMPARE(request.defaultSuffix, QStringLiteral("jpg"));
 
