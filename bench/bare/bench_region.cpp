@@ -1,0 +1,145 @@
+// The region reader against a whole decode of the same page, on painted A4 forms scanned
+// sideways (a quarter turn clockwise makes them upright), in one run:
+//   bench_region [--benchmark_filter=...]
+#include "batch/RegionReader.h"
+#include "bench/peers/FormPage.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <jpeglib.h>
+#include <vector>
+
+namespace {
+
+QTemporaryDir* pagesDir = nullptr;
+
+QString page(const char* name) {
+    return pagesDir->filePath(QString::fromLatin1(name));
+}
+
+int dpiOf(const char* name) {
+    return QByteArray(name).contains("600") ? 600 : 300;
+}
+
+void writePages() {
+    struct P {
+        const char* name;
+        int dpi;
+        const char* format;
+    };
+    for (const P& p :
+         {P{"a4-300.jpg", 300, "jpeg"}, P{"a4-600.jpg", 600, "jpeg"}, P{"a4-300.bmp", 300, "bmp"}}) {
+        QImageWriter w(page(p.name), p.format);
+        w.setQuality(90);
+        if (!w.write(FormPage::sideways(FormPage::paint(p.dpi, false))))
+            std::fprintf(stderr, "bench_region: cannot write %s\n", p.name);
+    }
+}
+
+// What a plain libjpeg-turbo program does first: the whole page into one RGB buffer.
+void decodeWhole(const QString& path, std::vector<unsigned char>& rgb) {
+    FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, f);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    rgb.resize(size_t(cinfo.output_width) * cinfo.output_height * 3);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = rgb.data() + size_t(cinfo.output_scanline) * cinfo.output_width * 3;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(f);
+}
+
+void BM_WholeDecodeLibjpeg(benchmark::State& state, const char* name) {
+    std::vector<unsigned char> rgb;
+    for (auto _ : state) {
+        decodeWhole(page(name), rgb);
+        benchmark::DoNotOptimize(rgb.data());
+    }
+}
+
+void BM_WholeDecodeQt(benchmark::State& state, const char* name) {
+    for (auto _ : state) {
+        QImage image(page(name));
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+// The photograph's box on the upright page; "far" is the same box on the other side of
+// the page, whose stored rows come last in the file.
+QRect photo(const char* name, bool far) {
+    QRect r = FormPage::photoRect(dpiOf(name));
+    if (far)
+        r.moveLeft(r.left() * 100 / 1690);
+    return r;
+}
+
+void BM_Region(benchmark::State& state, const char* name, bool far, bool withTarget) {
+    const RegionRequest request{page(name),
+                                {90, PageTransform::Mirror::None},
+                                photo(name, far),
+                                withTarget ? QSize(400, 480) : QSize()};
+    for (auto _ : state) {
+        const PageRegion region = RegionReader::read(request);
+        if (!region.ok())
+            state.SkipWithError(qPrintable(region.error));
+        benchmark::DoNotOptimize(region.image.constBits());
+    }
+}
+
+void registerAll() {
+    for (const char* name : {"a4-300.jpg", "a4-600.jpg"}) {
+        benchmark::RegisterBenchmark((std::string("WholeDecodeLibjpeg/") + name).c_str(),
+                                     BM_WholeDecodeLibjpeg, name)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("WholeDecodeQt/") + name).c_str(), BM_WholeDecodeQt, name)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("RegionRot90/") + name).c_str(), BM_Region, name, false,
+                                     false)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("RegionRot90Far/") + name).c_str(), BM_Region, name, true,
+                                     false)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("RegionRot90Target400x480/") + name).c_str(), BM_Region,
+                                     name, false, true)
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RegisterBenchmark("WholeDecodeQt/a4-300.bmp", BM_WholeDecodeQt, "a4-300.bmp")
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("RegionRot90/a4-300.bmp", BM_Region, "a4-300.bmp", false, false)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("RegionRot90Far/a4-300.bmp", BM_Region, "a4-300.bmp", true, false)
+        ->Unit(benchmark::kMillisecond);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);        // fonts for the painted forms
+    QImageReader::setAllocationLimit(1024); // as the workspace allows, for 600 dpi pages
+    QTemporaryDir dir;
+    pagesDir = &dir;
+    writePages();
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
