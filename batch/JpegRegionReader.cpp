@@ -8,6 +8,7 @@
 
 #include <csetjmp>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -129,8 +130,11 @@ JpegRegionReader::Result JpegRegionReader::read(const uchar* data, qint64 size, 
                                                 PageRegion* out) {
     if (!isJpeg(data, size))
         return Result::NotJpeg;
+    // Everything with a destructor lives outside the setjmp scope: a longjmp back to it
+    // must not skip a destructor.
     Decoder d;
     std::vector<quint32> row;
+    std::optional<RegionCanvas> canvas;
     if (setjmp(d.err.jump)) {
         out->image = QImage();
         out->error = d.reason();
@@ -177,12 +181,12 @@ JpegRegionReader::Result JpegRegionReader::read(const uchar* data, qint64 size, 
         out->origin = place.origin;
     }
 
-    RegionCanvas canvas(reduced, request.transform, shown);
-    if (!canvas.allocate(&out->error))
+    canvas.emplace(reduced, request.transform, shown);
+    if (!canvas->allocate(&out->error))
         return Result::Failed;
-    const QRect want = canvas.storedRect();
+    const QRect want = canvas->storedRect();
     if (want.isEmpty()) { // wholly outside the page: white paper, nothing to decode
-        out->image = canvas.image();
+        out->image = canvas->image();
         return Result::Read;
     }
 
@@ -206,10 +210,10 @@ JpegRegionReader::Result JpegRegionReader::read(const uchar* data, qint64 size, 
             out->error = QStringLiteral("Il file JPEG è troncato.");
             return Result::Failed;
         }
-        canvas.putRow(y, want.left(), row.data() + skipColumns, want.width());
+        canvas->putRow(y, want.left(), row.data() + skipColumns, want.width());
     }
     // The rows below the rectangle are not needed: stop without reading them.
     jpeg_abort_decompress(&d.cinfo);
-    out->image = canvas.image();
+    out->image = canvas->image();
     return Result::Read;
 }

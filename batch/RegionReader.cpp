@@ -54,7 +54,12 @@ QString withFileName(const QString& path, const QString& reason) {
 // Any format Qt reads. QImageReader decodes the clip only where its plug-in can (and
 // otherwise copies the clip out of one decode); the clip is then turned into place.
 void readGeneric(const RegionRequest& request, PageRegion* out) {
-    QImageReader::setAllocationLimit(int(RegionCanvas::kAllocationLimitMb));
+    // A 600 dpi page passes Qt's default limit of 128 MB; raised once, as the workspace does.
+    static const bool limitRaised = [] {
+        QImageReader::setAllocationLimit(int(RegionCanvas::kAllocationLimitMb));
+        return true;
+    }();
+    Q_UNUSED(limitRaised);
     QImageReader reader(request.path);
     reader.setAutoTransform(false);
     const QSize stored = reader.size();

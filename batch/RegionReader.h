@@ -48,7 +48,8 @@ struct PageRegion {
 // straight from the file, any other format Qt reads (GIF, PNG, compressed BMP, CMYK
 // JPEG) through QImageReader. The page itself is never held in full twice.
 // Never throws and never ends the program; every failure comes back as error.
-// Safe to call from several threads at once.
+// Safe to call from several threads at once. The first read of a format left to Qt
+// raises QImageReader's global allocation limit to 1024 MB.
 class RegionReader {
   public:
     static PageRegion read(const RegionRequest& request);
