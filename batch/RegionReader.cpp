@@ -1,6 +1,7 @@
 #include "batch/RegionReader.h"
 
 #include "batch/BmpRegionReader.h"
+#include "batch/GifRegionReader.h"
 #include "batch/JpegRegionReader.h"
 #include "batch/RegionCanvas.h"
 
@@ -141,7 +142,16 @@ PageRegion RegionReader::read(const RegionRequest& request) {
         out.error = withFileName(request.path, out.error);
         return out;
     }
-    if (jpeg == JpegRegionReader::Result::NotJpeg) {
+    const auto gif = GifRegionReader::read(file.data(), file.size(), request, &out);
+    if (gif == GifRegionReader::Result::Read) {
+        out.method = PageRegion::Method::Gif;
+        return out;
+    }
+    if (gif == GifRegionReader::Result::Failed) {
+        out.error = withFileName(request.path, out.error);
+        return out;
+    }
+    if (jpeg == JpegRegionReader::Result::NotJpeg && gif == GifRegionReader::Result::NotGif) {
         const auto bmp = BmpRegionReader::read(file.data(), file.size(), request, &out);
         if (bmp == BmpRegionReader::Result::Read) {
             out.method = PageRegion::Method::Bmp;
@@ -167,6 +177,13 @@ QSize RegionReader::pageSize(const QString& path, QString* error) {
     if (jpeg == JpegRegionReader::Result::Read)
         return size;
     if (jpeg == JpegRegionReader::Result::Failed) {
+        *error = withFileName(path, why);
+        return {};
+    }
+    const auto gif = GifRegionReader::size(file.data(), file.size(), &size, &why);
+    if (gif == GifRegionReader::Result::Read)
+        return size;
+    if (gif == GifRegionReader::Result::Failed) {
         *error = withFileName(path, why);
         return {};
     }

@@ -24,7 +24,7 @@ struct RegionRequest {
 
 // What a region read produced.
 struct PageRegion {
-    enum class Method { None, Jpeg, Bmp, Generic };
+    enum class Method { None, Jpeg, Bmp, Gif, Generic };
 
     // The rectangle (or the reduced grid covering it), 32-bit opaque RGB; null on error.
     QImage image;
@@ -45,8 +45,9 @@ struct PageRegion {
 
 // Reads one rectangle of a page file without decoding more of it than the rectangle
 // needs: JPEG through libjpeg-turbo's cropped and skipped scanlines, uncompressed BMP rows
-// straight from the file, any other format Qt reads (GIF, PNG, compressed BMP, CMYK
-// JPEG) through QImageReader. The page itself is never held in full twice.
+// straight from the file, single-image GIF pages decoded only down to the rectangle's last
+// row, any other format Qt reads (PNG, compressed BMP, interlaced GIF, CMYK JPEG) through
+// QImageReader. The page itself is never held in full twice.
 // Never throws and never ends the program; every failure comes back as error.
 // Safe to call from several threads at once. The first read of a format left to Qt
 // raises QImageReader's global allocation limit to 1024 MB.

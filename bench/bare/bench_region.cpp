@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTransform>
 
@@ -44,6 +45,10 @@ void writePages() {
         if (!w.write(FormPage::sideways(FormPage::paint(p.dpi, false))))
             std::fprintf(stderr, "bench_region: cannot write %s\n", p.name);
     }
+    // Qt writes no GIF; the generator's pages have one made by ImageMagick.
+    const QString gif = page("a4-300.gif");
+    if (QProcess::execute(QStringLiteral("convert"), {page("a4-300.bmp"), gif}) != 0)
+        std::fprintf(stderr, "bench_region: no GIF page (ImageMagick's convert missing?)\n");
 }
 
 // What a plain libjpeg-turbo program does first: the whole page into one RGB buffer.
@@ -160,7 +165,7 @@ void BM_JobRegion(benchmark::State& state, const char* name) {
 }
 
 void registerAll() {
-    for (const char* name : {"a4-300.jpg", "a4-600.jpg", "a4-300.bmp"}) {
+    for (const char* name : {"a4-300.jpg", "a4-600.jpg", "a4-300.bmp", "a4-300.gif"}) {
         benchmark::RegisterBenchmark((std::string("JobWholeDecodeQt/") + name).c_str(), BM_JobWholeDecode,
                                      name)
             ->Unit(benchmark::kMillisecond);
@@ -183,6 +188,12 @@ void registerAll() {
                                      name, false, true)
             ->Unit(benchmark::kMillisecond);
     }
+    benchmark::RegisterBenchmark("WholeDecodeQt/a4-300.gif", BM_WholeDecodeQt, "a4-300.gif")
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("RegionRot90/a4-300.gif", BM_Region, "a4-300.gif", false, false)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("RegionRot90Far/a4-300.gif", BM_Region, "a4-300.gif", true, false)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("WholeDecodeQt/a4-300.bmp", BM_WholeDecodeQt, "a4-300.bmp")
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("RegionRot90/a4-300.bmp", BM_Region, "a4-300.bmp", false, false)

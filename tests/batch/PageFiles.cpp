@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <jpeglib.h>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -147,6 +149,124 @@ QByteArray PageFiles::bmpRle8(const QImage& indexed) {
     pixels.append('\1'); // end of bitmap
     QByteArray b = headers(indexed.width(), indexed.height(), 8, 1, indexed.colorTable(), pixels.size());
     return b + pixels;
+}
+
+namespace {
+
+class LzwWriter {
+  public:
+    explicit LzwWriter(QByteArray* out) : m_out(out) {}
+    void put(int code, int width) {
+        m_buffer |= quint32(code) << m_bits;
+        m_bits += width;
+        while (m_bits >= 8) {
+            m_bytes.append(char(m_buffer & 0xFF));
+            m_buffer >>= 8;
+            m_bits -= 8;
+        }
+    }
+    void finish() {
+        if (m_bits > 0)
+            m_bytes.append(char(m_buffer & 0xFF));
+        for (qsizetype at = 0; at < m_bytes.size(); at += 255) {
+            const QByteArray block = m_bytes.mid(at, 255);
+            m_out->append(char(block.size()));
+            m_out->append(block);
+        }
+        m_out->append('\0');
+    }
+
+  private:
+    QByteArray* m_out;
+    QByteArray m_bytes;
+    quint32 m_buffer = 0;
+    int m_bits = 0;
+};
+
+} // namespace
+
+QByteArray PageFiles::gif(const QImage& indexed, bool interlaced, int transparentIndex) {
+    const int w = indexed.width();
+    const int h = indexed.height();
+    const QList<QRgb> colors = indexed.colorTable();
+    int bits = 1;
+    while ((1 << bits) < colors.size())
+        ++bits;
+    QByteArray b("GIF89a");
+    put16(b, quint16(w));
+    put16(b, quint16(h));
+    b.append(char(0x80 | 0x70 | (bits - 1)));
+    b.append('\0');
+    b.append('\0');
+    for (int i = 0; i < (1 << bits); ++i) {
+        const QRgb c = i < colors.size() ? colors[i] : 0;
+        b.append(char(qRed(c)));
+        b.append(char(qGreen(c)));
+        b.append(char(qBlue(c)));
+    }
+    if (transparentIndex >= 0) {
+        b.append("\x21\xF9\x04\x01\x00\x00", 6);
+        b.append(char(transparentIndex));
+        b.append('\0');
+    }
+    b.append(char(0x2C));
+    put16(b, 0);
+    put16(b, 0);
+    put16(b, quint16(w));
+    put16(b, quint16(h));
+    b.append(char(interlaced ? 0x40 : 0));
+
+    std::vector<int> rows;
+    if (interlaced) {
+        for (int pass : {0, 1, 2, 3}) {
+            const int start[] = {0, 4, 2, 1};
+            const int step[] = {8, 8, 4, 2};
+            for (int y = start[pass]; y < h; y += step[pass])
+                rows.push_back(y);
+        }
+    } else {
+        for (int y = 0; y < h; ++y)
+            rows.push_back(y);
+    }
+    const int minCode = std::max(2, bits);
+    b.append(char(minCode));
+    const int clear = 1 << minCode;
+    LzwWriter out(&b);
+    std::unordered_map<quint32, int> table;
+    int next = clear + 2;
+    int width = minCode + 1;
+    out.put(clear, width);
+    int prefix = -1;
+    for (int y : rows)
+        for (int x = 0; x < w; ++x) {
+            const int k = indexed.pixelIndex(x, y);
+            if (prefix < 0) {
+                prefix = k;
+                continue;
+            }
+            const quint32 key = quint32(prefix) << 8 | quint32(k);
+            const auto found = table.find(key);
+            if (found != table.end()) {
+                prefix = found->second;
+                continue;
+            }
+            out.put(prefix, width);
+            table.emplace(key, next++);
+            if (next > (1 << width) && width < 12)
+                ++width;
+            if (next == 4096) {
+                out.put(clear, width);
+                table.clear();
+                next = clear + 2;
+                width = minCode + 1;
+            }
+            prefix = k;
+        }
+    out.put(prefix, width);
+    out.put(clear + 1, width);
+    out.finish();
+    b.append(char(0x3B));
+    return b;
 }
 
 bool PageFiles::write(const QString& path, const QByteArray& bytes) {

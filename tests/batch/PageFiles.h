@@ -22,6 +22,11 @@ QByteArray bmp(const QImage& page, int bitsPerPixel, bool topDown = false);
 // 8-bit run-length BMP (every pixel its own run), a variant read through Qt.
 QByteArray bmpRle8(const QImage& indexed);
 
+// GIF89a of an 8-bit indexed page through a real LZW encoder (growing code widths, clear
+// codes when the table fills); rows interlaced on request; one palette entry transparent
+// when transparentIndex >= 0.
+QByteArray gif(const QImage& indexed, bool interlaced = false, int transparentIndex = -1);
+
 bool write(const QString& path, const QByteArray& bytes);
 
 } // namespace PageFiles

@@ -69,6 +69,8 @@ const Format kFormats[] = {
     {"bmp1", "page1.bmp", 0, PageRegion::Method::Bmp},
     {"bmp-rle8", "pagerle.bmp", 0, PageRegion::Method::Generic},
     {"png", "page.png", 0, PageRegion::Method::Generic},
+    {"gif", "page.gif", 0, PageRegion::Method::Gif},
+    {"gif-interlaced", "pagei.gif", 0, PageRegion::Method::Generic},
 };
 
 const char* mirrorName(Mirror m) {
@@ -98,9 +100,22 @@ class TestRegionReader : public QObject {
         const QImage indexed = m_page.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
         QVERIFY(PageFiles::write(file("pagerle.bmp"), PageFiles::bmpRle8(indexed)));
         QVERIFY(m_page.save(file("page.png")));
+        QVERIFY(PageFiles::write(file("page.gif"), PageFiles::gif(indexed)));
+        QVERIFY(PageFiles::write(file("pagei.gif"), PageFiles::gif(indexed, true)));
+        // A page large and varied enough to fill the LZW table many times over.
+        QImage noise(640, 480, QImage::Format_Indexed8);
+        noise.setColorCount(256);
+        for (int i = 0; i < 256; ++i)
+            noise.setColor(i, qRgb(i, 255 - i, (i * 7) & 255));
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, uint((x * x + 3 * y + x * y / 7) % 256));
+        QVERIFY(PageFiles::write(file("noise.gif"), PageFiles::gif(noise)));
         // The row-by-row BMPs must hold the page Qt sees, or the comparisons prove nothing.
         QCOMPARE(QImage(file("page24.bmp")).convertToFormat(QImage::Format_RGB32), m_page);
         QCOMPARE(QImage(file("page32.bmp")).convertToFormat(QImage::Format_RGB32), m_page);
+        QCOMPARE(QImage(file("page.gif")).convertToFormat(QImage::Format_RGB32),
+                 indexed.convertToFormat(QImage::Format_RGB32));
     }
 
     // Every format, rotation and mirror: the region equals the same rectangle cut from the
@@ -158,6 +173,59 @@ class TestRegionReader : public QObject {
         QVERIFY2(
             diff <= tolerance,
             qPrintable(QStringLiteral("difference %1 at (%2, %3)").arg(diff).arg(where.x()).arg(where.y())));
+    }
+
+    // A GIF whose LZW table fills and clears many times: rows from the top, the middle and
+    // the end of the stream, turned, equal Qt's whole decode.
+    void largeGifMatchesQt_data() {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<Mirror>("mirror");
+        QTest::addColumn<QRect>("rect");
+        for (int rotation : {0, 90, 270})
+            for (Mirror mirror : {Mirror::None, Mirror::Vertical}) {
+                const bool swap = rotation % 180 != 0;
+                const int w = swap ? 480 : 640;
+                const int h = swap ? 640 : 480;
+                QTest::addRow("%d-%s-top", rotation, mirrorName(mirror))
+                    << rotation << mirror << QRect(5, 0, 90, 7);
+                QTest::addRow("%d-%s-middle", rotation, mirrorName(mirror))
+                    << rotation << mirror << QRect(w / 3, h / 2, 101, 77);
+                QTest::addRow("%d-%s-last-rows", rotation, mirrorName(mirror))
+                    << rotation << mirror << QRect(w - 50, h - 9, 80, 20);
+            }
+    }
+    void largeGifMatchesQt() {
+        QFETCH(int, rotation);
+        QFETCH(Mirror, mirror);
+        QFETCH(QRect, rect);
+        const QString path = file("noise.gif");
+        const PageRegion region = RegionReader::read({path, {rotation, mirror}, rect, {}});
+        QVERIFY2(region.ok(), qPrintable(region.error));
+        QCOMPARE(region.method, PageRegion::Method::Gif);
+        QPoint where;
+        QCOMPARE(maxDifference(region.image, cut(shownPage(path, rotation, mirror), rect), &where), 0);
+    }
+
+    void gifTransparencyReadsWhite() {
+        QImage indexed(40, 30, QImage::Format_Indexed8);
+        indexed.setColorCount(4);
+        indexed.setColor(0, qRgb(200, 10, 10));
+        indexed.setColor(1, qRgb(10, 200, 10));
+        indexed.setColor(2, qRgb(10, 10, 200));
+        indexed.setColor(3, qRgb(0, 0, 0));
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x)
+                indexed.setPixel(x, y, uint((x / 5 + y / 5) % 4));
+        const QString path = m_dir.filePath(QStringLiteral("transparent.gif"));
+        QVERIFY(PageFiles::write(path, PageFiles::gif(indexed, false, 3)));
+        const PageRegion region = RegionReader::read({path, {}, QRect(0, 0, 40, 30), {}});
+        QVERIFY2(region.ok(), qPrintable(region.error));
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) {
+                const QRgb expected =
+                    indexed.pixelIndex(x, y) == 3 ? qRgb(255, 255, 255) : indexed.pixel(x, y);
+                QCOMPARE(region.image.pixel(x, y), expected);
+            }
     }
 
     // A reduced JPEG decode: each pixel is the average of the k x k page pixels it stands
@@ -286,6 +354,18 @@ class TestRegionReader : public QObject {
         qToLittleEndian<qint32>(1 << 30, hugeBmp.data() + 18);
         QByteArray shortPalette = PageFiles::bmp(m_page, 8).left(14 + 40 + 100);
 
+        const QByteArray gif =
+            PageFiles::gif(m_page.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither));
+        QByteArray gifBadCodeSize = gif;
+        const int descriptor = 13 + 3 * (2 << (uchar(gif[10]) & 7)); // after the global palette
+        QCOMPARE(gif[descriptor], '\x2C');
+        gifBadCodeSize[descriptor + 10] = char(12); // the LZW minimum code size, at most 8
+        QTest::newRow("gif-cut-in-data")
+            << gif.left(gif.size() * 2 / 3) << 0 << top << QStringLiteral("troncato");
+        QTest::newRow("gif-cut-before-end-block")
+            << gif.left(gif.size() - 2) << 0 << top << QStringLiteral("troncato");
+        QTest::newRow("gif-signature-only") << QByteArray("GIF89a") << 0 << top << QStringLiteral("troncato");
+        QTest::newRow("gif-bad-code-size") << gifBadCodeSize << 0 << top << QStringLiteral("danneggiato");
         QTest::newRow("missing") << QByteArray() << 0 << top << QStringLiteral("Impossibile aprire");
         QTest::newRow("empty") << QByteArray("") << 0 << top << QStringLiteral("vuoto");
         QTest::newRow("text") << QByteArray("not a picture at all\n") << 0 << top
