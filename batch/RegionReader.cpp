@@ -129,6 +129,18 @@ PageRegion RegionReader::read(const RegionRequest& request) {
         out.error = QStringLiteral("Il rettangolo richiesto è vuoto.");
         return out;
     }
+    // No page comes near a million pixels a side; beyond that the pixel arithmetic could
+    // overflow, so such a rectangle is refused before it is used.
+    constexpr int kFar = 1 << 20;
+    const QRect& r = request.rect;
+    if (r.left() < -kFar || r.top() < -kFar || r.right() > kFar || r.bottom() > kFar) {
+        out.error = QStringLiteral("Il rettangolo richiesto (%1, %2, %3 x %4) è fuori misura.")
+                        .arg(r.left())
+                        .arg(r.top())
+                        .arg(r.width())
+                        .arg(r.height());
+        return out;
+    }
     MappedFile file(request.path);
     if (!file.open(&out.error))
         return out;

@@ -15,6 +15,7 @@ struct RegionRequest {
     PageTransform transform;
     // The rectangle in pixels of the page after the rotation and mirror; it may reach past
     // the page, whose outside reads as white paper.
+    // Sides beyond a million pixels from the origin are refused.
     QRect rect;
     // Optional: the size the rectangle will be stretched to. When the rectangle is at least
     // twice as large on both sides, a JPEG may be decoded at 1/2, 1/4 or 1/8 of its size,
