@@ -54,7 +54,7 @@ def time_with_hyperfine(cmd, runs, work):
                     "--style", "none", " ".join(cmd)], check=True, capture_output=True)
     with open(report) as f:
         result = json.load(f)["results"][0]
-    return result["mean"] * 1000, (result["stddev"] or 0) * 1000
+    return result["mean"] * 1000, (result["stddev"] or 0) * 1000, (result["user"] + result["system"]) * 1000
 
 
 def time_with_loop(cmd, runs):
@@ -64,7 +64,7 @@ def time_with_loop(cmd, runs):
         start = time.perf_counter_ns()
         subprocess.run(cmd, check=True, capture_output=True)
         samples.append((time.perf_counter_ns() - start) / 1e6)
-    return statistics.mean(samples), statistics.stdev(samples) if len(samples) > 1 else 0.0
+    return statistics.mean(samples), statistics.stdev(samples) if len(samples) > 1 else 0.0, None
 
 
 def check(out):
@@ -112,25 +112,29 @@ def main():
                 os.remove(out)
             cmd = command(rotation, rect, path, out)
             try:
-                mean, sd = time_with_hyperfine(cmd, args.runs, work) if use_hyperfine else time_with_loop(cmd, args.runs)
-                results[name] = (mean, sd, check(out))
+                mean, sd, cpu = (time_with_hyperfine(cmd, args.runs, work) if use_hyperfine
+                                 else time_with_loop(cmd, args.runs))
+                results[name] = (mean, sd, cpu, check(out))
             except subprocess.CalledProcessError as e:
-                results[name] = (None, None, "failed: " + (e.stderr or b"").decode(errors="replace").strip()[-60:])
+                results[name] = (None, None, None, "failed: " + (e.stderr or b"").decode(errors="replace").strip()[-60:])
         rows.append((page, results))
 
-    header = f"{'page':<15} {'tool':<22} {'mean ms':>9} {'± ms':>7} {'× bare':>7} {'× vetra':>8}  output"
+    # CPU time (user + system) is steadier than wall time on a shared machine.
+    header = (f"{'page':<15} {'tool':<22} {'mean ms':>9} {'± ms':>7} {'cpu ms':>7} {'× bare':>7} {'× vetra':>8}"
+              f"  output")
     print(header)
     print("-" * len(header))
     for page, results in rows:
         bare = results.get("bare libjpeg-turbo", (None,))[0]
         vetra = results.get("vetra-batch", (None,))[0]
-        for name, (mean, sd, verdict) in results.items():
+        for name, (mean, sd, cpu, verdict) in results.items():
             if mean is None:
-                print(f"{page:<15} {name:<22} {'-':>9} {'-':>7} {'-':>7} {'-':>8}  {verdict}")
+                print(f"{page:<15} {name:<22} {'-':>9} {'-':>7} {'-':>7} {'-':>7} {'-':>8}  {verdict}")
                 continue
+            cpu_text = f"{cpu:.1f}" if cpu is not None else "-"
             over_bare = f"{mean / bare:.2f}" if bare else "-"
             over_vetra = f"{mean / vetra:.2f}" if vetra else "-"
-            print(f"{page:<15} {name:<22} {mean:9.1f} {sd:7.1f} {over_bare:>7} {over_vetra:>8}  {verdict}")
+            print(f"{page:<15} {name:<22} {mean:9.1f} {sd:7.1f} {cpu_text:>7} {over_bare:>7} {over_vetra:>8}  {verdict}")
     return 0
 
 
