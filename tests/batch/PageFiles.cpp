@@ -67,7 +67,8 @@ QImage PageFiles::paintPage(int width, int height) {
 }
 
 QByteArray PageFiles::jpeg(const QImage& page, int quality, bool subsample420, bool progressive) {
-    const QImage rgb = page.convertToFormat(QImage::Format_RGB888);
+    const bool gray = page.format() == QImage::Format_Grayscale8;
+    const QImage rgb = gray ? page : page.convertToFormat(QImage::Format_RGB888);
     jpeg_compress_struct c;
     jpeg_error_mgr err;
     c.err = jpeg_std_error(&err);
@@ -77,8 +78,8 @@ QByteArray PageFiles::jpeg(const QImage& page, int quality, bool subsample420, b
     jpeg_mem_dest(&c, &buffer, &size);
     c.image_width = JDIMENSION(rgb.width());
     c.image_height = JDIMENSION(rgb.height());
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
+    c.input_components = gray ? 1 : 3;
+    c.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, quality, TRUE);
     const int factor = subsample420 ? 2 : 1;
@@ -267,6 +268,40 @@ QByteArray PageFiles::gif(const QImage& indexed, bool interlaced, int transparen
     out.finish();
     b.append(char(0x3B));
     return b;
+}
+
+QByteArray PageFiles::jpegCmyk(const QImage& page) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = JDIMENSION(page.width());
+    c.image_height = JDIMENSION(page.height());
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 95, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<unsigned char> row(size_t(page.width()) * 4);
+    while (c.next_scanline < c.image_height) {
+        for (int x = 0; x < page.width(); ++x) {
+            const QRgb p = page.pixel(x, int(c.next_scanline));
+            row[size_t(x) * 4] = uchar(255 - qRed(p));
+            row[size_t(x) * 4 + 1] = uchar(255 - qGreen(p));
+            row[size_t(x) * 4 + 2] = uchar(255 - qBlue(p));
+            row[size_t(x) * 4 + 3] = 0;
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    free(buffer);
+    return bytes;
 }
 
 bool PageFiles::write(const QString& path, const QByteArray& bytes) {

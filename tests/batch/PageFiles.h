@@ -12,8 +12,12 @@ namespace PageFiles {
 // wrong place, turned the wrong way or shifted by one pixel shows.
 QImage paintPage(int width, int height);
 
-// JPEG through libjpeg-turbo: quality, 4:4:4 or 4:2:0, baseline or progressive.
+// JPEG through libjpeg-turbo: quality, 4:4:4 or 4:2:0, baseline or progressive; a
+// Grayscale8 page gives a one-component file.
 QByteArray jpeg(const QImage& page, int quality, bool subsample420, bool progressive = false);
+
+// A four-component CMYK JPEG, a variant read through Qt.
+QByteArray jpegCmyk(const QImage& page);
 
 // Uncompressed BMP of 1, 8, 24 or 32 bits; bottom-up unless topDown. For 1 and 8 bits the
 // page is reduced to a palette first.

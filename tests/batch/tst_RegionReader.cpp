@@ -64,6 +64,8 @@ const Format kFormats[] = {
     {"jpeg444", "page444.jpg", 3, PageRegion::Method::Jpeg},
     {"jpeg420", "page420.jpg", 3, PageRegion::Method::Jpeg},
     {"jpeg-progressive", "pageprog.jpg", 3, PageRegion::Method::Jpeg},
+    {"jpeg-gray", "pagegray.jpg", 3, PageRegion::Method::Jpeg},
+    {"jpeg-cmyk", "pagecmyk.jpg", 0, PageRegion::Method::Generic},
     {"bmp24", "page24.bmp", 0, PageRegion::Method::Bmp},
     {"bmp32-topdown", "page32.bmp", 0, PageRegion::Method::Bmp},
     {"bmp8", "page8.bmp", 0, PageRegion::Method::Bmp},
@@ -94,6 +96,10 @@ class TestRegionReader : public QObject {
         QVERIFY(PageFiles::write(file("page444.jpg"), PageFiles::jpeg(m_page, 100, false)));
         QVERIFY(PageFiles::write(file("page420.jpg"), PageFiles::jpeg(m_page, 92, true)));
         QVERIFY(PageFiles::write(file("pageprog.jpg"), PageFiles::jpeg(m_page, 95, true, true)));
+        QVERIFY(
+            PageFiles::write(file("pagegray.jpg"),
+                             PageFiles::jpeg(m_page.convertToFormat(QImage::Format_Grayscale8), 95, false)));
+        QVERIFY(PageFiles::write(file("pagecmyk.jpg"), PageFiles::jpegCmyk(m_page)));
         QVERIFY(PageFiles::write(file("page24.bmp"), PageFiles::bmp(m_page, 24)));
         QVERIFY(PageFiles::write(file("page32.bmp"), PageFiles::bmp(m_page, 32, true)));
         QVERIFY(PageFiles::write(file("page8.bmp"), PageFiles::bmp(m_page, 8)));
