@@ -243,13 +243,19 @@ class TestRegionReader : public QObject {
         QTest::addColumn<QRect>("rect");
         QTest::addColumn<QSize>("target");
         QTest::addColumn<int>("reduction");
-        for (int rotation : {0, 90, 180, 270})
-            for (Mirror mirror : {Mirror::None, Mirror::Horizontal, Mirror::Vertical}) {
-                QTest::addRow("%d-%s-half", rotation, mirrorName(mirror))
-                    << rotation << mirror << QRect(13, 9, 101, 90) << QSize(50, 40) << 2;
-                QTest::addRow("%d-%s-quarter-past-edge", rotation, mirrorName(mirror))
-                    << rotation << mirror << QRect(-7, 30, 160, 150) << QSize(40, 36) << 4;
-            }
+        QTest::addColumn<bool>("subsampled");
+        for (bool subsampled : {false, true}) {
+            const char* chroma = subsampled ? "420" : "444";
+            for (int rotation : {0, 90, 180, 270})
+                for (Mirror mirror : {Mirror::None, Mirror::Horizontal, Mirror::Vertical}) {
+                    QTest::addRow("%s-%d-%s-half", chroma, rotation, mirrorName(mirror))
+                        << rotation << mirror << QRect(13, 9, 101, 90) << QSize(50, 40) << 2 << subsampled;
+                    QTest::addRow("%s-%d-%s-quarter-past-edge", chroma, rotation, mirrorName(mirror))
+                        << rotation << mirror << QRect(-7, 30, 160, 150) << QSize(40, 36) << 4 << subsampled;
+                    QTest::addRow("%s-%d-%s-eighth", chroma, rotation, mirrorName(mirror))
+                        << rotation << mirror << QRect(0, 0, 140, 130) << QSize(17, 16) << 8 << subsampled;
+                }
+        }
     }
     void reducedJpegMatchesAverages() {
         QFETCH(int, rotation);
@@ -257,6 +263,7 @@ class TestRegionReader : public QObject {
         QFETCH(QRect, rect);
         QFETCH(QSize, target);
         QFETCH(int, reduction);
+        QFETCH(bool, subsampled);
 
         // A smooth page: a reduced decode is an average, sharp marks would blur by design.
         QImage smooth(kPageWidth, kPageHeight, QImage::Format_RGB32);
@@ -264,7 +271,7 @@ class TestRegionReader : public QObject {
             for (int x = 0; x < kPageWidth; ++x)
                 smooth.setPixel(x, y, qRgb(x * 255 / kPageWidth, y * 255 / kPageHeight, 128 + (x - y) / 4));
         const QString path = m_dir.filePath(QStringLiteral("smooth.jpg"));
-        QVERIFY(PageFiles::write(path, PageFiles::jpeg(smooth, 100, false)));
+        QVERIFY(PageFiles::write(path, PageFiles::jpeg(smooth, 100, subsampled)));
 
         const PageRegion region = RegionReader::read({path, {rotation, mirror}, rect, target});
         QVERIFY2(region.ok(), qPrintable(region.error));
