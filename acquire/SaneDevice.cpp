@@ -9,10 +9,12 @@ double fromWord(SANE_Value_Type type, SANE_Word word) {
     return type == SANE_TYPE_FIXED ? SANE_UNFIX(word) : static_cast<double>(word);
 }
 
-// SANE_FIX truncates; 8 inches (203.2 mm) would lose a pixel row at 300 dpi.
+// Backends truncate when they turn a fixed-point length into pixels: 203.2 mm stored as
+// the nearest fixed-point value lies just below 203.2 and 8 inches at 300 dpi would lose a
+// pixel. A fixed-point value is therefore rounded up, never down.
 std::optional<SANE_Word> toWord(SANE_Value_Type type, double value) {
-    const double scaled = type == SANE_TYPE_FIXED ? value * (1 << SANE_FIXED_SCALE_SHIFT) : value;
-    const double rounded = std::round(scaled);
+    const double rounded = type == SANE_TYPE_FIXED ? std::ceil(value * (1 << SANE_FIXED_SCALE_SHIFT) - 1e-6)
+                                                   : std::round(value);
     if (!std::isfinite(rounded) || rounded < -2147483648.0 || rounded > 2147483647.0)
         return std::nullopt;
     return static_cast<SANE_Word>(rounded);

@@ -49,6 +49,9 @@ class SaneSourceManager {
     // Where the default source is remembered: an INI file, or the user's settings when empty.
     void setSettingsFile(const QString& path);
 
+    // SANE name of the device the open source reads, empty when none is open.
+    QByteArray openDevice() const { return m_device.name(); }
+
     // The message a source posts to the application's window; wParam is MSG_XFERREADY
     // or MSG_CLOSEDSREQ.
     static constexpr std::uint32_t kSourceMessage = twainshim::WM_APP + 0x54;
