@@ -1,6 +1,9 @@
 #include "tst_acquire.h"
 
 #include "DialogDriver.h"
+#include "RecordingWindow.h"
+#include "app/modulo1.h"
+#include "tests/support/ScriptedPrompts.h"
 #include "acquire/SaneSourceManager.h"
 #include "acquire/ScannerSettingsDialog.h"
 #include "acquire/SourceSelectDialog.h"
@@ -19,6 +22,9 @@
 #include <cstring>
 
 namespace {
+
+const QString kPlace = QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
+const QString kNothing = QStringLiteral("Non è stata scansionata nessuna immagine.");
 
 // The SANE "test" backend as the only scanner, with a bed large enough for 8 x 8 inches
 // and no rounding of the scan area to whole millimetres.
@@ -83,6 +89,7 @@ private Q_SLOTS:
 
     void init()
     {
+        modulo1::setTempFolder(out.path());
         configure();
         QFile::remove(settingsFile());
         mdlTwain::resetDsmEntry();
@@ -91,6 +98,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
+        modulo1::setTempFolder({});
         driver.stop();
         QCOMPARE(twainshim::liveWindowCount(), std::size_t(0));
         QCOMPARE(twainshim::liveHandleCount(), handlesBefore);
@@ -98,14 +106,21 @@ private Q_SLOTS:
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
     }
 
-    void eightInchColourPageAt300Dpi()
+    void scanCommandMakesTheWorkingImage()
     {
-        const QString path = page(QStringLiteral("fixed"));
-        QCOMPARE(mdlTwain::ScanToFile(300, 2, 0, 0, 8, 8, path), 0);
-        QCOMPARE(QFileInfo(path).size(), qint64(17280054));
-        const QImage image(path);
-        QCOMPARE(image.size(), QSize(2400, 2400));
-        QVERIFY(!image.allGray());
+        RecordingWindow window;
+        ScriptedPrompts prompts;
+        ScanCommands commands(window, prompts);
+        commands.ScanIm_Click();
+        QCOMPARE(prompts.messages, QStringList{kPlace});
+        QCOMPARE(window.steps, (QStringList{QStringLiteral("scan 0"), QStringLiteral("wait 1"), QStringLiteral("path"),
+                                            QStringLiteral("wait 0"), QStringLiteral("image"),
+                                            QStringLiteral("scan 1")}));
+        QVERIFY(QFileInfo(window.imagePath).fileName().startsWith(QLatin1String("sca")));
+        QCOMPARE(QFileInfo(window.imagePath).absolutePath(), QFileInfo(out.path()).canonicalFilePath());
+        QCOMPARE(QFileInfo(window.imagePath).size(), qint64(17280054));
+        QCOMPARE(window.image.size(), QSize(2400, 2400));
+        QVERIFY(!window.image.allGray());
     }
 
     void pixelTypes_data()
@@ -226,21 +241,29 @@ private Q_SLOTS:
     {
         QFETCH(QString, status);
         configure({QStringLiteral("read-status-code \"%1\"").arg(status)});
-        const QString path = page(QStringLiteral("fault"));
-        QCOMPARE(mdlTwain::ScanToFile(100, 2, 0, 0, 1, 1, path), 1);
+        // The fixed settings fail at the transfer; the scanner's dialog is then offered.
         driver.whenShown<ScannerSettingsDialog>([](ScannerSettingsDialog* d) { button(d, "scan")->click(); });
-        QCOMPARE(mdlTwain::ScanToFileWithDialog(path), 1);
+        RecordingWindow window;
+        ScriptedPrompts prompts;
+        ScanCommands commands(window, prompts);
+        commands.ScanIm_Click();
         QCOMPARE(driver.shown, 1);
-        QVERIFY(!QFile::exists(path));
+        QCOMPARE(prompts.messages, (QStringList{kPlace, kNothing}));
+        QVERIFY(!window.steps.contains(QStringLiteral("image")));
+        QCOMPARE(QFileInfo(window.imagePath).size(), qint64(0));
     }
 
     void noScannerAtAll()
     {
         configure({}, false);
         driver.whenShown<ScannerSettingsDialog>([](ScannerSettingsDialog* d) { d->reject(); });
-        QCOMPARE(mdlTwain::ScanToFile(300, 2, 0, 0, 8, 8, page(QStringLiteral("none"))), 1);
-        QCOMPARE(mdlTwain::ScanToFileWithDialog(page(QStringLiteral("none"))), 1);
+        RecordingWindow window;
+        ScriptedPrompts prompts;
+        ScanCommands commands(window, prompts);
+        commands.ScanIm_Click();
+        QCOMPARE(prompts.messages, (QStringList{kPlace, kNothing}));
         QCOMPARE(driver.shown, 0);
+        QCOMPARE(commands.ScanResult(), 1);
     }
 
     void chosenScannerIsRememberedAcrossRuns_data()
