@@ -13,8 +13,8 @@ double fromWord(SANE_Value_Type type, SANE_Word word) {
 // the nearest fixed-point value lies just below 203.2 and 8 inches at 300 dpi would lose a
 // pixel. A fixed-point value is therefore rounded up, never down.
 std::optional<SANE_Word> toWord(SANE_Value_Type type, double value) {
-    const double rounded = type == SANE_TYPE_FIXED ? std::ceil(value * (1 << SANE_FIXED_SCALE_SHIFT) - 1e-6)
-                                                   : std::round(value);
+    const double rounded =
+        type == SANE_TYPE_FIXED ? std::ceil(value * (1 << SANE_FIXED_SCALE_SHIFT) - 1e-6) : std::round(value);
     if (!std::isfinite(rounded) || rounded < -2147483648.0 || rounded > 2147483647.0)
         return std::nullopt;
     return static_cast<SANE_Word>(rounded);

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <thread>
 
 namespace SanePageReader {
 
@@ -60,6 +62,15 @@ void putHeader(std::vector<unsigned char>& out, int width, int height, int bits,
     h.biYPelsPerMeter = perMetre;
     h.biClrUsed = static_cast<std::uint32_t>(colours);
     std::memcpy(out.data(), &h, sizeof h);
+}
+
+// Some backends feed sane_read from a reader thread that they stop abruptly, at any
+// instruction, when the next frame starts or the scan is cancelled. Stopped inside the
+// allocator or the C library, it would leave their locks taken for good. After the last
+// bytes of a frame (or a failed read) the reader only has to release its buffer and end:
+// give it that moment.
+void settle() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 } // namespace
@@ -218,7 +229,9 @@ Page read(SANE_Handle handle, const std::atomic<bool>& cancel, double dpi) {
         frames.push_back(std::move(frame));
         if (last || frames.size() >= 3)
             break;
+        settle();
     }
+    settle();
     sane_cancel(handle);
     if (page.status == SANE_STATUS_GOOD) {
         auto built = buildDib(frames, dpi);

@@ -11,10 +11,8 @@
 // Acts on the next visible top-level dialog of type T as soon as it shows, from inside
 // whatever loop is running then (exec() or the scanner module's message loop).
 class DialogDriver {
-public:
-    template <typename T>
-    void whenShown(std::function<void(T*)> act)
-    {
+  public:
+    template <typename T> void whenShown(std::function<void(T*)> act) {
         m_timer = std::make_unique<QTimer>();
         m_timer->setInterval(10);
         QTimer* timer = m_timer.get();
@@ -31,14 +29,13 @@ public:
         timer->start();
     }
 
-    void stop()
-    {
+    void stop() {
         m_timer.reset();
         shown = 0;
     }
 
     int shown = 0;
 
-private:
+  private:
     std::unique_ptr<QTimer> m_timer;
 };

@@ -6,8 +6,7 @@
 
 namespace {
 
-QString datName(TW_UINT16 dat)
-{
+QString datName(TW_UINT16 dat) {
     switch (dat) {
     case DAT_CAPABILITY:
         return QStringLiteral("CAPABILITY");
@@ -30,8 +29,7 @@ QString datName(TW_UINT16 dat)
     }
 }
 
-QString msgName(TW_UINT16 msg)
-{
+QString msgName(TW_UINT16 msg) {
     switch (msg) {
     case MSG_GET:
         return QStringLiteral("GET");
@@ -62,24 +60,21 @@ QString msgName(TW_UINT16 msg)
 
 } // namespace
 
-QString FakeDsm::Call::name() const
-{
+QString FakeDsm::Call::name() const {
     QString text = msgName(msg) + QLatin1Char(' ') + datName(dat);
     if (dat == DAT_CAPABILITY)
         text += QStringLiteral(" %1").arg(cap, 4, 16, QLatin1Char('0'));
     return text;
 }
 
-QStringList FakeDsm::names() const
-{
+QStringList FakeDsm::names() const {
     QStringList list;
     for (const Call& c : calls)
         list.append(c.name());
     return list;
 }
 
-const FakeDsm::Call* FakeDsm::find(TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 cap) const
-{
+const FakeDsm::Call* FakeDsm::find(TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 cap) const {
     for (const Call& c : calls) {
         if (c.dat == dat && c.msg == msg && c.cap == cap)
             return &c;
@@ -88,8 +83,7 @@ const FakeDsm::Call* FakeDsm::find(TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 cap) 
 }
 
 TW_UINT16 FakeDsm::entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
-                         TW_MEMREF pData)
-{
+                         TW_MEMREF pData) {
     Call call;
     call.dg = DG;
     call.dat = DAT;
@@ -161,8 +155,7 @@ TW_UINT16 FakeDsm::entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
     return rc;
 }
 
-std::vector<unsigned char> makeDib(int width, int height, int bits)
-{
+std::vector<unsigned char> makeDib(int width, int height, int bits) {
     dib::BITMAPINFOHEADER h{};
     h.biSize = 40;
     h.biWidth = width;
@@ -178,7 +171,8 @@ std::vector<unsigned char> makeDib(int width, int height, int bits)
     unsigned char* pixels = table + layout->colourTableBytes;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < layout->rowBytes; ++x)
-            pixels[static_cast<std::size_t>(y) * layout->rowBytes + x] = static_cast<unsigned char>(x * 7 + y * 3);
+            pixels[static_cast<std::size_t>(y) * layout->rowBytes + x] =
+                static_cast<unsigned char>(x * 7 + y * 3);
     }
     return out;
 }

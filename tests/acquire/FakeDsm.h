@@ -17,7 +17,7 @@
 // the answers the test queued. Unscripted triplets succeed; the native transfer hands
 // over `dib` with TWRC_XFERDONE.
 class FakeDsm {
-public:
+  public:
     struct Call {
         TW_UINT32 dg = 0;
         TW_UINT16 dat = 0;
@@ -46,8 +46,7 @@ public:
     // Called for every triplet before it is answered.
     std::function<void(const Call&)> onCall;
 
-    void answer(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 rc, TW_UINT16 cap = 0)
-    {
+    void answer(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 rc, TW_UINT16 cap = 0) {
         answers[{dg, dat, msg, cap}].push_back(rc);
     }
     // After MSG_ENABLEDS the source notifies the application with this message.
@@ -55,17 +54,15 @@ public:
 
     TW_UINT16 entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
                     TW_MEMREF pData);
-    mdlTwain::DsmEntry function()
-    {
-        return [this](pTW_IDENTITY o, pTW_IDENTITY d, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF p) {
-            return entry(o, d, dg, dat, msg, p);
-        };
+    mdlTwain::DsmEntry function() {
+        return [this](pTW_IDENTITY o, pTW_IDENTITY d, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                      TW_MEMREF p) { return entry(o, d, dg, dat, msg, p); };
     }
 
     QStringList names() const;
     const Call* find(TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 cap = 0) const;
 
-private:
+  private:
     TW_HANDLE m_parent = nullptr;
 };
 

@@ -15,8 +15,7 @@
 namespace {
 
 dib::BITMAPINFOHEADER header(int width, int height, int bits, unsigned colours = 0, unsigned compression = 0,
-                             unsigned size = 40)
-{
+                             unsigned size = 40) {
     dib::BITMAPINFOHEADER h{};
     h.biSize = size;
     h.biWidth = width;
@@ -29,8 +28,7 @@ dib::BITMAPINFOHEADER header(int width, int height, int bits, unsigned colours =
 }
 
 SanePageReader::Frame frame(SANE_Frame format, int width, int lines, int depth, bool last,
-                            std::function<int(int x, int y, int c)> value)
-{
+                            std::function<int(int x, int y, int c)> value) {
     SanePageReader::Frame f;
     const int channels = format == SANE_FRAME_RGB ? 3 : 1;
     f.params.format = format;
@@ -38,7 +36,8 @@ SanePageReader::Frame frame(SANE_Frame format, int width, int lines, int depth, 
     f.params.pixels_per_line = width;
     f.params.depth = depth;
     f.params.lines = lines;
-    f.params.bytes_per_line = (width * channels * depth + 7) / 8 + 1; // one byte of padding, as some devices send
+    f.params.bytes_per_line =
+        (width * channels * depth + 7) / 8 + 1; // one byte of padding, as some devices send
     f.lines = lines;
     f.bytes.assign(static_cast<std::size_t>(f.params.bytes_per_line) * lines, 0);
     for (int y = 0; y < lines; ++y) {
@@ -61,17 +60,22 @@ SanePageReader::Frame frame(SANE_Frame format, int width, int lines, int depth, 
     return f;
 }
 
-QImage toImage(const std::vector<unsigned char>& packed, const QString& path)
-{
+QImage toImage(const std::vector<unsigned char>& packed, const QString& path) {
     TW_HANDLE handle = twainshim::GlobalAdopt(std::vector<unsigned char>(packed));
     if (mdlTwain::WriteDibAsBmp(handle, path) != 0)
         return {};
     return QImage(path);
 }
 
-int red(int x, int y) { return (x * 40 + y) % 256; }
-int green(int x, int y) { return (y * 30 + x) % 256; }
-int blue(int x, int y) { return (x * y) % 256; }
+int red(int x, int y) {
+    return (x * 40 + y) % 256;
+}
+int green(int x, int y) {
+    return (y * 30 + x) % 256;
+}
+int blue(int x, int y) {
+    return (x * y) % 256;
+}
 
 } // namespace
 
@@ -79,9 +83,8 @@ class TestDib : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
 
-private Q_SLOTS:
-    void layout_data()
-    {
+  private Q_SLOTS:
+    void layout_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("bits");
@@ -91,14 +94,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("dibSize");
         QTest::addColumn<int>("fileSize");
         QTest::addColumn<int>("offset");
-        QTest::newRow("24-bit 2400 x 2400") << 2400 << 2400 << 24 << 0 << 7200 << 0 << 17280040 << 17280054 << 54;
-        QTest::newRow("8-bit 1000 x 1000") << 1000 << 1000 << 8 << 0 << 1000 << 1024 << 1001064 << 1001078 << 1078;
+        QTest::newRow("24-bit 2400 x 2400")
+            << 2400 << 2400 << 24 << 0 << 7200 << 0 << 17280040 << 17280054 << 54;
+        QTest::newRow("8-bit 1000 x 1000")
+            << 1000 << 1000 << 8 << 0 << 1000 << 1024 << 1001064 << 1001078 << 1078;
         QTest::newRow("8-bit, 16 colours used") << 3 << 2 << 8 << 16 << 4 << 64 << 112 << 126 << 118;
         QTest::newRow("1-bit 9 wide") << 9 << 3 << 1 << 0 << 4 << 8 << 60 << 74 << 62;
         QTest::newRow("24-bit top-down") << 5 << -4 << 24 << 0 << 16 << 0 << 104 << 118 << 54;
     }
-    void layout()
-    {
+    void layout() {
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(int, bits);
@@ -112,8 +116,7 @@ private Q_SLOTS:
         QTEST(l->bitsOffset, "offset");
     }
 
-    void refused_data()
-    {
+    void refused_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("bits");
@@ -127,8 +130,7 @@ private Q_SLOTS:
         QTest::newRow("row overflows") << 100000000 << 1 << 24 << 0u << 40u;
         QTest::newRow("size overflows") << 30000 << 30000 << 24 << 0u << 40u;
     }
-    void refused()
-    {
+    void refused() {
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(int, bits);
@@ -137,8 +139,7 @@ private Q_SLOTS:
         QVERIFY(!dib::layoutOf(header(width, height, bits, 0, compression, size)));
     }
 
-    void writeRefusesAndReleases_data()
-    {
+    void writeRefusesAndReleases_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("emptyPath");
         std::vector<unsigned char> good = makeDib(4, 4, 24);
@@ -152,8 +153,7 @@ private Q_SLOTS:
                                                   qsizetype(compressed.size()))
                                     << false;
     }
-    void writeRefusesAndReleases()
-    {
+    void writeRefusesAndReleases() {
         QFETCH(QByteArray, bytes);
         QFETCH(bool, emptyPath);
         const auto before = twainshim::liveHandleCount();
@@ -165,14 +165,12 @@ private Q_SLOTS:
         QVERIFY(emptyPath || !QFile::exists(path));
     }
 
-    void writeWithoutHandle()
-    {
+    void writeWithoutHandle() {
         TW_HANDLE none = nullptr;
         QCOMPARE(mdlTwain::WriteDibAsBmp(none, dir.filePath(QStringLiteral("none.bmp"))), 1);
     }
 
-    void pagesBecomeReadableBitmaps_data()
-    {
+    void pagesBecomeReadableBitmaps_data() {
         QTest::addColumn<int>("kind");
         QTest::newRow("single-pass colour") << 0;
         QTest::newRow("three-pass colour, blue first") << 1;
@@ -180,29 +178,35 @@ private Q_SLOTS:
         QTest::newRow("grey") << 3;
         QTest::newRow("line art") << 4;
     }
-    void pagesBecomeReadableBitmaps()
-    {
+    void pagesBecomeReadableBitmaps() {
         QFETCH(int, kind);
         const int w = 13, h = 7;
         std::vector<SanePageReader::Frame> frames;
-        const auto rgb = [](int x, int y, int c) { return c == 0 ? red(x, y) : c == 1 ? green(x, y) : blue(x, y); };
+        const auto rgb = [](int x, int y, int c) {
+            return c == 0 ? red(x, y) : c == 1 ? green(x, y) : blue(x, y);
+        };
         switch (kind) {
         case 0:
             frames.push_back(frame(SANE_FRAME_RGB, w, h, 8, true, rgb));
             break;
         case 1:
-            frames.push_back(frame(SANE_FRAME_BLUE, w, h, 8, false, [](int x, int y, int) { return blue(x, y); }));
-            frames.push_back(frame(SANE_FRAME_RED, w, h, 8, false, [](int x, int y, int) { return red(x, y); }));
-            frames.push_back(frame(SANE_FRAME_GREEN, w, h, 8, true, [](int x, int y, int) { return green(x, y); }));
+            frames.push_back(
+                frame(SANE_FRAME_BLUE, w, h, 8, false, [](int x, int y, int) { return blue(x, y); }));
+            frames.push_back(
+                frame(SANE_FRAME_RED, w, h, 8, false, [](int x, int y, int) { return red(x, y); }));
+            frames.push_back(
+                frame(SANE_FRAME_GREEN, w, h, 8, true, [](int x, int y, int) { return green(x, y); }));
             break;
         case 2:
             frames.push_back(frame(SANE_FRAME_RGB, w, h, 16, true, rgb));
             break;
         case 3:
-            frames.push_back(frame(SANE_FRAME_GRAY, w, h, 8, true, [](int x, int y, int) { return red(x, y); }));
+            frames.push_back(
+                frame(SANE_FRAME_GRAY, w, h, 8, true, [](int x, int y, int) { return red(x, y); }));
             break;
         default:
-            frames.push_back(frame(SANE_FRAME_GRAY, w, h, 1, true, [](int x, int y, int) { return (x + y) % 3 == 0; }));
+            frames.push_back(
+                frame(SANE_FRAME_GRAY, w, h, 1, true, [](int x, int y, int) { return (x + y) % 3 == 0; }));
             break;
         }
         const auto packed = SanePageReader::buildDib(frames, 300);
@@ -230,14 +234,12 @@ private Q_SLOTS:
         }
     }
 
-    void framesThatMakeNoPage()
-    {
+    void framesThatMakeNoPage() {
         const auto one = [](int, int, int) { return 1; };
         QVERIFY(!SanePageReader::buildDib({}, 300));
         // Two of three colour passes.
-        QVERIFY(!SanePageReader::buildDib({frame(SANE_FRAME_RED, 4, 4, 8, false, one),
-                                           frame(SANE_FRAME_GREEN, 4, 4, 8, true, one)},
-                                          300));
+        QVERIFY(!SanePageReader::buildDib(
+            {frame(SANE_FRAME_RED, 4, 4, 8, false, one), frame(SANE_FRAME_GREEN, 4, 4, 8, true, one)}, 300));
         // A frame claiming more lines than its bytes hold.
         auto shortFrame = frame(SANE_FRAME_GRAY, 4, 4, 8, true, one);
         shortFrame.lines = 5;

@@ -2,17 +2,18 @@
 
 #include "DialogDriver.h"
 #include "RecordingWindow.h"
-#include "app/modulo1.h"
-#include "tests/support/ScriptedPrompts.h"
 #include "acquire/SaneSourceManager.h"
 #include "acquire/ScannerSettingsDialog.h"
 #include "acquire/SourceSelectDialog.h"
 #include "acquire/TwainShim.h"
 #include "acquire/mdlTwain.h"
+#include "app/modulo1.h"
+#include "tests/support/ScriptedPrompts.h"
 
 #include <QComboBox>
 #include <QFile>
 #include <QImage>
+#include <QLibrary>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
@@ -23,40 +24,51 @@
 
 namespace {
 
-const QString kPlace = QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
+const QString kPlace =
+    QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
 const QString kNothing = QStringLiteral("Non è stata scansionata nessuna immagine.");
 
 // The SANE "test" backend as the only scanner, with a bed large enough for 8 x 8 inches
 // and no rounding of the scan area to whole millimetres.
-QString testConf(const QStringList& extra)
-{
-    QStringList lines{QStringLiteral("number_of_devices 2"),     QStringLiteral("mode Gray"),
-                      QStringLiteral("depth 8"),                 QStringLiteral("hand-scanner false"),
-                      QStringLiteral("three-pass false"),        QStringLiteral("three-pass-order RGB"),
-                      QStringLiteral("resolution_min 1.0"),      QStringLiteral("resolution_max 1200.0"),
-                      QStringLiteral("resolution_quant 1.0"),    QStringLiteral("resolution 50.0"),
-                      QStringLiteral("test-picture \"Color pattern\""), QStringLiteral("read-limit false"),
-                      QStringLiteral("read-delay false"),        QStringLiteral("read-status-code \"Default\""),
-                      QStringLiteral("ppl-loss 0"),              QStringLiteral("fuzzy-parameters false"),
-                      QStringLiteral("non-blocking false"),      QStringLiteral("select-fd false"),
-                      QStringLiteral("enable-test-options false"), QStringLiteral("geometry_min 0.0"),
-                      QStringLiteral("geometry_max 300.0"),      QStringLiteral("geometry_quant 0.0"),
-                      QStringLiteral("tl_x 0.0"),                QStringLiteral("tl_y 0.0"),
-                      QStringLiteral("br_x 80.0"),               QStringLiteral("br_y 100.0")};
+QString testConf(const QStringList& extra) {
+    QStringList lines{QStringLiteral("number_of_devices 2"),
+                      QStringLiteral("mode Gray"),
+                      QStringLiteral("depth 8"),
+                      QStringLiteral("hand-scanner false"),
+                      QStringLiteral("three-pass false"),
+                      QStringLiteral("three-pass-order RGB"),
+                      QStringLiteral("resolution_min 1.0"),
+                      QStringLiteral("resolution_max 1200.0"),
+                      QStringLiteral("resolution_quant 1.0"),
+                      QStringLiteral("resolution 50.0"),
+                      QStringLiteral("test-picture \"Color pattern\""),
+                      QStringLiteral("read-limit false"),
+                      QStringLiteral("read-delay false"),
+                      QStringLiteral("read-status-code \"Default\""),
+                      QStringLiteral("ppl-loss 0"),
+                      QStringLiteral("fuzzy-parameters false"),
+                      QStringLiteral("non-blocking false"),
+                      QStringLiteral("select-fd false"),
+                      QStringLiteral("enable-test-options false"),
+                      QStringLiteral("geometry_min 0.0"),
+                      QStringLiteral("geometry_max 300.0"),
+                      QStringLiteral("geometry_quant 0.0"),
+                      QStringLiteral("tl_x 0.0"),
+                      QStringLiteral("tl_y 0.0"),
+                      QStringLiteral("br_x 80.0"),
+                      QStringLiteral("br_y 100.0")};
     // Later lines win.
     lines += extra;
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-void writeFile(const QString& path, const QString& text)
-{
+void writeFile(const QString& path, const QString& text) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(text.toUtf8());
 }
 
-QPushButton* button(QWidget* dialog, const char* name)
-{
+QPushButton* button(QWidget* dialog, const char* name) {
     return dialog->findChild<QPushButton*>(QLatin1String(name));
 }
 
@@ -71,24 +83,27 @@ class TestSaneScan : public QObject {
     std::size_t handlesBefore = 0;
 
     QString settingsFile() const { return config.filePath(QStringLiteral("vetra.ini")); }
-    void configure(const QStringList& extra = {}, bool withDevices = true)
-    {
-        writeFile(config.filePath(QStringLiteral("dll.conf")), withDevices ? QStringLiteral("test\n") : QString());
+    void configure(const QStringList& extra = {}, bool withDevices = true) {
+        writeFile(config.filePath(QStringLiteral("dll.conf")),
+                  withDevices ? QStringLiteral("test\n") : QString());
         writeFile(config.filePath(QStringLiteral("test.conf")), testConf(extra));
     }
     QString page(const QString& name) const { return out.filePath(name + QStringLiteral(".bmp")); }
 
-private Q_SLOTS:
-    void initTestCase()
-    {
+  private Q_SLOTS:
+    void initTestCase() {
         QVERIFY(config.isValid());
+        // The test backend keeps buffers in static variables between scans. Each SANE session
+        // unloads it, and its buffers would then be reported as lost by the leak checker
+        // though no code of ours holds them; keeping the module loaded keeps them reachable.
+        static QLibrary backend(QStringLiteral(VETRA_SANE_TEST_BACKEND));
+        QVERIFY2(backend.load(), qPrintable(backend.errorString()));
         // SANE reads its configuration folder once per process.
         qputenv("SANE_CONFIG_DIR", config.path().toUtf8());
         SaneSourceManager::instance().setSettingsFile(settingsFile());
     }
 
-    void init()
-    {
+    void init() {
         modulo1::setTempFolder(out.path());
         configure();
         QFile::remove(settingsFile());
@@ -96,8 +111,7 @@ private Q_SLOTS:
         handlesBefore = twainshim::liveHandleCount();
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         modulo1::setTempFolder({});
         driver.stop();
         QCOMPARE(twainshim::liveWindowCount(), std::size_t(0));
@@ -106,16 +120,15 @@ private Q_SLOTS:
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
     }
 
-    void scanCommandMakesTheWorkingImage()
-    {
+    void scanCommandMakesTheWorkingImage() {
         RecordingWindow window;
         ScriptedPrompts prompts;
         ScanCommands commands(window, prompts);
         commands.ScanIm_Click();
         QCOMPARE(prompts.messages, QStringList{kPlace});
-        QCOMPARE(window.steps, (QStringList{QStringLiteral("scan 0"), QStringLiteral("wait 1"), QStringLiteral("path"),
-                                            QStringLiteral("wait 0"), QStringLiteral("image"),
-                                            QStringLiteral("scan 1")}));
+        QCOMPARE(window.steps,
+                 (QStringList{QStringLiteral("scan 0"), QStringLiteral("wait 1"), QStringLiteral("path"),
+                              QStringLiteral("wait 0"), QStringLiteral("image"), QStringLiteral("scan 1")}));
         QVERIFY(QFileInfo(window.imagePath).fileName().startsWith(QLatin1String("sca")));
         QCOMPARE(QFileInfo(window.imagePath).absolutePath(), QFileInfo(out.path()).canonicalFilePath());
         QCOMPARE(QFileInfo(window.imagePath).size(), qint64(17280054));
@@ -123,8 +136,7 @@ private Q_SLOTS:
         QVERIFY(!window.image.allGray());
     }
 
-    void pixelTypes_data()
-    {
+    void pixelTypes_data() {
         QTest::addColumn<int>("pixelType");
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("bits");
@@ -133,8 +145,7 @@ private Q_SLOTS:
         QTest::newRow("black and white") << 0 << 0 << 1;
         QTest::newRow("cmy is not offered") << 4 << 1 << 0;
     }
-    void pixelTypes()
-    {
+    void pixelTypes() {
         QFETCH(int, pixelType);
         QFETCH(int, result);
         QFETCH(int, bits);
@@ -149,8 +160,7 @@ private Q_SLOTS:
         QCOMPARE(QImage(path).size(), QSize(100, 150));
     }
 
-    void areaBeyondTheBedIsAdjusted_data()
-    {
+    void areaBeyondTheBedIsAdjusted_data() {
         QTest::addColumn<float>("right");
         QTest::addColumn<float>("bottom");
         QTest::addColumn<QSize>("size");
@@ -158,8 +168,7 @@ private Q_SLOTS:
         QTest::newRow("frame larger than the bed") << 20.0f << 2.0f << QSize(295, 50);
         QTest::newRow("physical size") << 0.0f << 2.0f << QSize(295, 295);
     }
-    void areaBeyondTheBedIsAdjusted()
-    {
+    void areaBeyondTheBedIsAdjusted() {
         QFETCH(float, right);
         QFETCH(float, bottom);
         const QString path = page(QStringLiteral("bed"));
@@ -167,8 +176,7 @@ private Q_SLOTS:
         QTEST(QImage(path).size(), "size");
     }
 
-    void threePassGivesTheSamePage()
-    {
+    void threePassGivesTheSamePage() {
         const QString single = page(QStringLiteral("single"));
         const QString three = page(QStringLiteral("three"));
         QCOMPARE(mdlTwain::ScanToFile(100, 2, 0, 0, 2, 2, single), 0);
@@ -179,8 +187,7 @@ private Q_SLOTS:
         QCOMPARE(QImage(three), a);
     }
 
-    void handScannerOfUnknownHeight()
-    {
+    void handScannerOfUnknownHeight() {
         configure({QStringLiteral("hand-scanner true")});
         const QString path = page(QStringLiteral("hand"));
         QCOMPARE(mdlTwain::ScanToFile(100, 2, 0, 0, 2, 2, path), 0);
@@ -189,8 +196,7 @@ private Q_SLOTS:
         QVERIFY(image.height() > 0);
     }
 
-    void scannerDialog_data()
-    {
+    void scannerDialog_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("area");
         QTest::addColumn<QSize>("size");
@@ -198,8 +204,7 @@ private Q_SLOTS:
         QTest::newRow("colour, 8 x 8 inches") << QStringLiteral("Color") << 1 << QSize(800, 800) << false;
         QTest::newRow("grey, A4") << QStringLiteral("Gray") << 0 << QSize(826, 1169) << true;
     }
-    void scannerDialog()
-    {
+    void scannerDialog() {
         QFETCH(QString, mode);
         QFETCH(int, area);
         QStringList seen;
@@ -221,26 +226,27 @@ private Q_SLOTS:
         QTEST(image.allGray(), "grey");
     }
 
-    void scannerDialogCancelled()
-    {
-        driver.whenShown<ScannerSettingsDialog>([](ScannerSettingsDialog* d) { button(d, "cancel")->click(); });
+    void scannerDialogCancelled() {
+        driver.whenShown<ScannerSettingsDialog>(
+            [](ScannerSettingsDialog* d) { button(d, "cancel")->click(); });
         const QString path = page(QStringLiteral("cancelled"));
         QCOMPARE(mdlTwain::ScanToFileWithDialog(path), 1);
         QCOMPARE(driver.shown, 1);
         QVERIFY(!QFile::exists(path));
     }
 
-    void faultsEndTheScan_data()
-    {
+    void faultsEndTheScan_data() {
         QTest::addColumn<QString>("status");
         QTest::newRow("jammed") << QStringLiteral("SANE_STATUS_JAMMED");
         QTest::newRow("no documents") << QStringLiteral("SANE_STATUS_NO_DOCS");
         QTest::newRow("input/output error") << QStringLiteral("SANE_STATUS_IO_ERROR");
     }
-    void faultsEndTheScan()
-    {
+    void faultsEndTheScan() {
         QFETCH(QString, status);
-        configure({QStringLiteral("read-status-code \"%1\"").arg(status)});
+        // A small bed keeps the page within one pipe buffer: the backend's reader then ends on its own
+        // instead of being stopped abruptly by the cancel that follows the fault.
+        configure({QStringLiteral("read-status-code \"%1\"").arg(status), QStringLiteral("geometry_max 10.0"),
+                   QStringLiteral("br_x 10.0"), QStringLiteral("br_y 10.0")});
         // The fixed settings fail at the transfer; the scanner's dialog is then offered.
         driver.whenShown<ScannerSettingsDialog>([](ScannerSettingsDialog* d) { button(d, "scan")->click(); });
         RecordingWindow window;
@@ -253,8 +259,7 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(window.imagePath).size(), qint64(0));
     }
 
-    void noScannerAtAll()
-    {
+    void noScannerAtAll() {
         configure({}, false);
         driver.whenShown<ScannerSettingsDialog>([](ScannerSettingsDialog* d) { d->reject(); });
         RecordingWindow window;
@@ -266,14 +271,12 @@ private Q_SLOTS:
         QCOMPARE(commands.ScanResult(), 1);
     }
 
-    void chosenScannerIsRememberedAcrossRuns_data()
-    {
+    void chosenScannerIsRememberedAcrossRuns_data() {
         QTest::addColumn<bool>("choose");
         QTest::newRow("chosen") << true;
         QTest::newRow("cancelled") << false;
     }
-    void chosenScannerIsRememberedAcrossRuns()
-    {
+    void chosenScannerIsRememberedAcrossRuns() {
         QFETCH(bool, choose);
         QStringList labels;
         driver.whenShown<SourceSelectDialog>([&](SourceSelectDialog* d) {
@@ -302,8 +305,7 @@ private Q_SLOTS:
         twainshim::DestroyWindow(window);
     }
 
-    void replugKeepsTheChoice_data()
-    {
+    void replugKeepsTheChoice_data() {
         QTest::addColumn<QString>("remembered");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QByteArray>("opened");
@@ -311,8 +313,7 @@ private Q_SLOTS:
         QTest::newRow("gone") << QStringLiteral("other:libusb:001:009") << QStringLiteral("other|Acme|X1")
                               << QByteArray("test:0");
     }
-    void replugKeepsTheChoice()
-    {
+    void replugKeepsTheChoice() {
         QFETCH(QString, remembered);
         QFETCH(QString, key);
         {
@@ -332,10 +333,9 @@ private Q_SLOTS:
         twainshim::DestroyWindow(window);
     }
 
-    void stableKeyDropsTheBusAddress()
-    {
-        SaneDeviceInfo usb{QByteArray("genesys:libusb:001:005"), QStringLiteral("Canon"), QStringLiteral("LiDE 110"),
-                           QStringLiteral("flatbed scanner")};
+    void stableKeyDropsTheBusAddress() {
+        SaneDeviceInfo usb{QByteArray("genesys:libusb:001:005"), QStringLiteral("Canon"),
+                           QStringLiteral("LiDE 110"), QStringLiteral("flatbed scanner")};
         SaneDeviceInfo replugged = usb;
         replugged.name = "genesys:libusb:002:011";
         QCOMPARE(usb.stableKey(), replugged.stableKey());

@@ -16,7 +16,8 @@
 
 namespace {
 
-const QString kPlace = QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
+const QString kPlace =
+    QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
 const QString kNothing = QStringLiteral("Non è stata scansionata nessuna immagine.");
 
 } // namespace
@@ -27,31 +28,28 @@ class TestScanCommands : public QObject {
     QTemporaryDir temp;
     std::unique_ptr<FakeDsm> dsm;
 
-private Q_SLOTS:
-    void init()
-    {
+  private Q_SLOTS:
+    void init() {
         modulo1::setTempFolder(temp.path());
         dsm = std::make_unique<FakeDsm>();
         dsm->dib = makeDib(40, 30, 24);
         mdlTwain::setDsmEntry(dsm->function());
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         mdlTwain::resetDsmEntry();
         modulo1::setTempFolder({});
         QCOMPARE(twainshim::liveWindowCount(), std::size_t(0));
     }
 
-    void scan_data()
-    {
+    void scan_data() {
         QTest::addColumn<Prompts::Answer>("answer");
         QTest::addColumn<int>("firstRefused"); // 0 none, 1 pixel type refused, 2 both attempts fail
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("messages");
         QTest::addColumn<int>("enables"); // MSG_ENABLEDS sent
         const QStringList done{QStringLiteral("scan 0"), QStringLiteral("wait 1"), QStringLiteral("path"),
-                               QStringLiteral("wait 0"), QStringLiteral("image"), QStringLiteral("scan 1")};
+                               QStringLiteral("wait 0"), QStringLiteral("image"),  QStringLiteral("scan 1")};
         QTest::newRow("first attempt") << Prompts::Answer::Ok << 0 << done << QStringList{kPlace} << 1;
         QTest::newRow("scanner refuses the settings, its dialog serves")
             << Prompts::Answer::Ok << 1 << done << QStringList{kPlace} << 1;
@@ -64,8 +62,7 @@ private Q_SLOTS:
                                     << QStringList{QStringLiteral("scan 0"), QStringLiteral("scan 1")}
                                     << QStringList{kPlace} << 0;
     }
-    void scan()
-    {
+    void scan() {
         QFETCH(Prompts::Answer, answer);
         QFETCH(int, firstRefused);
         QFETCH(int, enables);
@@ -100,8 +97,7 @@ private Q_SLOTS:
             QCOMPARE(dsm->calls.back().name(), QStringLiteral("CLOSEDSM PARENT"));
     }
 
-    void twoScansUseTwoFiles()
-    {
+    void twoScansUseTwoFiles() {
         dsm->notifyAfterEnable(MSG_XFERREADY);
         RecordingWindow window;
         ScriptedPrompts prompts;
@@ -114,15 +110,13 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(window.imagePath).size() > 0);
     }
 
-    void selectScan_data()
-    {
+    void selectScan_data() {
         QTest::addColumn<TW_UINT16>("select");
         QTest::addColumn<int>("result");
         QTest::newRow("chosen") << TWRC_SUCCESS << 0;
         QTest::newRow("cancelled") << TWRC_CANCEL << 1;
     }
-    void selectScan()
-    {
+    void selectScan() {
         QFETCH(TW_UINT16, select);
         dsm->answer(DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, select);
         RecordingWindow window;
@@ -134,8 +128,7 @@ private Q_SLOTS:
         QVERIFY(prompts.messages.isEmpty());
     }
 
-    void selectScanWaitsForTheScan()
-    {
+    void selectScanWaitsForTheScan() {
         dsm->notifyAfterEnable(MSG_XFERREADY);
         RecordingWindow window;
         ScriptedPrompts prompts;

@@ -19,10 +19,11 @@ using Seq = QStringList;
 
 const QString kOpen[] = {QStringLiteral("OPENDSM PARENT"), QStringLiteral("OPENDS IDENTITY")};
 
-QStringList closing() { return {QStringLiteral("CLOSEDS IDENTITY"), QStringLiteral("CLOSEDSM PARENT")}; }
+QStringList closing() {
+    return {QStringLiteral("CLOSEDS IDENTITY"), QStringLiteral("CLOSEDSM PARENT")};
+}
 
-QStringList fixedSetup(bool withDepth)
-{
+QStringList fixedSetup(bool withDepth) {
     QStringList s{QStringLiteral("SET IMAGELAYOUT"), QStringLiteral("SET CAPABILITY 1118"),
                   QStringLiteral("SET CAPABILITY 1119"), QStringLiteral("SET CAPABILITY 0101")};
     if (withDepth)
@@ -31,14 +32,15 @@ QStringList fixedSetup(bool withDepth)
     return s;
 }
 
-QStringList transferSteps()
-{
+QStringList transferSteps() {
     return {QStringLiteral("ENABLEDS USERINTERFACE"), QStringLiteral("PROCESSEVENT EVENT"),
             QStringLiteral("GET IMAGENATIVEXFER"), QStringLiteral("ENDXFER PENDINGXFERS"),
             QStringLiteral("DISABLEDS USERINTERFACE")};
 }
 
-float fix(TW_FIX32 f) { return mdlTwain::Fix32ToFloat(f); }
+float fix(TW_FIX32 f) {
+    return mdlTwain::Fix32ToFloat(f);
+}
 
 } // namespace
 
@@ -51,14 +53,12 @@ class TestMdlTwain : public QObject {
 
     QString path() const { return dir->filePath(QStringLiteral("page.bmp")); }
 
-    std::int32_t scanFixed(std::int32_t pixelType = 2, float right = 8, float bottom = 8, float dpi = 300)
-    {
+    std::int32_t scanFixed(std::int32_t pixelType = 2, float right = 8, float bottom = 8, float dpi = 300) {
         return mdlTwain::ScanToFile(dpi, pixelType, 0, 0, right, bottom, path());
     }
 
-private Q_SLOTS:
-    void init()
-    {
+  private Q_SLOTS:
+    void init() {
         dir = std::make_unique<QTemporaryDir>();
         dsm = std::make_unique<FakeDsm>();
         dsm->dib = makeDib(30, 20, 24);
@@ -67,8 +67,7 @@ private Q_SLOTS:
         handlesBefore = twainshim::liveHandleCount();
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         mdlTwain::resetDsmEntry();
         // Manager closed, hidden window gone, every memory block released.
         QCOMPARE(twainshim::liveWindowCount(), std::size_t(0));
@@ -76,8 +75,7 @@ private Q_SLOTS:
         QVERIFY(!mdlTwain::IsBusy());
     }
 
-    void fixedScanSendsTheSettingsAndWritesTheFile()
-    {
+    void fixedScanSendsTheSettingsAndWritesTheFile() {
         QCOMPARE(scanFixed(), 0);
         QCOMPARE(dsm->names(), Seq(kOpen[0]) << kOpen[1] << fixedSetup(true) << transferSteps() << closing());
 
@@ -125,8 +123,7 @@ private Q_SLOTS:
         QCOMPARE(QImage(path()).size(), QSize(30, 20));
     }
 
-    void physicalSizeReplacesBothEdges_data()
-    {
+    void physicalSizeReplacesBothEdges_data() {
         QTest::addColumn<float>("right");
         QTest::addColumn<float>("bottom");
         QTest::addColumn<bool>("asked");
@@ -135,8 +132,7 @@ private Q_SLOTS:
         QTest::newRow("both 0") << 0.0f << 0.0f << true;
         QTest::newRow("neither") << 8.0f << 8.0f << false;
     }
-    void physicalSizeReplacesBothEdges()
-    {
+    void physicalSizeReplacesBothEdges() {
         QFETCH(float, right);
         QFETCH(float, bottom);
         QFETCH(bool, asked);
@@ -153,16 +149,14 @@ private Q_SLOTS:
                      dsm->names().indexOf(QStringLiteral("SET IMAGELAYOUT")));
     }
 
-    void physicalSizeUnreadableFails()
-    {
+    void physicalSizeUnreadableFails() {
         dsm->answer(DG_CONTROL, DAT_CAPABILITY, MSG_GET, TWRC_FAILURE, ICAP_PHYSICALHEIGHT);
         QCOMPARE(scanFixed(2, 8, 0), 1);
         QVERIFY(!dsm->find(DAT_IMAGELAYOUT, MSG_SET));
         QCOMPARE(dsm->names().mid(dsm->names().size() - 2), closing());
     }
 
-    void bitDepthOnlyForRgbAndNeverFatal_data()
-    {
+    void bitDepthOnlyForRgbAndNeverFatal_data() {
         QTest::addColumn<int>("pixelType");
         QTest::addColumn<TW_UINT16>("depthAnswer");
         QTest::addColumn<bool>("depthSent");
@@ -171,44 +165,43 @@ private Q_SLOTS:
         QTest::newRow("grey") << 1 << TWRC_SUCCESS << false;
         QTest::newRow("cmy") << 4 << TWRC_SUCCESS << false;
     }
-    void bitDepthOnlyForRgbAndNeverFatal()
-    {
+    void bitDepthOnlyForRgbAndNeverFatal() {
         QFETCH(int, pixelType);
         QFETCH(TW_UINT16, depthAnswer);
         QFETCH(bool, depthSent);
         dsm->answer(DG_CONTROL, DAT_CAPABILITY, MSG_SET, depthAnswer, ICAP_BITDEPTH);
         QCOMPARE(scanFixed(pixelType), 0);
-        QCOMPARE(dsm->names(), Seq(kOpen[0]) << kOpen[1] << fixedSetup(depthSent) << transferSteps() << closing());
+        QCOMPARE(dsm->names(), Seq(kOpen[0])
+                                   << kOpen[1] << fixedSetup(depthSent) << transferSteps() << closing());
         QCOMPARE(dsm->find(DAT_CAPABILITY, MSG_SET, ICAP_PIXELTYPE)->value.Item, TW_UINT32(pixelType));
     }
 
-    void refusedStepClosesTheSession_data()
-    {
+    void refusedStepClosesTheSession_data() {
         QTest::addColumn<TW_UINT32>("dg");
         QTest::addColumn<TW_UINT16>("dat");
         QTest::addColumn<TW_UINT16>("msg");
         QTest::addColumn<TW_UINT16>("cap");
         QTest::addColumn<TW_UINT16>("rc");
         QTest::addColumn<int>("expected");
-        QTest::newRow("source") << DG_CONTROL << DAT_IDENTITY << MSG_OPENDS << TW_UINT16(0) << TWRC_FAILURE << 1;
+        QTest::newRow("source") << DG_CONTROL << DAT_IDENTITY << MSG_OPENDS << TW_UINT16(0) << TWRC_FAILURE
+                                << 1;
         QTest::newRow("frame") << DG_IMAGE << DAT_IMAGELAYOUT << MSG_SET << TW_UINT16(0) << TWRC_FAILURE << 1;
-        QTest::newRow("frame adjusted") << DG_IMAGE << DAT_IMAGELAYOUT << MSG_SET << TW_UINT16(0)
-                                        << TWRC_CHECKSTATUS << 0;
-        QTest::newRow("x resolution") << DG_CONTROL << DAT_CAPABILITY << MSG_SET << ICAP_XRESOLUTION << TWRC_FAILURE
-                                      << 1;
+        QTest::newRow("frame adjusted")
+            << DG_IMAGE << DAT_IMAGELAYOUT << MSG_SET << TW_UINT16(0) << TWRC_CHECKSTATUS << 0;
+        QTest::newRow("x resolution")
+            << DG_CONTROL << DAT_CAPABILITY << MSG_SET << ICAP_XRESOLUTION << TWRC_FAILURE << 1;
         QTest::newRow("y resolution adjusted")
             << DG_CONTROL << DAT_CAPABILITY << MSG_SET << ICAP_YRESOLUTION << TWRC_CHECKSTATUS << 1;
-        QTest::newRow("pixel type") << DG_CONTROL << DAT_CAPABILITY << MSG_SET << ICAP_PIXELTYPE << TWRC_FAILURE
-                                    << 1;
-        QTest::newRow("transfer count") << DG_CONTROL << DAT_CAPABILITY << MSG_SET << CAP_XFERCOUNT
-                                        << TWRC_FAILURE << 1;
-        QTest::newRow("enable") << DG_CONTROL << DAT_USERINTERFACE << MSG_ENABLEDS << TW_UINT16(0) << TWRC_FAILURE
-                                << 1;
-        QTest::newRow("source close fails") << DG_CONTROL << DAT_IDENTITY << MSG_CLOSEDS << TW_UINT16(0)
-                                            << TWRC_FAILURE << 0;
+        QTest::newRow("pixel type") << DG_CONTROL << DAT_CAPABILITY << MSG_SET << ICAP_PIXELTYPE
+                                    << TWRC_FAILURE << 1;
+        QTest::newRow("transfer count")
+            << DG_CONTROL << DAT_CAPABILITY << MSG_SET << CAP_XFERCOUNT << TWRC_FAILURE << 1;
+        QTest::newRow("enable") << DG_CONTROL << DAT_USERINTERFACE << MSG_ENABLEDS << TW_UINT16(0)
+                                << TWRC_FAILURE << 1;
+        QTest::newRow("source close fails")
+            << DG_CONTROL << DAT_IDENTITY << MSG_CLOSEDS << TW_UINT16(0) << TWRC_FAILURE << 0;
     }
-    void refusedStepClosesTheSession()
-    {
+    void refusedStepClosesTheSession() {
         QFETCH(TW_UINT32, dg);
         QFETCH(TW_UINT16, dat);
         QFETCH(TW_UINT16, msg);
@@ -222,8 +215,7 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(path()).size() > 0, expected == 0);
     }
 
-    void badValuesSendNothing_data()
-    {
+    void badValuesSendNothing_data() {
         QTest::addColumn<int>("pixelType");
         QTest::addColumn<float>("dpi");
         QTest::addColumn<TW_UINT16>("unsent");
@@ -231,8 +223,7 @@ private Q_SLOTS:
         QTest::newRow("uint16 negative") << -1 << 300.0f << ICAP_PIXELTYPE;
         QTest::newRow("fix32 over 32767") << 2 << 40000.0f << ICAP_XRESOLUTION;
     }
-    void badValuesSendNothing()
-    {
+    void badValuesSendNothing() {
         QFETCH(int, pixelType);
         QFETCH(float, dpi);
         QFETCH(TW_UINT16, unsent);
@@ -242,8 +233,7 @@ private Q_SLOTS:
         QCOMPARE(dsm->names().mid(dsm->names().size() - 2), closing());
     }
 
-    void closeRequestEndsWithoutImage()
-    {
+    void closeRequestEndsWithoutImage() {
         dsm->afterEnable.clear();
         dsm->notifyAfterEnable(MSG_CLOSEDSREQ);
         QCOMPARE(mdlTwain::ScanToFileWithDialog(path()), 1);
@@ -254,8 +244,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path()));
     }
 
-    void failedTransferEndsAndDisables_data()
-    {
+    void failedTransferEndsAndDisables_data() {
         QTest::addColumn<TW_UINT16>("transfer");
         QTest::addColumn<TW_UINT16>("endTransfer");
         QTest::addColumn<TW_UINT16>("disable");
@@ -264,8 +253,7 @@ private Q_SLOTS:
         QTest::newRow("end of transfer refused") << TWRC_XFERDONE << TWRC_FAILURE << TWRC_SUCCESS;
         QTest::newRow("disable refused") << TWRC_XFERDONE << TWRC_SUCCESS << TWRC_FAILURE;
     }
-    void failedTransferEndsAndDisables()
-    {
+    void failedTransferEndsAndDisables() {
         QFETCH(TW_UINT16, transfer);
         QFETCH(TW_UINT16, endTransfer);
         QFETCH(TW_UINT16, disable);
@@ -277,14 +265,12 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path()));
     }
 
-    void managerMissingOrClosed_data()
-    {
+    void managerMissingOrClosed_data() {
         QTest::addColumn<bool>("library");
         QTest::newRow("manager refuses") << true;
         QTest::newRow("no manager library") << false;
     }
-    void managerMissingOrClosed()
-    {
+    void managerMissingOrClosed() {
         QFETCH(bool, library);
         if (library)
             dsm->answer(DG_CONTROL, DAT_PARENT, MSG_OPENDSM, TWRC_FAILURE);
@@ -297,8 +283,7 @@ private Q_SLOTS:
         QCOMPARE(dsm->names(), library ? Seq(3, QStringLiteral("OPENDSM PARENT")) : Seq());
     }
 
-    void selectSource_data()
-    {
+    void selectSource_data() {
         QTest::addColumn<TW_UINT16>("select");
         QTest::addColumn<TW_UINT16>("close");
         QTest::addColumn<int>("expected");
@@ -306,21 +291,20 @@ private Q_SLOTS:
         QTest::newRow("cancelled") << TWRC_CANCEL << TWRC_SUCCESS << 1;
         QTest::newRow("close refused") << TWRC_SUCCESS << TWRC_FAILURE << 1;
     }
-    void selectSource()
-    {
+    void selectSource() {
         QFETCH(TW_UINT16, select);
         QFETCH(TW_UINT16, close);
         QFETCH(int, expected);
         dsm->answer(DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, select);
         dsm->answer(DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, close);
         QCOMPARE(mdlTwain::SelectSource(), expected);
-        QCOMPARE(dsm->names(), Seq() << QStringLiteral("OPENDSM PARENT") << QStringLiteral("USERSELECT IDENTITY")
+        QCOMPARE(dsm->names(), Seq() << QStringLiteral("OPENDSM PARENT")
+                                     << QStringLiteral("USERSELECT IDENTITY")
                                      << QStringLiteral("CLOSEDSM PARENT"));
         QVERIFY(!dsm->calls[1].toSource);
     }
 
-    void loopDispatchesOnlyForeignMessagesAndRefusesNesting()
-    {
+    void loopDispatchesOnlyForeignMessagesAndRefusesNesting() {
         // Before the notification: one message the source claims and one it does not.
         dsm->afterEnable.clear();
         dsm->afterEnable.push_back({nullptr, FakeDsm::kOwnMessage, 0, 0});
@@ -345,15 +329,13 @@ private Q_SLOTS:
         QCOMPARE(dsm->names().count(QStringLiteral("PROCESSEVENT EVENT")), 3);
     }
 
-    void emptyPathScansAndDiscards()
-    {
+    void emptyPathScansAndDiscards() {
         QCOMPARE(mdlTwain::ScanToFile(300, 2, 0, 0, 8, 8, QString()), 1);
         QVERIFY(dsm->find(DAT_IMAGENATIVEXFER, MSG_GET));
         QCOMPARE(dsm->names().mid(dsm->names().size() - 2), closing());
     }
 
-    void fix32Conversions_data()
-    {
+    void fix32Conversions_data() {
         QTest::addColumn<float>("value");
         QTest::addColumn<int>("whole");
         QTest::addColumn<int>("frac");
@@ -364,8 +346,7 @@ private Q_SLOTS:
         QTest::newRow("fraction carries") << 7.9999995f << 8 << 0;
         QTest::newRow("largest") << 32767.0f << 32767 << 0;
     }
-    void fix32Conversions()
-    {
+    void fix32Conversions() {
         QFETCH(float, value);
         QFETCH(int, whole);
         QFETCH(int, frac);
@@ -376,8 +357,7 @@ private Q_SLOTS:
         QVERIFY(std::fabs(mdlTwain::Fix32ToFloat(*fix) - value) < 1.0f / 65536);
     }
 
-    void fix32OutOfRange()
-    {
+    void fix32OutOfRange() {
         QVERIFY(!mdlTwain::FloatToFix32(32768.0f));
         QVERIFY(!mdlTwain::FloatToFix32(1e30f));
         QVERIFY(!mdlTwain::FloatToFix32(std::nanf("")));
