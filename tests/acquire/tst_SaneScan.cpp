@@ -11,6 +11,7 @@
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLibrary>
@@ -134,6 +135,21 @@ class TestSaneScan : public QObject {
         QCOMPARE(QFileInfo(window.imagePath).size(), qint64(17280054));
         QCOMPARE(window.image.size(), QSize(2400, 2400));
         QVERIFY(!window.image.allGray());
+    }
+
+    void repeatedScansKeepNothing() {
+        const auto openFiles = [] {
+            return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files).size();
+        };
+        const QString path = page(QStringLiteral("again"));
+        QCOMPARE(mdlTwain::ScanToFile(100, 2, 0, 0, 1, 1, path), 0);
+        const auto before = openFiles();
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(mdlTwain::ScanToFile(100, i % 2 ? 1 : 2, 0, 0, 1, 1, path), 0);
+            QCOMPARE(twainshim::liveHandleCount(), handlesBefore);
+            QCOMPARE(twainshim::liveWindowCount(), std::size_t(0));
+        }
+        QCOMPARE(openFiles(), before);
     }
 
     void pixelTypes_data() {
