@@ -623,11 +623,53 @@ void frmScanner::Command2_Click() {
 }
 
 void frmScanner::SelectScan_Click() {
-    // wired by the save/scan/support commands
+    m_scanCommands.SelectScan_Click();
+    ScanResult = m_scanCommands.ScanResult();
 }
 
 void frmScanner::ScanIm_Click() {
-    // wired by the save/scan/support commands
+    m_scanCommands.ScanIm_Click();
+    ScanResult = m_scanCommands.ScanResult();
+}
+
+void frmScanner::setScanEnabled(bool enabled) {
+    ScanIm->setEnabled(enabled);
+}
+
+void frmScanner::setWindowEnabled(bool enabled) {
+    setEnabled(enabled);
+}
+
+void frmScanner::showWaitPanel(bool visible) {
+    Label44->setText(kWaitText);
+    attesa->setVisible(visible);
+    if (visible) {
+        attesa->raise();
+        attesa->repaint();
+    }
+}
+
+void frmScanner::setImagePath(const QString& path) {
+    ImagePath = path;
+}
+
+void frmScanner::showScannedImage(const QString& path) {
+    setOutputKind(0);
+    for (QRadioButton* option : Option1)
+        option->show();
+    pict2->show();
+    pict4->show();
+    SourceImage = ImageFile();
+    if (!SourceImage.loadFile(path)) {
+        // The page just written cannot be read back: showing the previous image as if it
+        // were the scan would mislead, so the window goes back to its empty state.
+        loadFailed();
+        return;
+    }
+    RefreshDisplay();
+    frameopt->hide();
+    Frame1->setEnabled(true);
+    Command3->show();
 }
 
 void frmScanner::Command4_Click() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquire/ScanCommands.h"
 #include "workspace/ImageFile.h"
 #include "workspace/ImageProcess.h"
 #include "workspace/OutputKinds.h"
@@ -22,7 +23,7 @@ class SelectionFrame;
 //
 // The controls are rebuilt in their design state each time the window is opened; the
 // workspace members (SourceImage and the rest below) live as long as this object.
-class frmScanner : public QDialog {
+class frmScanner : public QDialog, private ScanWindow {
     Q_OBJECT
   public:
     explicit frmScanner(Prompts& prompts, QWidget* parent = nullptr);
@@ -128,11 +129,19 @@ class frmScanner : public QDialog {
     static QString windowCaption();
 
   private:
+    // What the scan commands ask of the window.
+    void setScanEnabled(bool enabled) override;
+    void setWindowEnabled(bool enabled) override;
+    void showWaitPanel(bool visible) override;
+    void setImagePath(const QString& path) override;
+    void showScannedImage(const QString& path) override;
+
     void buildControls();
     void loadFailed();
     void turnOrFlip(int property);
 
     Prompts& m_prompts;
+    ScanCommands m_scanCommands{*this, m_prompts};
     QWidget* m_form = nullptr;
     bool m_formShown = false;
 };
