@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // A scanner as SANE lists it.
 struct SaneDeviceInfo {
@@ -20,3 +21,19 @@ struct SaneDeviceInfo {
         return QString::fromUtf8(backend) + QLatin1Char('|') + vendor + QLatin1Char('|') + model;
     }
 };
+
+// The labels the dialogs list, one per device. Two scanners of the same make and model
+// would read alike, so each of those also shows SANE's device name.
+template <typename Devices> QStringList deviceLabels(const Devices& devices) {
+    QStringList labels;
+    for (const SaneDeviceInfo& device : devices)
+        labels << device.label();
+    QStringList shown;
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        const auto& device = devices[static_cast<std::size_t>(i)];
+        shown << (labels.count(labels.at(i)) > 1 ? labels.at(i) + QStringLiteral(" (") +
+                                                       QString::fromUtf8(device.name) + QLatin1Char(')')
+                                                 : labels.at(i));
+    }
+    return shown;
+}

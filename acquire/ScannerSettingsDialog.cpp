@@ -58,8 +58,7 @@ ScannerSettingsDialog::ScannerSettingsDialog(const std::vector<SaneDeviceInfo>& 
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    for (const SaneDeviceInfo& device : m_devices)
-        m_device->addItem(device.label());
+    m_device->addItems(deviceLabels(m_devices));
     if (current >= 0 && current < m_device->count())
         m_device->setCurrentIndex(current);
     showDevice(m_device->currentIndex());

@@ -17,9 +17,10 @@ SourceSelectDialog::SourceSelectDialog(const std::vector<SaneDeviceInfo>& device
                                this);
     layout->addWidget(caption);
     m_list->setObjectName(QStringLiteral("devices"));
-    for (const SaneDeviceInfo& device : devices) {
-        auto* item = new QListWidgetItem(device.label(), m_list);
-        item->setToolTip(QString::fromUtf8(device.name));
+    const QStringList labels = deviceLabels(devices);
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        auto* item = new QListWidgetItem(labels.at(i), m_list);
+        item->setToolTip(QString::fromUtf8(devices[static_cast<std::size_t>(i)].name));
     }
     if (current >= 0 && current < m_list->count())
         m_list->setCurrentRow(current);

@@ -303,8 +303,8 @@ class TestSaneScan : public QObject {
             button(d, choose ? "select" : "cancel")->click();
         });
         QCOMPARE(mdlTwain::SelectSource(), choose ? 0 : 1);
-        QCOMPARE(labels, (QStringList{QStringLiteral("Noname frontend-tester"),
-                                      QStringLiteral("Noname frontend-tester")}));
+        QCOMPARE(labels, (QStringList{QStringLiteral("Noname frontend-tester (test:0)"),
+                                      QStringLiteral("Noname frontend-tester (test:1)")}));
 
         // Another manager, as in the next run of the program, opens the remembered scanner.
         SaneSourceManager next;
