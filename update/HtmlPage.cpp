@@ -4,6 +4,7 @@
 #include <QStringDecoder>
 #include <gumbo.h>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -130,33 +131,60 @@ class TextWriter {
     bool m_newline = false;
 };
 
-void render(const GumboNode* node, TextWriter& out) {
+// Whether a node's children are rendered; writes what comes before them.
+bool renderOpen(const GumboNode* node, TextWriter& out) {
     if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA ||
         node->type == GUMBO_NODE_WHITESPACE) {
         out.text(QString::fromUtf8(node->v.text.text));
-        return;
+        return false;
     }
     if (node->type != GUMBO_NODE_ELEMENT)
-        return;
+        return false;
     const GumboTag tag = node->v.element.tag;
     if (isHidden(tag))
-        return;
+        return false;
     if (tag == GUMBO_TAG_BR) {
         out.lineBreak();
-        return;
+        return false;
     }
-    const bool block = isBlock(tag);
-    if (block)
+    if (isBlock(tag))
         out.lineBreak();
     if (tag == GUMBO_TAG_TD || tag == GUMBO_TAG_TH)
         out.blank();
-    const GumboVector& children = node->v.element.children;
-    for (unsigned i = 0; i < children.length; ++i)
-        render(static_cast<const GumboNode*>(children.data[i]), out);
-    if (block)
+    return true;
+}
+
+void renderClose(const GumboNode* node, TextWriter& out) {
+    const GumboTag tag = node->v.element.tag;
+    if (isBlock(tag))
         out.lineBreak();
     if (tag == GUMBO_TAG_TD || tag == GUMBO_TAG_TH)
         out.blank();
+}
+
+// Walks the tree with a stack of its own: a hostile page nests elements far deeper
+// than the call stack could follow.
+void render(const GumboNode* root, TextWriter& out) {
+    struct Frame {
+        const GumboNode* node;
+        unsigned next;
+    };
+    std::vector<Frame> stack;
+    if (renderOpen(root, out))
+        stack.push_back({root, 0});
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        const GumboVector& children = top.node->v.element.children;
+        if (top.next < children.length) {
+            const auto* child = static_cast<const GumboNode*>(children.data[top.next++]);
+            if (renderOpen(child, out))
+                stack.push_back({child, 0});
+        } else {
+            const GumboNode* node = top.node;
+            stack.pop_back();
+            renderClose(node, out);
+        }
+    }
 }
 
 QString collapsedText(const GumboNode* node) {
@@ -176,18 +204,39 @@ QString rawText(const GumboNode* node) {
     return text;
 }
 
-const GumboNode* findElement(const GumboNode* node, GumboTag tag) {
-    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT)
-        return nullptr;
-    if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == tag)
-        return node;
-    const GumboVector& children =
-        node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
-    for (unsigned i = 0; i < children.length; ++i) {
-        if (const GumboNode* found = findElement(static_cast<const GumboNode*>(children.data[i]), tag))
-            return found;
+const GumboVector* childrenOf(const GumboNode* node) {
+    if (node->type == GUMBO_NODE_DOCUMENT)
+        return &node->v.document.children;
+    if (node->type == GUMBO_NODE_ELEMENT)
+        return &node->v.element.children;
+    return nullptr;
+}
+
+// The first element with the tag, in document order.
+const GumboNode* findElement(const GumboNode* root, GumboTag tag) {
+    std::vector<const GumboNode*> stack{root};
+    while (!stack.empty()) {
+        const GumboNode* node = stack.back();
+        stack.pop_back();
+        if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == tag)
+            return node;
+        if (const GumboVector* children = childrenOf(node)) {
+            for (unsigned i = children->length; i > 0; --i)
+                stack.push_back(static_cast<const GumboNode*>(children->data[i - 1]));
+        }
     }
     return nullptr;
+}
+
+// Start tags in the page, counted before parsing: '<' followed by a letter.
+qsizetype startTags(const QByteArray& bytes) {
+    qsizetype count = 0;
+    for (qsizetype i = 0; i + 1 < bytes.size(); ++i) {
+        const char next = bytes.at(i + 1);
+        if (bytes.at(i) == '<' && ((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z')))
+            ++count;
+    }
+    return count;
 }
 
 size_t startOffset(const GumboNode* node) {
@@ -202,8 +251,18 @@ size_t startOffset(const GumboNode* node) {
     }
 }
 
+// Parse errors are never read. Gumbo would copy the whole stack of open elements into
+// each one, which a deeply nested page turns into gigabytes.
+GumboOptions parseOptions() {
+    GumboOptions options = kGumboDefaultOptions;
+    options.max_errors = 0;
+    return options;
+}
+
+const GumboOptions kParseOptions = parseOptions();
+
 struct GumboDeleter {
-    void operator()(GumboOutput* output) const { gumbo_destroy_output(&kGumboDefaultOptions, output); }
+    void operator()(GumboOutput* output) const { gumbo_destroy_output(&kParseOptions, output); }
 };
 
 } // namespace
@@ -213,9 +272,31 @@ class HtmlPageBuilder {
   public:
     explicit HtmlPageBuilder(HtmlPage& page) : m_page(page) {}
 
-    void walk(const GumboNode* node, int form, bool disabled) {
+    // In document order, with a stack of its own (see render()).
+    void walk(const GumboNode* root) {
+        struct Item {
+            const GumboNode* node;
+            int form;
+            bool disabled;
+        };
+        std::vector<Item> stack{{root, -1, false}};
+        while (!stack.empty()) {
+            auto [node, form, disabled] = stack.back();
+            stack.pop_back();
+            if (!visit(node, form, disabled))
+                continue;
+            const GumboVector& children = node->v.element.children;
+            for (unsigned i = children.length; i > 0; --i)
+                stack.push_back({static_cast<const GumboNode*>(children.data[i - 1]), form, disabled});
+        }
+    }
+
+  private:
+    // Takes in one element; true when its children are to be walked, with form and
+    // disabled updated for them.
+    bool visit(const GumboNode* node, int& form, bool& disabled) {
         if (node->type != GUMBO_NODE_ELEMENT)
-            return;
+            return false;
         const GumboTag tag = node->v.element.tag;
         switch (tag) {
         case GUMBO_TAG_FORM:
@@ -235,18 +316,13 @@ class HtmlPageBuilder {
         case GUMBO_TAG_TEXTAREA:
         case GUMBO_TAG_SELECT:
             addControl(node, form, disabled);
-            if (tag != GUMBO_TAG_SELECT)
-                return;
-            break;
+            return tag == GUMBO_TAG_SELECT;
         default:
             break;
         }
-        const GumboVector& children = node->v.element.children;
-        for (unsigned i = 0; i < children.length; ++i)
-            walk(static_cast<const GumboNode*>(children.data[i]), form, disabled);
+        return true;
     }
 
-  private:
     void addControl(const GumboNode* node, int form, bool disabled) {
         HtmlPage::Control control;
         control.name = attribute(node, "name");
@@ -303,9 +379,11 @@ class HtmlPageBuilder {
 
 HtmlPage::HtmlPage(const QByteArray& bytes, const QUrl& url, const QByteArray& contentType)
     : m_url(url), m_baseUrl(url), m_empty(bytes.isEmpty()) {
+    if (startTags(bytes) > kMostStartTags)
+        return;
     const QByteArray utf8 = decode(bytes, contentType).toUtf8();
     const std::unique_ptr<GumboOutput, GumboDeleter> output(
-        gumbo_parse_with_options(&kGumboDefaultOptions, utf8.constData(), static_cast<size_t>(utf8.size())));
+        gumbo_parse_with_options(&kParseOptions, utf8.constData(), static_cast<size_t>(utf8.size())));
     if (!output)
         return;
 
@@ -325,7 +403,7 @@ HtmlPage::HtmlPage(const QByteArray& bytes, const QUrl& url, const QByteArray& c
             m_bodyHtml = fromUtf8(utf8.constData() + from, to - from);
         m_bodyText = collapsedText(body);
     }
-    HtmlPageBuilder(*this).walk(output->root, -1, false);
+    HtmlPageBuilder(*this).walk(output->root);
 }
 
 HtmlPage::Control* HtmlPage::find(const QString& nameOrId) {

@@ -15,7 +15,13 @@ class HtmlPage {
     HtmlPage() = default;
     // bytes: the page as received; url: where it came from (forms resolve against it);
     // contentType: the Content-Type header, whose charset wins over the page's own.
+    //
+    // A page with more than kMostStartTags start tags is not parsed: it reads as a page
+    // with an empty body and no forms. No login page comes near that many, and deeply
+    // nested markup costs the parser time that grows with the square of the depth.
     HtmlPage(const QByteArray& bytes, const QUrl& url, const QByteArray& contentType = {});
+
+    static constexpr qsizetype kMostStartTags = 20000;
 
     const QUrl& url() const { return m_url; }
     bool isEmpty() const { return m_empty; }

@@ -4,6 +4,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
@@ -19,13 +20,18 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
                                             qint64 expectedSize) {
     m_cancelled = false;
     m_received = 0;
-    if (QFile::exists(destination))
+    m_errorString.clear();
+    // A link there (dangling ones included, which exists() does not see) goes too: the
+    // save file would otherwise write the updater wherever the link points.
+    if (QFile::exists(destination) || QFileInfo(destination).isSymLink())
         QFile::remove(destination);
 
     QSaveFile file(destination);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return Outcome::Failed;
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_errorString = file.errorString();
+        return Outcome::WriteFailed;
+    }
 
     QNetworkRequest request = m_session.request(url);
     request.setRawHeader("Range", rangeHeader(m_received));
@@ -57,6 +63,7 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
             const QByteArray piece = reply->read(kPieceSize);
             if (file.write(piece) != piece.size()) {
                 writeFailed = true;
+                m_errorString = file.errorString();
                 reply->abort();
                 return;
             }
@@ -93,15 +100,20 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
         outcome = Outcome::Cancelled;
     else if (tooLarge || (expectedSize < 0 && !writeFailed && !badStatus && error == QNetworkReply::NoError))
         outcome = Outcome::TooLarge;
-    else if (writeFailed || badStatus || error != QNetworkReply::NoError)
+    else if (writeFailed)
+        outcome = Outcome::WriteFailed;
+    else if (badStatus || error != QNetworkReply::NoError)
         outcome = Outcome::Failed;
 
     if (outcome != Outcome::Accepted) {
         file.cancelWriting(); // the temporary file goes with the QSaveFile
         return outcome;
     }
-    if (!file.commit())
-        return Outcome::Failed;
+    if (!file.commit()) {
+        // A full disk often shows only here, when the last buffered bytes go out.
+        m_errorString = file.errorString();
+        return Outcome::WriteFailed;
+    }
     // The updater is started as a program: its owner must be able to run it.
     QFile::setPermissions(destination,
                           QFile::permissions(destination) | QFileDevice::ExeOwner | QFileDevice::ExeUser);

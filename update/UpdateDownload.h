@@ -16,10 +16,11 @@ class UpdateDownload : public QObject {
     Q_OBJECT
   public:
     enum class Outcome {
-        Accepted,  // the destination now holds the whole body and is executable by its owner
-        TooLarge,  // more bytes than allowed (or no size to judge by): nothing kept
-        Failed,    // connection broken, silent too long, an error status, or the file could not be written
-        Cancelled, // cancel() was called: nothing kept
+        Accepted,    // the destination now holds the whole body and is executable by its owner
+        TooLarge,    // more bytes than allowed (or no size to judge by): nothing kept
+        Failed,      // connection broken, silent too long, redirected in circles, or an error status
+        WriteFailed, // the file could not be written (folder, disk full): errorString() says why
+        Cancelled,   // cancel() was called: nothing kept
     };
 
     static constexpr qint64 kPieceSize = 1024;
@@ -40,6 +41,8 @@ class UpdateDownload : public QObject {
 
     bool isRunning() const { return m_running; }
     qint64 received() const { return m_received; }
+    // The system's reason for the last WriteFailed; empty otherwise.
+    QString errorString() const { return m_errorString; }
 
     // The request header sent with the download: the whole file from its first byte.
     static QByteArray rangeHeader(qint64 alreadyReceived) {
@@ -56,4 +59,5 @@ class UpdateDownload : public QObject {
     bool m_running = false;
     bool m_cancelled = false;
     qint64 m_received = 0;
+    QString m_errorString;
 };

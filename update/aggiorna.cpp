@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFrame>
@@ -279,8 +280,15 @@ void aggiorna::RunDownload() {
         installagg->show();
         return;
     }
-    m_prompts.message(QStringLiteral("Il file scaricato non è valido per l'aggiornamento.\n"
-                                     "Se il problema persiste, rivolgersi ad Orvanta."));
+    if (outcome == UpdateDownload::Outcome::WriteFailed) {
+        // Not the file's fault: say what stopped the write, so the operator can free the disk or fix the
+        // folder.
+        m_prompts.message(QStringLiteral("Impossibile salvare l'aggiornamento in %1.\nMotivo: %2")
+                              .arg(QDir::toNativeSeparators(updater), Inet1->errorString()));
+    } else {
+        m_prompts.message(QStringLiteral("Il file scaricato non è valido per l'aggiornamento.\n"
+                                         "Se il problema persiste, rivolgersi ad Orvanta."));
+    }
     Command5->hide();
     Command5->setEnabled(true);
     Command3->show();

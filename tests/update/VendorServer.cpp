@@ -105,6 +105,8 @@ void VendorServer::answer(QTcpSocket* socket, const Request& request) {
              authorised ? "<html><body>" + replyBody + "</body></html>"
                         : QByteArray("<html><body>accesso negato</body></html>"),
              Mode::Normal, {"Content-Type: text/html"});
+    } else if (path == "/vetra/giro/a" || path == "/vetra/giro/b") {
+        send(socket, 302, {}, Mode::Normal, {path.endsWith('a') ? "Location: b" : "Location: a"});
     } else if (path == "/vetra/agg/vuoto.asp") {
         send(socket, 200, {}, Mode::Normal, {"Content-Type: text/html"});
     } else if (path == "/vetra/agg/download.asp") {
@@ -132,6 +134,10 @@ void VendorServer::send(QTcpSocket* socket, int status, const QByteArray& body, 
                         const QList<QByteArray>& extraHeaders) {
     if (mode == Mode::NeverAnswer)
         return;
+    if (mode == Mode::RedirectLoop) {
+        send(socket, 302, {}, Mode::Normal, {"Location: /vetra/giro/a"});
+        return;
+    }
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + (status < 300 ? " OK" : " Other") + "\r\n";
     for (const QByteArray& header : extraHeaders)
         head += header + "\r\n";
@@ -144,6 +150,11 @@ void VendorServer::send(QTcpSocket* socket, int status, const QByteArray& body, 
             if (socket->bytesToWrite() < 2 * block.size())
                 socket->write(block);
         });
+        return;
+    }
+    if (mode == Mode::NoLength) {
+        socket->write(head + "\r\n" + body);
+        socket->disconnectFromHost();
         return;
     }
     head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";

@@ -25,6 +25,8 @@ class VendorServer : public QObject {
         ResetMidBody, // sends the headers and part of the body, then resets the connection
         Endless,      // a body without end, sent as fast as the client takes it
         Trickle,      // one byte of the body at a time, slowly, never silent for long
+        RedirectLoop, // redirects to a page that redirects back, for ever
+        NoLength,     // the whole body without Content-Length, ended by closing the connection
     };
 
     struct Request {
@@ -37,6 +39,8 @@ class VendorServer : public QObject {
     explicit VendorServer(QObject* parent = nullptr);
 
     bool listen();
+    // Stops listening: later connections are refused.
+    void close() { m_server.close(); }
     QUrl baseUrl() const;
 
     // Version file.

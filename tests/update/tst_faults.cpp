@@ -1,0 +1,306 @@
+// Faults of the network and of the disk around the update: each ends within its time
+// limit, with a clear message, and leaves no partial updater behind.
+
+#include "UpdateFixture.h"
+#include "app/frmSplash.h"
+#include "tests/hardening/FsFaults.h"
+#include "update/UpdateDownload.h"
+#include "update/aggiorna.h"
+
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+const QString kRejected = QStringLiteral("Il file scaricato non è valido per l'aggiornamento.\n"
+                                         "Se il problema persiste, rivolgersi ad Orvanta.");
+const QString kNoServer = QStringLiteral(
+    "Non è stato possibile accedere al server di Orvanta. Riprovare più tardi o contattare l'assistenza.");
+const QString kReceiveError = QStringLiteral("Si è verificato un errore di ricezione dati da Orvanta, "
+                                             "impossibile stabilire la versione attualmente disponibile.");
+
+constexpr int kRefused = -1; // not a server mode: the server stops listening
+
+QByteArray makePayload(qsizetype size) {
+    QByteArray payload(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        payload[i] = static_cast<char>((i * 13 + i / 977) & 0xFF);
+    return payload;
+}
+
+QByteArray fileContents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Everything in a folder, hidden files and folders included.
+QStringList everything(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+QString writeFailedPrefix() {
+    return QStringLiteral("Impossibile salvare l'aggiornamento in ") + modulo1::UpdaterFile() +
+           QStringLiteral(".\nMotivo: ");
+}
+
+} // namespace
+
+class TestUpdateFaults : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    // --- the version file ------------------------------------------------------------
+    void versionFaults_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("message"); // empty: nothing is said
+        QTest::newRow("stall mid-body")
+            << int(VendorServer::Mode::StallMidBody) << QByteArray("2.27000000") << QString();
+        QTest::newRow("10 MB version file")
+            << int(VendorServer::Mode::Normal) << QByteArray(10 * 1024 * 1024, '9') << kReceiveError;
+        QTest::newRow("redirect loop")
+            << int(VendorServer::Mode::RedirectLoop) << QByteArray("2.27") << QString();
+    }
+
+    void versionFaults() {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, message);
+        UpdateFixture fixture;
+        fixture.server.versionMode = static_cast<VendorServer::Mode>(mode);
+        fixture.server.versionBody = body;
+        fixture.prompts.answers = {Prompts::Answer::No};
+        frmSplash splash(fixture.prompts);
+        splash.setHttpSession(fixture.session.get());
+
+        QElapsedTimer clock;
+        clock.start();
+        splash.Command3_Click();
+        QVERIFY2(clock.elapsed() < 3000, "the check must end within its time limit");
+        QCOMPARE(fixture.prompts.messages.join(QLatin1Char('|')), message);
+        QVERIFY(splash.Command1->isEnabled() && splash.Command2->isEnabled() && splash.Command3->isEnabled());
+        QVERIFY(!splash.attesa->isVisibleTo(&splash));
+    }
+
+    // --- the login page --------------------------------------------------------------
+    void loginFaults_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("page");
+        const QByteArray normalPage = VendorServer::defaultLoginPage();
+        QTest::newRow("refused") << kRefused << normalPage;
+        QTest::newRow("stall mid-body") << int(VendorServer::Mode::StallMidBody) << normalPage;
+        QTest::newRow("reset mid-body") << int(VendorServer::Mode::ResetMidBody) << normalPage;
+        QTest::newRow("redirect loop") << int(VendorServer::Mode::RedirectLoop) << normalPage;
+        QTest::newRow("50 MB page") << int(VendorServer::Mode::Normal)
+                                    << "<html><body>" + QByteArray(50 * 1024 * 1024, 'x');
+        QTest::newRow("nested past any login page")
+            << int(VendorServer::Mode::Normal)
+            << "<html><body><p>loggare</p><form method=post action=verifica.asp>" +
+                   QByteArray("<div>").repeated(100000);
+    }
+
+    void loginFaults() {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, page);
+        UpdateFixture fixture;
+        fixture.server.loginPage = page;
+        if (mode == kRefused)
+            fixture.server.close();
+        else
+            fixture.server.loginMode = static_cast<VendorServer::Mode>(mode);
+        aggiorna window(fixture.prompts, *fixture.session);
+
+        QElapsedTimer clock;
+        clock.start();
+        window.Command3_Click();
+        QVERIFY2(clock.elapsed() < 3000, "the login must end within its time limit");
+        QCOMPARE(window.messag->text(), kNoServer);
+        QVERIFY(window.respme->isVisibleTo(&window));
+        QVERIFY(window.comunicazione->isEnabled());
+        QVERIFY(!window.attesa->isVisibleTo(&window));
+        QVERIFY(window.Command5->isHidden());
+        QVERIFY(fixture.prompts.messages.isEmpty());
+    }
+
+    // A login page far longer than any form is read from its head: the rest is dropped.
+    void longLoginPageReadFromItsHead() {
+        UpdateFixture fixture;
+        QByteArray page = VendorServer::defaultLoginPage();
+        page.insert(page.indexOf("</body>"), "<p>" + QByteArray(50 * 1024 * 1024, 'x') + "</p>");
+        fixture.server.loginPage = page;
+        aggiorna window(fixture.prompts, *fixture.session);
+        QElapsedTimer clock;
+        clock.start();
+        window.Command3_Click();
+        QVERIFY(clock.elapsed() < 3000);
+        QVERIFY(window.respme->isHidden());
+        QVERIFY(window.Command5->isVisibleTo(&window));
+        QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
+    }
+
+    // --- the download ----------------------------------------------------------------
+    void downloadFaults_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<qsizetype>("size");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("refused") << kRefused << qsizetype(5000) << false;
+        QTest::newRow("redirect loop") << int(VendorServer::Mode::RedirectLoop) << qsizetype(5000) << false;
+        QTest::newRow("no length, within the size")
+            << int(VendorServer::Mode::NoLength) << qsizetype(1234000) << true;
+        QTest::newRow("no length, one byte too many")
+            << int(VendorServer::Mode::NoLength) << qsizetype(1234001) << false;
+    }
+
+    void downloadFaults() {
+        QFETCH(int, mode);
+        QFETCH(qsizetype, size);
+        QFETCH(bool, accepted);
+        UpdateFixture fixture;
+        fixture.server.payload = makePayload(size);
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
+        if (mode == kRefused)
+            fixture.server.close();
+        else
+            fixture.server.downloadMode = static_cast<VendorServer::Mode>(mode);
+
+        QElapsedTimer clock;
+        clock.start();
+        window.Command5->click();
+        QVERIFY2(clock.elapsed() < 5000, "the download must end within its time limit");
+        QVERIFY(!window.attesa->isVisibleTo(&window));
+        QVERIFY(window.Command1->isVisibleTo(&window) && window.Command2->isHidden());
+        if (accepted) {
+            QVERIFY(fixture.prompts.messages.isEmpty());
+            QCOMPARE(fileContents(modulo1::UpdaterFile()), fixture.server.payload);
+            QVERIFY(window.installagg->isVisibleTo(&window));
+        } else {
+            QCOMPARE(fixture.prompts.messages, QStringList{kRejected});
+            QVERIFY(fixture.strayFiles().isEmpty());
+            QVERIFY(window.installagg->isHidden());
+            QVERIFY(window.Command3->isVisibleTo(&window));
+        }
+    }
+
+    // --- the disk under the download -------------------------------------------------
+    void downloadWriteFaults_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("read-only data folder") << QStringLiteral("read-only");
+        QTest::newRow("disk full") << QStringLiteral("full");
+        QTest::newRow("target is a folder") << QStringLiteral("folder");
+    }
+
+    void downloadWriteFaults() {
+        QFETCH(QString, fault);
+        UpdateFixture fixture;
+        fixture.server.payload = makePayload(1234000);
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        QVERIFY(window.Command5->isVisibleTo(&window));
+        const QString updater = modulo1::UpdaterFile();
+        const QString folder = modulo1::DataFolder();
+
+        std::optional<fsfaults::ReadOnlyFolder> readOnly;
+        std::optional<fsfaults::PermissionChecks> checks;
+        std::optional<fsfaults::DiskFull> full;
+        QStringList before;
+        if (fault == QLatin1String("read-only")) {
+            writeFile(updater, "an older updater"); // stays: the folder cannot lose it either
+            before = everything(folder);
+            readOnly.emplace(folder);
+            checks.emplace();
+            if (!checks->active() || !fsfaults::PermissionChecks::refuses(folder))
+                QSKIP("this process writes past permission bits");
+        } else if (fault == QLatin1String("full")) {
+            before = everything(folder);
+            full.emplace(100 * 1024);
+            QVERIFY(full->active());
+        } else {
+            QVERIFY(QDir().mkdir(updater));
+            before = everything(folder);
+        }
+
+        QElapsedTimer clock;
+        clock.start();
+        window.Command5->click();
+        const QStringList after = everything(folder);
+        checks.reset();
+        full.reset();
+        readOnly.reset();
+
+        QVERIFY(clock.elapsed() < 5000);
+        QCOMPARE(fixture.prompts.messages.size(), 1);
+        const QString message = fixture.prompts.messages.constFirst();
+        QVERIFY2(message.startsWith(writeFailedPrefix()) && message.size() > writeFailedPrefix().size(),
+                 qPrintable(message));
+        QCOMPARE(after, before); // no partial updater, no temporary file
+        if (fault == QLatin1String("read-only"))
+            QCOMPARE(fileContents(updater), QByteArray("an older updater"));
+        QVERIFY(window.installagg->isHidden());
+        QVERIFY(window.Command3->isVisibleTo(&window));
+    }
+
+    // A link put where the updater goes is replaced, never followed: the file it points
+    // to stays as it was and nothing appears where a dangling one points.
+    void downloadOverSymlink_data() {
+        QTest::addColumn<bool>("dangling");
+        QTest::addColumn<bool>("midTransfer");
+        QTest::newRow("link before the download") << false << false;
+        QTest::newRow("dangling link before the download") << true << false;
+        QTest::newRow("link put in place mid-transfer") << false << true;
+        QTest::newRow("dangling link put in place mid-transfer") << true << true;
+    }
+
+    void downloadOverSymlink() {
+        QFETCH(bool, dangling);
+        QFETCH(bool, midTransfer);
+        UpdateFixture fixture;
+        fixture.server.payload = makePayload(200000);
+        fixture.server.chunkSize = 16 * 1024;
+        fixture.server.chunkDelayMs = 2;
+        QTemporaryDir elsewhere;
+        const QString victim = elsewhere.filePath(QStringLiteral("precious"));
+        if (!dangling)
+            writeFile(victim, "precious");
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        const QString updater = modulo1::UpdaterFile();
+
+        bool linked = false;
+        auto plant = [&] {
+            if (!linked)
+                linked = QFile::link(victim, updater);
+        };
+        if (midTransfer)
+            connect(window.ProgressBar1, &QProgressBar::valueChanged, &window, [&](int value) {
+                if (value > 0)
+                    plant();
+            });
+        else
+            plant();
+        window.Command5->click();
+
+        QVERIFY(linked);
+        QVERIFY(fixture.prompts.messages.isEmpty());
+        QVERIFY(!QFileInfo(updater).isSymLink());
+        QCOMPARE(fileContents(updater), fixture.server.payload);
+        if (dangling)
+            QVERIFY(!QFileInfo::exists(victim));
+        else
+            QCOMPARE(fileContents(victim), QByteArray("precious"));
+        QCOMPARE(everything(elsewhere.path()),
+                 dangling ? QStringList() : QStringList{QStringLiteral("precious")});
+    }
+};
+
+QTEST_MAIN(TestUpdateFaults)
+#include "tst_faults.moc"
