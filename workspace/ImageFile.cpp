@@ -1,5 +1,8 @@
 #include "workspace/ImageFile.h"
 
+#include "workspace/FastPixels.h"
+#include "workspace/PageDecoder.h"
+
 #include <QFile>
 #include <QImageReader>
 #include <QtEndian>
@@ -89,7 +92,27 @@ bool gifIsComplete(const QString& path) {
 } // namespace
 
 ImageFile::ImageFile(QList<QImage> frames, int activeFrame) : m_frames(std::move(frames)) {
+    makeReduced();
     setActiveFrame(activeFrame);
+}
+
+ImageFile::ImageFile(QList<QImage> frames, QList<QImage> reduced, int activeFrame)
+    : m_frames(std::move(frames)), m_reduced(std::move(reduced)) {
+    makeReduced();
+    setActiveFrame(activeFrame);
+}
+
+void ImageFile::makeReduced() {
+    if (m_reduced.size() != m_frames.size())
+        m_reduced = QList<QImage>(m_frames.size());
+    for (qsizetype i = 0; i < m_frames.size(); ++i) {
+        const QImage& frame = m_frames.at(i);
+        const bool large = frame.width() >= kReduceFrom && frame.height() >= kReduceFrom;
+        if (!large)
+            m_reduced[i] = QImage();
+        else if (m_reduced.at(i).size() != FastPixels::reducedSize(frame.size()))
+            m_reduced[i] = FastPixels::blockAverage(frame);
+    }
 }
 
 void ImageFile::setActiveFrame(int index) {
@@ -103,6 +126,7 @@ QImage ImageFile::image() const {
 
 bool ImageFile::loadFile(const QString& path) {
     m_frames.clear();
+    m_reduced.clear();
     m_active = 0;
     m_error.clear();
 
@@ -129,6 +153,20 @@ bool ImageFile::loadFile(const QString& path) {
         return false;
     }
 
+    // The common pages (JPEG, uncompressed BMP) take the quick road: decoded straight
+    // into 32-bit pixels with the reduced copy made on the way.
+    const QSize declared = reader.size();
+    const bool large = declared.width() >= kReduceFrom && declared.height() >= kReduceFrom;
+    const qint64 maxBytes = qint64(kAllocationLimitMb) << 20;
+    PageDecoder::Page page;
+    if ((format == "jpeg" && PageDecoder::readJpeg(path, maxBytes, large, page)) ||
+        (format == "bmp" && PageDecoder::readBmp(path, maxBytes, large, page))) {
+        m_frames = {page.image};
+        m_reduced = {page.reduced};
+        makeReduced();
+        return true;
+    }
+
     QImage first;
     if (!reader.read(&first) || first.isNull()) {
         m_error = reader.errorString();
@@ -136,12 +174,18 @@ bool ImageFile::loadFile(const QString& path) {
     }
     QList<QImage> frames{normalised(std::move(first))};
     // The later frames of an animation; a damaged one ends the list.
-    while (reader.supportsAnimation() && reader.canRead()) {
+    // Asking a GIF's reader for a frame after the last one makes it copy the page first,
+    // so the frames are counted (the count only walks the blocks) before reading more.
+    // A count of 0 means the reader could not tell.
+    const int declaredFrames = reader.supportsAnimation() ? reader.imageCount() : 1;
+    while (reader.supportsAnimation() && (declaredFrames <= 0 || frames.size() < declaredFrames) &&
+           reader.canRead()) {
         QImage next;
         if (!reader.read(&next) || next.isNull())
             break;
         frames << normalised(std::move(next));
     }
     m_frames = std::move(frames);
+    makeReduced();
     return true;
 }
