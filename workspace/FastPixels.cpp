@@ -3,6 +3,7 @@
 #include <QColorSpace>
 #include <algorithm>
 #include <cstdlib>
+#include <emmintrin.h>
 #include <limits>
 #include <sys/mman.h>
 #include <vector>
@@ -96,6 +97,43 @@ QImage blockAverage(const QImage& page) {
     return reduced;
 }
 
+namespace {
+
+// Turns the 4 x 4 blocks of a tile: four source rows are read, transposed in registers and
+// written as four turned rows. Streaming stores skip reading the destination into the
+// cache first, which a page-sized destination would only evict again.
+template <bool kStream>
+void turnBlocks(const quint32* in, qsizetype inStride, quint32* out, qsizetype outStride, int height, int x0,
+                int x1, int y0, int y1) {
+    for (int x = x0; x < x1; x += 4) {
+        quint32* outRow = out + qsizetype(x) * outStride;
+        for (int y = y0; y < y1; y += 4) {
+            const quint32* src = in + qsizetype(y) * inStride + x;
+            const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+            const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + inStride));
+            const __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * inStride));
+            const __m128i r3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * inStride));
+            // Turned row x+i holds source column x+i from the bottom row up.
+            const __m128i t0 = _mm_unpacklo_epi32(r3, r2);
+            const __m128i t1 = _mm_unpacklo_epi32(r1, r0);
+            const __m128i t2 = _mm_unpackhi_epi32(r3, r2);
+            const __m128i t3 = _mm_unpackhi_epi32(r1, r0);
+            const __m128i columns[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1),
+                                        _mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3)};
+            quint32* dst = outRow + (height - 4 - y);
+            for (int i = 0; i < 4; ++i) {
+                auto* target = reinterpret_cast<__m128i*>(dst + i * outStride);
+                if constexpr (kStream)
+                    _mm_stream_si128(target, columns[i]);
+                else
+                    _mm_storeu_si128(target, columns[i]);
+            }
+        }
+    }
+}
+
+} // namespace
+
 QImage turnedClockwise(const QImage& page) {
     if (page.isNull() || page.depth() != 32)
         return {};
@@ -104,22 +142,34 @@ QImage turnedClockwise(const QImage& page) {
     QImage turned = allocate(QSize(height, width), page.format());
     if (turned.isNull())
         return {};
-    // Source row y becomes column height-1-y. Square tiles keep both the rows read and
-    // the rows written in the cache; the writes run along the turned rows.
-    constexpr int kTile = 64;
     const qsizetype inStride = page.bytesPerLine() / 4;
+    const qsizetype outStride = turned.bytesPerLine() / 4;
     const auto* in = reinterpret_cast<const quint32*>(page.constBits());
-    for (int tileY = 0; tileY < height; tileY += kTile) {
-        const int endY = std::min(tileY + kTile, height);
-        for (int tileX = 0; tileX < width; tileX += kTile) {
-            const int endX = std::min(tileX + kTile, width);
-            for (int x = tileX; x < endX; ++x) {
-                auto* out = reinterpret_cast<quint32*>(turned.scanLine(x)) + (height - 1);
-                const quint32* column = in + x;
-                for (int y = tileY; y < endY; ++y)
-                    out[-y] = column[qsizetype(y) * inStride];
-            }
+    auto* out = reinterpret_cast<quint32*>(turned.bits());
+
+    // Whole 4 x 4 blocks in square tiles, so that the source rows a tile reads stay in the
+    // cache while its columns are written out.
+    const int blockWidth = width / 4 * 4;
+    const int blockHeight = height / 4 * 4;
+    const bool aligned = (reinterpret_cast<quintptr>(out) % 16) == 0 && outStride % 4 == 0 && height % 4 == 0;
+    constexpr int kTile = 128;
+    for (int tileY = 0; tileY < blockHeight; tileY += kTile) {
+        const int endY = std::min(tileY + kTile, blockHeight);
+        for (int tileX = 0; tileX < blockWidth; tileX += kTile) {
+            const int endX = std::min(tileX + kTile, blockWidth);
+            if (aligned)
+                turnBlocks<true>(in, inStride, out, outStride, height, tileX, endX, tileY, endY);
+            else
+                turnBlocks<false>(in, inStride, out, outStride, height, tileX, endX, tileY, endY);
         }
+    }
+    _mm_sfence();
+    // The last columns and rows that do not fill a block, pixel by pixel.
+    for (int y = 0; y < height; ++y) {
+        const quint32* row = in + qsizetype(y) * inStride;
+        const int firstX = y < blockHeight ? blockWidth : 0;
+        for (int x = firstX; x < width; ++x)
+            out[qsizetype(x) * outStride + (height - 1 - y)] = row[x];
     }
     // The same metadata as Qt's own turn keeps.
     turned.setDotsPerMeterX(page.dotsPerMeterX());

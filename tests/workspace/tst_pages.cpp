@@ -101,6 +101,7 @@ class TestPages : public QObject {
         QTest::newRow("one pixel") << QSize(1, 1) << int(QImage::Format_RGB32);
         QTest::newRow("thin") << QSize(3, 70) << int(QImage::Format_RGB32);
         QTest::newRow("across tiles") << QSize(129, 65) << int(QImage::Format_RGB32);
+        QTest::newRow("streamed, odd width") << QSize(131, 268) << int(QImage::Format_RGB32);
         QTest::newRow("with alpha") << QSize(70, 130) << int(QImage::Format_ARGB32);
         QTest::newRow("large") << QSize(1100, 1500) << int(QImage::Format_RGB32);
     }
