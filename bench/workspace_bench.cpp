@@ -22,6 +22,7 @@
 #include <QPainterPath>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdio>
@@ -221,8 +222,12 @@ QString pagePath(int which) {
            QString::fromLatin1(kPages[which].format);
 }
 
-// Writes the six files once per run.
+// Writes the six files once per run; a kept folder that has them all is used as it is.
 void makePages() {
+    if (!qEnvironmentVariableIsEmpty("VETRA_BENCH_PAGES") &&
+        std::all_of(std::begin(kPages), std::end(kPages),
+                    [](const PageFile& page) { return QFile::exists(pagePath(int(&page - kPages))); }))
+        return;
     for (int dpi : {300, 600}) {
         const QImage page = formPage(dpi);
         for (int which = 0; which < 6; ++which) {

@@ -46,37 +46,64 @@ QSize reducedSize(QSize size) {
     return {(size.width() + kBlock - 1) / kBlock, (size.height() + kBlock - 1) / kBlock};
 }
 
+namespace {
+
+// One block row of whole 4 x 4 blocks, four pixels (a block's width) per 16-byte load:
+// the bytes are widened to 16-bit lanes, where four rows of two pixels per lane add up
+// to at most 2040, and the two halves of each block are folded together at the end.
+void averageWholeBlocks(const QImage& page, int top, int blocks, quint32* out) {
+    static_assert(kBlock == 4, "a block is one 16-byte load wide");
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi16(8);
+    const quint32* rows[kBlock];
+    for (int i = 0; i < kBlock; ++i)
+        rows[i] = reinterpret_cast<const quint32*>(page.constScanLine(top + i));
+    for (int b = 0; b < blocks; ++b) {
+        __m128i sum = zero;
+        for (const quint32* row : rows) {
+            const __m128i four =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + qsizetype(b) * kBlock));
+            sum = _mm_add_epi16(sum,
+                                _mm_add_epi16(_mm_unpacklo_epi8(four, zero), _mm_unpackhi_epi8(four, zero)));
+        }
+        sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));  // 16 pixels per channel
+        sum = _mm_srli_epi16(_mm_add_epi16(sum, half), 4); // rounded average
+        out[b] = quint32(_mm_cvtsi128_si32(_mm_packus_epi16(sum, zero)));
+    }
+}
+
+} // namespace
+
 void blockAverageRows(const QImage& page, QImage& reduced, int firstRow, int endRow) {
     const int width = page.width();
     const int height = page.height();
     const int outWidth = reduced.width();
     endRow = std::min(endRow, reduced.height());
-    // Two accumulators per block, red+blue and alpha+green in 16-bit lanes: 16 values of
-    // at most 255 never carry from one lane into the next.
+    // The blocks cut by the page's edges, summed in two accumulators per block, red+blue
+    // and alpha+green in 16-bit lanes: 16 values of at most 255 never carry between lanes.
     std::vector<quint32> redBlue(static_cast<std::size_t>(outWidth));
     std::vector<quint32> alphaGreen(static_cast<std::size_t>(outWidth));
     const int fullBlocks = width / kBlock;
     for (int row = firstRow; row < endRow; ++row) {
-        std::fill(redBlue.begin(), redBlue.end(), 0);
-        std::fill(alphaGreen.begin(), alphaGreen.end(), 0);
+        auto* out = reinterpret_cast<quint32*>(reduced.scanLine(row));
         const int top = row * kBlock;
         const int rows = std::min(kBlock, height - top);
+        const int firstPartial = rows == kBlock ? fullBlocks : 0;
+        if (rows == kBlock)
+            averageWholeBlocks(page, top, fullBlocks, out);
+        if (firstPartial == outWidth)
+            continue;
+        std::fill(redBlue.begin(), redBlue.end(), 0);
+        std::fill(alphaGreen.begin(), alphaGreen.end(), 0);
         for (int y = top; y < top + rows; ++y) {
-            const auto* in = reinterpret_cast<const quint32*>(page.constScanLine(y));
-            for (int b = 0; b < fullBlocks; ++b, in += kBlock) {
-                const quint32 p0 = in[0], p1 = in[1], p2 = in[2], p3 = in[3];
-                redBlue[std::size_t(b)] +=
-                    (p0 & 0x00FF00FF) + (p1 & 0x00FF00FF) + (p2 & 0x00FF00FF) + (p3 & 0x00FF00FF);
-                alphaGreen[std::size_t(b)] += ((p0 >> 8) & 0x00FF00FF) + ((p1 >> 8) & 0x00FF00FF) +
-                                              ((p2 >> 8) & 0x00FF00FF) + ((p3 >> 8) & 0x00FF00FF);
-            }
-            for (int x = fullBlocks * kBlock; x < width; ++x, ++in) {
-                redBlue[std::size_t(fullBlocks)] += *in & 0x00FF00FF;
-                alphaGreen[std::size_t(fullBlocks)] += (*in >> 8) & 0x00FF00FF;
+            const auto* line = reinterpret_cast<const quint32*>(page.constScanLine(y));
+            for (int x = firstPartial * kBlock; x < width; ++x) {
+                const auto b = static_cast<std::size_t>(x / kBlock);
+                redBlue[b] += line[x] & 0x00FF00FF;
+                alphaGreen[b] += (line[x] >> 8) & 0x00FF00FF;
             }
         }
-        auto* out = reinterpret_cast<quint32*>(reduced.scanLine(row));
-        for (int b = 0; b < outWidth; ++b) {
+        for (int b = firstPartial; b < outWidth; ++b) {
             const quint32 count = quint32(rows * std::min(kBlock, width - b * kBlock));
             const quint32 rb = redBlue[std::size_t(b)];
             const quint32 ag = alphaGreen[std::size_t(b)];
