@@ -55,17 +55,17 @@ void averageWholeBlocks(const QImage& page, int top, int blocks, quint32* out) {
     static_assert(kBlock == 4, "a block is one 16-byte load wide");
     const __m128i zero = _mm_setzero_si128();
     const __m128i half = _mm_set1_epi16(8);
-    const quint32* rows[kBlock];
-    for (int i = 0; i < kBlock; ++i)
-        rows[i] = reinterpret_cast<const quint32*>(page.constScanLine(top + i));
+    const auto* r0 = reinterpret_cast<const __m128i*>(page.constScanLine(top));
+    const auto* r1 = reinterpret_cast<const __m128i*>(page.constScanLine(top + 1));
+    const auto* r2 = reinterpret_cast<const __m128i*>(page.constScanLine(top + 2));
+    const auto* r3 = reinterpret_cast<const __m128i*>(page.constScanLine(top + 3));
+    const auto widened = [zero](__m128i four) {
+        return _mm_add_epi16(_mm_unpacklo_epi8(four, zero), _mm_unpackhi_epi8(four, zero));
+    };
     for (int b = 0; b < blocks; ++b) {
-        __m128i sum = zero;
-        for (const quint32* row : rows) {
-            const __m128i four =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + qsizetype(b) * kBlock));
-            sum = _mm_add_epi16(sum,
-                                _mm_add_epi16(_mm_unpacklo_epi8(four, zero), _mm_unpackhi_epi8(four, zero)));
-        }
+        __m128i sum =
+            _mm_add_epi16(_mm_add_epi16(widened(_mm_loadu_si128(r0 + b)), widened(_mm_loadu_si128(r1 + b))),
+                          _mm_add_epi16(widened(_mm_loadu_si128(r2 + b)), widened(_mm_loadu_si128(r3 + b))));
         sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));  // 16 pixels per channel
         sum = _mm_srli_epi16(_mm_add_epi16(sum, half), 4); // rounded average
         out[b] = quint32(_mm_cvtsi128_si32(_mm_packus_epi16(sum, zero)));
