@@ -130,6 +130,25 @@ bool ImageFile::loadFile(const QString& path) {
     m_active = 0;
     m_error.clear();
 
+    // The common pages (JPEG, uncompressed BMP) take the quick road: recognised by their
+    // first bytes and decoded straight into 32-bit pixels with the reduced copy made on
+    // the way. What the quick decoders decline goes on to Qt's readers below, which also
+    // give the error of a file that cannot be read.
+    const qint64 maxBytes = qint64(kAllocationLimitMb) << 20;
+    PageDecoder::Page page;
+    QByteArray magic;
+    if (QFile file(path); file.open(QIODevice::ReadOnly))
+        magic = file.read(3);
+    if ((magic == QByteArrayLiteral("\xFF\xD8\xFF") && jpegIsComplete(path) &&
+         PageDecoder::readJpeg(path, maxBytes, kReduceFrom, page)) ||
+        (magic.startsWith("BM") && bmpIsComplete(path) &&
+         PageDecoder::readBmp(path, maxBytes, kReduceFrom, page))) {
+        m_frames = {page.image};
+        m_reduced = {page.reduced};
+        makeReduced();
+        return true;
+    }
+
     QImageReader::setAllocationLimit(kAllocationLimitMb);
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
@@ -151,20 +170,6 @@ bool ImageFile::loadFile(const QString& path) {
     if (!complete) {
         m_error = QStringLiteral("File incompleto");
         return false;
-    }
-
-    // The common pages (JPEG, uncompressed BMP) take the quick road: decoded straight
-    // into 32-bit pixels with the reduced copy made on the way.
-    const QSize declared = reader.size();
-    const bool large = declared.width() >= kReduceFrom && declared.height() >= kReduceFrom;
-    const qint64 maxBytes = qint64(kAllocationLimitMb) << 20;
-    PageDecoder::Page page;
-    if ((format == "jpeg" && PageDecoder::readJpeg(path, maxBytes, large, page)) ||
-        (format == "bmp" && PageDecoder::readBmp(path, maxBytes, large, page))) {
-        m_frames = {page.image};
-        m_reduced = {page.reduced};
-        makeReduced();
-        return true;
     }
 
     QImage first;

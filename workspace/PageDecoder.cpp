@@ -24,9 +24,10 @@ struct JpegErrors {
 
 void jpegQuiet(j_common_ptr) {}
 
-bool allocatePage(int width, int height, qint64 maxBytes, bool withReduced, Page& page) {
+bool allocatePage(int width, int height, qint64 maxBytes, int reduceFrom, Page& page) {
     if (width <= 0 || height <= 0 || qint64(width) * height * 4 > maxBytes)
         return false;
+    const bool withReduced = width >= reduceFrom && height >= reduceFrom;
     page.image = FastPixels::allocate(QSize(width, height), QImage::Format_RGB32);
     if (withReduced)
         page.reduced = FastPixels::allocate(FastPixels::reducedSize(page.image.size()), QImage::Format_RGB32);
@@ -46,7 +47,7 @@ void reduceUpTo(Page& page, int& blockRowsDone, int rowsDone) {
 
 // No C++ object with a destructor lives in this frame after setjmp: a jump from
 // libjpeg's error handler skips none.
-bool decodeJpeg(const uchar* data, qsizetype size, qint64 maxBytes, bool withReduced, Page& page) {
+bool decodeJpeg(const uchar* data, qsizetype size, qint64 maxBytes, int reduceFrom, Page& page) {
     jpeg_decompress_struct info{};
     JpegErrors errors{};
     info.err = jpeg_std_error(&errors.manager);
@@ -67,7 +68,7 @@ bool decodeJpeg(const uchar* data, qsizetype size, qint64 maxBytes, bool withRed
     }
     info.out_color_space = JCS_EXT_BGRX; // QImage's RGB32 in memory on a little-endian machine
     jpeg_calc_output_dimensions(&info);
-    if (!allocatePage(int(info.output_width), int(info.output_height), maxBytes, withReduced, page)) {
+    if (!allocatePage(int(info.output_width), int(info.output_height), maxBytes, reduceFrom, page)) {
         jpeg_destroy_decompress(&info);
         return false;
     }
@@ -95,7 +96,7 @@ bool decodeJpeg(const uchar* data, qsizetype size, qint64 maxBytes, bool withRed
 
 } // namespace
 
-bool readJpeg(const QString& path, qint64 maxBytes, bool withReduced, Page& page) {
+bool readJpeg(const QString& path, qint64 maxBytes, int reduceFrom, Page& page) {
     page = Page();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() <= 0)
@@ -103,14 +104,14 @@ bool readJpeg(const QString& path, qint64 maxBytes, bool withReduced, Page& page
     const uchar* data = file.map(0, file.size());
     if (!data)
         return false;
-    if (!decodeJpeg(data, file.size(), maxBytes, withReduced, page)) {
+    if (!decodeJpeg(data, file.size(), maxBytes, reduceFrom, page)) {
         page = Page();
         return false;
     }
     return true;
 }
 
-bool readBmp(const QString& path, qint64 maxBytes, bool withReduced, Page& page) {
+bool readBmp(const QString& path, qint64 maxBytes, int reduceFrom, Page& page) {
     page = Page();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() < 54)
@@ -151,7 +152,7 @@ bool readBmp(const QString& path, qint64 maxBytes, bool withReduced, Page& page)
             palette[i] = qRgb(bgr[2], bgr[1], bgr[0]);
         }
     }
-    if (!allocatePage(width, height, maxBytes, withReduced, page))
+    if (!allocatePage(width, height, maxBytes, reduceFrom, page))
         return false;
 
     // The rows are read a band at a time, top of the picture first, so that neither the

@@ -13,11 +13,12 @@ namespace PageDecoder {
 
 struct Page {
     QImage image;   // Format_RGB32
-    QImage reduced; // null unless asked for
+    QImage reduced; // null for pages smaller than asked
 };
 
-// maxBytes: the largest decoded image accepted. withReduced: also fill page.reduced.
-bool readJpeg(const QString& path, qint64 maxBytes, bool withReduced, Page& page);
-bool readBmp(const QString& path, qint64 maxBytes, bool withReduced, Page& page);
+// maxBytes: the largest decoded image accepted. reduceFrom: page.reduced is filled when
+// the page is at least this wide and high (0: always).
+bool readJpeg(const QString& path, qint64 maxBytes, int reduceFrom, Page& page);
+bool readBmp(const QString& path, qint64 maxBytes, int reduceFrom, Page& page);
 
 } // namespace PageDecoder

@@ -152,8 +152,8 @@ class TestPages : public QObject {
         QVERIFY(writer.write(picture));
 
         PageDecoder::Page page;
-        const bool read = format == "jpg" ? PageDecoder::readJpeg(path(name), 1 << 30, true, page)
-                                          : PageDecoder::readBmp(path(name), 1 << 30, true, page);
+        const bool read = format == "jpg" ? PageDecoder::readJpeg(path(name), 1 << 30, 0, page)
+                                          : PageDecoder::readBmp(path(name), 1 << 30, 0, page);
         QVERIFY(read);
         QCOMPARE(page.image.format(), QImage::Format_RGB32);
         QCOMPARE(page.image, rawPixels(QImageReader(path(name)).read()));
@@ -177,7 +177,7 @@ class TestPages : public QObject {
         QVERIFY(TestImages::writeBytes(path(QStringLiteral("down.bmp")), flipped));
 
         PageDecoder::Page page;
-        QVERIFY(PageDecoder::readBmp(path(QStringLiteral("down.bmp")), 1 << 30, false, page));
+        QVERIFY(PageDecoder::readBmp(path(QStringLiteral("down.bmp")), 1 << 30, 38, page));
         QCOMPARE(page.image, rawPixels(picture));
         QVERIFY(page.reduced.isNull());
     }
@@ -215,8 +215,8 @@ class TestPages : public QObject {
         QVERIFY(TestImages::writeBytes(path(name), bytes));
         PageDecoder::Page page;
         const bool read = name.endsWith(QLatin1String(".jpg"))
-                              ? PageDecoder::readJpeg(path(name), maxBytes, true, page)
-                              : PageDecoder::readBmp(path(name), maxBytes, true, page);
+                              ? PageDecoder::readJpeg(path(name), maxBytes, 0, page)
+                              : PageDecoder::readBmp(path(name), maxBytes, 0, page);
         QVERIFY(!read);
         QVERIFY(page.image.isNull());
         QVERIFY(page.reduced.isNull());
