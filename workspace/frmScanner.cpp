@@ -505,7 +505,8 @@ void frmScanner::RefreshDisplay() {
 void frmScanner::Command3_Click() {
     const QImage full = transi->picture();
     // transi shows SourceImage's active frame, whose reduced copy makes large crops quick.
-    const QImage reduced = full.cacheKey() == SourceImage.image().cacheKey() ? SourceImage.reduced() : QImage();
+    const QImage reduced =
+        full.cacheKey() == SourceImage.image().cacheKey() ? SourceImage.reduced() : QImage();
     const double factor = FrameGeometry::cropScaleFactor(full.size(), DisplayWidth, DisplayHeight);
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
         const SelectionFrame* frame = frameOf(kind);
