@@ -1,5 +1,8 @@
 #include "workspace/ImageFile.h"
 
+#include "workspace/FastPixels.h"
+#include "workspace/PageDecoder.h"
+
 #include <QFile>
 #include <QImageReader>
 #include <QtEndian>
@@ -89,7 +92,27 @@ bool gifIsComplete(const QString& path) {
 } // namespace
 
 ImageFile::ImageFile(QList<QImage> frames, int activeFrame) : m_frames(std::move(frames)) {
+    makeReduced();
     setActiveFrame(activeFrame);
+}
+
+ImageFile::ImageFile(QList<QImage> frames, QList<QImage> reduced, int activeFrame)
+    : m_frames(std::move(frames)), m_reduced(std::move(reduced)) {
+    makeReduced();
+    setActiveFrame(activeFrame);
+}
+
+void ImageFile::makeReduced() {
+    if (m_reduced.size() != m_frames.size())
+        m_reduced = QList<QImage>(m_frames.size());
+    for (qsizetype i = 0; i < m_frames.size(); ++i) {
+        const QImage& frame = m_frames.at(i);
+        const bool large = frame.width() >= kReduceFrom && frame.height() >= kReduceFrom;
+        if (!large)
+            m_reduced[i] = QImage();
+        else if (m_reduced.at(i).size() != FastPixels::reducedSize(frame.size()))
+            m_reduced[i] = FastPixels::blockAverage(frame);
+    }
 }
 
 void ImageFile::setActiveFrame(int index) {
@@ -103,8 +126,28 @@ QImage ImageFile::image() const {
 
 bool ImageFile::loadFile(const QString& path) {
     m_frames.clear();
+    m_reduced.clear();
     m_active = 0;
     m_error.clear();
+
+    // The common pages (JPEG, uncompressed BMP) take the quick road: recognised by their
+    // first bytes and decoded straight into 32-bit pixels with the reduced copy made on
+    // the way. What the quick decoders decline goes on to Qt's readers below, which also
+    // give the error of a file that cannot be read.
+    const qint64 maxBytes = qint64(kAllocationLimitMb) << 20;
+    PageDecoder::Page page;
+    QByteArray magic;
+    if (QFile file(path); file.open(QIODevice::ReadOnly))
+        magic = file.read(3);
+    if ((magic == QByteArrayLiteral("\xFF\xD8\xFF") && jpegIsComplete(path) &&
+         PageDecoder::readJpeg(path, maxBytes, kReduceFrom, page)) ||
+        (magic.startsWith("BM") && bmpIsComplete(path) &&
+         PageDecoder::readBmp(path, maxBytes, kReduceFrom, page))) {
+        m_frames = {page.image};
+        m_reduced = {page.reduced};
+        makeReduced();
+        return true;
+    }
 
     QImageReader::setAllocationLimit(kAllocationLimitMb);
     QImageReader reader(path);
@@ -136,12 +179,18 @@ bool ImageFile::loadFile(const QString& path) {
     }
     QList<QImage> frames{normalised(std::move(first))};
     // The later frames of an animation; a damaged one ends the list.
-    while (reader.supportsAnimation() && reader.canRead()) {
+    // Asking a GIF's reader for a frame after the last one makes it copy the page first,
+    // so the frames are counted (the count only walks the blocks) before reading more.
+    // A count of 0 means the reader could not tell.
+    const int declaredFrames = reader.supportsAnimation() ? reader.imageCount() : 1;
+    while (reader.supportsAnimation() && (declaredFrames <= 0 || frames.size() < declaredFrames) &&
+           reader.canRead()) {
         QImage next;
         if (!reader.read(&next) || next.isNull())
             break;
         frames << normalised(std::move(next));
     }
     m_frames = std::move(frames);
+    makeReduced();
     return true;
 }

@@ -10,7 +10,15 @@
 class ImageFile {
   public:
     ImageFile() = default;
+    // Reduced copies (see reduced()) are made here for the frames large enough to need one.
     explicit ImageFile(QList<QImage> frames, int activeFrame = 0);
+    // Frames with the reduced copies a caller already has, one per frame; the null
+    // entries (and all of them when the list has another length) are made here.
+    ImageFile(QList<QImage> frames, QList<QImage> reduced, int activeFrame = 0);
+
+    // Frames at least this wide and high get a reduced copy: on smaller ones, fitting and
+    // cropping from the frame itself is quick.
+    static constexpr int kReduceFrom = 1024;
 
     // The largest decoded image the reader may allocate, in megabytes. A file whose
     // header claims more fails to load instead of exhausting memory.
@@ -35,11 +43,20 @@ class ImageFile {
     QImage frame(int index) const { return m_frames.value(index); }
     const QList<QImage>& frames() const { return m_frames; }
 
+    // The active frame with every FastPixels::kBlock square averaged into one pixel, kept
+    // beside it so that fitting it into the window and cropping large regions read a
+    // sixteenth of the pixels. A null image for small or non-RGB32 frames.
+    QImage reduced() const { return m_reduced.value(m_active); }
+    QImage reducedFrame(int index) const { return m_reduced.value(index); }
+
     // What the last failed loadFile() found wrong, for logs and tests.
     QString errorString() const { return m_error; }
 
   private:
+    void makeReduced();
+
     QList<QImage> m_frames;
+    QList<QImage> m_reduced; // parallel to m_frames
     int m_active = 0;
     QString m_error;
 };

@@ -1,5 +1,7 @@
 #include "workspace/StretchRegion.h"
 
+#include "workspace/FastPixels.h"
+
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -18,9 +20,9 @@ QImage viewOf(const QImage& source, const QRect& rect) {
     return view;
 }
 
-} // namespace
-
-QImage stretchRegion(const QImage& source, const QRectF& region, QSize outputSize) {
+// source's pixels each stand for scale x scale pixels of a page of extent.
+QImage stretchScaled(const QImage& source, double scale, QSizeF extent, const QRectF& region,
+                     QSize outputSize) {
     if (outputSize.isEmpty())
         return {};
     QImage result(outputSize, QImage::Format_RGB32);
@@ -33,10 +35,11 @@ QImage stretchRegion(const QImage& source, const QRectF& region, QSize outputSiz
     if (source.isNull() || !finite || !(region.width() > 0) || !(region.height() > 0))
         return result;
 
-    const QRectF inside = region.intersected(QRectF(source.rect()));
+    const QRectF inside = region.intersected(QRectF(QPointF(0, 0), extent));
     if (inside.isEmpty())
         return result;
-    const QRect aligned = inside.toAlignedRect().intersected(source.rect());
+    const QRectF insidePixels(inside.topLeft() / scale, inside.size() / scale);
+    const QRect aligned = insidePixels.toAlignedRect().intersected(source.rect());
     if (aligned.isEmpty())
         return result;
 
@@ -44,8 +47,8 @@ QImage stretchRegion(const QImage& source, const QRectF& region, QSize outputSiz
     // output's edges where the region cuts a pixel; painting clips that part.
     const double sx = outputSize.width() / region.width();
     const double sy = outputSize.height() / region.height();
-    const QRectF target((aligned.x() - region.x()) * sx, (aligned.y() - region.y()) * sy,
-                        aligned.width() * sx, aligned.height() * sy);
+    const QRectF target((aligned.x() * scale - region.x()) * sx, (aligned.y() * scale - region.y()) * sy,
+                        aligned.width() * scale * sx, aligned.height() * scale * sy);
     // Shrinking is done first with an area-averaging scale; what is left to do (enlarging,
     // and the fraction of a pixel) is bilinear.
     const QSize scaledSize(std::clamp(int(std::ceil(target.width())), 1, aligned.width()),
@@ -61,4 +64,21 @@ QImage stretchRegion(const QImage& source, const QRectF& region, QSize outputSiz
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, scaled);
     return result;
+}
+
+} // namespace
+
+QImage stretchRegion(const QImage& source, const QRectF& region, QSize outputSize) {
+    return stretchScaled(source, 1, QSizeF(source.size()), region, outputSize);
+}
+
+QImage stretchRegion(const QImage& page, const QImage& reduced, const QRectF& region, QSize outputSize) {
+    constexpr int kBlock = FastPixels::kBlock;
+    const bool useReduced = !reduced.isNull() && !page.isNull() &&
+                            reduced.size() == FastPixels::reducedSize(page.size()) && !outputSize.isEmpty() &&
+                            region.width() >= double(kBlock) * outputSize.width() &&
+                            region.height() >= double(kBlock) * outputSize.height();
+    if (!useReduced)
+        return stretchRegion(page, region, outputSize);
+    return stretchScaled(reduced, kBlock, QSizeF(page.size()), region, outputSize);
 }

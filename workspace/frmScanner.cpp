@@ -504,6 +504,9 @@ void frmScanner::RefreshDisplay() {
 
 void frmScanner::Command3_Click() {
     const QImage full = transi->picture();
+    // transi shows SourceImage's active frame, whose reduced copy makes large crops quick.
+    const QImage reduced =
+        full.cacheKey() == SourceImage.image().cacheKey() ? SourceImage.reduced() : QImage();
     const double factor = FrameGeometry::cropScaleFactor(full.size(), DisplayWidth, DisplayHeight);
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
         const SelectionFrame* frame = frameOf(kind);
@@ -515,7 +518,7 @@ void frmScanner::Command3_Click() {
         preview->show();
         if (factor > 0) {
             const QSize output = outputKindInfo(kind).outputSize;
-            preview->drawImage(QRect(QPoint(0, 0), output), stretchRegion(full, source, output));
+            preview->drawImage(QRect(QPoint(0, 0), output), stretchRegion(full, reduced, source, output));
         }
         saveButtonOf(kind)->setEnabled(true);
     }
