@@ -194,7 +194,8 @@ class TestVetraBatch : public QObject {
 
     // A frame gives what the window's crop and save give for the same frame on the same
     // page: the page fitted into pict, the crop factor, the photo's one-pixel trim, the
-    // stretch and the quality search. A BMP page is read exactly, so the files agree.
+    // stretch and the quality search. A BMP page is read exactly, so inside the page the
+    // files are the same to the byte.
     void frame() {
         QFETCH(QString, kind);
         QFETCH(int, rotation);
@@ -234,9 +235,18 @@ class TestVetraBatch : public QObject {
             QualitySearch::runSequential(writer, preview, info.sizeLimit, 300, 300);
         QCOMPARE(saved.status, QualitySearch::Status::Found);
 
-        const double difference = meanDifference(QImage(output), QImage::fromData(saved.bytes, "JPEG"));
-        QVERIFY2(difference < 1.0, qPrintable(QString::number(difference)));
-        QVERIFY2(run.out.startsWith(QStringLiteral("quality=%1 ").arg(saved.quality)), qPrintable(run.out));
+        QFile written(output);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        if (frame.right() < display.width() && frame.bottom() < display.height()) {
+            QCOMPARE(written.readAll(), saved.bytes);
+            QVERIFY2(run.out.startsWith(QStringLiteral("quality=%1 ").arg(saved.quality)),
+                     qPrintable(run.out));
+        } else {
+            // Past the page's edge the region's white margin and the whole page's edge
+            // blend the last pixels a little differently.
+            const double difference = meanDifference(QImage(output), QImage::fromData(saved.bytes, "JPEG"));
+            QVERIFY2(difference < 1.0, qPrintable(QString::number(difference)));
+        }
     }
 
     void badInput_data() {
