@@ -111,7 +111,11 @@ int main(int argc, char* argv[]) {
     BatchOptions options;
     QString error;
     if (!BatchArguments::parse(app.arguments().mid(1), &options, &error)) {
-        printLine(stderr, QStringLiteral("vetra-batch: %1\n\n%2").arg(error, BatchArguments::usage()));
+        // The error, the two lines of the synopsis and where the rest is.
+        const QString synopsis = BatchArguments::usage().section(QLatin1Char('\n'), 0, 1);
+        printLine(
+            stderr,
+            QStringLiteral("vetra-batch: %1\n%2\n(vetra-batch --help per i dettagli)").arg(error, synopsis));
         return exitCode(BatchExit::Usage);
     }
     if (options.help) {
