@@ -185,6 +185,26 @@ def main():
             else:
                 cells.append(f"{other[0] / vetra[0]:.1f} [{other[1] / vetra[1]:.1f}]")
         print(f"{page:<15} " + " ".join(f"{c:>17}" for c in cells))
+
+    # The same ratios in CPU time (user + system), which the other load on a shared machine
+    # disturbs far less than wall time. vetra-batch's CPU includes its concurrent encodes.
+    print()
+    print("vetra-batch ratios in CPU time (median of rounds)")
+    print(f"{'page':<15} " + " ".join(f"{n:>17}" for n in names))
+    for page, row in figures.items():
+        vetra = row.get("vetra-batch")
+        if vetra is None or vetra[2] is None:
+            continue
+        cells = [f"{vetra[2]:.1f}"]
+        for name in ["bare libjpeg-turbo"] + peers:
+            other = row.get(name)
+            if other is None or other[2] is None:
+                cells.append("-")
+            elif name == "bare libjpeg-turbo":
+                cells.append(f"{vetra[2] / other[2]:.2f}")
+            else:
+                cells.append(f"{other[2] / vetra[2]:.1f}")
+        print(f"{page:<15} " + " ".join(f"{c:>17}" for c in cells))
     return 0
 
 
