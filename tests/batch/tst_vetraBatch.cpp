@@ -414,6 +414,33 @@ class TestVetraBatch : public QObject {
         QCOMPARE(run.exitCode, 2);
         QCOMPARE(QDir(in).entryList(QDir::Files).size(), 3);
     }
+
+    // Two pages whose outputs would share a name: the first is saved, the second is
+    // refused rather than written over it.
+    void folderNameClash() {
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("pagine"));
+        const QString out = dir.filePath(QStringLiteral("uscita"));
+        QVERIFY(QDir().mkpath(in));
+        QVERIFY(QFile::copy(m_bmp, in + QStringLiteral("/modulo.bmp")));
+        // Another picture, so the saved file tells which page it came from.
+        QVERIFY(
+            PageFiles::write(in + QStringLiteral("/modulo.jpg"),
+                             PageFiles::jpeg(PageFiles::paintPage(400, 300).mirrored(true, true), 95, true)));
+
+        const Run run = vetraBatch({QStringLiteral("--kind"), QStringLiteral("firma"),
+                                    QStringLiteral("--rect"), QStringLiteral("10,10,375,72"), in, out});
+
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.startsWith(QLatin1String("[1/2] modulo.bmp -> modulo.jpg quality=")),
+                 qPrintable(run.out));
+        QVERIFY2(run.err.startsWith(QLatin1String("[2/2] modulo.jpg: ERRORE: ")), qPrintable(run.err));
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("modulo.jpg")});
+        // The file is the BMP page's.
+        const QImage saved(out + QStringLiteral("/modulo.jpg"));
+        const QImage expected = stretchRegion(QImage(m_bmp), QRectF(10, 10, 375, 72), QSize(375, 72));
+        QVERIFY(meanDifference(saved, expected) < 3);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestVetraBatch)
