@@ -30,8 +30,7 @@ class TestParallelSearch : public QObject {
             }
         }
         QTest::newRow("fits at 100") << SamplePictures::signature(QSize(60, 20)) << qint64(34900) << 2;
-        QTest::newRow("a low limit")
-            << SamplePictures::noisyPhoto(QSize(200, 200)) << qint64(2500) << 4;
+        QTest::newRow("a low limit") << SamplePictures::noisyPhoto(QSize(200, 200)) << qint64(2500) << 4;
         QTest::newRow("nothing fits") << SamplePictures::harshNoise(QSize(400, 400)) << qint64(9900) << 2;
         QTest::newRow("one thread") << SamplePictures::photo(QSize(400, 480)) << qint64(34900) << 1;
     }
