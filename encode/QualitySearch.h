@@ -29,7 +29,9 @@ class QualitySearch {
         Status status = Status::EncodeFailed;
         int quality = kHighest;
         QByteArray bytes;
-        int encodes = 0; // encoder calls made
+        // Qualities tried from kHighest down to the answer. A parallel search may also
+        // have encoded a few lower qualities alongside; those are not counted here.
+        int encodes = 0;
     };
 
     // A file of exactly sizeLimit bytes is accepted.
@@ -38,5 +40,16 @@ class QualitySearch {
     // The search with the program's writer: picture at xdpi x ydpi dots per inch. The
     // pixels are prepared once for all the encodes. On EncodeFailed, writer.lastError()
     // says why.
+    //
+    // Consecutive qualities are encoded concurrently on up to threads() threads, each
+    // with its own writer; the answer is still the first quality from kHighest down that
+    // fits (or fails), so the result is the same as the one-at-a-time search's.
     static Result run(GPP2J& writer, const QImage& picture, qint64 sizeLimit, int xdpi, int ydpi);
+
+    // The same search one quality at a time on the calling thread.
+    static Result runSequential(GPP2J& writer, const QImage& picture, qint64 sizeLimit, int xdpi, int ydpi);
+
+    // Threads a search uses: the processor count, at most 4; VETRA_ENCODE_THREADS
+    // (1..16) overrides it, 1 meaning the one-at-a-time search.
+    static int threads();
 };

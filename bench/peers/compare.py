@@ -7,6 +7,10 @@ DIR/pages.txt lists the pages ("FILE ROTATION X,Y,W,H"). Each tool turns the pag
 crops the rectangle, stretches it to 400x480 and writes the first JPEG from quality 100
 down that fits 34,900 bytes, at 300 dpi. Times come from hyperfine when it is installed,
 otherwise from a plain loop; each output is then checked with ImageMagick's identify.
+
+The machine may be shared: every figure is the median (and the minimum) of the runs, and
+--rounds repeats the whole sweep, tools interleaved, keeping the median of the rounds'
+medians. The last table gives vetra-batch's ratios to the bare program and to each peer.
 """
 import argparse
 import json
@@ -49,12 +53,13 @@ def tools(build):
 
 
 def time_with_hyperfine(cmd, runs, work):
+    """Wall-time samples (ms) and the mean CPU time (user + system, ms)."""
     report = os.path.join(work, "hyperfine.json")
     subprocess.run(["hyperfine", "-N", "--warmup", "1", "--runs", str(runs), "--export-json", report,
                     "--style", "none", " ".join(cmd)], check=True, capture_output=True)
     with open(report) as f:
         result = json.load(f)["results"][0]
-    return result["mean"] * 1000, (result["stddev"] or 0) * 1000, (result["user"] + result["system"]) * 1000
+    return [t * 1000 for t in result["times"]], (result["user"] + result["system"]) * 1000
 
 
 def time_with_loop(cmd, runs):
@@ -64,7 +69,7 @@ def time_with_loop(cmd, runs):
         start = time.perf_counter_ns()
         subprocess.run(cmd, check=True, capture_output=True)
         samples.append((time.perf_counter_ns() - start) / 1e6)
-    return statistics.mean(samples), statistics.stdev(samples) if len(samples) > 1 else 0.0, None
+    return samples, None
 
 
 def check(out):
@@ -87,6 +92,7 @@ def main():
     parser.add_argument("--pages", required=True)
     parser.add_argument("--build", required=True)
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--rounds", type=int, default=1)
     parser.add_argument("--work", default=None)
     args = parser.parse_args()
     work = args.work or tempfile.mkdtemp(prefix="vetra-bench-")
@@ -95,46 +101,110 @@ def main():
     for name, _, _, present in available:
         if not present:
             print(f"note: {name} is not built or installed; its column is skipped", file=sys.stderr)
-    print(f"timing: {'hyperfine' if use_hyperfine else 'plain loop'}, {args.runs} runs after one warm-up; "
-          f"rotation 90, photo box to 400x480, limit {LIMIT} bytes, 300 dpi")
+    print(f"timing: {'hyperfine' if use_hyperfine else 'plain loop'}, {args.runs} runs after one warm-up, "
+          f"{args.rounds} round(s); rotation 90, photo box to 400x480, limit {LIMIT} bytes, 300 dpi")
 
-    rows = []
     with open(os.path.join(args.pages, "pages.txt")) as f:
         pages = [line.split() for line in f if line.strip()]
-    for page, rotation, rect in pages:
-        path = os.path.join(args.pages, page)
-        results = {}
-        for name, command, formats, present in available:
-            if not present or (formats and not page.endswith(formats)):
-                continue
-            out = os.path.join(work, f"{page}.{name.split()[0]}.jpg")
-            if os.path.exists(out):
-                os.remove(out)
-            cmd = command(rotation, rect, path, out)
-            try:
-                mean, sd, cpu = (time_with_hyperfine(cmd, args.runs, work) if use_hyperfine
-                                 else time_with_loop(cmd, args.runs))
-                results[name] = (mean, sd, cpu, check(out))
-            except subprocess.CalledProcessError as e:
-                results[name] = (None, None, None, "failed: " + (e.stderr or b"").decode(errors="replace").strip()[-60:])
-        rows.append((page, results))
+    # samples[page][tool] = (per-round medians, all samples, per-round cpu, verdict)
+    samples = {page: {} for page, _, _ in pages}
+    for _ in range(args.rounds):
+        for page, rotation, rect in pages:
+            path = os.path.join(args.pages, page)
+            for name, command, formats, present in available:
+                if not present or (formats and not page.endswith(formats)):
+                    continue
+                out = os.path.join(work, f"{page}.{name.split()[0]}.jpg")
+                if os.path.exists(out):
+                    os.remove(out)
+                cmd = command(rotation, rect, path, out)
+                entry = samples[page].setdefault(name, ([], [], [], ""))
+                try:
+                    times, cpu = (time_with_hyperfine(cmd, args.runs, work) if use_hyperfine
+                                  else time_with_loop(cmd, args.runs))
+                    entry[0].append(statistics.median(times))
+                    entry[1].extend(times)
+                    if cpu is not None:
+                        entry[2].append(cpu)
+                    samples[page][name] = entry[:3] + (check(out),)
+                except subprocess.CalledProcessError as e:
+                    samples[page][name] = entry[:3] + (
+                        "failed: " + (e.stderr or b"").decode(errors="replace").strip()[-60:],)
 
     # CPU time (user + system) is steadier than wall time on a shared machine.
-    header = (f"{'page':<15} {'tool':<22} {'mean ms':>9} {'± ms':>7} {'cpu ms':>7} {'× bare':>7} {'× vetra':>8}"
-              f"  output")
+    header = (f"{'page':<15} {'tool':<22} {'median ms':>10} {'min ms':>8} {'cpu ms':>7} {'× bare':>7} "
+              f"{'× vetra':>8}  output")
     print(header)
     print("-" * len(header))
-    for page, results in rows:
-        bare = results.get("bare libjpeg-turbo", (None,))[0]
-        vetra = results.get("vetra-batch", (None,))[0]
-        for name, (mean, sd, cpu, verdict) in results.items():
-            if mean is None:
-                print(f"{page:<15} {name:<22} {'-':>9} {'-':>7} {'-':>7} {'-':>7} {'-':>8}  {verdict}")
+    figures = {}
+    for page, results in samples.items():
+        row = {}
+        for name, (medians, times, cpus, verdict) in results.items():
+            if not medians:
+                row[name] = None
                 continue
+            row[name] = (statistics.median(medians), min(times), statistics.median(cpus) if cpus else None, verdict)
+        figures[page] = row
+        bare = row.get("bare libjpeg-turbo")
+        vetra = row.get("vetra-batch")
+        for name, value in row.items():
+            if value is None:
+                print(f"{page:<15} {name:<22} {'-':>10} {'-':>8} {'-':>7} {'-':>7} {'-':>8}  "
+                      f"{results[name][3]}")
+                continue
+            median, fastest, cpu, verdict = value
             cpu_text = f"{cpu:.1f}" if cpu is not None else "-"
-            over_bare = f"{mean / bare:.2f}" if bare else "-"
-            over_vetra = f"{mean / vetra:.2f}" if vetra else "-"
-            print(f"{page:<15} {name:<22} {mean:9.1f} {sd:7.1f} {cpu_text:>7} {over_bare:>7} {over_vetra:>8}  {verdict}")
+            over_bare = f"{median / bare[0]:.2f}" if bare else "-"
+            over_vetra = f"{median / vetra[0]:.2f}" if vetra else "-"
+            print(f"{page:<15} {name:<22} {median:10.1f} {fastest:8.1f} {cpu_text:>7} {over_bare:>7} "
+                  f"{over_vetra:>8}  {verdict}")
+
+    # The ratios of vetra-batch: to the bare program (goal at most 1.5), and how many times
+    # faster it is than each peer (goal at least 5 for ImageMagick and Pillow). Median
+    # wall time, then minimum wall time in brackets.
+    peers = [name for name, _, _, present in available
+             if present and name not in ("bare libjpeg-turbo", "vetra-batch")]
+    print()
+    print("vetra-batch ratios (median wall [min wall]): vetra/bare (goal <= 1.5), peer/vetra (goal >= 5 for "
+          "ImageMagick and Pillow)")
+    names = ["vetra ms", "vetra/bare"] + [f"{p.split()[0]}/vetra" for p in peers]
+    print(f"{'page':<15} " + " ".join(f"{n:>17}" for n in names))
+    for page, row in figures.items():
+        vetra = row.get("vetra-batch")
+        cells = []
+        if vetra is None:
+            print(f"{page:<15} {'-':>17}")
+            continue
+        cells.append(f"{vetra[0]:.1f} [{vetra[1]:.1f}]")
+        for name in ["bare libjpeg-turbo"] + peers:
+            other = row.get(name)
+            if other is None:
+                cells.append("-")
+            elif name == "bare libjpeg-turbo":
+                cells.append(f"{vetra[0] / other[0]:.2f} [{vetra[1] / other[1]:.2f}]")
+            else:
+                cells.append(f"{other[0] / vetra[0]:.1f} [{other[1] / vetra[1]:.1f}]")
+        print(f"{page:<15} " + " ".join(f"{c:>17}" for c in cells))
+
+    # The same ratios in CPU time (user + system), which the other load on a shared machine
+    # disturbs far less than wall time. vetra-batch's CPU includes its concurrent encodes.
+    print()
+    print("vetra-batch ratios in CPU time (median of rounds)")
+    print(f"{'page':<15} " + " ".join(f"{n:>17}" for n in names))
+    for page, row in figures.items():
+        vetra = row.get("vetra-batch")
+        if vetra is None or vetra[2] is None:
+            continue
+        cells = [f"{vetra[2]:.1f}"]
+        for name in ["bare libjpeg-turbo"] + peers:
+            other = row.get(name)
+            if other is None or other[2] is None:
+                cells.append("-")
+            elif name == "bare libjpeg-turbo":
+                cells.append(f"{vetra[2] / other[2]:.2f}")
+            else:
+                cells.append(f"{other[2] / vetra[2]:.1f}")
+        print(f"{page:<15} " + " ".join(f"{c:>17}" for c in cells))
     return 0
 
 

@@ -1,0 +1,114 @@
+#include "batch/BatchJob.h"
+
+#include "batch/RegionReader.h"
+#include "encode/GPP2J.h"
+#include "encode/QualitySearch.h"
+#include "workspace/StretchRegion.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+
+namespace {
+
+constexpr int kDpi = 300;
+
+BatchJob::Outcome failure(BatchExit exit, const QString& error) {
+    BatchJob::Outcome outcome;
+    outcome.exit = exit;
+    outcome.error = error;
+    return outcome;
+}
+
+bool sameFile(const QString& a, const QString& b) {
+    const QFileInfo fa(a);
+    const QFileInfo fb(b);
+    return fa.exists() && fb.exists() && fa.canonicalFilePath() == fb.canonicalFilePath();
+}
+
+} // namespace
+
+QRectF BatchJob::sourceRect(const BatchOptions& options, QSize pageSize) {
+    if (options.area == BatchOptions::Area::Rect)
+        return QRectF(options.rect);
+    // What the window shows: the turned page fitted into pict, and the frame's rectangle
+    // taken back to the page's pixels.
+    const QSize shown = options.transform.transformedSize(pageSize);
+    const QSize display = FrameGeometry::fitSize(shown, QSize(int(kPictClientWidth), int(kPictClientHeight)));
+    const double factor = FrameGeometry::cropScaleFactor(shown, display.width(), display.height());
+    if (factor <= 0)
+        return {};
+    return FrameGeometry::cropSourceRect(options.kind, options.frame, factor);
+}
+
+BatchJob::Outcome BatchJob::run(const BatchOptions& options, const QString& input, const QString& output) {
+    const OutputKindInfo& info = outputKindInfo(options.kind);
+    const QString shownInput = QDir::toNativeSeparators(input);
+
+    if (!QFileInfo::exists(input))
+        return failure(BatchExit::Unreadable, QStringLiteral("%1: il file non esiste").arg(shownInput));
+    if (sameFile(input, output))
+        return failure(BatchExit::Usage,
+                       QStringLiteral("%1: l'uscita sostituirebbe la pagina stessa").arg(shownInput));
+
+    QRectF source;
+    if (options.area == BatchOptions::Area::Rect) {
+        source = sourceRect(options, {});
+    } else {
+        QString error;
+        const QSize stored = RegionReader::pageSize(input, &error);
+        if (stored.isEmpty())
+            return failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, error));
+        source = sourceRect(options, stored);
+    }
+    const QRect needed = source.toAlignedRect();
+    if (source.isEmpty() || needed.isEmpty())
+        return failure(BatchExit::Usage, QStringLiteral("il riquadro non contiene alcun pixel"));
+
+    RegionRequest request;
+    request.path = input;
+    request.transform = options.transform;
+    request.rect = needed;
+    request.targetSize = info.outputSize;
+    const PageRegion region = RegionReader::read(request);
+    if (!region.ok())
+        return failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, region.error));
+    // A rectangle wholly off the page would save a blank sheet: surely a mistake.
+    if (!needed.intersects(QRect(QPoint(0, 0), region.pageSize)))
+        return failure(BatchExit::Usage,
+                       QStringLiteral("%1: il rettangolo %2,%3,%4,%5 è fuori dalla pagina (%6x%7)")
+                           .arg(shownInput)
+                           .arg(needed.x())
+                           .arg(needed.y())
+                           .arg(needed.width())
+                           .arg(needed.height())
+                           .arg(region.pageSize.width())
+                           .arg(region.pageSize.height()));
+
+    const QImage picture = stretchRegion(region.image, region.mapFromPage(source), info.outputSize);
+    GPP2J writer;
+    const QualitySearch::Result found = QualitySearch::run(writer, picture, info.sizeLimit, kDpi, kDpi);
+    switch (found.status) {
+    case QualitySearch::Status::LimitUnreachable:
+        return failure(
+            BatchExit::LimitUnreachable,
+            QStringLiteral("%1: impossibile salvare l'immagine entro il limite di %2 byte, "
+                           "nemmeno alla qualità minima")
+                .arg(shownInput, QLocale(QLocale::Italian, QLocale::Italy).toString(info.sizeLimit)));
+    case QualitySearch::Status::EncodeFailed:
+        return failure(
+            BatchExit::EncodeFailed,
+            QStringLiteral("%1: impossibile creare l'immagine JPEG: %2").arg(shownInput, writer.lastError()));
+    case QualitySearch::Status::Found:
+        break;
+    }
+
+    if (!writer.writeFile(found.bytes, output))
+        return failure(BatchExit::WriteFailed,
+                       QStringLiteral("impossibile salvare il file %1: %2")
+                           .arg(QDir::toNativeSeparators(output), writer.lastError()));
+    Outcome outcome;
+    outcome.quality = found.quality;
+    outcome.bytes = found.bytes.size();
+    return outcome;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "batch/BatchOptions.h"
+
+#include <QString>
+
+// vetra-batch's exit codes.
+enum class BatchExit {
+    Ok = 0,
+    SomeFilesFailed = 1,  // folder mode: at least one page was not saved
+    Usage = 2,            // wrong options, or a rectangle that cannot be cut
+    Unreadable = 3,       // missing, empty, cut or unknown page file; empty folder
+    LimitUnreachable = 4, // even the lowest quality is over the kind's limit
+    EncodeFailed = 5,
+    WriteFailed = 6,
+};
+
+// One page through the window's road: the rectangle (or the frame through the window's
+// crop rules), the region of the page it covers, the stretch to the kind's size, the
+// quality search and the one atomic write. Nothing is written unless everything before
+// the write succeeded.
+class BatchJob {
+  public:
+    struct Outcome {
+        BatchExit exit = BatchExit::Ok;
+        QString error; // Italian, for stderr; empty on success
+        int quality = -1;
+        qint64 bytes = 0;
+    };
+
+    static Outcome run(const BatchOptions& options, const QString& input, const QString& output);
+
+    // The rectangle of the turned page that options select on a stored page of pageSize.
+    static QRectF sourceRect(const BatchOptions& options, QSize pageSize);
+};

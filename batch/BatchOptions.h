@@ -1,0 +1,34 @@
+#pragma once
+
+#include "batch/PageTransform.h"
+#include "workspace/FrameGeometry.h"
+#include "workspace/OutputKinds.h"
+
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+// What one vetra-batch command line asks for.
+struct BatchOptions {
+    enum class Area { Rect, Frame };
+
+    OutputKind kind = OutputKind::Foto;
+    PageTransform transform;
+    Area area = Area::Rect;
+    QRect rect;        // --rect: pixels of the page after the rotation and mirror
+    FrameRect frame;   // --frame: pixels of the workspace's picture box
+    QString input;     // a page, or a folder of pages
+    QString output;    // the JPEG, or the folder that receives them
+    bool help = false; // --help: nothing else is read
+};
+
+namespace BatchArguments {
+
+// The usage text, in the program's language.
+QString usage();
+
+// Reads the arguments that follow the program name. On a mistake returns false with
+// *error saying what is wrong, in Italian, ready for stderr.
+bool parse(const QStringList& arguments, BatchOptions* options, QString* error);
+
+} // namespace BatchArguments

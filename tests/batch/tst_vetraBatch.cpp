@@ -1,0 +1,447 @@
+// vetra-batch run as the operator runs it: a separate process on page files, its exit
+// code, its one line of output, and the files it leaves (or does not leave) behind.
+
+#include "encode/GPP2J.h"
+#include "encode/QualitySearch.h"
+#include "tests/batch/PageFiles.h"
+#include "workspace/FrameGeometry.h"
+#include "workspace/OutputKinds.h"
+#include "workspace/StretchRegion.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTransform>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run vetraBatch(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral(VETRA_BATCH_EXE), arguments);
+    Run run;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// The page as the workspace shows it: decoded whole by Qt, turned, then mirrored.
+QImage shownPage(const QString& path, int rotation, const QString& mirror) {
+    QImage page = QImage(path).convertToFormat(QImage::Format_RGB32);
+    if (rotation != 0)
+        page = page.transformed(QTransform().rotate(rotation));
+    if (!mirror.isEmpty())
+        page = page.mirrored(mirror == QLatin1String("h"), mirror == QLatin1String("v"));
+    return page;
+}
+
+// Mean difference of all channels of two pictures of the same size.
+double meanDifference(const QImage& a, const QImage& b) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    qint64 sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col)
+            sum += std::abs(qRed(p[col]) - qRed(q[col])) + std::abs(qGreen(p[col]) - qGreen(q[col])) +
+                   std::abs(qBlue(p[col]) - qBlue(q[col]));
+    }
+    return double(sum) / (3.0 * x.width() * x.height());
+}
+
+OutputKind kindOf(const QString& name) {
+    if (name == QLatin1String("firma"))
+        return OutputKind::Firma;
+    return name == QLatin1String("adr") ? OutputKind::AdrCqc : OutputKind::Foto;
+}
+
+// The file vetra-batch wrote: kind's size, 300 dpi, within the limit, and the line it printed.
+void checkOutput(const Run& run, const QString& path, OutputKind kind) {
+    const OutputKindInfo& info = outputKindInfo(kind);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    const QRegularExpressionMatch line =
+        QRegularExpression(QStringLiteral("^quality=(\\d+) bytes=(\\d+)\\n$")).match(run.out);
+    QVERIFY2(line.hasMatch(), qPrintable(run.out));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QCOMPARE(qint64(bytes.size()), line.captured(2).toLongLong());
+    QVERIFY(bytes.size() <= info.sizeLimit);
+    const int quality = line.captured(1).toInt();
+    QVERIFY(quality >= 0 && quality <= 100);
+    const QImage image = QImage::fromData(bytes, "JPEG");
+    QCOMPARE(image.size(), info.outputSize);
+    QCOMPARE(image.dotsPerMeterX(), 11811); // 300 dpi
+    QCOMPARE(image.dotsPerMeterY(), 11811);
+}
+
+} // namespace
+
+class TestVetraBatch : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_jpeg;  // 620 x 877, 4:2:0
+    QString m_bmp;   // the same page, 24-bit
+    QString m_large; // 1700 x 2100 JPEG: a large rectangle may be decoded reduced
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+  private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        const QImage page = PageFiles::paintPage(620, 877);
+        m_jpeg = path(QStringLiteral("page.jpg"));
+        m_bmp = path(QStringLiteral("page.bmp"));
+        m_large = path(QStringLiteral("large.jpg"));
+        QVERIFY(PageFiles::write(m_jpeg, PageFiles::jpeg(page, 95, true)));
+        QVERIFY(PageFiles::write(m_bmp, PageFiles::bmp(page, 24)));
+        QVERIFY(PageFiles::write(m_large, PageFiles::jpeg(PageFiles::paintPage(1700, 2100), 92, true)));
+    }
+
+    void rect_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<QString>("mirror");
+        QTest::addColumn<QRect>("rect"); // pixels of the turned page
+
+        for (const char* kind : {"foto", "firma", "adr"}) {
+            for (int rotation : {0, 90, 180, 270}) {
+                for (const char* mirror : {"", "h", "v"}) {
+                    const bool sideways = rotation % 180 != 0;
+                    const QRect rect = sideways ? QRect(130, 95, 300, 240) : QRect(95, 130, 240, 300);
+                    QTest::addRow("%s %d %s", kind, rotation, mirror)
+                        << QStringLiteral("jpeg") << QString::fromLatin1(kind) << rotation
+                        << QString::fromLatin1(mirror) << rect;
+                }
+            }
+        }
+        QTest::newRow("bmp foto 90") << QStringLiteral("bmp") << QStringLiteral("foto") << 90 << QString()
+                                     << QRect(400, 300, 433, 260);
+        QTest::newRow("reaching past the page") << QStringLiteral("jpeg") << QStringLiteral("foto") << 0
+                                                << QString() << QRect(500, 700, 200, 240);
+        QTest::newRow("large rectangle, reduced decode")
+            << QStringLiteral("large") << QStringLiteral("foto") << 90 << QStringLiteral("h")
+            << QRect(150, 100, 1700, 1500);
+    }
+
+    // The crop is the one Qt's whole decode, turn and mirror give: a wrong turn, mirror
+    // or offset changes the picture far beyond JPEG's loss.
+    void rect() {
+        QFETCH(QString, page);
+        QFETCH(QString, kind);
+        QFETCH(int, rotation);
+        QFETCH(QString, mirror);
+        QFETCH(QRect, rect);
+        const QString input = page == QLatin1String("bmp")     ? m_bmp
+                              : page == QLatin1String("large") ? m_large
+                                                               : m_jpeg;
+        const QString output = path(QStringLiteral("rect-out.jpg"));
+        QFile::remove(output);
+
+        QStringList arguments{QStringLiteral("--kind"), kind};
+        if (rotation != 0)
+            arguments << QStringLiteral("--rotate") << QString::number(rotation);
+        if (!mirror.isEmpty())
+            arguments << QStringLiteral("--mirror") << mirror;
+        arguments << QStringLiteral("--rect=%1,%2,%3,%4")
+                         .arg(rect.x())
+                         .arg(rect.y())
+                         .arg(rect.width())
+                         .arg(rect.height())
+                  << input << output;
+        const Run run = vetraBatch(arguments);
+        checkOutput(run, output, kindOf(kind));
+        if (QTest::currentTestFailed())
+            return;
+
+        const QSize size = outputKindInfo(kindOf(kind)).outputSize;
+        const QImage expected = stretchRegion(shownPage(input, rotation, mirror), QRectF(rect), size);
+        const double difference = meanDifference(QImage(output), expected);
+        QVERIFY2(difference < 6, qPrintable(QString::number(difference)));
+    }
+
+    void frame_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<QString>("mirror");
+        QTest::addColumn<QRectF>("frame"); // pixels of pict
+
+        QTest::newRow("foto upright") << QStringLiteral("foto") << 0 << QString() << QRectF(80, 80, 50, 60);
+        QTest::newRow("foto 90 h") << QStringLiteral("foto") << 90 << QStringLiteral("h")
+                                   << QRectF(120.5, 40.25, 166, 199.2);
+        QTest::newRow("firma 270") << QStringLiteral("firma") << 270 << QString() << QRectF(32, 248, 120, 24);
+        QTest::newRow("adr 180 v") << QStringLiteral("adr") << 180 << QStringLiteral("v")
+                                   << QRectF(200, 300, 150, 150);
+        QTest::newRow("frame past the shown page")
+            << QStringLiteral("foto") << 90 << QString() << QRectF(300, 200, 120, 144);
+    }
+
+    // A frame gives what the window's crop and save give for the same frame on the same
+    // page: the page fitted into pict, the crop factor, the photo's one-pixel trim, the
+    // stretch and the quality search. A BMP page is read exactly, so inside the page the
+    // files are the same to the byte.
+    void frame() {
+        QFETCH(QString, kind);
+        QFETCH(int, rotation);
+        QFETCH(QString, mirror);
+        QFETCH(QRectF, frame);
+        const QString output = path(QStringLiteral("frame-out.jpg"));
+        QFile::remove(output);
+
+        QStringList arguments{QStringLiteral("--kind"), kind, QStringLiteral("--frame"),
+                              QStringLiteral("%1,%2,%3,%4")
+                                  .arg(frame.x())
+                                  .arg(frame.y())
+                                  .arg(frame.width())
+                                  .arg(frame.height())};
+        if (rotation != 0)
+            arguments << QStringLiteral("--rotate") << QString::number(rotation);
+        if (!mirror.isEmpty())
+            arguments << QStringLiteral("--mirror") << mirror;
+        arguments << m_bmp << output;
+        const Run run = vetraBatch(arguments);
+        checkOutput(run, output, kindOf(kind));
+        if (QTest::currentTestFailed())
+            return;
+
+        // The window's road, step by step.
+        const OutputKind outputKind = kindOf(kind);
+        const OutputKindInfo& info = outputKindInfo(outputKind);
+        const QImage full = shownPage(m_bmp, rotation, mirror);
+        const QSize display = FrameGeometry::fitSize(full.size(), QSize(425, 585));
+        const double factor = FrameGeometry::cropScaleFactor(full.size(), display.width(), display.height());
+        const FrameRect frameRect{float(frame.x()), float(frame.y()), float(frame.width()),
+                                  float(frame.height())};
+        const QRectF source = FrameGeometry::cropSourceRect(outputKind, frameRect, factor);
+        const QImage preview = stretchRegion(full, source, info.outputSize);
+        GPP2J writer;
+        const QualitySearch::Result saved =
+            QualitySearch::runSequential(writer, preview, info.sizeLimit, 300, 300);
+        QCOMPARE(saved.status, QualitySearch::Status::Found);
+
+        QFile written(output);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        if (frame.right() < display.width() && frame.bottom() < display.height()) {
+            QCOMPARE(written.readAll(), saved.bytes);
+            QVERIFY2(run.out.startsWith(QStringLiteral("quality=%1 ").arg(saved.quality)),
+                     qPrintable(run.out));
+        } else {
+            // Past the page's edge the region's white margin and the whole page's edge
+            // blend the last pixels a little differently.
+            const double difference = meanDifference(QImage(output), QImage::fromData(saved.bytes, "JPEG"));
+            QVERIFY2(difference < 1.0, qPrintable(QString::number(difference)));
+        }
+    }
+
+    void badInput_data() {
+        QTest::addColumn<QStringList>("arguments"); // "IN" and "OUT" stand for the files
+        QTest::addColumn<QByteArray>("content");    // of IN; null: IN is not created
+        QTest::addColumn<int>("exitCode");
+
+        const QStringList foto{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
+                               QStringLiteral("10,10,200,240")};
+        const QStringList files{QStringLiteral("IN"), QStringLiteral("OUT")};
+        const QByteArray page = PageFiles::jpeg(PageFiles::paintPage(300, 400), 90, true);
+
+        QTest::newRow("missing file") << foto + files << QByteArray() << 3;
+        QTest::newRow("empty file") << foto + files << QByteArray("") << 3;
+        QTest::newRow("text named .jpg") << foto + files << QByteArray("questa non è un'immagine\n") << 3;
+        QTest::newRow("truncated JPEG") << foto + files << page.left(page.size() / 2) << 3;
+        QTest::newRow("no kind") << files + QStringList{QStringLiteral("--rect"), QStringLiteral("1,1,9,9")}
+                                 << page << 2;
+        QTest::newRow("unknown kind") << QStringList{QStringLiteral("--kind"), QStringLiteral("passaporto"),
+                                                     QStringLiteral("--rect"), QStringLiteral("1,1,9,9")} +
+                                             files
+                                      << page << 2;
+        QTest::newRow("rotation 45") << foto + QStringList{QStringLiteral("--rotate"), QStringLiteral("45")} +
+                                            files
+                                     << page << 2;
+        QTest::newRow("mirror x") << foto + QStringList{QStringLiteral("--mirror"), QStringLiteral("x")} +
+                                         files
+                                  << page << 2;
+        QTest::newRow("three numbers") << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"),
+                                                      QStringLiteral("--rect"), QStringLiteral("1,2,3")} +
+                                              files
+                                       << page << 2;
+        QTest::newRow("zero width") << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"),
+                                                   QStringLiteral("--rect"), QStringLiteral("1,2,0,3")} +
+                                           files
+                                    << page << 2;
+        QTest::newRow("rect and frame")
+            << foto + QStringList{QStringLiteral("--frame"), QStringLiteral("80,80,50,60")} + files << page
+            << 2;
+        QTest::newRow("no area") << QStringList{QStringLiteral("--kind"), QStringLiteral("foto")} + files
+                                 << page << 2;
+        QTest::newRow("no output") << foto + QStringList{QStringLiteral("IN")} << page << 2;
+        QTest::newRow("unknown option")
+            << foto + QStringList{QStringLiteral("--qualita"), QStringLiteral("90")} + files << page << 2;
+        QTest::newRow("rect off the page")
+            << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
+                           QStringLiteral("5000,10,200,240")} +
+                   files
+            << page << 2;
+        QTest::newRow("photo frame one pixel wide")
+            << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--frame"),
+                           QStringLiteral("80,80,1,60")} +
+                   files
+            << page << 2;
+        QTest::newRow("output over the page")
+            << foto + QStringList{QStringLiteral("IN"), QStringLiteral("IN")} << page << 2;
+        QTest::newRow("output in a missing folder")
+            << foto + QStringList{QStringLiteral("IN"), QStringLiteral("nessuna/cartella/out.jpg")} << page
+            << 6;
+    }
+
+    // A mistake is said on stderr, leaves no file and ends with its own exit code.
+    void badInput() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, content);
+        QFETCH(int, exitCode);
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("pagina.jpg"));
+        const QString out = dir.filePath(QStringLiteral("out.jpg"));
+        if (!content.isNull())
+            QVERIFY(PageFiles::write(in, content));
+        for (QString& argument : arguments) {
+            if (argument == QLatin1String("IN"))
+                argument = in;
+            else if (argument == QLatin1String("OUT"))
+                argument = out;
+            else if (argument.startsWith(QLatin1String("nessuna/")))
+                argument = dir.filePath(argument);
+        }
+
+        const Run run = vetraBatch(arguments);
+
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.startsWith(QLatin1String("vetra-batch: ")), qPrintable(run.err));
+        QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        left.removeOne(QStringLiteral("pagina.jpg"));
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
+        if (!content.isNull()) {
+            QFile page(in);
+            QVERIFY(page.open(QIODevice::ReadOnly));
+            QCOMPARE(page.readAll(), content);
+        }
+    }
+
+    // A picture no JPEG can squeeze under the limit: exit 4 and the old file stays.
+    void limitUnreachableKeepsOldFile() {
+        QTemporaryDir dir;
+        QImage noise(400, 400, QImage::Format_RGB32);
+        quint32 seed = 7;
+        for (int y = 0; y < noise.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(noise.scanLine(y));
+            for (int x = 0; x < noise.width(); ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                line[x] = qRgb((seed >> 24) & 0x80 ? 255 : 0, (seed >> 16) & 0x80 ? 255 : 0,
+                               (seed >> 8) & 0x80 ? 255 : 0);
+            }
+        }
+        const QString in = dir.filePath(QStringLiteral("rumore.bmp"));
+        const QString out = dir.filePath(QStringLiteral("out.jpg"));
+        QVERIFY(PageFiles::write(in, PageFiles::bmp(noise, 24)));
+        QVERIFY(PageFiles::write(out, QByteArray("vecchio")));
+
+        const Run run = vetraBatch({QStringLiteral("--kind"), QStringLiteral("adr"), QStringLiteral("--rect"),
+                                    QStringLiteral("0,0,400,400"), in, out});
+
+        QCOMPARE(run.exitCode, 4);
+        QVERIFY2(run.err.contains(QLatin1String("9.900")), qPrintable(run.err));
+        QFile old(out);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("vecchio"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    }
+
+    // Every image of the folder with the same options; one that fails does not stop the
+    // others, and the exit code says that something failed.
+    void folder() {
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("pagine"));
+        const QString out = dir.filePath(QStringLiteral("uscita/foto"));
+        QVERIFY(QDir().mkpath(in));
+        QVERIFY(QFile::copy(m_jpeg, in + QStringLiteral("/a.jpg")));
+        QVERIFY(QFile::copy(m_bmp, in + QStringLiteral("/b.bmp")));
+        QVERIFY(PageFiles::write(in + QStringLiteral("/c.jpg"), QByteArray("non è un JPEG")));
+        QVERIFY(PageFiles::write(in + QStringLiteral("/note.txt"), QByteArray("ignorato")));
+        const QStringList options{QStringLiteral("--kind"),   QStringLiteral("foto"),
+                                  QStringLiteral("--rotate"), QStringLiteral("90"),
+                                  QStringLiteral("--frame"),  QStringLiteral("80,80,100,120")};
+
+        Run run = vetraBatch(options + QStringList{in, out});
+
+        QCOMPARE(run.exitCode, 1);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines.at(0).startsWith(QLatin1String("[1/3] a.jpg -> a.jpg quality=")),
+                 qPrintable(lines.at(0)));
+        QVERIFY2(lines.at(1).startsWith(QLatin1String("[2/3] b.bmp -> b.jpg quality=")),
+                 qPrintable(lines.at(1)));
+        QVERIFY2(lines.at(2).contains(QLatin1String("2 salvate, 1 non riuscite")), qPrintable(lines.at(2)));
+        QVERIFY2(run.err.startsWith(QLatin1String("[3/3] c.jpg: ERRORE: ")), qPrintable(run.err));
+        QCOMPARE(QDir(out).entryList(QDir::Files),
+                 (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}));
+        for (const QString& name : {QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}) {
+            const QImage saved(out + QLatin1Char('/') + name);
+            QCOMPARE(saved.size(), QSize(400, 480));
+            QVERIFY(QFileInfo(out + QLatin1Char('/') + name).size() <= 34900);
+        }
+
+        // Without the bad page everything is saved; the same folder for both ends is refused.
+        QVERIFY(QFile::remove(in + QStringLiteral("/c.jpg")));
+        run = vetraBatch(options + QStringList{in, out});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.err.isEmpty());
+        run = vetraBatch(options + QStringList{in, in});
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(QDir(in).entryList(QDir::Files).size(), 3);
+    }
+
+    // Two pages whose outputs would share a name: the first is saved, the second is
+    // refused rather than written over it.
+    void folderNameClash() {
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("pagine"));
+        const QString out = dir.filePath(QStringLiteral("uscita"));
+        QVERIFY(QDir().mkpath(in));
+        QVERIFY(QFile::copy(m_bmp, in + QStringLiteral("/modulo.bmp")));
+        // Another picture, so the saved file tells which page it came from.
+        QVERIFY(
+            PageFiles::write(in + QStringLiteral("/modulo.jpg"),
+                             PageFiles::jpeg(PageFiles::paintPage(400, 300).mirrored(true, true), 95, true)));
+
+        const Run run = vetraBatch({QStringLiteral("--kind"), QStringLiteral("firma"),
+                                    QStringLiteral("--rect"), QStringLiteral("10,10,375,72"), in, out});
+
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.startsWith(QLatin1String("[1/2] modulo.bmp -> modulo.jpg quality=")),
+                 qPrintable(run.out));
+        QVERIFY2(run.err.startsWith(QLatin1String("[2/2] modulo.jpg: ERRORE: ")), qPrintable(run.err));
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("modulo.jpg")});
+        // The file is the BMP page's.
+        const QImage saved(out + QStringLiteral("/modulo.jpg"));
+        const QImage expected = stretchRegion(QImage(m_bmp), QRectF(10, 10, 375, 72), QSize(375, 72));
+        QVERIFY(meanDifference(saved, expected) < 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVetraBatch)
+#include "tst_vetraBatch.moc"
