@@ -6,10 +6,16 @@
 #include "tests/hardening/FsFaults.h"
 #include "workspace/SaveCommand.h"
 
+#include "tests/support/TestFiles.h"
 #include <QImageReader>
 #include <QTemporaryDir>
+
 #include <QtTest>
 #include <functional>
+
+using TestFiles::everything;
+using TestFiles::readAll;
+using TestFiles::writeFile;
 
 namespace {
 
@@ -32,21 +38,6 @@ class DialogThenSwap final : public Prompts {
     std::function<void()> beforeReturning;
     QStringList messages;
 };
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QStringList everything(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
 
 // A whole JPEG of the kind's size, as an outside reader sees it.
 bool isWholeJpeg(const QByteArray& bytes, QSize size) {

@@ -4,6 +4,7 @@
 #include "UpdateFixture.h"
 #include "app/frmSplash.h"
 #include "tests/hardening/FsFaults.h"
+#include "tests/support/TestFiles.h"
 #include "update/UpdateDownload.h"
 #include "update/aggiorna.h"
 
@@ -13,7 +14,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+using TestFiles::everything;
+using TestFiles::writeFile;
+
 namespace {
+
+QByteArray fileContents(const QString& path) {
+    return TestFiles::readAll(path);
+}
 
 const QString kRejected = QStringLiteral("Il file scaricato non è valido per l'aggiornamento.\n"
                                          "Se il problema persiste, rivolgersi ad Orvanta.");
@@ -29,22 +37,6 @@ QByteArray makePayload(qsizetype size) {
     for (qsizetype i = 0; i < size; ++i)
         payload[i] = static_cast<char>((i * 13 + i / 977) & 0xFF);
     return payload;
-}
-
-QByteArray fileContents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-// Everything in a folder, hidden files and folders included.
-QStringList everything(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 QString writeFailedPrefix() {
