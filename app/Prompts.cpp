@@ -46,13 +46,37 @@ Prompts::Answer QtPrompts::message(const QString& text, Buttons buttons) {
 
 namespace {
 
+// The program writes its filters as the operator reads them, with patterns separated by
+// ';' and "*.*" for every file. Qt's dialog splits patterns on blanks, and on Linux "*.*"
+// would hide files without an extension.
+} // namespace
+
+QString QtPrompts::qtNameFilter(const QString& filter) {
+    const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+    if (open < 0 || !filter.endsWith(QLatin1Char(')')))
+        return filter;
+    QStringList patterns =
+        filter.mid(open + 1, filter.size() - open - 2).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (QString& pattern : patterns) {
+        pattern = pattern.trimmed();
+        if (pattern == QLatin1String("*.*"))
+            pattern = QStringLiteral("*");
+    }
+    return filter.left(open + 1) + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+namespace {
+
 std::optional<QString> runDialog(const Prompts::FileRequest& request, QFileDialog::AcceptMode mode) {
     QFileDialog dialog(QApplication::activeWindow(), request.title);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog.setNameFilters(request.filters);
-    if (request.filterIndex >= 1 && request.filterIndex <= request.filters.size())
-        dialog.selectNameFilter(request.filters.at(request.filterIndex - 1));
+    QStringList filters;
+    for (const QString& filter : request.filters)
+        filters << QtPrompts::qtNameFilter(filter);
+    dialog.setNameFilters(filters);
+    if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
+        dialog.selectNameFilter(filters.at(request.filterIndex - 1));
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
     if (!request.fileName.isEmpty()) {

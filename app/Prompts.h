@@ -44,6 +44,10 @@ class QtPrompts final : public Prompts {
 
     // The title every message box carries.
     static QString title();
+
+    // A filter as the program writes it, "Label (*.jpg;*.jpeg)", in the form Qt's dialog
+    // reads: patterns separated by blanks, "*.*" as "*".
+    static QString qtNameFilter(const QString& filter);
 };
 
 // Loads Qt's own Italian texts ("Annulla", "Sì", "Apri", ...) into the application,

@@ -1,11 +1,29 @@
 #pragma once
 
+#include "acquire/ScanCommands.h"
+#include "workspace/ImageFile.h"
+#include "workspace/ImageProcess.h"
+#include "workspace/OutputKinds.h"
+
 #include <QDialog>
+#include <array>
 
 class Prompts;
+class PictureSurface;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class SelectionFrame;
 
-// The workspace window. Opened modally from the start-up window with showModal().
-class frmScanner : public QDialog {
+// The workspace window: the working image, the three selection frames, the previews of
+// the three output kinds and every editing command. Opened modally from the start-up
+// window with showModal().
+//
+// The controls are rebuilt in their design state each time the window is opened; the
+// workspace members (SourceImage and the rest below) live as long as this object.
+class frmScanner : public QDialog, private ScanWindow {
     Q_OBJECT
   public:
     explicit frmScanner(Prompts& prompts, QWidget* parent = nullptr);
@@ -15,6 +33,115 @@ class frmScanner : public QDialog {
     // window modally; returns when the window is closed.
     int showModal();
 
+    // Destroys the controls (their pointers become invalid), builds new ones in their
+    // design state and runs the window load, without showing the window. The constructor
+    // and every showModal() after the first do this.
+    void createForm();
+
+    // Window load: clears the surfaces, hides the kind buttons and the signature and
+    // square frames, disables the tools and computes the size steps from the frames.
+    void Form_Load();
+
+    // Fills transi, DisplayImage, DisplayWidth/DisplayHeight and pict from SourceImage.
+    // Call after every change of SourceImage. Does nothing while SourceImage is empty.
+    void RefreshDisplay();
+
+    // Turns Option1(index) on and runs the output kind click, as a load or scan does.
+    void setOutputKind(int index);
+    // The index of the option button that is on, or -1 when none is.
+    int currentOutputKind() const;
+
+    SelectionFrame* frameOf(OutputKind kind) const;
+    PictureSurface* previewOf(OutputKind kind) const;
+    QPushButton* saveButtonOf(OutputKind kind) const;
+
+    Prompts& prompts() const { return m_prompts; }
+
+    // Handlers, one per control event.
+    void Option1_Click();
+    void Command1_Click();  // "ESCI"
+    void Command3_Click();  // "SELEZIONA": crop the frame into its kind's preview
+    void Command5_Click();  // "Rotazione": quarter turn clockwise
+    void Command7_Click();  // "Aumenta la Selezione"
+    void Command8_Click();  // "Capovolgi in Orizzontale"
+    void Command9_Click();  // "Diminuisce la Selezione"
+    void Command10_Click(); // "Capovolgi in Verticale"
+    void Command11_Click(); // "NUOVA"
+    void Command12_Click(); // load an image file
+    void Command6_Click();  // "SALVA FOTO" (kind 0)
+    void Command13_Click(); // "SALVA FOTO" (kind 2)
+    void Command2_Click();  // "SALVA FIRMA"
+    void SelectScan_Click();
+    void ScanIm_Click();
+    void Command4_Click(); // remote assistance
+    // Pointer events of pict: button state bits 1 left, 2 right, 4 middle; client pixels.
+    void pict_MouseDown(int button, int shift, float x, float y);
+    void pict_MouseMove(int button, int shift, float x, float y);
+    void pict_MouseUp(int button, int shift, float x, float y);
+
+    // Controls, named as in the window's design. Valid until the next createForm().
+    PictureSurface* pict = nullptr;
+    PictureSurface* transi = nullptr;
+    PictureSurface* pict2 = nullptr;
+    PictureSurface* Pict3 = nullptr;
+    PictureSurface* pict4 = nullptr;
+    SelectionFrame* shape1 = nullptr;
+    SelectionFrame* Shape2 = nullptr;
+    SelectionFrame* Shape3 = nullptr;
+    std::array<QRadioButton*, 3> Option1{};
+    QGroupBox* frameopt = nullptr;
+    QPushButton* SelectScan = nullptr;
+    QLabel* Label1 = nullptr;
+    QPushButton* Command12 = nullptr;
+    QLabel* Label2 = nullptr;
+    QPushButton* ScanIm = nullptr;
+    QPushButton* Command4 = nullptr;
+    QFrame* attesa = nullptr;
+    QLabel* Label44 = nullptr;
+    QFrame* Frame1 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QPushButton* Command10 = nullptr;
+    QPushButton* Command8 = nullptr;
+    QPushButton* Command7 = nullptr;
+    QPushButton* Command9 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command6 = nullptr;
+    QPushButton* Command13 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command11 = nullptr;
+    QPushButton* Command1 = nullptr;
+
+    // Workspace members.
+    ImageFile SourceImage;       // full-resolution working image; null before a load
+    ImageProcess ImageProcessor; // filter list shared by the display refresh and the turns
+    ImageFile DisplayImage;      // SourceImage fitted into pict
+    qint16 DisplayWidth = 0;
+    qint16 DisplayHeight = 0;
+    QString ImagePath; // file last chosen by the load or written by the scan
+    qint32 ScanResult = 0;
+    std::array<double, 3> StepWidth{}; // per output kind: a tenth of the frame's design size
+    std::array<double, 3> StepHeight{};
+    double DragLastX = 0;
+    double DragLastY = 0;
+    // The open dialog's default extension, set by the first load; the save dialog keeps it.
+    QString dialogDefaultSuffix;
+
+    static QString windowCaption();
+
   private:
+    // What the scan commands ask of the window.
+    void setScanEnabled(bool enabled) override;
+    void setWindowEnabled(bool enabled) override;
+    void showWaitPanel(bool visible) override;
+    void setImagePath(const QString& path) override;
+    void showScannedImage(const QString& path) override;
+
+    void buildControls();
+    void loadFailed();
+    void turnOrFlip(int property);
+
     Prompts& m_prompts;
+    ScanCommands m_scanCommands{*this, m_prompts};
+    QWidget* m_form = nullptr;
+    bool m_formShown = false;
 };

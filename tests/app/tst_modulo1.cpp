@@ -1,3 +1,4 @@
+#include "app/Prompts.h"
 #include "app/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
 
@@ -91,6 +92,24 @@ class TestModulo1 : public QObject {
         QVERIFY(modulo1::FileExists(file));
         QVERIFY(!modulo1::FileExists(folder.path()));
         QVERIFY(!modulo1::FileExists(QString()));
+    }
+
+    void qtNameFilter_data() {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("qt");
+        QTest::newRow("one") << QStringLiteral("Immagine Bitmap (*.bmp)")
+                             << QStringLiteral("Immagine Bitmap (*.bmp)");
+        QTest::newRow("two") << QStringLiteral("Immagine JPeg (*.jpg;*.jpeg)")
+                             << QStringLiteral("Immagine JPeg (*.jpg *.jpeg)");
+        QTest::newRow("all files") << QStringLiteral("Tutti i Files (*.*)")
+                                   << QStringLiteral("Tutti i Files (*)");
+        QTest::newRow("no patterns") << QStringLiteral("Plain") << QStringLiteral("Plain");
+    }
+
+    void qtNameFilter() {
+        QFETCH(QString, filter);
+        QFETCH(QString, qt);
+        QCOMPARE(QtPrompts::qtNameFilter(filter), qt);
     }
 
     void updaterFile_data() {

@@ -1,4 +1,0 @@
-// Replaced as the library gains its first sources.
-namespace vetra_acquire_placeholder {
-int unused = 0;
-}

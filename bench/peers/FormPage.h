@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+
+// Synthetic A4 forms for the benchmarks: printed text, ruled fields, a pasted photograph
+// and a signature, optionally with the paper tone, noise and skew of a cheap scanner.
+// Deterministic: the same arguments paint the same page.
+namespace FormPage {
+
+// The upright page, 8.27 x 11.69 inches at dpi (2480 x 3508 at 300).
+QImage paint(int dpi, bool noisy);
+
+// The photograph's box on the upright page: the rectangle the batch benchmarks crop.
+QRect photoRect(int dpi);
+
+// The page as a scanner fed sideways delivers it: a quarter turn clockwise makes it upright.
+QImage sideways(const QImage& upright);
+
+} // namespace FormPage

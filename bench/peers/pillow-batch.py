@@ -1,0 +1,45 @@
+#!/usr/bin/python3
+"""The batch job as a Pillow user writes it: turn, crop, resize to 400x480, then try
+qualities from 100 down until the JPEG fits 34,900 bytes; 300 dpi.
+
+    pillow-batch.py ROTATION X,Y,W,H IN OUT
+"""
+import io
+import sys
+
+from PIL import Image
+
+LIMIT = 34900
+SIZE = (400, 480)
+
+
+def main():
+    rotation, rect, src, dst = sys.argv[1:5]
+    x, y, w, h = (int(v) for v in rect.split(","))
+    image = Image.open(src)
+    if image.mode != "RGB":
+        image = image.convert("RGB")
+    # Pillow turns counter-clockwise; a clockwise quarter turn is its ROTATE_270.
+    turn = {
+        0: None,
+        90: Image.Transpose.ROTATE_270,
+        180: Image.Transpose.ROTATE_180,
+        270: Image.Transpose.ROTATE_90,
+    }[int(rotation)]
+    if turn is not None:
+        image = image.transpose(turn)
+    image = image.crop((x, y, x + w, y + h)).resize(SIZE, Image.Resampling.LANCZOS)
+    for quality in range(100, 0, -1):
+        buffer = io.BytesIO()
+        image.save(buffer, "JPEG", quality=quality, optimize=True, dpi=(300, 300))
+        if buffer.tell() <= LIMIT:
+            with open(dst, "wb") as f:
+                f.write(buffer.getvalue())
+            print(f"quality={quality} bytes={buffer.tell()}")
+            return 0
+    print("no quality fits", file=sys.stderr)
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

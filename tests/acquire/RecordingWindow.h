@@ -1,0 +1,33 @@
+#pragma once
+
+#include "acquire/ScanCommands.h"
+
+#include <QImage>
+#include <QStringList>
+
+#include <functional>
+
+// A workspace stand-in that records what the scan commands ask of it.
+class RecordingWindow final : public ScanWindow {
+  public:
+    QStringList steps;
+    QString imagePath;
+    QImage image;                       // what showScannedImage loaded
+    std::function<void()> whileWaiting; // run when the wait panel is shown
+
+    void setScanEnabled(bool enabled) override { steps << QStringLiteral("scan %1").arg(enabled); }
+    void setWindowEnabled(bool enabled) override { steps << QStringLiteral("window %1").arg(enabled); }
+    void showWaitPanel(bool visible) override {
+        steps << QStringLiteral("wait %1").arg(visible);
+        if (visible && whileWaiting)
+            whileWaiting();
+    }
+    void setImagePath(const QString& path) override {
+        imagePath = path;
+        steps << QStringLiteral("path");
+    }
+    void showScannedImage(const QString& path) override {
+        steps << QStringLiteral("image");
+        image = QImage(path);
+    }
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+// Page files written byte by byte, so the tests control what the readers see (chroma
+// subsampling, row order, bit depth, compression) instead of taking what Qt's writers pick.
+namespace PageFiles {
+
+// A page with smooth gradients and a few sharp marks, so that a region taken from the
+// wrong place, turned the wrong way or shifted by one pixel shows.
+QImage paintPage(int width, int height);
+
+// JPEG through libjpeg-turbo: quality, 4:4:4 or 4:2:0, baseline or progressive; a
+// Grayscale8 page gives a one-component file.
+QByteArray jpeg(const QImage& page, int quality, bool subsample420, bool progressive = false);
+
+// A four-component CMYK JPEG, a variant read through Qt.
+QByteArray jpegCmyk(const QImage& page);
+
+// Uncompressed BMP of 1, 8, 24 or 32 bits; bottom-up unless topDown. For 1 and 8 bits the
+// page is reduced to a palette first.
+QByteArray bmp(const QImage& page, int bitsPerPixel, bool topDown = false);
+
+// 8-bit run-length BMP (every pixel its own run), a variant read through Qt.
+QByteArray bmpRle8(const QImage& indexed);
+
+// GIF89a of an 8-bit indexed page through a real LZW encoder (growing code widths, clear
+// codes when the table fills); rows interlaced on request; one palette entry transparent
+// when transparentIndex >= 0.
+QByteArray gif(const QImage& indexed, bool interlaced = false, int transparentIndex = -1);
+
+bool write(const QString& path, const QByteArray& bytes);
+
+} // namespace PageFiles

@@ -1,0 +1,147 @@
+#include "workspace/ImageFile.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QtEndian>
+#include <array>
+
+namespace {
+
+// Bring every frame to the two formats the rest of the workspace works in, so scaling,
+// turning and cropping take Qt's fast 32-bit paths without a converted copy of the page.
+QImage normalised(QImage image) {
+    const QImage::Format wanted = image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    if (image.format() == wanted)
+        return image;
+    return std::move(image).convertToFormat(wanted);
+}
+
+// A JPEG cut short still decodes (the missing part comes out grey) and the reader calls
+// it a success; a complete one ends with the end-of-image marker, perhaps followed by a
+// little padding.
+bool jpegIsComplete(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 tail = qMin<qint64>(file.size(), 4096);
+    if (!file.seek(file.size() - tail))
+        return false;
+    const QByteArray end = file.read(tail);
+    const qsizetype marker = end.lastIndexOf(QByteArrayLiteral("\xFF\xD9"));
+    if (marker < 0)
+        return false;
+    for (qsizetype i = marker + 2; i < end.size(); ++i) {
+        const char c = end.at(i);
+        if (c != '\0' && c != '\xFF' && c != '\n' && c != '\r' && c != ' ')
+            return false;
+    }
+    return true;
+}
+
+// The reader also fills in rows missing from a BMP cut short. An uncompressed one must
+// hold every row after its pixel offset.
+bool bmpIsComplete(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    std::array<char, 54> header{};
+    const qint64 got = file.read(header.data(), qint64(header.size()));
+    if (got < 30)
+        return false;
+    const auto pixelOffset = qFromLittleEndian<quint32>(header.data() + 10);
+    const auto infoSize = qFromLittleEndian<quint32>(header.data() + 14);
+    qint64 width = 0;
+    qint64 height = 0;
+    int bitsPerPixel = 0;
+    quint32 compression = 0;
+    if (infoSize == 12) { // the old OS/2 header
+        width = qFromLittleEndian<quint16>(header.data() + 18);
+        height = qFromLittleEndian<quint16>(header.data() + 20);
+        bitsPerPixel = qFromLittleEndian<quint16>(header.data() + 24);
+    } else {
+        if (got < 34)
+            return false;
+        width = qFromLittleEndian<qint32>(header.data() + 18);
+        height = qAbs(qint64(qFromLittleEndian<qint32>(header.data() + 22)));
+        bitsPerPixel = qFromLittleEndian<quint16>(header.data() + 28);
+        compression = qFromLittleEndian<quint32>(header.data() + 30);
+    }
+    const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
+    if (!uncompressed)
+        return true; // run-length data has no fixed size; the reader checks it
+    const qint64 rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
+    return file.size() >= qint64(pixelOffset) + rowBytes * height;
+}
+
+// A GIF ends with its trailer byte; one cut short has lost it.
+bool gifIsComplete(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < 1)
+        return false;
+    const qint64 tail = qMin<qint64>(file.size(), 64);
+    file.seek(file.size() - tail);
+    QByteArray end = file.read(tail);
+    while (end.endsWith('\0'))
+        end.chop(1);
+    return end.endsWith('\x3B');
+}
+
+} // namespace
+
+ImageFile::ImageFile(QList<QImage> frames, int activeFrame) : m_frames(std::move(frames)) {
+    setActiveFrame(activeFrame);
+}
+
+void ImageFile::setActiveFrame(int index) {
+    if (index >= 0 && index < m_frames.size())
+        m_active = index;
+}
+
+QImage ImageFile::image() const {
+    return m_frames.value(m_active);
+}
+
+bool ImageFile::loadFile(const QString& path) {
+    m_frames.clear();
+    m_active = 0;
+    m_error.clear();
+
+    QImageReader::setAllocationLimit(kAllocationLimitMb);
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(false);
+    if (!reader.canRead()) {
+        m_error = reader.errorString();
+        return false;
+    }
+    const QByteArray format = reader.format();
+    static const QList<QByteArray> accepted{"bmp", "jpeg", "gif", "png"};
+    if (!accepted.contains(format)) {
+        m_error = QStringLiteral("Formato non gestito: ") + QString::fromLatin1(format);
+        return false;
+    }
+    const bool complete = format == "jpeg"  ? jpegIsComplete(path)
+                          : format == "bmp" ? bmpIsComplete(path)
+                          : format == "gif" ? gifIsComplete(path)
+                                            : true;
+    if (!complete) {
+        m_error = QStringLiteral("File incompleto");
+        return false;
+    }
+
+    QImage first;
+    if (!reader.read(&first) || first.isNull()) {
+        m_error = reader.errorString();
+        return false;
+    }
+    QList<QImage> frames{normalised(std::move(first))};
+    // The later frames of an animation; a damaged one ends the list.
+    while (reader.supportsAnimation() && reader.canRead()) {
+        QImage next;
+        if (!reader.read(&next) || next.isNull())
+            break;
+        frames << normalised(std::move(next));
+    }
+    m_frames = std::move(frames);
+    return true;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QString>
+
+// A working image: one or more frames of the same file (a GIF may hold several) and the
+// frame being worked on. Frames are QImages, so copying an ImageFile shares the pixels.
+// Every frame is kept as 32-bit RGB (ARGB when the file has transparency).
+class ImageFile {
+  public:
+    ImageFile() = default;
+    explicit ImageFile(QList<QImage> frames, int activeFrame = 0);
+
+    // The largest decoded image the reader may allocate, in megabytes. A file whose
+    // header claims more fails to load instead of exhausting memory.
+    static constexpr int kAllocationLimitMb = 1024;
+
+    // Loads a BMP, JPEG, GIF or PNG file, recognised by its content whatever its name.
+    // Every frame of a multi-frame file is kept; the first one becomes active. A file
+    // that is missing, truncated or not an image leaves this object empty and returns false.
+    bool loadFile(const QString& path);
+
+    bool isNull() const { return m_frames.isEmpty(); }
+    int width() const { return image().width(); }
+    int height() const { return image().height(); }
+    QSize size() const { return image().size(); }
+
+    int frameCount() const { return int(m_frames.size()); }
+    int activeFrame() const { return m_active; } // 0-based
+    void setActiveFrame(int index);              // ignored when out of range
+
+    // The active frame's pixels (shared, not copied); a null image when empty.
+    QImage image() const;
+    QImage frame(int index) const { return m_frames.value(index); }
+    const QList<QImage>& frames() const { return m_frames; }
+
+    // What the last failed loadFile() found wrong, for logs and tests.
+    QString errorString() const { return m_error; }
+
+  private:
+    QList<QImage> m_frames;
+    int m_active = 0;
+    QString m_error;
+};
