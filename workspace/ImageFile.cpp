@@ -135,12 +135,17 @@ bool ImageFile::loadFile(const QString& path) {
         return false;
     }
     QList<QImage> frames{normalised(std::move(first))};
-    // The later frames of an animation; a damaged one ends the list.
-    while (reader.supportsAnimation() && reader.canRead()) {
+    // The later frames of an animation; a damaged one ends the list, and so do the limits.
+    qint64 bytes = frames.first().sizeInBytes();
+    while (frames.size() < kMaxFrames && reader.supportsAnimation() && reader.canRead()) {
         QImage next;
         if (!reader.read(&next) || next.isNull())
             break;
-        frames << normalised(std::move(next));
+        next = normalised(std::move(next));
+        bytes += next.sizeInBytes();
+        if (bytes > kFramesBudgetMb * 1024 * 1024)
+            break;
+        frames << std::move(next);
     }
     m_frames = std::move(frames);
     return true;
