@@ -136,14 +136,18 @@ bool ImageFile::loadFile(const QString& path) {
     }
     QList<QImage> frames{normalised(std::move(first))};
     // The later frames of an animation; a damaged one ends the list, and so do the limits.
+    // Every frame of a GIF is decoded at the whole screen's size, so the first one tells
+    // whether one more fits before it is decoded.
+    const qint64 budget = kFramesBudgetMb * 1024 * 1024;
     qint64 bytes = frames.first().sizeInBytes();
-    while (frames.size() < kMaxFrames && reader.supportsAnimation() && reader.canRead()) {
+    while (frames.size() < kMaxFrames && bytes + frames.first().sizeInBytes() <= budget &&
+           reader.supportsAnimation() && reader.canRead()) {
         QImage next;
         if (!reader.read(&next) || next.isNull())
             break;
         next = normalised(std::move(next));
         bytes += next.sizeInBytes();
-        if (bytes > kFramesBudgetMb * 1024 * 1024)
+        if (bytes > budget)
             break;
         frames << std::move(next);
     }
