@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QtEndian>
+#include <QtNumeric>
 #include <array>
 
 namespace {
@@ -70,7 +71,12 @@ bool bmpIsComplete(const QString& path) {
     if (!uncompressed)
         return true; // run-length data has no fixed size; the reader checks it
     const qint64 rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
-    return file.size() >= qint64(pixelOffset) + rowBytes * height;
+    // The fields are the file's word: rows too many to count cannot all be in it.
+    qint64 pixelBytes = 0;
+    qint64 end = 0;
+    if (qMulOverflow(rowBytes, height, &pixelBytes) || qAddOverflow(qint64(pixelOffset), pixelBytes, &end))
+        return false;
+    return file.size() >= end;
 }
 
 // A GIF ends with its trailer byte; one cut short has lost it.

@@ -200,6 +200,13 @@ class TestBadImages : public QObject {
             qToLittleEndian<qint32>(60000, tall.data() + 22);
             QTest::newRow("bmp claiming more rows than it holds") << tall << QStringLiteral("tall.bmp");
         }
+        {
+            QByteArray wide = bmpSmall; // rows times row length beyond any 64-bit count
+            qToLittleEndian<qint32>(0x7FFFFFFF, wide.data() + 18);
+            qToLittleEndian<qint32>(0x7FFFFFFF, wide.data() + 22);
+            qToLittleEndian<quint16>(0xFFFF, wide.data() + 28);
+            QTest::newRow("bmp of 2^31 x 2^31 pixels of 65535 bits") << wide << QStringLiteral("wide.bmp");
+        }
         QTest::newRow("bmp pixels offset past the end")
             << bmpWith(10, quint32(bmpSmall.size() + 100)) << QStringLiteral("offset.bmp");
         QTest::newRow("bmp pixels offset of 4 GB")
