@@ -168,7 +168,10 @@ GifRegionReader::Result GifRegionReader::size(const uchar* data, qint64 size, QS
         *error = QStringLiteral("Il file GIF è troncato.");
         return Result::Failed;
     }
-    *pageSize = QSize(u16(data + 6), u16(data + 8));
+    const QSize screen(u16(data + 6), u16(data + 8));
+    if (screen.isEmpty()) // refused by read() as well
+        return fail(error, QStringLiteral("dimensioni %1 x %2").arg(screen.width()).arg(screen.height()));
+    *pageSize = screen;
     return Result::Read;
 }
 

@@ -63,8 +63,16 @@ void readGeneric(const RegionRequest& request, PageRegion* out) {
     Q_UNUSED(limitRaised);
     QImageReader reader(request.path);
     reader.setAutoTransform(false);
-    const QSize stored = reader.size();
-    if (!reader.canRead() || stored.isEmpty()) {
+    QSize stored = reader.size();
+    const bool readable = reader.canRead();
+    // Qt's GIF reader gives the first image's size here but decodes the whole screen, with
+    // that image at its place: the decoded picture is the page.
+    QImage whole;
+    if (readable && reader.format() == "gif") {
+        whole = reader.read();
+        stored = whole.size();
+    }
+    if (!readable || stored.isEmpty()) {
         out->error = withFileName(
             request.path,
             QStringLiteral("il file non è un'immagine leggibile (%1).").arg(reader.errorString()));
@@ -80,8 +88,13 @@ void readGeneric(const RegionRequest& request, PageRegion* out) {
         return;
     const QRect want = canvas.storedRect();
     if (!want.isEmpty()) {
-        reader.setClipRect(want);
-        QImage clip = reader.read();
+        QImage clip;
+        if (!whole.isNull()) {
+            clip = whole.copy(want);
+        } else {
+            reader.setClipRect(want);
+            clip = reader.read();
+        }
         if (clip.isNull() || clip.size() != want.size()) {
             out->error = withFileName(request.path,
                                       QStringLiteral("lettura non riuscita (%1).").arg(reader.errorString()));

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QtEndian>
+#include <QtNumeric>
 #include <array>
 
 namespace {
@@ -73,7 +74,12 @@ bool bmpIsComplete(const QString& path) {
     if (!uncompressed)
         return true; // run-length data has no fixed size; the reader checks it
     const qint64 rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
-    return file.size() >= qint64(pixelOffset) + rowBytes * height;
+    // The fields are the file's word: rows too many to count cannot all be in it.
+    qint64 pixelBytes = 0;
+    qint64 end = 0;
+    if (qMulOverflow(rowBytes, height, &pixelBytes) || qAddOverflow(qint64(pixelOffset), pixelBytes, &end))
+        return false;
+    return file.size() >= end;
 }
 
 // A GIF ends with its trailer byte; one cut short has lost it.
@@ -178,17 +184,24 @@ bool ImageFile::loadFile(const QString& path) {
         return false;
     }
     QList<QImage> frames{normalised(std::move(first))};
-    // The later frames of an animation; a damaged one ends the list.
+    // The later frames of an animation; a damaged one ends the list, and so do the limits.
     // Asking a GIF's reader for a frame after the last one makes it copy the page first,
-    // so the frames are counted (the count only walks the blocks) before reading more.
-    // A count of 0 means the reader could not tell.
+    // so the frames are counted (the count only walks the blocks) before reading more;
+    // a count of 0 means the reader could not tell. Every frame of a GIF is decoded at the
+    // whole screen's size, so the first one tells whether one more fits before it is decoded.
     const int declaredFrames = reader.supportsAnimation() ? reader.imageCount() : 1;
+    const qint64 budget = kFramesBudgetMb * 1024 * 1024;
+    qint64 bytes = frames.first().sizeInBytes();
     while (reader.supportsAnimation() && (declaredFrames <= 0 || frames.size() < declaredFrames) &&
-           reader.canRead()) {
+           frames.size() < kMaxFrames && bytes + frames.first().sizeInBytes() <= budget && reader.canRead()) {
         QImage next;
         if (!reader.read(&next) || next.isNull())
             break;
-        frames << normalised(std::move(next));
+        next = normalised(std::move(next));
+        bytes += next.sizeInBytes();
+        if (bytes > budget)
+            break;
+        frames << std::move(next);
     }
     m_frames = std::move(frames);
     makeReduced();

@@ -23,9 +23,14 @@ class ImageFile {
     // The largest decoded image the reader may allocate, in megabytes. A file whose
     // header claims more fails to load instead of exhausting memory.
     static constexpr int kAllocationLimitMb = 1024;
+    // Only the first frame is ever shown or cropped; of an animation at most this many
+    // frames, taking at most kFramesBudgetMb once decoded, are kept and the rest is not read,
+    // so a GIF of thousands of frames neither exhausts memory nor stalls the load.
+    static constexpr int kMaxFrames = 64;
+    static constexpr qint64 kFramesBudgetMb = 256;
 
     // Loads a BMP, JPEG, GIF or PNG file, recognised by its content whatever its name.
-    // Every frame of a multi-frame file is kept; the first one becomes active. A file
+    // The frames of a multi-frame file are kept (up to kMaxFrames); the first one becomes active. A file
     // that is missing, truncated or not an image leaves this object empty and returns false.
     bool loadFile(const QString& path);
 
