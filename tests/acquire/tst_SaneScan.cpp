@@ -8,6 +8,7 @@
 #include "acquire/TwainShim.h"
 #include "acquire/mdlTwain.h"
 #include "app/modulo1.h"
+#include "tests/support/SaneTestConfig.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QComboBox>
@@ -29,38 +30,8 @@ const QString kPlace =
     QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
 const QString kNothing = QStringLiteral("Non è stata scansionata nessuna immagine.");
 
-// The SANE "test" backend as the only scanner, with a bed large enough for 8 x 8 inches
-// and no rounding of the scan area to whole millimetres.
 QString testConf(const QStringList& extra) {
-    QStringList lines{QStringLiteral("number_of_devices 2"),
-                      QStringLiteral("mode Gray"),
-                      QStringLiteral("depth 8"),
-                      QStringLiteral("hand-scanner false"),
-                      QStringLiteral("three-pass false"),
-                      QStringLiteral("three-pass-order RGB"),
-                      QStringLiteral("resolution_min 1.0"),
-                      QStringLiteral("resolution_max 1200.0"),
-                      QStringLiteral("resolution_quant 1.0"),
-                      QStringLiteral("resolution 50.0"),
-                      QStringLiteral("test-picture \"Color pattern\""),
-                      QStringLiteral("read-limit false"),
-                      QStringLiteral("read-delay false"),
-                      QStringLiteral("read-status-code \"Default\""),
-                      QStringLiteral("ppl-loss 0"),
-                      QStringLiteral("fuzzy-parameters false"),
-                      QStringLiteral("non-blocking false"),
-                      QStringLiteral("select-fd false"),
-                      QStringLiteral("enable-test-options false"),
-                      QStringLiteral("geometry_min 0.0"),
-                      QStringLiteral("geometry_max 300.0"),
-                      QStringLiteral("geometry_quant 0.0"),
-                      QStringLiteral("tl_x 0.0"),
-                      QStringLiteral("tl_y 0.0"),
-                      QStringLiteral("br_x 80.0"),
-                      QStringLiteral("br_y 100.0")};
-    // Later lines win.
-    lines += extra;
-    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    return saneTestConf(2, extra);
 }
 
 void writeFile(const QString& path, const QString& text) {

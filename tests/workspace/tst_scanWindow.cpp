@@ -1,6 +1,7 @@
 // The scan button of the workspace, end to end on the SANE "test" backend.
 #include "acquire/SaneSourceManager.h"
 #include "app/modulo1.h"
+#include "tests/support/SaneTestConfig.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/frmScanner.h"
@@ -38,13 +39,8 @@ class TestScanWindow : public QObject {
         static QLibrary backend(QStringLiteral(VETRA_SANE_TEST_BACKEND));
         QVERIFY2(backend.load(), qPrintable(backend.errorString()));
         writeFile(config.filePath(QStringLiteral("dll.conf")), "test\n");
-        // A colour bed large enough for 8 x 8 inches, with no rounding of the area.
         writeFile(config.filePath(QStringLiteral("test.conf")),
-                  "number_of_devices 1\nmode Color\ndepth 8\nhand-scanner false\nthree-pass false\n"
-                  "resolution_min 1.0\nresolution_max 1200.0\nresolution_quant 1.0\nresolution 50.0\n"
-                  "test-picture \"Color pattern\"\nread-limit false\nread-delay false\n"
-                  "read-status-code \"Default\"\ngeometry_min 0.0\ngeometry_max 300.0\n"
-                  "geometry_quant 0.0\n");
+                  saneTestConf(1, {QStringLiteral("mode Color")}).toUtf8());
         qputenv("SANE_CONFIG_DIR", config.path().toUtf8());
         SaneSourceManager::instance().setSettingsFile(config.filePath(QStringLiteral("vetra.ini")));
         modulo1::setTempFolder(out.path());
