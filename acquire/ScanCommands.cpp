@@ -1,8 +1,8 @@
 #include "acquire/ScanCommands.h"
 
 #include "acquire/mdlTwain.h"
-#include "app/Prompts.h"
-#include "app/modulo1.h"
+#include "env/Prompts.h"
+#include "env/modulo1.h"
 
 ScanWindow::~ScanWindow() = default;
 

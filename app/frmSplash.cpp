@@ -1,10 +1,11 @@
 #include "app/frmSplash.h"
 
-#include "app/Artwork.h"
-#include "app/Prompts.h"
-#include "app/SingleInstance.h"
-#include "app/modulo1.h"
+#include "env/Artwork.h"
+#include "env/Prompts.h"
+#include "env/SingleInstance.h"
+#include "env/modulo1.h"
 #include "update/HttpSession.h"
+#include "update/RemoteAssistance.h"
 #include "update/VersionReply.h"
 #include "update/aggiorna.h"
 #include "version.h"
@@ -186,8 +187,10 @@ bool frmSplash::Form_Load() {
 }
 
 void frmSplash::Command1_Click() {
-    if (!m_scanner)
+    if (!m_scanner) {
         m_scanner = std::make_unique<frmScanner>(m_prompts, nullptr);
+        m_scanner->setRemoteAssistance([this] { RemoteAssistance::launch(m_prompts); });
+    }
     Q_EMIT workspaceShowing(m_scanner.get());
     m_scanner->showModal();
     activateWindow();

@@ -1,5 +1,5 @@
-#include "app/Prompts.h"
 #include "app/frmSplash.h"
+#include "env/Prompts.h"
 #include "update/HttpSession.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 #include "batch/BatchJob.h"
 
-#include "batch/RegionReader.h"
 #include "encode/GPP2J.h"
 #include "encode/QualitySearch.h"
-#include "workspace/StretchRegion.h"
+#include "imaging/RegionReader.h"
+#include "imaging/StretchRegion.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "batch/PageTransform.h"
-#include "workspace/FrameGeometry.h"
-#include "workspace/OutputKinds.h"
+#include "imaging/FrameGeometry.h"
+#include "imaging/OutputKinds.h"
+#include "imaging/PageTransform.h"
 
 #include <QRect>
 #include <QString>

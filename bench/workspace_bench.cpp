@@ -6,12 +6,12 @@
 //   - and, in a child process, the peak memory with the page loaded.
 // The pages are made here: a form with ruled lines and printed text, a photograph and
 // scanner noise over everything, at 300 and 600 dpi, written as JPEG, BMP and GIF.
-#include "app/Prompts.h"
-#include "workspace/FrameGeometry.h"
-#include "workspace/ImageFile.h"
-#include "workspace/ImageProcess.h"
+#include "env/Prompts.h"
+#include "imaging/FrameGeometry.h"
+#include "imaging/ImageFile.h"
+#include "imaging/ImageProcess.h"
+#include "imaging/StretchRegion.h"
 #include "workspace/SelectionFrame.h"
-#include "workspace/StretchRegion.h"
 #include "workspace/frmScanner.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // A small window for trying the date control by hand: type a date, then leave the box with
 // Tab or a click on the other field or the button.
-#include "app/Prompts.h"
 #include "controls/datacont.h"
+#include "env/Prompts.h"
 
 #include <QApplication>
 #include <QFormLayout>

@@ -1,7 +1,7 @@
 #include "controls/datacont.h"
 
-#include "app/Prompts.h"
 #include "controls/DateMask.h"
+#include "env/Prompts.h"
 
 #include <QApplication>
 #include <QFocusEvent>

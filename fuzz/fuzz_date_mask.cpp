@@ -1,9 +1,9 @@
 // The date box: its text as typed or set, read as a date and written back.
 // Input: the text, UTF-8.
 
-#include "app/Prompts.h"
 #include "controls/DateMask.h"
 #include "controls/datacont.h"
+#include "env/Prompts.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 // and GIF readers behind them, then the display refresh (fit into pict, every frame).
 // Input: the file's bytes, written to a temporary file and chosen in the load dialog.
 
-#include "app/Prompts.h"
+#include "env/Prompts.h"
 #include "fuzz/FuzzCheck.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/frmScanner.h"

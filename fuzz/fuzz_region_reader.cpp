@@ -3,11 +3,11 @@
 // Input: 8 bytes choosing the request (rotation, mirror, rectangle, target size), then the
 // page file's bytes.
 
-#include "batch/BmpRegionReader.h"
-#include "batch/GifRegionReader.h"
-#include "batch/JpegRegionReader.h"
-#include "batch/RegionReader.h"
 #include "fuzz/FuzzCheck.h"
+#include "imaging/BmpRegionReader.h"
+#include "imaging/GifRegionReader.h"
+#include "imaging/JpegRegionReader.h"
+#include "imaging/RegionReader.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "update/HttpSession.h"
 
-#include "app/modulo1.h"
+#include "env/modulo1.h"
 #include "version.h"
 
 #include <QEventLoop>

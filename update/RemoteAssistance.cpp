@@ -1,7 +1,7 @@
 #include "update/RemoteAssistance.h"
 
-#include "app/Prompts.h"
-#include "app/modulo1.h"
+#include "env/Prompts.h"
+#include "env/modulo1.h"
 
 #include <QProcess>
 

@@ -1,6 +1,6 @@
 #include "update/UpdateAccount.h"
 
-#include "app/modulo1.h"
+#include "env/modulo1.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #include "update/aggiorna.h"
 
-#include "app/Prompts.h"
-#include "app/modulo1.h"
+#include "env/Prompts.h"
+#include "env/modulo1.h"
 #include "update/FormBrowser.h"
 #include "update/HttpSession.h"
 #include "update/LoginReply.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Prompts.h"
-#include "workspace/OutputKinds.h"
+#include "env/Prompts.h"
+#include "imaging/OutputKinds.h"
 
 #include <QImage>
 #include <QString>

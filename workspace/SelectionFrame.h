@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workspace/FrameGeometry.h"
+#include "imaging/FrameGeometry.h"
 
 #include <QWidget>
 

@@ -1,13 +1,12 @@
 #include "workspace/frmScanner.h"
 
-#include "app/Artwork.h"
-#include "app/Prompts.h"
-#include "update/RemoteAssistance.h"
-#include "workspace/FrameGeometry.h"
+#include "env/Artwork.h"
+#include "env/Prompts.h"
+#include "imaging/FrameGeometry.h"
+#include "imaging/StretchRegion.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/SaveCommand.h"
 #include "workspace/SelectionFrame.h"
-#include "workspace/StretchRegion.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -676,5 +675,6 @@ void frmScanner::showScannedImage(const QString& path) {
 }
 
 void frmScanner::Command4_Click() {
-    RemoteAssistance::launch(m_prompts);
+    if (m_remoteAssistance)
+        m_remoteAssistance();
 }

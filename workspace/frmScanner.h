@@ -1,12 +1,13 @@
 #pragma once
 
 #include "acquire/ScanCommands.h"
-#include "workspace/ImageFile.h"
-#include "workspace/ImageProcess.h"
-#include "workspace/OutputKinds.h"
+#include "imaging/ImageFile.h"
+#include "imaging/ImageProcess.h"
+#include "imaging/OutputKinds.h"
 
 #include <QDialog>
 #include <array>
+#include <functional>
 
 class Prompts;
 class PictureSurface;
@@ -56,6 +57,10 @@ class frmScanner : public QDialog, private ScanWindow {
     QPushButton* saveButtonOf(OutputKind kind) const;
 
     Prompts& prompts() const { return m_prompts; }
+
+    // What the remote-assistance button starts; the program wires it at start-up.
+    // Until then the button does nothing.
+    void setRemoteAssistance(std::function<void()> launch) { m_remoteAssistance = std::move(launch); }
 
     // Handlers, one per control event.
     void Option1_Click();
@@ -141,6 +146,7 @@ class frmScanner : public QDialog, private ScanWindow {
     void turnOrFlip(int property);
 
     Prompts& m_prompts;
+    std::function<void()> m_remoteAssistance;
     ScanCommands m_scanCommands{*this, m_prompts};
     QWidget* m_form = nullptr;
     bool m_formShown = false;

@@ -1,8 +1,8 @@
 // The region reader against a whole decode of the same page, on painted A4 forms scanned
 // sideways (a quarter turn clockwise makes them upright), in one run:
 //   bench_region [--benchmark_filter=...]
-#include "batch/RegionReader.h"
-#include "bench/peers/FormPage.h"
+#include "imaging/RegionReader.h"
+#include "tests/support/FormPage.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -2,7 +2,7 @@
 //   FILE ROTATION X,Y,W,H
 // where the rectangle is the photograph's box on the page turned by ROTATION.
 // The pages are scanned sideways, so each needs a quarter turn clockwise.
-#include "bench/peers/FormPage.h"
+#include "tests/support/FormPage.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 #include "acquire/SourceSelectDialog.h"
 #include "acquire/TwainShim.h"
 #include "acquire/mdlTwain.h"
-#include "app/modulo1.h"
+#include "env/modulo1.h"
 #include "tests/support/SaneTestConfig.h"
 #include "tests/support/ScriptedPrompts.h"
 

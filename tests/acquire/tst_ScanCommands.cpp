@@ -5,7 +5,7 @@
 #include "acquire/ScanCommands.h"
 #include "acquire/TwainShim.h"
 #include "acquire/mdlTwain.h"
-#include "app/modulo1.h"
+#include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QFileInfo>

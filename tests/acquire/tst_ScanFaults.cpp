@@ -13,7 +13,7 @@
 #include "acquire/ScannerSettingsDialog.h"
 #include "acquire/TwainShim.h"
 #include "acquire/mdlTwain.h"
-#include "app/modulo1.h"
+#include "env/modulo1.h"
 #include "tests/support/SaneTestConfig.h"
 #include "tests/support/ScriptedPrompts.h"
 

@@ -1,6 +1,6 @@
-#include "app/SingleInstance.h"
 #include "app/frmSplash.h"
-#include "app/modulo1.h"
+#include "env/SingleInstance.h"
+#include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "workspace/frmScanner.h"
 
@@ -184,6 +184,29 @@ class TestFrmSplash : public QObject {
         QVERIFY(splash.isVisible() && splash.isEnabled());
         QTest::mouseClick(splash.Command1, Qt::LeftButton);
         QCOMPARE(opened, 2);
+    }
+
+    // The workspace's remote-assistance button is wired to the launcher: the data folder
+    // first, then the connection or the file.
+    void workspaceStartsRemoteAssistance() {
+        ScriptedPrompts prompts;
+        frmSplash splash(prompts);
+        splash.setInstanceLockPath(m_lock);
+        QVERIFY(splash.Form_Load());
+        splash.show();
+        connect(&splash, &frmSplash::workspaceShowing, this, [&](frmScanner* workspace) {
+            QTimer::singleShot(0, workspace, [workspace] {
+                QTest::mouseClick(workspace->Command4, Qt::LeftButton);
+                workspace->close();
+            });
+        });
+        QTest::mouseClick(splash.Command1, Qt::LeftButton);
+        QCOMPARE(prompts.messages.size(), 2);
+        QCOMPARE(prompts.messages.first(), modulo1::DataFolder());
+        QVERIFY(prompts.messages.at(1) ==
+                    QStringLiteral("Connessione Internet assente, impossibile avviare la TeleAssistenza.") ||
+                prompts.messages.at(1) ==
+                    QStringLiteral("Il programma di TeleAssistenza non è stato trovato."));
     }
 
     void closeButtonClosesWindow() {

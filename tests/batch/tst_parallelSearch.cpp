@@ -3,8 +3,8 @@
 
 #include "encode/GPP2J.h"
 #include "encode/QualitySearch.h"
-#include "tests/encode/SamplePictures.h"
-#include "workspace/OutputKinds.h"
+#include "imaging/OutputKinds.h"
+#include "tests/support/SamplePictures.h"
 
 #include <QtTest>
 

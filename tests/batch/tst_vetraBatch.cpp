@@ -3,10 +3,10 @@
 
 #include "encode/GPP2J.h"
 #include "encode/QualitySearch.h"
-#include "tests/batch/PageFiles.h"
-#include "workspace/FrameGeometry.h"
-#include "workspace/OutputKinds.h"
-#include "workspace/StretchRegion.h"
+#include "imaging/FrameGeometry.h"
+#include "imaging/OutputKinds.h"
+#include "imaging/StretchRegion.h"
+#include "tests/support/PageFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "encode/GPP2J.h"
 #include "encode/QualitySearch.h"
-#include "tests/encode/SamplePictures.h"
+#include "tests/support/SamplePictures.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "workspace/SaveCommand.h"
 

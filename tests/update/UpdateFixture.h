@@ -1,7 +1,7 @@
 #pragma once
 
 #include "VendorServer.h"
-#include "app/modulo1.h"
+#include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "update/HttpSession.h"
 

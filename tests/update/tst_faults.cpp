@@ -3,7 +3,7 @@
 
 #include "UpdateFixture.h"
 #include "app/frmSplash.h"
-#include "tests/hardening/FsFaults.h"
+#include "tests/support/FsFaults.h"
 #include "tests/support/TestFiles.h"
 #include "update/UpdateDownload.h"
 #include "update/aggiorna.h"

@@ -1,6 +1,6 @@
 // The scan button of the workspace, end to end on the SANE "test" backend.
 #include "acquire/SaneSourceManager.h"
-#include "app/modulo1.h"
+#include "env/modulo1.h"
 #include "tests/support/SaneTestConfig.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "workspace/PictureSurface.h"

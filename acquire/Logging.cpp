@@ -1,0 +1,3 @@
+#include "acquire/Logging.h"
+
+Q_LOGGING_CATEGORY(lcAcquire, "vetra.acquire", QtWarningMsg)

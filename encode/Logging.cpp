@@ -1,0 +1,3 @@
+#include "encode/Logging.h"
+
+Q_LOGGING_CATEGORY(lcEncode, "vetra.encode", QtWarningMsg)

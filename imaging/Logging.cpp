@@ -1,0 +1,3 @@
+#include "imaging/Logging.h"
+
+Q_LOGGING_CATEGORY(lcImaging, "vetra.imaging", QtWarningMsg)

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// The library's log: silent unless QT_LOGGING_RULES turns "vetra.imaging" on. A failure reported
+// by a library we call leaves a debug line here with that library's own words.
+Q_DECLARE_LOGGING_CATEGORY(lcImaging)

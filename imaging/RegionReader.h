@@ -1,0 +1,66 @@
+#pragma once
+
+#include "imaging/PageTransform.h"
+
+#include <QImage>
+#include <QPointF>
+#include <QRect>
+#include <QRectF>
+#include <QSize>
+#include <QString>
+
+// A rectangle of a transformed page, as the batch command wants it.
+struct RegionRequest {
+    QString path;
+    PageTransform transform;
+    // The rectangle in pixels of the page after the rotation and mirror; it may reach past
+    // the page, whose outside reads as white paper.
+    // Sides beyond a million pixels from the origin are refused.
+    QRect rect;
+    // Optional: the size the rectangle will be stretched to. When the rectangle is at least
+    // twice as large on both sides, a JPEG may be decoded at 1/2, 1/4 or 1/8 of its size,
+    // never below targetSize.
+    QSize targetSize;
+};
+
+// What a region read produced.
+struct PageRegion {
+    enum class Method { None, Jpeg, Bmp, Gif, Generic };
+
+    // The rectangle (or the reduced grid covering it), 32-bit opaque RGB; null on error.
+    QImage image;
+    // Page pixel (after the transform) where image's top-left corner lies, and image
+    // pixels per page pixel (1, 1/2, 1/4 or 1/8). With scale 1 origin is rect's corner.
+    QPointF origin;
+    double scale = 1.0;
+    // The transformed page's full size in pixels.
+    QSize pageSize;
+    Method method = Method::None;
+    // Why the read failed, in Italian, ready for the operator; empty on success.
+    QString error;
+
+    bool ok() const { return error.isEmpty() && !image.isNull(); }
+    // A rectangle in page pixels (after the transform) in image's pixels.
+    QRectF mapFromPage(const QRectF& pageRect) const;
+};
+
+// Reads one rectangle of a page file without decoding more of it than the rectangle
+// needs: JPEG through libjpeg-turbo's cropped and skipped scanlines, uncompressed BMP rows
+// straight from the file, single-image GIF pages decoded only down to the rectangle's last
+// row, any other format Qt reads (PNG, compressed BMP, interlaced GIF, CMYK JPEG) through
+// QImageReader. The page itself is never held in full twice.
+// Never throws and never ends the program; every failure comes back as error.
+// Safe to call from several threads at once. The first read of a format left to Qt
+// raises QImageReader's global allocation limit to 1024 MB.
+class RegionReader {
+  public:
+    static PageRegion read(const RegionRequest& request);
+
+    // The stored page's size from the file's header, before any transform; an empty size
+    // with *error set when the file cannot be read.
+    static QSize pageSize(const QString& path, QString* error);
+
+    // The reduction a JPEG decode may use for a rectangle of rectSize that will be
+    // stretched to targetSize: 1, 2, 4 or 8.
+    static int reductionFor(QSize rectSize, QSize targetSize);
+};

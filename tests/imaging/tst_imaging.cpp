@@ -1,0 +1,262 @@
+#include "imaging/ImageFile.h"
+#include "imaging/ImageProcess.h"
+#include "imaging/StretchRegion.h"
+#include "tests/support/TestImages.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Largest difference of any channel between two images of the same size.
+int maxDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return 256;
+    const QImage ca = a.convertToFormat(QImage::Format_RGB32);
+    const QImage cb = b.convertToFormat(QImage::Format_RGB32);
+    int worst = 0;
+    for (int y = 0; y < ca.height(); ++y) {
+        const auto* la = reinterpret_cast<const QRgb*>(ca.constScanLine(y));
+        const auto* lb = reinterpret_cast<const QRgb*>(cb.constScanLine(y));
+        for (int x = 0; x < ca.width(); ++x) {
+            worst = qMax(worst, qAbs(qRed(la[x]) - qRed(lb[x])));
+            worst = qMax(worst, qAbs(qGreen(la[x]) - qGreen(lb[x])));
+            worst = qMax(worst, qAbs(qBlue(la[x]) - qBlue(lb[x])));
+        }
+    }
+    return worst;
+}
+
+ImageFile turned(const ImageFile& image, int angle, bool horizontal, bool vertical) {
+    ImageProcess process;
+    ImageFilter& filter = process.addFilter(FilterKind::RotateFlip);
+    filter.rotationAngle = angle;
+    filter.flipHorizontal = horizontal;
+    filter.flipVertical = vertical;
+    return process.apply(image);
+}
+
+} // namespace
+
+class TestImaging : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void loadsByContent_data() {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("tolerance");
+        QTest::newRow("bmp") << QByteArray("bmp") << QStringLiteral("page.bmp") << 0;
+        QTest::newRow("jpeg") << QByteArray("jpg") << QStringLiteral("page.jpg") << 24;
+        QTest::newRow("png") << QByteArray("png") << QStringLiteral("page.png") << 0;
+        QTest::newRow("jpeg named bmp") << QByteArray("jpg") << QStringLiteral("page.bmp") << 24;
+        QTest::newRow("bmp named gif") << QByteArray("bmp") << QStringLiteral("page.gif") << 0;
+        QTest::newRow("bmp without suffix") << QByteArray("bmp") << QStringLiteral("scan") << 0;
+    }
+
+    void loadsByContent() {
+        QFETCH(QByteArray, format);
+        QFETCH(QString, name);
+        QFETCH(int, tolerance);
+        QTemporaryDir dir;
+        const QImage page = TestImages::page(300, 420);
+        const QString path = dir.filePath(name);
+        QVERIFY(TestImages::write(page, path, format.constData(), 100));
+
+        ImageFile image;
+        QVERIFY2(image.loadFile(path), qPrintable(image.errorString()));
+        QCOMPARE(image.size(), QSize(300, 420));
+        QCOMPARE(image.frameCount(), 1);
+        QCOMPARE(image.activeFrame(), 0);
+        QVERIFY(image.image().format() == QImage::Format_RGB32);
+        if (tolerance == 0) {
+            QCOMPARE(image.image(), page);
+        } else {
+            // A lossy file: compare the broad picture, not the fine grid.
+            const QSize coarse(30, 42);
+            const int difference =
+                maxDifference(image.image().scaled(coarse, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                              page.scaled(coarse, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            QVERIFY2(difference <= tolerance, qPrintable(QString::number(difference)));
+        }
+    }
+
+    void keepsEveryGifFrame() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("anim.gif"));
+        const QList<QColor> colours{QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
+        QVERIFY(TestImages::writeBytes(path, TestImages::animatedGif(20, 10, colours)));
+
+        ImageFile image;
+        QVERIFY2(image.loadFile(path), qPrintable(image.errorString()));
+        QCOMPARE(image.frameCount(), 3);
+        QCOMPARE(image.activeFrame(), 0);
+        QCOMPARE(image.size(), QSize(20, 10));
+        for (int f = 0; f < 3; ++f)
+            QCOMPARE(QColor(image.frame(f).pixel(5, 5)), colours.at(f));
+        image.setActiveFrame(2);
+        QCOMPARE(QColor(image.image().pixel(0, 0)), colours.at(2));
+        image.setActiveFrame(7);
+        QCOMPARE(image.activeFrame(), 2);
+    }
+
+    void badFilesLoadNothing_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QByteArray bmp;
+        {
+            QBuffer buffer(&bmp);
+            buffer.open(QIODevice::WriteOnly);
+            TestImages::page(200, 200).save(&buffer, "BMP");
+        }
+        QByteArray jpeg;
+        {
+            QBuffer buffer(&jpeg);
+            buffer.open(QIODevice::WriteOnly);
+            TestImages::page(200, 200).save(&buffer, "JPG", 90);
+        }
+        const QByteArray gif = TestImages::animatedGif(40, 40, {QColor(Qt::red)});
+        // A BMP header that claims 60000 x 60000 pixels of 32 bits.
+        QByteArray huge = bmp.left(54);
+        qToLittleEndian<qint32>(60000, huge.data() + 18);
+        qToLittleEndian<qint32>(60000, huge.data() + 22);
+        qToLittleEndian<quint16>(32, huge.data() + 28);
+        huge.append(QByteArray(1024, '\x7F'));
+
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("text") << QByteArray("Nome: Mario\nCognome: Rossi\n");
+        QTest::newRow("truncated bmp") << bmp.left(bmp.size() / 2);
+        QTest::newRow("truncated jpeg") << jpeg.left(jpeg.size() / 2);
+        QTest::newRow("jpeg header only") << jpeg.left(200);
+        QTest::newRow("truncated gif") << gif.left(gif.size() / 2);
+        QTest::newRow("absurd size") << huge;
+    }
+
+    void badFilesLoadNothing() {
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("bad.jpg"));
+        QVERIFY(TestImages::writeBytes(path, bytes));
+        ImageFile image;
+        QVERIFY(!image.loadFile(path));
+        QVERIFY(image.isNull());
+        QCOMPARE(image.frameCount(), 0);
+    }
+
+    void cornerMoves_data() {
+        QTest::addColumn<int>("angle");
+        QTest::addColumn<bool>("horizontal");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPoint>("cornerGoesTo");
+        QTest::newRow("quarter turn clockwise") << 90 << false << QSize(80, 60) << QPoint(79, 0);
+        QTest::newRow("left to right") << 0 << true << QSize(60, 80) << QPoint(59, 0);
+        QTest::newRow("top to bottom") << 0 << false << QSize(60, 80) << QPoint(0, 79);
+    }
+
+    void cornerMoves() {
+        QFETCH(int, angle);
+        QFETCH(bool, horizontal);
+        QFETCH(QSize, size);
+        QFETCH(QPoint, cornerGoesTo);
+        const QImage page = TestImages::page(60, 80);
+        const ImageFile result = turned(ImageFile({page}), angle, horizontal, !horizontal && angle == 0);
+        QCOMPARE(result.size(), size);
+        QCOMPARE(result.image().pixel(cornerGoesTo), page.pixel(0, 0));
+    }
+
+    void turnsGiveBackThePixels_data() {
+        QTest::addColumn<int>("angle");
+        QTest::addColumn<bool>("horizontal");
+        QTest::addColumn<bool>("vertical");
+        QTest::addColumn<int>("times");
+        QTest::newRow("four quarter turns") << 90 << false << false << 4;
+        QTest::newRow("two horizontal flips") << 0 << true << false << 2;
+        QTest::newRow("two vertical flips") << 0 << false << true << 2;
+        QTest::newRow("two half turns") << 180 << false << false << 2;
+    }
+
+    void turnsGiveBackThePixels() {
+        QFETCH(int, angle);
+        QFETCH(bool, horizontal);
+        QFETCH(bool, vertical);
+        QFETCH(int, times);
+        const QImage first = TestImages::page(61, 83);
+        const QImage second = first.mirrored(true, true);
+        const ImageFile source({first, second}, 1);
+        ImageFile image = source;
+        for (int i = 0; i < times; ++i) {
+            image = turned(image, angle, horizontal, vertical);
+            QCOMPARE(image.frameCount(), 2);
+            if (i == 0)
+                QVERIFY(image.frame(0) != first);
+        }
+        QCOMPARE(image.frame(0), first);
+        QCOMPARE(image.frame(1), second);
+        // The source was never altered.
+        QCOMPARE(source.frame(0), first);
+        QCOMPARE(source.activeFrame(), 1);
+    }
+
+    void failedFiltersGiveNoImage() {
+        ImageProcess process;
+        process.addFilter(FilterKind::RotateFlip).rotationAngle = 45;
+        QVERIFY(process.apply(ImageFile({TestImages::page(30, 20)})).isNull());
+        process.removeAllFilters();
+        process.addFilter(FilterKind::RotateFlip).flipVertical = true;
+        QVERIFY(process.apply(ImageFile()).isNull());
+        process.removeAllFilters();
+        process.addFilter(FilterKind::Scale); // an empty box
+        QVERIFY(process.apply(ImageFile({TestImages::page(30, 20)})).isNull());
+    }
+
+    void stretchMatchesAnIndependentCrop_data() {
+        QTest::addColumn<QRect>("region");
+        QTest::addColumn<QSize>("output");
+        QTest::newRow("same size") << QRect(100, 120, 400, 480) << QSize(400, 480);
+        QTest::newRow("shrink 3x") << QRect(30, 40, 1200, 1440) << QSize(400, 480);
+        QTest::newRow("enlarge") << QRect(300, 500, 150, 180) << QSize(400, 480);
+        QTest::newRow("signature") << QRect(64, 900, 1000, 192) << QSize(375, 72);
+    }
+
+    void stretchMatchesAnIndependentCrop() {
+        QFETCH(QRect, region);
+        QFETCH(QSize, output);
+        const QImage page = TestImages::page(1300, 1800);
+        const QImage expected =
+            page.copy(region).scaled(output, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage got = stretchRegion(page, QRectF(region), output);
+        QCOMPARE(got.size(), output);
+        QVERIFY2(maxDifference(got, expected) <= 24,
+                 qPrintable(QString::number(maxDifference(got, expected))));
+    }
+
+    void stretchAveragesWhenShrinking() {
+        // Single-pixel black and white stripes shrunk 8 times: averaging gives grey,
+        // picking one pixel would give black or white.
+        QImage stripes(800, 800, QImage::Format_RGB32);
+        for (int x = 0; x < 800; ++x)
+            for (int y = 0; y < 800; ++y)
+                stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        const QImage got = stretchRegion(stripes, QRectF(0, 0, 800, 800), QSize(100, 100));
+        for (const QPoint p : {QPoint(10, 10), QPoint(50, 50), QPoint(90, 33)})
+            QVERIFY2(qAbs(qGray(got.pixel(p)) - 128) < 20, qPrintable(QString::number(qGray(got.pixel(p)))));
+    }
+
+    void stretchOutsideIsPaper() {
+        QImage black(100, 100, QImage::Format_RGB32);
+        black.fill(Qt::black);
+        // The right half of the region lies past the image.
+        const QImage got = stretchRegion(black, QRectF(50, 0, 100, 100), QSize(100, 100));
+        QCOMPARE(got.pixel(10, 50), qRgb(0, 0, 0));
+        QCOMPARE(got.pixel(60, 50), qRgb(255, 255, 255));
+        QCOMPARE(got.pixel(99, 99), qRgb(255, 255, 255));
+        // Wholly outside, empty or not a number: all paper.
+        for (const QRectF& region : {QRectF(500, 500, 10, 10), QRectF(10, 10, 0, 5),
+                                     QRectF(qQNaN(), 0, 10, 10), QRectF(0, 0, qInf(), 10)}) {
+            const QImage blank = stretchRegion(black, region, QSize(40, 30));
+            QCOMPARE(blank.size(), QSize(40, 30));
+            QCOMPARE(blank.pixel(20, 15), qRgb(255, 255, 255));
+        }
+    }
+};
+
+QTEST_MAIN(TestImaging)
+#include "tst_imaging.moc"

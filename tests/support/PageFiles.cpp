@@ -1,0 +1,310 @@
+#include "tests/support/PageFiles.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QtEndian>
+
+#include <cstdio>
+#include <jpeglib.h>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+void put16(QByteArray& b, quint16 v) {
+    char c[2];
+    qToLittleEndian(v, c);
+    b.append(c, 2);
+}
+void put32(QByteArray& b, quint32 v) {
+    char c[4];
+    qToLittleEndian(v, c);
+    b.append(c, 4);
+}
+
+QByteArray headers(int width, int height, int bpp, quint32 compression, const QList<QRgb>& palette,
+                   qint64 pixelBytes) {
+    QByteArray b;
+    const quint32 offBits = 14 + 40 + quint32(palette.size()) * 4;
+    b.append("BM");
+    put32(b, quint32(offBits + pixelBytes));
+    put32(b, 0);
+    put32(b, offBits);
+    put32(b, 40);
+    put32(b, quint32(width));
+    put32(b, quint32(height));
+    put16(b, 1);
+    put16(b, quint16(bpp));
+    put32(b, compression);
+    put32(b, quint32(pixelBytes));
+    put32(b, 11811);
+    put32(b, 11811);
+    put32(b, quint32(palette.size()));
+    put32(b, 0);
+    for (QRgb c : palette) {
+        b.append(char(qBlue(c)));
+        b.append(char(qGreen(c)));
+        b.append(char(qRed(c)));
+        b.append('\0');
+    }
+    return b;
+}
+
+} // namespace
+
+QImage PageFiles::paintPage(int width, int height) {
+    QImage page(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(page.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = qRgb(x * 255 / width, y * 255 / height, (x + 2 * y) % 200 + 30);
+    }
+    QPainter p(&page);
+    p.fillRect(QRect(width / 10, height / 8, width / 5, height / 6), Qt::black);
+    p.fillRect(QRect(width / 2, height / 2, width / 7, height / 9), QColor(250, 240, 20));
+    p.fillRect(QRect(width - 7, 0, 7, 5), Qt::red); // marks one corner
+    return page;
+}
+
+QByteArray PageFiles::jpeg(const QImage& page, int quality, bool subsample420, bool progressive) {
+    const bool gray = page.format() == QImage::Format_Grayscale8;
+    const QImage rgb = gray ? page : page.convertToFormat(QImage::Format_RGB888);
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = JDIMENSION(rgb.width());
+    c.image_height = JDIMENSION(rgb.height());
+    c.input_components = gray ? 1 : 3;
+    c.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
+    const int factor = subsample420 ? 2 : 1;
+    c.comp_info[0].h_samp_factor = factor;
+    c.comp_info[0].v_samp_factor = factor;
+    if (progressive)
+        jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(rgb.constScanLine(int(c.next_scanline)));
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    free(buffer);
+    return bytes;
+}
+
+QByteArray PageFiles::bmp(const QImage& page, int bitsPerPixel, bool topDown) {
+    QImage source = page;
+    QList<QRgb> palette;
+    if (bitsPerPixel == 8) {
+        source = page.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+        palette = source.colorTable();
+    } else if (bitsPerPixel == 1) {
+        source = page.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+        palette = source.colorTable();
+    }
+    const int w = source.width();
+    const int h = source.height();
+    const qint64 stride = (qint64(w) * bitsPerPixel + 31) / 32 * 4;
+    QByteArray b = headers(w, topDown ? -h : h, bitsPerPixel, 0, palette, stride * h);
+    for (int i = 0; i < h; ++i) {
+        const int y = topDown ? i : h - 1 - i;
+        QByteArray row(stride, '\0');
+        for (int x = 0; x < w; ++x) {
+            if (bitsPerPixel == 8) {
+                row[x] = char(source.pixelIndex(x, y));
+            } else if (bitsPerPixel == 1) {
+                if (source.pixelIndex(x, y))
+                    row[x / 8] = char(uchar(row[x / 8]) | (0x80 >> (x % 8)));
+            } else {
+                const QRgb c = source.pixel(x, y);
+                const int n = bitsPerPixel / 8;
+                row[x * n] = char(qBlue(c));
+                row[x * n + 1] = char(qGreen(c));
+                row[x * n + 2] = char(qRed(c));
+                if (n == 4)
+                    row[x * n + 3] = char(0xFF);
+            }
+        }
+        b.append(row);
+    }
+    return b;
+}
+
+QByteArray PageFiles::bmpRle8(const QImage& indexed) {
+    QByteArray pixels;
+    for (int y = indexed.height() - 1; y >= 0; --y) {
+        for (int x = 0; x < indexed.width(); ++x) {
+            pixels.append(char(1));
+            pixels.append(char(indexed.pixelIndex(x, y)));
+        }
+        pixels.append(2, '\0'); // end of line
+    }
+    pixels.append('\0');
+    pixels.append('\1'); // end of bitmap
+    QByteArray b = headers(indexed.width(), indexed.height(), 8, 1, indexed.colorTable(), pixels.size());
+    return b + pixels;
+}
+
+namespace {
+
+class LzwWriter {
+  public:
+    explicit LzwWriter(QByteArray* out) : m_out(out) {}
+    void put(int code, int width) {
+        m_buffer |= quint32(code) << m_bits;
+        m_bits += width;
+        while (m_bits >= 8) {
+            m_bytes.append(char(m_buffer & 0xFF));
+            m_buffer >>= 8;
+            m_bits -= 8;
+        }
+    }
+    void finish() {
+        if (m_bits > 0)
+            m_bytes.append(char(m_buffer & 0xFF));
+        for (qsizetype at = 0; at < m_bytes.size(); at += 255) {
+            const QByteArray block = m_bytes.mid(at, 255);
+            m_out->append(char(block.size()));
+            m_out->append(block);
+        }
+        m_out->append('\0');
+    }
+
+  private:
+    QByteArray* m_out;
+    QByteArray m_bytes;
+    quint32 m_buffer = 0;
+    int m_bits = 0;
+};
+
+} // namespace
+
+QByteArray PageFiles::gif(const QImage& indexed, bool interlaced, int transparentIndex) {
+    const int w = indexed.width();
+    const int h = indexed.height();
+    const QList<QRgb> colors = indexed.colorTable();
+    int bits = 1;
+    while ((1 << bits) < colors.size())
+        ++bits;
+    QByteArray b("GIF89a");
+    put16(b, quint16(w));
+    put16(b, quint16(h));
+    b.append(char(0x80 | 0x70 | (bits - 1)));
+    b.append('\0');
+    b.append('\0');
+    for (int i = 0; i < (1 << bits); ++i) {
+        const QRgb c = i < colors.size() ? colors[i] : 0;
+        b.append(char(qRed(c)));
+        b.append(char(qGreen(c)));
+        b.append(char(qBlue(c)));
+    }
+    if (transparentIndex >= 0) {
+        b.append("\x21\xF9\x04\x01\x00\x00", 6);
+        b.append(char(transparentIndex));
+        b.append('\0');
+    }
+    b.append(char(0x2C));
+    put16(b, 0);
+    put16(b, 0);
+    put16(b, quint16(w));
+    put16(b, quint16(h));
+    b.append(char(interlaced ? 0x40 : 0));
+
+    std::vector<int> rows;
+    if (interlaced) {
+        for (int pass : {0, 1, 2, 3}) {
+            const int start[] = {0, 4, 2, 1};
+            const int step[] = {8, 8, 4, 2};
+            for (int y = start[pass]; y < h; y += step[pass])
+                rows.push_back(y);
+        }
+    } else {
+        for (int y = 0; y < h; ++y)
+            rows.push_back(y);
+    }
+    const int minCode = std::max(2, bits);
+    b.append(char(minCode));
+    const int clear = 1 << minCode;
+    LzwWriter out(&b);
+    std::unordered_map<quint32, int> table;
+    int next = clear + 2;
+    int width = minCode + 1;
+    out.put(clear, width);
+    int prefix = -1;
+    for (int y : rows)
+        for (int x = 0; x < w; ++x) {
+            const int k = indexed.pixelIndex(x, y);
+            if (prefix < 0) {
+                prefix = k;
+                continue;
+            }
+            const quint32 key = quint32(prefix) << 8 | quint32(k);
+            const auto found = table.find(key);
+            if (found != table.end()) {
+                prefix = found->second;
+                continue;
+            }
+            out.put(prefix, width);
+            table.emplace(key, next++);
+            if (next > (1 << width) && width < 12)
+                ++width;
+            if (next == 4096) {
+                out.put(clear, width);
+                table.clear();
+                next = clear + 2;
+                width = minCode + 1;
+            }
+            prefix = k;
+        }
+    out.put(prefix, width);
+    out.put(clear + 1, width);
+    out.finish();
+    b.append(char(0x3B));
+    return b;
+}
+
+QByteArray PageFiles::jpegCmyk(const QImage& page) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = JDIMENSION(page.width());
+    c.image_height = JDIMENSION(page.height());
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 95, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<unsigned char> row(size_t(page.width()) * 4);
+    while (c.next_scanline < c.image_height) {
+        for (int x = 0; x < page.width(); ++x) {
+            const QRgb p = page.pixel(x, int(c.next_scanline));
+            row[size_t(x) * 4] = uchar(255 - qRed(p));
+            row[size_t(x) * 4 + 1] = uchar(255 - qGreen(p));
+            row[size_t(x) * 4 + 2] = uchar(255 - qBlue(p));
+            row[size_t(x) * 4 + 3] = 0;
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    free(buffer);
+    return bytes;
+}
+
+bool PageFiles::write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
