@@ -319,7 +319,7 @@ class TestWorkspaceInput : public QObject {
         QLabel* readout = w.controlsOf(k).readout;
         QVERIFY(readout->isHidden());
         press(ws, QStringLiteral("Return"));
-        QTRY_VERIFY(w.readoutReady(k));
+        QTRY_VERIFY_WITH_TIMEOUT(w.readoutReady(k), 20000); // generous: the machine may be busy
         QVERIFY(readout->isVisible());
 
         static const QRegularExpression form(QStringLiteral(
