@@ -376,6 +376,26 @@ class TestWorkspaceInput : public QObject {
         QCOMPARE(SaveCommand::readoutText(OutputKind(kind), encoded), text);
     }
 
+    // A save given the readout's answer writes exactly that file: it does not search again.
+    void saveWritesTheKnownAnswer() {
+        ScriptedPrompts prompts;
+        QTemporaryDir dir;
+        const QImage preview = TestImages::page(400, 480);
+        const SaveCommand::Encoded fresh = SaveCommand::encode(OutputKind::Foto, preview);
+        QCOMPARE(fresh.found.status, QualitySearch::Status::Found);
+        SaveCommand::Encoded known;
+        known.found.status = QualitySearch::Status::Found;
+        known.found.quality = qMax(1, fresh.found.quality - 10);
+        known.found.bytes = GPP2J().encode(preview, known.found.quality, 300, 300);
+        QVERIFY(known.found.bytes != fresh.found.bytes);
+        const QString target = dir.filePath(QStringLiteral("foto.jpg"));
+        prompts.fileAnswers << target;
+        const SaveCommand::Report report = SaveCommand::run(prompts, OutputKind::Foto, preview, true, &known);
+        QCOMPARE(report.outcome, SaveCommand::Outcome::Saved);
+        QCOMPARE(report.quality, known.found.quality);
+        QCOMPARE(TestFiles::readAll(target), known.found.bytes);
+    }
+
     // The load dialog opens where the last page came from, the save dialog where the last
     // file went, in a later run too; the names stay the kinds' own.
     void foldersAreRemembered() {
