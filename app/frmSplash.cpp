@@ -13,7 +13,6 @@
 #include "workspace/frmScanner.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QFont>
 #include <QFrame>
@@ -186,7 +185,7 @@ void frmSplash::Command3_Click() {
     // repaints but holds back the operator's clicks and keys, which would otherwise reach
     // the buttons once they are enabled again: an "Esci" clicked during a slow check would
     // end the program seconds later. They are delivered now, while the buttons are still
-    // disabled, so that they are dropped. Network traffic waits for the main loop as it did.
+    // disabled, so that they are dropped.
     const QString reply = VersionReply::fetch(session);
     QCoreApplication::processEvents();
     attesa->hide();
