@@ -8,12 +8,14 @@
 #include <QDialog>
 #include <array>
 #include <functional>
+#include <optional>
 
 class Prompts;
 class PictureSurface;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class SelectionFrame;
@@ -103,6 +105,8 @@ class frmScanner : public QDialog, private ScanWindow {
     QPushButton* Command4 = nullptr;
     QFrame* attesa = nullptr;
     QLabel* Label44 = nullptr;
+    QProgressBar* scanProgress = nullptr; // in attesa during a scan
+    QPushButton* scanCancel = nullptr;    // "Annulla", in attesa during a scan
     QFrame* Frame1 = nullptr;
     QPushButton* Command5 = nullptr;
     QPushButton* Command10 = nullptr;
@@ -133,11 +137,16 @@ class frmScanner : public QDialog, private ScanWindow {
 
     static QString windowCaption();
 
+  protected:
+    // Closing during a scan cancels the scan first; the window closes once it has ended.
+    void done(int result) override;
+
   private:
     // What the scan commands ask of the window.
     void setScanEnabled(bool enabled) override;
     void setWindowEnabled(bool enabled) override;
     void showWaitPanel(bool visible) override;
+    void showScanProgress(long long done, long long total) override;
     void setImagePath(const QString& path) override;
     void showScannedImage(const QString& path) override;
 
@@ -148,6 +157,7 @@ class frmScanner : public QDialog, private ScanWindow {
     Prompts& m_prompts;
     std::function<void()> m_remoteAssistance;
     ScanCommands m_scanCommands{*this, m_prompts};
+    std::optional<int> m_closeAfterScan; // a close asked for while the scan was stopping
     QWidget* m_form = nullptr;
     bool m_formShown = false;
 };
