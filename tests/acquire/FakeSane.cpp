@@ -146,7 +146,25 @@ void FakeSane::exit() {
     m_init = std::max(0, m_init - 1);
 }
 
+void FakeSane::holdListing() {
+    const std::lock_guard lock(m_gateMutex);
+    m_held = true;
+}
+
+void FakeSane::releaseListing() {
+    {
+        const std::lock_guard lock(m_gateMutex);
+        m_held = false;
+    }
+    m_gateOpened.notify_all();
+}
+
 SANE_Status FakeSane::getDevices(const SANE_Device*** list, SANE_Bool) {
+    ++listings;
+    {
+        std::unique_lock gate(m_gateMutex);
+        m_gateOpened.wait(gate, [this] { return !m_held; });
+    }
     const std::lock_guard lock(m_mutex);
     m_listed.clear();
     m_list.clear();

@@ -46,6 +46,9 @@ class FakeSane final : public SaneApi {
     SANE_Status failStatus = SANE_STATUS_JAMMED;
     int stallAtRead = -1; // this read blocks until cancel()
     void answer(const std::string& call, SANE_Status status) { answers[call].push_back(status); }
+    // Makes getDevices wait until releaseListing(), as a search on the network does.
+    void holdListing();
+    void releaseListing();
     // Back after a vanish.
     void plugBackIn();
 
@@ -53,6 +56,7 @@ class FakeSane final : public SaneApi {
     std::atomic<int> reads{0};
     std::atomic<int> cancels{0};
     std::atomic<bool> stalled{false}; // a read is blocked in the stall now
+    std::atomic<int> listings{0};     // getDevices calls
     int openHandles() const;
     int initDepth() const;
     bool gone() const;
@@ -78,6 +82,9 @@ class FakeSane final : public SaneApi {
 
     mutable std::mutex m_mutex;
     std::condition_variable m_cancelled;
+    std::mutex m_gateMutex;
+    std::condition_variable m_gateOpened;
+    bool m_held = false;
     std::vector<SANE_Device> m_listed;
     std::vector<const SANE_Device*> m_list;
     std::vector<std::unique_ptr<Handle>> m_handles;
