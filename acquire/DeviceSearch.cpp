@@ -39,21 +39,26 @@ void DeviceSearch::start() {
     m_result = std::make_shared<std::vector<SaneDeviceInfo>>();
     auto result = m_result;
     std::weak_ptr<bool> alive = m_alive;
-    SaneApi& api = m_api;
-    m_thread = std::make_unique<std::thread>([this, &api, result, alive, app] {
+    SaneApi* api = &m_api;
+    DeviceSearch* self = this; // used back on the user-interface thread only, while alive
+    m_thread = std::make_unique<std::thread>([self, api, result, alive] {
         SANE_Int version = 0;
-        if (const SANE_Status status = api.init(&version); status == SANE_STATUS_GOOD) {
-            *result = list(api);
-            api.exit();
+        if (const SANE_Status status = api->init(&version); status == SANE_STATUS_GOOD) {
+            *result = list(*api);
+            api->exit();
         } else {
             qCDebug(lcAcquire) << "sane_init failed:" << saneStatusText(status);
         }
-        // Back on the user-interface thread, unless the search's owner is gone.
+        // Back on the user-interface thread, unless the search's owner or the application is gone
+        // (a search that outlives the program's windows ends with it).
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app || alive.expired())
+            return;
         QMetaObject::invokeMethod(
             app,
-            [this, alive] {
-                if (alive.lock() && *alive.lock())
-                    finish();
+            [self, alive] {
+                if (const auto owner = alive.lock(); owner && *owner)
+                    self->finish();
             },
             Qt::QueuedConnection);
     });

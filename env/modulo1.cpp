@@ -145,16 +145,19 @@ QString MakeTempFileName(const QString& prefix) {
     return {};
 }
 
+// Where the scan folder is, whether or not it exists yet.
+QString scanFolderPath() {
+    if (!scanFolderOverride().isEmpty())
+        return scanFolderOverride();
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return QDir(runtime).filePath(QStringLiteral("vetra"));
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+        .filePath(QStringLiteral("Orvanta/Vetra/scansioni"));
+}
+
 QString ScanFolder() {
-    QString folder = scanFolderOverride();
-    if (folder.isEmpty()) {
-        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-        if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-            folder = QDir(runtime).filePath(QStringLiteral("vetra"));
-        else
-            folder = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
-                         .filePath(QStringLiteral("Orvanta/Vetra/scansioni"));
-    }
+    const QString folder = scanFolderPath();
     if (!makePrivateFolder(folder))
         return {};
     return ToLongPathName(folder);
@@ -182,9 +185,10 @@ QString MakeScanFileName(const QString& prefix) {
 void RemoveScanFile(const QString& path) {
     if (path.isEmpty())
         return;
+    // Only a scan file of the scan folder, which this does not create.
     const QFileInfo info(path);
-    const QString folder = ScanFolder();
-    if (folder.isEmpty() || info.absolutePath() != folder || !isScanFileName(info.fileName()))
+    const QString folder = ToLongPathName(scanFolderPath());
+    if (folder.isEmpty() || ToLongPathName(info.absolutePath()) != folder || !isScanFileName(info.fileName()))
         return;
     QFile::remove(path);
 }

@@ -3,7 +3,7 @@
 #include "tst_acquire.h"
 
 #include "DialogDriver.h"
-#include "FakeSane.h"
+#include "tests/support/FakeSane.h"
 #include "acquire/SaneSourceManager.h"
 #include "acquire/SourceSelectDialog.h"
 #include "acquire/TwainShim.h"

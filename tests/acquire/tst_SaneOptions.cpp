@@ -2,7 +2,7 @@
 // what the bed measures in inches, which scanner is the default.
 #include "tst_acquire.h"
 
-#include "FakeSane.h"
+#include "tests/support/FakeSane.h"
 #include "acquire/SaneOptionMap.h"
 #include "acquire/SaneSourceManager.h"
 #include "acquire/SourceStore.h"

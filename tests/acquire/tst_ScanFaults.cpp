@@ -4,7 +4,6 @@
 // thread or open file behind.
 
 #include "DialogDriver.h"
-#include "FakeSane.h"
 #include "RecordingWindow.h"
 #include "acquire/SaneSourceManager.h"
 #include "acquire/ScanCommands.h"
@@ -13,6 +12,7 @@
 #include "acquire/TwainShim.h"
 #include "acquire/mdlTwain.h"
 #include "env/modulo1.h"
+#include "tests/support/FakeSane.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QComboBox>
@@ -46,20 +46,6 @@ const QString kNothing = QStringLiteral("Non è stata scansionata nessuna immagi
 int entries(const char* folder) {
     return int(QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
 }
-
-// The scanner module talking to a source manager on the fake SANE.
-struct FakeScanner {
-    FakeSane sane;
-    SaneSourceManager manager{sane};
-
-    explicit FakeScanner(const QString& settings) {
-        manager.setSettingsFile(settings);
-        mdlTwain::setDsmEntry([this](pTW_IDENTITY o, pTW_IDENTITY d, TW_UINT32 dg, TW_UINT16 dat,
-                                     TW_UINT16 msg,
-                                     TW_MEMREF p) { return manager.entry(o, d, dg, dat, msg, p); });
-    }
-    ~FakeScanner() { mdlTwain::resetDsmEntry(); }
-};
 
 // A manager session driven by hand, as the scanner module drives it, to stop a page halfway.
 struct Session {

@@ -1,7 +1,9 @@
-// The scan button of the workspace, end to end on the SANE "test" backend.
+// The scan button of the workspace, end to end on the SANE "test" backend; stopping a scan on a
+// slow scripted scanner.
 #include "acquire/SaneSourceManager.h"
 #include "acquire/mdlTwain.h"
 #include "env/modulo1.h"
+#include "tests/support/FakeSane.h"
 #include "tests/support/SaneTestConfig.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "workspace/PictureSurface.h"
@@ -40,14 +42,13 @@ class TestScanWindow : public QObject {
     QTemporaryDir config;
     QTemporaryDir out;
 
-    // A scanner that sends the page 500 bytes at a time, 20 ms apart: the 8 x 8 inch page of
-    // the first attempt would take hours, so the test has all the time it needs to stop it.
-    void slowScanner(bool slow) {
-        QStringList extra{QStringLiteral("mode Color")};
-        if (slow)
-            extra << QStringLiteral("read-limit true") << QStringLiteral("read-limit-size 500")
-                  << QStringLiteral("read-delay true") << QStringLiteral("read-delay-duration 20000");
-        writeFile(config.filePath(QStringLiteral("test.conf")), saneTestConf(1, extra).toUtf8());
+    // A scanner that sends the page 1000 bytes at a time, 20 ms apart: the 8 x 8 inch page of
+    // the first attempt would take minutes, so the test has all the time it needs to stop it.
+    std::unique_ptr<FakeScanner> slowScanner() {
+        auto scanner = std::make_unique<FakeScanner>(config.filePath(QStringLiteral("slow.ini")));
+        scanner->sane.readSize = 1000;
+        scanner->sane.readDelayMs = 20;
+        return scanner;
     }
     QStringList scanFiles() const {
         return QDir(out.path()).entryList({QStringLiteral("sca*.tmp")}, QDir::Files);
@@ -73,7 +74,8 @@ class TestScanWindow : public QObject {
         static QLibrary backend(QStringLiteral(VETRA_SANE_TEST_BACKEND));
         QVERIFY2(backend.load(), qPrintable(backend.errorString()));
         writeFile(config.filePath(QStringLiteral("dll.conf")), "test\n");
-        slowScanner(false);
+        writeFile(config.filePath(QStringLiteral("test.conf")),
+                  saneTestConf(1, {QStringLiteral("mode Color")}).toUtf8());
         qputenv("SANE_CONFIG_DIR", config.path().toUtf8());
         SaneSourceManager::instance().setSettingsFile(config.filePath(QStringLiteral("vetra.ini")));
         modulo1::setScanFolder(out.path());
@@ -81,10 +83,7 @@ class TestScanWindow : public QObject {
 
     void cleanupTestCase() { modulo1::setScanFolder({}); }
 
-    void cleanup() {
-        slowScanner(false);
-        QVERIFY(!mdlTwain::IsBusy());
-    }
+    void cleanup() { QVERIFY(!mdlTwain::IsBusy()); }
 
     void scanBecomesTheWorkingImage() {
         ScriptedPrompts prompts;
@@ -131,7 +130,7 @@ class TestScanWindow : public QObject {
     // "Annulla" in the wait panel, after the bar has moved: the scan stops, nothing is said,
     // no file is left and the window is as before.
     void cancelButtonStopsTheScan() {
-        slowScanner(true);
+        const auto scanner = slowScanner();
         ScriptedPrompts prompts;
         frmScanner window(prompts);
         window.show();
@@ -155,7 +154,7 @@ class TestScanWindow : public QObject {
     // ESCI during a scan: the scan is cancelled, the window closes as soon as it has stopped,
     // and the workspace opens again at once (no "QDialog::exec: Recursive call").
     void closingDuringAScanEndsIt() {
-        slowScanner(true);
+        auto scanner = slowScanner();
         QTest::failOnWarning(QRegularExpression(QStringLiteral("Recursive call")));
         ScriptedPrompts prompts;
         frmScanner window(prompts);
@@ -167,7 +166,7 @@ class TestScanWindow : public QObject {
         QCOMPARE(prompts.messages, QStringList{kPlace});
         QVERIFY(scanFiles().isEmpty());
 
-        slowScanner(false);
+        scanner.reset();
         bool reopened = false;
         QTimer::singleShot(0, &window, [&] {
             reopened = window.isVisible();

@@ -1,4 +1,6 @@
-#include "FakeSane.h"
+#include "tests/support/FakeSane.h"
+
+#include "acquire/mdlTwain.h"
 
 #include <algorithm>
 #include <cmath>
@@ -327,6 +329,14 @@ SANE_Status FakeSane::read(SANE_Handle handle, SANE_Byte* data, SANE_Int maxLeng
         stalled = false;
         return SANE_STATUS_CANCELLED;
     }
+    if (readDelayMs > 0) {
+        // A slow scanner: the page comes in at its own pace (the lock is free meanwhile).
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(readDelayMs));
+        lock.lock();
+        if (h->cancelled)
+            return SANE_STATUS_CANCELLED;
+    }
     const long long count = std::min<long long>({readSize, maxLength, h->total - h->sent});
     for (long long i = 0; i < count; ++i)
         data[i] = static_cast<SANE_Byte>((h->sent + i) * 7);
@@ -342,4 +352,14 @@ void FakeSane::cancel(SANE_Handle handle) {
         static_cast<Handle*>(handle)->cancelled = true;
     }
     m_cancelled.notify_all();
+}
+
+FakeScanner::FakeScanner(const QString& settingsFile) {
+    manager.setSettingsFile(settingsFile);
+    mdlTwain::setDsmEntry([this](pTW_IDENTITY o, pTW_IDENTITY d, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                                 TW_MEMREF p) { return manager.entry(o, d, dg, dat, msg, p); });
+}
+
+FakeScanner::~FakeScanner() {
+    mdlTwain::resetDsmEntry();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquire/SaneApi.h"
+#include "acquire/SaneSourceManager.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -45,6 +46,7 @@ class FakeSane final : public SaneApi {
     int failAtRead = -1;       // this read (0-based) answers failStatus
     SANE_Status failStatus = SANE_STATUS_JAMMED;
     int stallAtRead = -1; // this read blocks until cancel()
+    int readDelayMs = 0;  // each read takes this long
     void answer(const std::string& call, SANE_Status status) { answers[call].push_back(status); }
     // Makes getDevices wait until releaseListing(), as a search on the network does.
     void holdListing();
@@ -90,4 +92,15 @@ class FakeSane final : public SaneApi {
     std::vector<std::unique_ptr<Handle>> m_handles;
     int m_init = 0;
     bool m_gone = false;
+};
+
+// The scanner module talking to a source manager on a FakeSane, for as long as it lives.
+struct FakeScanner {
+    FakeSane sane;
+    SaneSourceManager manager{sane};
+
+    explicit FakeScanner(const QString& settingsFile);
+    ~FakeScanner();
+    FakeScanner(const FakeScanner&) = delete;
+    FakeScanner& operator=(const FakeScanner&) = delete;
 };
