@@ -33,7 +33,9 @@ class ScannerSettingsDialog;
 //  - MSG_ENABLEDS starts reading the page on a worker thread, after the settings dialog
 //    when ShowUI is set; the source then posts MSG_XFERREADY (or MSG_CLOSEDSREQ when the
 //    dialog is cancelled) to the parent window, and MSG_PROCESSEVENT recognises it;
-//  - the native transfer hands over the page as a packed DIB in a memory handle.
+//  - the native transfer hands over the page as a packed DIB in a memory handle;
+//  - a failure the scanner explained (a jam, no paper, busy, refused, gone) is left in
+//    ScanMonitor for the scan commands, which TWAIN's condition codes could not carry.
 //
 // Everything except the page read runs on the user-interface thread. The SANE calls go
 // through `api`, which must outlive the manager.
