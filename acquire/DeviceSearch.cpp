@@ -7,10 +7,40 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <set>
+
+namespace {
+
+// Searches whose thread may still run. SANE's backends tear down their own state when the
+// process exits: a search still inside a backend then would run on freed memory, so every
+// search ends before the application object is gone, before any library's exit handlers.
+std::set<DeviceSearch*>& liveSearches() {
+    // Never destroyed: a search may outlive it among the program's static objects.
+    static auto* searches = new std::set<DeviceSearch*>;
+    return *searches;
+}
+
+void endSearchesBeforeExit() {
+    for (DeviceSearch* search : liveSearches())
+        search->join();
+}
+
+} // namespace
+
 DeviceSearch::~DeviceSearch() {
     *m_alive = false;
-    if (m_thread && m_thread->joinable())
-        m_thread->join();
+    join();
+    liveSearches().erase(this);
+}
+
+void DeviceSearch::join() {
+    if (!m_thread)
+        return;
+    m_thread->join();
+    m_thread.reset();
+    if (m_result)
+        m_found = std::move(*m_result);
+    m_result.reset();
 }
 
 std::vector<SaneDeviceInfo> DeviceSearch::list(SaneApi& api) {
@@ -36,6 +66,9 @@ void DeviceSearch::start() {
     QCoreApplication* app = QCoreApplication::instance();
     if (running() || !app)
         return;
+    static const bool routineAdded = (qAddPostRoutine(endSearchesBeforeExit), true);
+    Q_UNUSED(routineAdded);
+    liveSearches().insert(this);
     m_result = std::make_shared<std::vector<SaneDeviceInfo>>();
     auto result = m_result;
     std::weak_ptr<bool> alive = m_alive;
@@ -78,9 +111,7 @@ void DeviceSearch::finish() {
 void DeviceSearch::wait() {
     while (running()) {
         if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
-            m_thread->join(); // its last post will find the owner alive and gone through here
-            m_thread.reset();
-            m_found = std::move(*m_result);
+            join(); // its last post will find the owner alive and the search over
             return;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);

@@ -32,6 +32,10 @@ class DeviceSearch {
     // Called each time a search ends.
     void setFinished(std::function<void()> finished) { m_finished = std::move(finished); }
 
+    // Waits for a running search's thread to end, without delivering its answer; for the
+    // end of the program.
+    void join();
+
     // The devices of an open SANE session, as sane_get_devices lists them.
     static std::vector<SaneDeviceInfo> list(SaneApi& api);
 
