@@ -67,6 +67,14 @@ QImage PageFiles::paintPage(int width, int height) {
 }
 
 QByteArray PageFiles::jpeg(const QImage& page, int quality, bool subsample420, bool progressive) {
+    JpegOptions options;
+    options.quality = quality;
+    options.subsample420 = subsample420;
+    options.progressive = progressive;
+    return jpeg(page, options);
+}
+
+QByteArray PageFiles::jpeg(const QImage& page, const JpegOptions& options) {
     const bool gray = page.format() == QImage::Format_Grayscale8;
     const QImage rgb = gray ? page : page.convertToFormat(QImage::Format_RGB888);
     jpeg_compress_struct c;
@@ -81,12 +89,27 @@ QByteArray PageFiles::jpeg(const QImage& page, int quality, bool subsample420, b
     c.input_components = gray ? 1 : 3;
     c.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, quality, TRUE);
-    const int factor = subsample420 ? 2 : 1;
+    jpeg_set_quality(&c, options.quality, TRUE);
+    const int factor = options.subsample420 ? 2 : 1;
     c.comp_info[0].h_samp_factor = factor;
     c.comp_info[0].v_samp_factor = factor;
-    if (progressive)
+    if (options.progressive)
         jpeg_simple_progression(&c);
+    c.restart_in_rows = options.restartRows;
+    c.arith_code = options.arithmetic ? TRUE : FALSE;
+    // One scan per coefficient, then one refinement scan per coefficient: a valid file
+    // with 1 + 2 * 63 scans per component.
+    std::vector<jpeg_scan_info> script;
+    if (options.scanPerCoefficient) {
+        for (int comp = 0; comp < c.num_components; ++comp)
+            script.push_back({1, {comp, 0, 0, 0}, 0, 0, 0, 0});
+        for (int pass : {0, 1})
+            for (int comp = 0; comp < c.num_components; ++comp)
+                for (int k = 1; k < 64; ++k)
+                    script.push_back({1, {comp, 0, 0, 0}, k, k, pass == 0 ? 0 : 1, pass == 0 ? 1 : 0});
+        c.scan_info = script.data();
+        c.num_scans = int(script.size());
+    }
     jpeg_start_compress(&c, TRUE);
     while (c.next_scanline < c.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(rgb.constScanLine(int(c.next_scanline)));
@@ -97,6 +120,22 @@ QByteArray PageFiles::jpeg(const QImage& page, int quality, bool subsample420, b
     QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
     free(buffer);
     return bytes;
+}
+
+QByteArray PageFiles::withJpegSize(QByteArray jpeg, int width, int height) {
+    // The frame header (SOF0..SOF15 but DHT, JPG and DAC) holds height, then width.
+    for (qsizetype at = 2; at + 9 < jpeg.size();) {
+        if (uchar(jpeg[at]) != 0xFF)
+            break;
+        const uchar marker = uchar(jpeg[at + 1]);
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            qToBigEndian<quint16>(quint16(height), jpeg.data() + at + 5);
+            qToBigEndian<quint16>(quint16(width), jpeg.data() + at + 7);
+            return jpeg;
+        }
+        at += 2 + qFromBigEndian<quint16>(jpeg.constData() + at + 2);
+    }
+    return jpeg;
 }
 
 QByteArray PageFiles::bmp(const QImage& page, int bitsPerPixel, bool topDown) {
@@ -289,10 +328,11 @@ QByteArray PageFiles::jpegCmyk(const QImage& page) {
     while (c.next_scanline < c.image_height) {
         for (int x = 0; x < page.width(); ++x) {
             const QRgb p = page.pixel(x, int(c.next_scanline));
-            row[size_t(x) * 4] = uchar(255 - qRed(p));
-            row[size_t(x) * 4 + 1] = uchar(255 - qGreen(p));
-            row[size_t(x) * 4 + 2] = uchar(255 - qBlue(p));
-            row[size_t(x) * 4 + 3] = 0;
+            // Stored inverted, as the programs that write CMYK JPEGs store it.
+            row[size_t(x) * 4] = uchar(qRed(p));
+            row[size_t(x) * 4 + 1] = uchar(qGreen(p));
+            row[size_t(x) * 4 + 2] = uchar(qBlue(p));
+            row[size_t(x) * 4 + 3] = 255;
         }
         JSAMPROW r = row.data();
         jpeg_write_scanlines(&c, &r, 1);

@@ -16,6 +16,19 @@ QImage paintPage(int width, int height);
 // Grayscale8 page gives a one-component file.
 QByteArray jpeg(const QImage& page, int quality, bool subsample420, bool progressive = false);
 
+struct JpegOptions {
+    int quality = 90;
+    bool subsample420 = true;
+    bool progressive = false;
+    int restartRows = 0;             // a restart marker every this many MCU rows
+    bool arithmetic = false;         // arithmetic coding instead of Huffman
+    bool scanPerCoefficient = false; // progressive, 1 + 2 * 63 scans per component
+};
+QByteArray jpeg(const QImage& page, const JpegOptions& options);
+
+// The JPEG with its frame header saying width x height, the data left as it is.
+QByteArray withJpegSize(QByteArray jpeg, int width, int height);
+
 // A four-component CMYK JPEG, a variant read through Qt.
 QByteArray jpegCmyk(const QImage& page);
 
