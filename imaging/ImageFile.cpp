@@ -123,12 +123,14 @@ bool ImageFile::load(const QString& path) {
         if (gif.ownDecoder) {
             // The region reader's decoder over the whole page: it checks the image data as
             // the batch command does. Frames after the first and transparency are Qt's.
+            QSize screen;
+            if (GifRegionReader::size(data, bytes.size(), &screen, &m_error) != GifRegionReader::Result::Read)
+                return false;
             RegionRequest whole;
-            whole.rect = QRect(QPoint(0, 0), RegionReader::pageSize(path, &m_error));
+            whole.rect = QRect(QPoint(0, 0), screen);
             PageRegion region;
-            if (whole.rect.isEmpty() ||
-                GifRegionReader::read(data, bytes.size(), whole, &region) != GifRegionReader::Result::Read) {
-                m_error = region.error.isEmpty() ? m_error : region.error;
+            if (GifRegionReader::read(data, bytes.size(), whole, &region) != GifRegionReader::Result::Read) {
+                m_error = region.error;
                 return false;
             }
             if (gif.images == 1 && !gif.transparent) {

@@ -62,7 +62,8 @@ void countScans(j_common_ptr cinfo) {
     if (d->input_scan_number > PageLimits::kJpegScans) {
         auto* err = errorsOf(cinfo);
         err->tooLarge = true;
-        std::snprintf(err->message, sizeof err->message, "more than %d scans", PageLimits::kJpegScans);
+        std::snprintf(err->message, sizeof err->message, "more than %d progressive scans",
+                      PageLimits::kJpegScans);
         qCDebug(lcImaging) << "libjpeg:" << err->message;
         cinfo->err->msg_code = kTooManyScans;
         std::longjmp(err->jump, 1);
@@ -95,8 +96,13 @@ void JpegErrors::limit(j_decompress_ptr cinfo) {
 }
 
 QString JpegErrors::reason() const {
+    if (tooLarge && pub.msg_code == kTooManyScans)
+        return QStringLiteral("il file JPEG supera i limiti di una pagina (più di %1 scansioni progressive).")
+            .arg(PageLimits::kJpegScans);
     if (tooLarge)
-        return QStringLiteral("il file JPEG supera i limiti di una pagina (%1).").arg(libraryMessage());
+        return QStringLiteral(
+                   "il file JPEG supera i limiti di una pagina (più di %1 MB di memoria di lavoro).")
+            .arg(PageLimits::kJpegWorkBytes >> 20);
     if (truncated)
         return QStringLiteral("il file JPEG è troncato.");
     return QStringLiteral("il file JPEG è danneggiato (%1).").arg(libraryMessage());

@@ -31,6 +31,11 @@ PageFormat pageFormatOf(const QByteArray& head) {
     return PageFormat::Unknown;
 }
 
+QStringList pageSuffixes() {
+    return {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"), QStringLiteral("jfif"),
+            QStringLiteral("bmp"), QStringLiteral("dib"),  QStringLiteral("gif"), QStringLiteral("png")};
+}
+
 PageFile::~PageFile() {
     if (m_fd >= 0)
         ::close(m_fd);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The limits every page read keeps, whichever road decodes the page. A page beyond them
 // is an unreadable page, refused before it costs more than the limits themselves.
@@ -30,6 +31,9 @@ bool pageFits(qint64 width, qint64 height);
 enum class PageFormat { Unknown, Jpeg, Bmp, Gif, Png };
 
 PageFormat pageFormatOf(const QByteArray& head);
+
+// The file name extensions of those formats, lower case, for listing a folder of pages.
+QStringList pageSuffixes();
 
 // A page file opened for reading without memory mapping, so a file cut short while it is
 // read gives short reads (and an unreadable page), never a bus error. Only regular files

@@ -24,8 +24,12 @@ void readGeneric(const QByteArray& bytes, const RegionRequest& request, PageRegi
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(false);
-    // Qt's own limit, at ours; its per-reader setting does not exist in Qt 6.4.
-    QImageReader::setAllocationLimit(int(PageLimits::kPageBytes >> 20));
+    // Qt's own limit, at ours (it is global in Qt 6.4), set once: reads may run on several threads.
+    static const bool limitSet = [] {
+        QImageReader::setAllocationLimit(int(PageLimits::kPageBytes >> 20));
+        return true;
+    }();
+    Q_UNUSED(limitSet);
     QSize stored = reader.size();
     const bool readable = reader.canRead();
     // Qt's GIF reader gives the first image's size here but decodes the whole screen, with
@@ -185,12 +189,17 @@ QSize RegionReader::pageSize(const QString& path, QString* error) {
     QSize size;
     switch (pageFormatOf(head)) {
     case PageFormat::Jpeg: {
-        // A JPEG's size may come after large metadata blocks: the header is read from the
-        // whole file.
+        // The frame header is nearly always in the first bytes; only a file whose metadata
+        // blocks push it further is read whole.
+        if (JpegRegionReader::size(bytesOf(head), head.size(), &size, error) ==
+            JpegRegionReader::Result::Read)
+            return size;
         QByteArray bytes;
-        if (!file.readAll(&bytes, error) || JpegRegionReader::size(bytesOf(bytes), bytes.size(), &size,
-                                                                   error) != JpegRegionReader::Result::Read)
+        if (head.size() == file.size() || !file.readAll(&bytes, error) ||
+            JpegRegionReader::size(bytesOf(bytes), bytes.size(), &size, error) !=
+                JpegRegionReader::Result::Read)
             return {};
+        error->clear();
         return size;
     }
     case PageFormat::Gif:

@@ -38,6 +38,11 @@ QList<HostilePages::Page> HostilePages::all() {
     add("jpeg-cut-in-half.jpg", jpeg.left(jpeg.size() / 2), false, "troncato");
     add("jpeg-third-and-end-marker.jpg", jpeg.left(jpeg.size() / 3) + QByteArray("\xFF\xD9", 2), false,
         "danneggiato");
+    // Metadata blocks pushing the frame header past the first 64 KB.
+    QByteArray metadata;
+    for (int i = 0; i < 2; ++i)
+        metadata += QByteArray("\xFF\xE1\xFF\xFF", 4) + QByteArray(0xFFFF - 2, 'm');
+    add("jpeg-128kb-of-metadata.jpg", jpeg.left(2) + metadata + jpeg.mid(2), true);
     QByteArray scrambled = jpeg;
     for (qsizetype i = scrambled.size() * 85 / 100; i < scrambled.size() * 85 / 100 + 24; ++i)
         scrambled[i] = char(0xFF);
