@@ -3,6 +3,7 @@
 
 #include "batch/BatchJob.h"
 #include "batch/BatchOptions.h"
+#include "imaging/PageFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,14 +24,9 @@ int exitCode(BatchExit exit) {
     return int(exit);
 }
 
-// Files of folder that Qt or the region reader can read, by extension, in name order.
+// Files of folder named as pages (the workspace's formats), in name order.
 QStringList pagesIn(const QDir& folder) {
-    QSet<QString> suffixes;
-    const QList<QByteArray> formats = QImageReader::supportedImageFormats();
-    for (const QByteArray& format : formats)
-        suffixes.insert(QString::fromLatin1(format).toLower());
-    suffixes << QStringLiteral("jpg") << QStringLiteral("jpeg") << QStringLiteral("bmp")
-             << QStringLiteral("gif");
+    const QStringList suffixes = pageSuffixes();
     QStringList pages;
     const QFileInfoList entries = folder.entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
     for (const QFileInfo& entry : entries) {

@@ -11,6 +11,7 @@
 #include "imaging/ImageFile.h"
 #include "imaging/ImageProcess.h"
 #include "imaging/StretchRegion.h"
+#include "tests/support/PageFiles.h"
 #include "workspace/SelectionFrame.h"
 #include "workspace/frmScanner.h"
 
@@ -122,91 +123,24 @@ QImage formPage(int dpi) {
     return page;
 }
 
-// Qt writes no GIF, so the pages are quantised to a 6 x 6 x 6 cube and LZW-coded here.
+// Qt writes no GIF, so the pages are quantised to a 6 x 6 x 6 cube and LZW-coded by the
+// tests' GIF writer.
 QByteArray gifOf(const QImage& page) {
-    const int w = page.width();
-    const int h = page.height();
-    std::vector<uchar> index(std::size_t(w) * h);
-    for (int y = 0; y < h; ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(page.constScanLine(y));
-        for (int x = 0; x < w; ++x)
-            index[std::size_t(y) * w + x] =
-                uchar((qRed(row[x]) * 5 + 127) / 255 * 36 + (qGreen(row[x]) * 5 + 127) / 255 * 6 +
-                      (qBlue(row[x]) * 5 + 127) / 255);
-    }
-
-    QByteArray out("GIF89a");
-    const auto word = [&out](int v) {
-        out.append(char(v & 0xFF));
-        out.append(char(v >> 8));
-    };
-    word(w);
-    word(h);
-    out.append(char(0xF7)); // global table of 256 entries
-    out.append(char(0));
-    out.append(char(0));
+    QImage indexed(page.size(), QImage::Format_Indexed8);
+    QList<QRgb> cube(256);
     for (int i = 0; i < 256; ++i) {
         const int c = qMin(i, 215);
-        out.append(char(c / 36 * 51));
-        out.append(char(c / 6 % 6 * 51));
-        out.append(char(c % 6 * 51));
+        cube[i] = qRgb(c / 36 * 51, c / 6 % 6 * 51, c % 6 * 51);
     }
-    out.append(char(0x2C));
-    word(0);
-    word(0);
-    word(w);
-    word(h);
-    out.append(char(0));
-    out.append(char(8)); // minimum code size
-
-    QByteArray data;
-    quint32 bits = 0;
-    int bitCount = 0;
-    int width = 9;
-    const auto put = [&](int code) {
-        bits |= quint32(code) << bitCount;
-        bitCount += width;
-        while (bitCount >= 8) {
-            data.append(char(bits & 0xFF));
-            bits >>= 8;
-            bitCount -= 8;
-        }
-    };
-    std::vector<int> child(4096 * 256, -1);
-    int next = 258;
-    put(256);
-    int prefix = index[0];
-    for (std::size_t i = 1; i < index.size(); ++i) {
-        const int c = index[i];
-        const int key = prefix * 256 + c;
-        if (child[key] >= 0) {
-            prefix = child[key];
-            continue;
-        }
-        put(prefix);
-        child[key] = next++;
-        if (next > (1 << width) && width < 12)
-            ++width;
-        if (next >= 4000) { // start afresh well before the table is full
-            put(256);
-            std::fill(child.begin(), child.end(), -1);
-            next = 258;
-            width = 9;
-        }
-        prefix = c;
+    indexed.setColorTable(cube);
+    for (int y = 0; y < page.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(page.constScanLine(y));
+        uchar* out = indexed.scanLine(y);
+        for (int x = 0; x < page.width(); ++x)
+            out[x] = uchar((qRed(row[x]) * 5 + 127) / 255 * 36 + (qGreen(row[x]) * 5 + 127) / 255 * 6 +
+                           (qBlue(row[x]) * 5 + 127) / 255);
     }
-    put(prefix);
-    put(257);
-    if (bitCount > 0)
-        data.append(char(bits & 0xFF));
-    for (qsizetype at = 0; at < data.size(); at += 255) {
-        const qsizetype n = qMin<qsizetype>(255, data.size() - at);
-        out.append(char(n));
-        out.append(data.constData() + at, n);
-    }
-    out.append(char(0));
-    out.append(char(0x3B));
-    return out;
+    return PageFiles::gif(indexed);
 }
 
 QTemporaryDir& pageDir() {

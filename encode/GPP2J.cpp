@@ -1,5 +1,7 @@
 #include "encode/GPP2J.h"
 
+#include "imaging/JpegErrors.h"
+
 #include <QPainter>
 #include <QSaveFile>
 
@@ -13,23 +15,6 @@
 #include <jpeglib.h>
 
 namespace {
-
-// libjpeg's default error_exit ends the process; ours jumps back to compress() with the
-// message kept, so every encoder error becomes a false result.
-struct ErrorManager {
-    jpeg_error_mgr pub; // first: libjpeg hands back a pointer to it
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void exitWithError(j_common_ptr cinfo) {
-    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    std::longjmp(err->jump, 1);
-}
-
-// Warnings and traces would go to stderr; a desktop program keeps quiet.
-void discardMessage(j_common_ptr) {}
 
 // Compressed bytes go straight into a QByteArray that grows by doubling.
 struct ByteArrayDestination {
@@ -75,7 +60,7 @@ void termDestination(j_compress_ptr cinfo) {
 // every path.
 struct Compression {
     jpeg_compress_struct cinfo{};
-    ErrorManager err{};
+    JpegErrors err{}; // fatal errors jump back to compress() with the message kept
     ByteArrayDestination dest{};
     std::vector<JSAMPROW> rows;
     J_COLOR_SPACE colorSpace = JCS_UNKNOWN;
@@ -87,9 +72,7 @@ struct Compression {
     UINT16 yDensity = 0;
 
     Compression() {
-        cinfo.err = jpeg_std_error(&err.pub);
-        err.pub.error_exit = exitWithError;
-        err.pub.output_message = discardMessage;
+        cinfo.err = err.forEncoder();
         dest.pub.init_destination = initDestination;
         dest.pub.empty_output_buffer = growDestination;
         dest.pub.term_destination = termDestination;

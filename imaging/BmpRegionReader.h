@@ -1,24 +1,34 @@
 #pragma once
 
+#include "imaging/BmpHeader.h"
 #include "imaging/RegionReader.h"
 
 #include <QSize>
 #include <QString>
 
-// The BMP part of RegionReader: uncompressed 1, 4, 8 (palette), 24 and 32-bit files,
-// bottom-up or top-down, whose rows are read straight from the mapped file; only the
-// rows and columns the rectangle covers are touched. Other BMP variants (RLE, 16-bit,
-// bit fields other than plain 8-8-8) are reported as Unsupported for Qt's reader to take.
+#include <functional>
+
+// The BMP part of RegionReader: the layouts BmpHeader decodes itself, bottom-up or
+// top-down, of which only the rows and columns the rectangle covers are read. The 16-bit
+// and unusual bit-field layouts are reported as Unsupported for Qt's reader to take;
+// run-length files are refused.
 class BmpRegionReader {
   public:
     enum class Result {
         Read,        // out holds the region
         NotBmp,      // the data does not start like a BMP
-        Unsupported, // a valid BMP this reader leaves to Qt; the error says which kind
-        Failed,      // damaged or truncated: the error says why
+        Unsupported, // a whole BMP this reader leaves to Qt
+        Failed,      // damaged, truncated or refused: the error says why
     };
 
+    // Reads length bytes at offset of the file; false when the file no longer holds them.
+    using ReadAt = std::function<bool(qint64 offset, void* to, qint64 length)>;
+
     static bool isBmp(const uchar* data, qint64 size);
+    // The file's parsed headers and its rows through readAt.
+    static Result read(const BmpHeader& bmp, const ReadAt& readAt, const RegionRequest& request,
+                       PageRegion* out);
+    // The same for a file held in memory.
     static Result read(const uchar* data, qint64 size, const RegionRequest& request, PageRegion* out);
     static Result size(const uchar* data, qint64 size, QSize* pageSize, QString* error);
 };

@@ -3,10 +3,15 @@
 #include <QColorSpace>
 #include <algorithm>
 #include <cstdlib>
-#include <emmintrin.h>
 #include <limits>
 #include <sys/mman.h>
 #include <vector>
+
+// The SSE2 kernels, unless the build asks for the portable ones (VETRA_SCALAR).
+#if defined(__SSE2__) && !defined(VETRA_SCALAR)
+#define VETRA_FAST_PIXELS_SSE2 1
+#include <emmintrin.h>
+#endif
 
 namespace FastPixels {
 
@@ -42,12 +47,21 @@ QImage allocate(QSize size, QImage::Format format) {
     return image;
 }
 
+bool usesSse2() {
+#ifdef VETRA_FAST_PIXELS_SSE2
+    return true;
+#else
+    return false;
+#endif
+}
+
 QSize reducedSize(QSize size) {
     return {(size.width() + kBlock - 1) / kBlock, (size.height() + kBlock - 1) / kBlock};
 }
 
 namespace {
 
+#ifdef VETRA_FAST_PIXELS_SSE2
 // One block row of whole 4 x 4 blocks, four pixels (a block's width) per 16-byte load:
 // the bytes are widened to 16-bit lanes, where four rows of two pixels per lane add up
 // to at most 2040, and the two halves of each block are folded together at the end.
@@ -71,6 +85,28 @@ void averageWholeBlocks(const QImage& page, int top, int blocks, quint32* out) {
         out[b] = quint32(_mm_cvtsi128_si32(_mm_packus_epi16(sum, zero)));
     }
 }
+
+#else
+// One block row of whole 4 x 4 blocks: each channel of the 16 pixels summed and rounded.
+void averageWholeBlocks(const QImage& page, int top, int blocks, quint32* out) {
+    static_assert(kBlock == 4, "a block is four pixels wide");
+    const quint32* rows[4];
+    for (int r = 0; r < 4; ++r)
+        rows[r] = reinterpret_cast<const quint32*>(page.constScanLine(top + r));
+    for (int b = 0; b < blocks; ++b) {
+        quint32 redBlue = 0; // two 16-bit lanes: 16 values of at most 255 never carry
+        quint32 alphaGreen = 0;
+        for (const quint32* row : rows)
+            for (int x = 4 * b; x < 4 * b + 4; ++x) {
+                redBlue += row[x] & 0x00FF00FF;
+                alphaGreen += (row[x] >> 8) & 0x00FF00FF;
+            }
+        const auto lane = [](quint32 sum) { return (sum + 8) >> 4; };
+        out[b] = (lane(alphaGreen >> 16) << 24) | (lane(redBlue >> 16) << 16) |
+                 (lane(alphaGreen & 0xFFFF) << 8) | lane(redBlue & 0xFFFF);
+    }
+}
+#endif
 
 } // namespace
 
@@ -126,6 +162,7 @@ QImage blockAverage(const QImage& page) {
 
 namespace {
 
+#ifdef VETRA_FAST_PIXELS_SSE2
 // Turns the 4 x 4 blocks of a tile: four source rows are read, transposed in registers and
 // written as four turned rows. Streaming stores skip reading the destination into the
 // cache first, which a page-sized destination would only evict again.
@@ -159,6 +196,19 @@ void turnBlocks(const quint32* in, qsizetype inStride, quint32* out, qsizetype o
     }
 }
 
+#else
+// Turns the 4 x 4 blocks of a tile, pixel by pixel (kStream only matters to the SSE2 twin).
+template <bool kStream>
+void turnBlocks(const quint32* in, qsizetype inStride, quint32* out, qsizetype outStride, int height, int x0,
+                int x1, int y0, int y1) {
+    for (int x = x0; x < x1; ++x) {
+        quint32* outRow = out + qsizetype(x) * outStride;
+        for (int y = y0; y < y1; ++y)
+            outRow[height - 1 - y] = in[qsizetype(y) * inStride + x];
+    }
+}
+#endif
+
 } // namespace
 
 QImage turnedClockwise(const QImage& page) {
@@ -190,7 +240,9 @@ QImage turnedClockwise(const QImage& page) {
                 turnBlocks<false>(in, inStride, out, outStride, height, tileX, endX, tileY, endY);
         }
     }
+#ifdef VETRA_FAST_PIXELS_SSE2
     _mm_sfence();
+#endif
     // The last columns and rows that do not fill a block, pixel by pixel.
     for (int y = 0; y < height; ++y) {
         const quint32* row = in + qsizetype(y) * inStride;

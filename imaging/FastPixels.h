@@ -12,6 +12,10 @@ namespace FastPixels {
 // empty or memory runs out.
 QImage allocate(QSize size, QImage::Format format);
 
+// Whether the kernels below are the SSE2 ones (false: their portable twins, chosen where
+// SSE2 is missing or with the build option VETRA_SCALAR).
+bool usesSse2();
+
 // The side of the square blocks a reduced page averages.
 constexpr int kBlock = 4;
 

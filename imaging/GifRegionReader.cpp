@@ -1,5 +1,6 @@
 #include "imaging/GifRegionReader.h"
 
+#include "imaging/PageFile.h"
 #include "imaging/RegionCanvas.h"
 
 #include <QtEndian>
@@ -16,7 +17,9 @@ struct GifLayout {
     bool wholeScreen = false;
     bool hasPalette = false;
     int minCodeSize = 0;
-    qint64 dataStart = 0; // first sub-block length byte of the image data
+    qint64 dataStart = 0; // first sub-block length byte of the first image's data
+    int images = 0;
+    bool transparent = false;
     std::array<quint32, 256> palette{};
 };
 
@@ -25,12 +28,12 @@ quint16 u16(const uchar* p) {
 }
 
 GifRegionReader::Result fail(QString* error, const QString& why) {
-    *error = QStringLiteral("Il file GIF è danneggiato (%1).").arg(why);
+    *error = QStringLiteral("il file GIF è danneggiato (%1).").arg(why);
     return GifRegionReader::Result::Failed;
 }
 
 GifRegionReader::Result truncated(QString* error) {
-    *error = QStringLiteral("Il file GIF è troncato.");
+    *error = QStringLiteral("il file GIF è troncato.");
     return GifRegionReader::Result::Failed;
 }
 
@@ -53,8 +56,7 @@ void readPalette(const uchar* p, int count, GifLayout* gif) {
     gif->hasPalette = true;
 }
 
-// Reads the headers up to the first image's data. The size is known after 10 bytes;
-// everything else only matters for reading pixels.
+// Walks every block of the file to its trailer and keeps what the first image needs.
 GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QString* error) {
     if (size < 13)
         return truncated(error);
@@ -62,6 +64,12 @@ GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QS
     if (gif->screen.isEmpty())
         return fail(error,
                     QStringLiteral("dimensioni %1 x %2").arg(gif->screen.width()).arg(gif->screen.height()));
+    if (!PageLimits::pageFits(gif->screen.width(), gif->screen.height())) {
+        *error = QStringLiteral("la pagina (%1 x %2 pixel) supera i limiti di una pagina.")
+                     .arg(gif->screen.width())
+                     .arg(gif->screen.height());
+        return GifRegionReader::Result::Failed;
+    }
     qint64 at = 13;
     const uchar flags = data[10];
     if (flags & 0x80) {
@@ -72,16 +80,17 @@ GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QS
         at += 3 * count;
     }
     int transparent = -1;
+    int images = 0;
     for (;;) {
         if (at >= size)
             return truncated(error);
         const uchar kind = data[at];
         if (kind == 0x3B)
-            return fail(error, QStringLiteral("nessuna immagine"));
+            break;
         if (kind == 0x21) { // extension
             if (at + 2 > size)
                 return truncated(error);
-            if (data[at + 1] == 0xF9 && at + 7 < size && data[at + 2] >= 4) // graphic control
+            if (images == 0 && data[at + 1] == 0xF9 && at + 7 < size && data[at + 2] >= 4) // graphic control
                 transparent = (data[at + 3] & 1) ? data[at + 6] : -1;
             at += 2;
             if (!skipSubBlocks(data, size, &at))
@@ -90,35 +99,44 @@ GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QS
         }
         if (kind != 0x2C)
             return fail(error, QStringLiteral("blocco sconosciuto 0x%1").arg(kind, 2, 16, QLatin1Char('0')));
-        break;
-    }
-    if (at + 10 > size)
-        return truncated(error);
-    const uchar* d = data + at;
-    const QRect frame(u16(d + 1), u16(d + 3), u16(d + 5), u16(d + 7));
-    const uchar imageFlags = d[9];
-    at += 10;
-    if (imageFlags & 0x80) {
-        const int count = 2 << (imageFlags & 7);
-        if (at + 3 * count > size)
+        if (at + 10 > size)
             return truncated(error);
-        readPalette(data + at, count, gif);
-        at += 3 * count;
+        const uchar* d = data + at;
+        const QRect frame(u16(d + 1), u16(d + 3), u16(d + 5), u16(d + 7));
+        const uchar imageFlags = d[9];
+        at += 10;
+        if (imageFlags & 0x80) {
+            const int count = 2 << (imageFlags & 7);
+            if (at + 3 * count > size)
+                return truncated(error);
+            if (images == 0)
+                readPalette(data + at, count, gif);
+            at += 3 * count;
+        }
+        if (at >= size)
+            return truncated(error);
+        const int minCodeSize = data[at];
+        if (minCodeSize < 2 || minCodeSize > 8)
+            return fail(error, QStringLiteral("dimensione minima dei codici %1").arg(minCodeSize));
+        if (images == 0) {
+            if (frame.isEmpty())
+                return fail(error, QStringLiteral("immagine vuota"));
+            gif->interlaced = imageFlags & 0x40;
+            gif->wholeScreen = frame == QRect(QPoint(0, 0), gif->screen);
+            gif->minCodeSize = minCodeSize;
+            gif->dataStart = at + 1;
+        }
+        ++at;
+        if (!skipSubBlocks(data, size, &at))
+            return truncated(error);
+        ++images;
     }
+    if (images == 0)
+        return fail(error, QStringLiteral("nessuna immagine"));
     if (transparent >= 0)
         gif->palette[size_t(transparent)] = 0xFFFFFFFFu; // transparent parts lie on white paper
-    gif->interlaced = imageFlags & 0x40;
-    gif->wholeScreen = frame == QRect(QPoint(0, 0), gif->screen);
-    if (at >= size)
-        return truncated(error);
-    gif->minCodeSize = data[at];
-    if (gif->minCodeSize < 2 || gif->minCodeSize > 8)
-        return fail(error, QStringLiteral("dimensione minima dei codici %1").arg(gif->minCodeSize));
-    gif->dataStart = at + 1;
-    // A file cut inside the image's data is refused whole, as the workspace refuses it.
-    qint64 end = gif->dataStart;
-    if (!skipSubBlocks(data, size, &end))
-        return truncated(error);
+    gif->images = images;
+    gif->transparent = transparent >= 0;
     return GifRegionReader::Result::Read;
 }
 
@@ -154,6 +172,62 @@ class CodeReader {
     int m_bits = 0;
 };
 
+// The LZW string table. Each code's string is kept whole in one byte store, so a code
+// is emitted with one copy; a new code built on the string that ends the store (the usual
+// case) only appends its last byte.
+class StringTable {
+  public:
+    explicit StringTable(int minCodeSize) : m_clear(1 << minCodeSize) {
+        m_store.resize(size_t(1) << 16);
+        for (int c = 0; c < m_clear; ++c) {
+            m_store[size_t(c)] = uchar(c);
+            m_offset[size_t(c)] = quint32(c);
+            m_length[size_t(c)] = 1;
+        }
+        reset();
+    }
+
+    void reset() {
+        m_next = m_clear + 2;
+        m_end = quint32(m_clear);
+    }
+    int clearCode() const { return m_clear; }
+    int next() const { return m_next; }
+    int length(int code) const { return m_length[size_t(code)]; }
+    const uchar* string(int code) const { return m_store.data() + m_offset[size_t(code)]; }
+
+    // Adds the string of previous followed by the first byte of code's string (of
+    // previous's own when code is the one being added).
+    void add(int previous, int code, bool keepStrings) {
+        if (m_next >= 4096)
+            return;
+        const quint32 length = m_length[size_t(previous)];
+        m_length[size_t(m_next)] = length + 1;
+        if (keepStrings) {
+            const uchar last = code < m_next ? *string(code) : *string(previous);
+            if (m_store.size() < size_t(m_end) + length + 1)
+                m_store.resize(std::max(m_store.size() * 2, size_t(m_end) + length + 1));
+            if (m_offset[size_t(previous)] + length == m_end) {
+                m_offset[size_t(m_next)] = m_offset[size_t(previous)];
+            } else {
+                std::memcpy(m_store.data() + m_end, string(previous), length);
+                m_offset[size_t(m_next)] = m_end;
+                m_end += length;
+            }
+            m_store[m_end++] = last;
+        }
+        ++m_next;
+    }
+
+  private:
+    int m_clear;
+    int m_next = 0;
+    quint32 m_end = 0;
+    std::vector<uchar> m_store;
+    std::array<quint32, 4096> m_offset{};
+    std::array<quint32, 4096> m_length{};
+};
+
 } // namespace
 
 bool GifRegionReader::isGif(const uchar* data, qint64 size) {
@@ -165,7 +239,7 @@ GifRegionReader::Result GifRegionReader::size(const uchar* data, qint64 size, QS
     if (!isGif(data, size))
         return Result::NotGif;
     if (size < 10) {
-        *error = QStringLiteral("Il file GIF è troncato.");
+        *error = QStringLiteral("il file GIF è troncato.");
         return Result::Failed;
     }
     const QSize screen(u16(data + 6), u16(data + 8));
@@ -173,6 +247,20 @@ GifRegionReader::Result GifRegionReader::size(const uchar* data, qint64 size, QS
         return fail(error, QStringLiteral("dimensioni %1 x %2").arg(screen.width()).arg(screen.height()));
     *pageSize = screen;
     return Result::Read;
+}
+
+bool GifRegionReader::inspect(const uchar* data, qint64 size, Summary* summary, QString* error) {
+    GifLayout gif;
+    if (!isGif(data, size)) {
+        *error = QStringLiteral("il file non è un GIF.");
+        return false;
+    }
+    if (parse(data, size, &gif, error) != Result::Read)
+        return false;
+    summary->images = gif.images;
+    summary->transparent = gif.transparent;
+    summary->ownDecoder = !gif.interlaced && gif.wholeScreen && gif.hasPalette;
+    return true;
 }
 
 GifRegionReader::Result GifRegionReader::read(const uchar* data, qint64 size, const RegionRequest& request,
@@ -184,8 +272,8 @@ GifRegionReader::Result GifRegionReader::read(const uchar* data, qint64 size, co
     if (parsed != Result::Read)
         return parsed;
     if (gif.interlaced || !gif.wholeScreen || !gif.hasPalette) {
-        out->error =
-            QStringLiteral("Questo tipo di file GIF (interlacciato o a riquadri) non si legge per righe.");
+        out->error = QStringLiteral("questo tipo di file GIF (interlacciato o a riquadri) si legge con il "
+                                    "lettore generico.");
         return Result::Unsupported;
     }
     out->pageSize = request.transform.transformedSize(gif.screen);
@@ -196,24 +284,25 @@ GifRegionReader::Result GifRegionReader::read(const uchar* data, qint64 size, co
     if (!canvas.allocate(&out->error))
         return Result::Failed;
     const QRect want = canvas.storedRect();
-    if (want.isEmpty()) {
-        out->image = canvas.image();
-        return Result::Read;
-    }
 
     const int width = gif.screen.width();
-    const qint64 firstNeeded = qint64(want.top()) * width;
-    std::vector<quint32> row(size_t(want.width()));
-    std::vector<quint16> prefix(4096), length(4096);
-    std::vector<uchar> suffix(4096), first(4096), stack(4096);
-    const int clear = 1 << gif.minCodeSize;
+    const qint64 pixels = qint64(width) * gif.screen.height();
+    // Rows [top, bottom] are coloured; the data after them is only checked.
+    const int top = want.isEmpty() ? gif.screen.height() : want.top();
+    const int bottom = want.isEmpty() ? -1 : want.bottom();
+    std::vector<uchar> indices(static_cast<size_t>(width));
+    std::vector<quint32> row(size_t(std::max(0, want.width())));
+    const auto flush = [&](int y) {
+        const uchar* in = indices.data() + want.left();
+        for (int i = 0; i < want.width(); ++i)
+            row[size_t(i)] = gif.palette[in[i]];
+        canvas.putRow(y, want.left(), row.data(), want.width());
+    };
+
+    StringTable table(gif.minCodeSize);
+    const int clear = table.clearCode();
     const int end = clear + 1;
-    for (int c = 0; c < clear; ++c) {
-        suffix[size_t(c)] = first[size_t(c)] = uchar(c);
-        length[size_t(c)] = 1;
-    }
-    int next = clear + 2;
-    int width0 = gif.minCodeSize + 1;
+    const int width0 = gif.minCodeSize + 1;
     int codeWidth = width0;
     int previous = -1;
     qint64 pos = 0;
@@ -221,58 +310,52 @@ GifRegionReader::Result GifRegionReader::read(const uchar* data, qint64 size, co
     int y = 0;
     CodeReader codes(data, size, gif.dataStart);
 
-    while (y <= want.bottom()) {
+    while (pos < pixels) {
         const int code = codes.next(codeWidth);
         if (code < 0 || code == end)
             break;
         if (code == clear) {
-            next = clear + 2;
+            table.reset();
             codeWidth = width0;
             previous = -1;
             continue;
         }
+        const bool keepStrings = y <= bottom;
         if (previous < 0) {
             if (code >= clear)
                 return fail(&out->error, QStringLiteral("codice %1 dopo l'azzeramento").arg(code));
         } else {
+            const int next = table.next();
             if (code > next || (code == next && next >= 4096))
                 return fail(&out->error, QStringLiteral("codice %1 fuori tabella").arg(code));
-            if (next < 4096) {
-                prefix[size_t(next)] = quint16(previous);
-                suffix[size_t(next)] = code < next ? first[size_t(code)] : first[size_t(previous)];
-                first[size_t(next)] = first[size_t(previous)];
-                length[size_t(next)] = quint16(length[size_t(previous)] + 1);
-                ++next;
-                if (next == (1 << codeWidth) && codeWidth < 12)
-                    ++codeWidth;
-            }
+            table.add(previous, code, keepStrings);
+            if (table.next() == (1 << codeWidth) && codeWidth < 12)
+                ++codeWidth;
         }
         previous = code;
 
-        const int n = length[size_t(code)];
-        if (pos + n <= firstNeeded) { // wholly above the rectangle: count it, do not unpack it
-            pos += n;
-            y = int(pos / width);
-            x = int(pos % width);
-            continue;
-        }
-        int depth = 0;
-        for (int c = code; depth < n; c = prefix[size_t(c)])
-            stack[size_t(n - 1 - depth++)] = suffix[size_t(c)];
-        for (int i = 0; i < n && y <= want.bottom(); ++i) {
-            if (y >= want.top() && x >= want.left() && x <= want.right())
-                row[size_t(x - want.left())] = gif.palette[stack[size_t(i)]];
-            if (++x == width) {
-                if (y >= want.top())
-                    canvas.putRow(y, want.left(), row.data(), want.width());
+        int n = table.length(code);
+        pos += n;
+        if (!keepStrings)
+            continue; // below the rectangle: only counted
+        const uchar* s = table.string(code);
+        while (n > 0 && y <= bottom) {
+            const int chunk = std::min(n, width - x);
+            if (y >= top)
+                std::memcpy(indices.data() + x, s, size_t(chunk));
+            x += chunk;
+            s += chunk;
+            n -= chunk;
+            if (x == width) {
+                if (y >= top)
+                    flush(y);
                 x = 0;
                 ++y;
             }
         }
-        pos += n;
     }
-    if (y <= want.bottom()) {
-        out->error = QStringLiteral("Il file GIF è danneggiato (dati dell'immagine incompleti).");
+    if (pos < pixels) {
+        out->error = QStringLiteral("il file GIF è danneggiato (dati dell'immagine incompleti).");
         return Result::Failed;
     }
     out->image = canvas.image();

@@ -1,13 +1,15 @@
 #include "imaging/ImageFile.h"
 
+#include "imaging/BmpHeader.h"
 #include "imaging/FastPixels.h"
+#include "imaging/GifRegionReader.h"
+#include "imaging/Logging.h"
 #include "imaging/PageDecoder.h"
+#include "imaging/PageFile.h"
+#include "imaging/RegionReader.h"
 
-#include <QFile>
+#include <QBuffer>
 #include <QImageReader>
-#include <QtEndian>
-#include <QtNumeric>
-#include <array>
 
 namespace {
 
@@ -18,81 +20,6 @@ QImage normalised(QImage image) {
     if (image.format() == wanted)
         return image;
     return std::move(image).convertToFormat(wanted);
-}
-
-// A JPEG cut short still decodes (the missing part comes out grey) and the reader calls
-// it a success; a complete one ends with the end-of-image marker, perhaps followed by a
-// little padding.
-bool jpegIsComplete(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const qint64 tail = qMin<qint64>(file.size(), 4096);
-    if (!file.seek(file.size() - tail))
-        return false;
-    const QByteArray end = file.read(tail);
-    const qsizetype marker = end.lastIndexOf(QByteArrayLiteral("\xFF\xD9"));
-    if (marker < 0)
-        return false;
-    for (qsizetype i = marker + 2; i < end.size(); ++i) {
-        const char c = end.at(i);
-        if (c != '\0' && c != '\xFF' && c != '\n' && c != '\r' && c != ' ')
-            return false;
-    }
-    return true;
-}
-
-// The reader also fills in rows missing from a BMP cut short. An uncompressed one must
-// hold every row after its pixel offset.
-bool bmpIsComplete(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    std::array<char, 54> header{};
-    const qint64 got = file.read(header.data(), qint64(header.size()));
-    if (got < 30)
-        return false;
-    const auto pixelOffset = qFromLittleEndian<quint32>(header.data() + 10);
-    const auto infoSize = qFromLittleEndian<quint32>(header.data() + 14);
-    qint64 width = 0;
-    qint64 height = 0;
-    int bitsPerPixel = 0;
-    quint32 compression = 0;
-    if (infoSize == 12) { // the old OS/2 header
-        width = qFromLittleEndian<quint16>(header.data() + 18);
-        height = qFromLittleEndian<quint16>(header.data() + 20);
-        bitsPerPixel = qFromLittleEndian<quint16>(header.data() + 24);
-    } else {
-        if (got < 34)
-            return false;
-        width = qFromLittleEndian<qint32>(header.data() + 18);
-        height = qAbs(qint64(qFromLittleEndian<qint32>(header.data() + 22)));
-        bitsPerPixel = qFromLittleEndian<quint16>(header.data() + 28);
-        compression = qFromLittleEndian<quint32>(header.data() + 30);
-    }
-    const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
-    if (!uncompressed)
-        return true; // run-length data has no fixed size; the reader checks it
-    const qint64 rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
-    // The fields are the file's word: rows too many to count cannot all be in it.
-    qint64 pixelBytes = 0;
-    qint64 end = 0;
-    if (qMulOverflow(rowBytes, height, &pixelBytes) || qAddOverflow(qint64(pixelOffset), pixelBytes, &end))
-        return false;
-    return file.size() >= end;
-}
-
-// A GIF ends with its trailer byte; one cut short has lost it.
-bool gifIsComplete(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < 1)
-        return false;
-    const qint64 tail = qMin<qint64>(file.size(), 64);
-    file.seek(file.size() - tail);
-    QByteArray end = file.read(tail);
-    while (end.endsWith('\0'))
-        end.chop(1);
-    return end.endsWith('\x3B');
 }
 
 } // namespace
@@ -135,52 +62,115 @@ bool ImageFile::loadFile(const QString& path) {
     m_reduced.clear();
     m_active = 0;
     m_error.clear();
+    if (!load(path)) {
+        qCDebug(lcImaging) << "load" << path << m_error;
+        m_frames.clear();
+        m_reduced.clear();
+        return false;
+    }
+    makeReduced();
+    return true;
+}
 
-    // The common pages (JPEG, uncompressed BMP) take the quick road: recognised by their
-    // first bytes and decoded straight into 32-bit pixels with the reduced copy made on
-    // the way. What the quick decoders decline goes on to Qt's readers below, which also
-    // give the error of a file that cannot be read.
-    const qint64 maxBytes = qint64(kAllocationLimitMb) << 20;
+// The same page reader as the batch command's region reads, with the same rules: a page
+// this refuses, the batch command refuses too, and the other way round.
+bool ImageFile::load(const QString& path) {
+    PageFile file;
+    if (!file.open(path, &m_error))
+        return false;
+    const PageFormat format = pageFormatOf(file.head());
+    const auto* head = reinterpret_cast<const uchar*>(file.head().constData());
     PageDecoder::Page page;
-    QByteArray magic;
-    if (QFile file(path); file.open(QIODevice::ReadOnly))
-        magic = file.read(3);
-    if ((magic == QByteArrayLiteral("\xFF\xD8\xFF") && jpegIsComplete(path) &&
-         PageDecoder::readJpeg(path, maxBytes, kReduceFrom, page)) ||
-        (magic.startsWith("BM") && bmpIsComplete(path) &&
-         PageDecoder::readBmp(path, maxBytes, kReduceFrom, page))) {
+    const auto keep = [this, &page] {
         m_frames = {page.image};
         m_reduced = {page.reduced};
-        makeReduced();
         return true;
+    };
+    switch (format) {
+    case PageFormat::Unknown:
+        m_error = RegionReader::unknownFormat();
+        return false;
+    case PageFormat::Bmp: {
+        // Rows are read a band at a time; only the layouts left to Qt read the whole file.
+        BmpHeader bmp;
+        if (!BmpHeader::parse(head, file.head().size(), file.size(), &bmp, &m_error))
+            return false;
+        if (PageDecoder::decodeBmp(file, bmp, PageLimits::kPageBytes, kReduceFrom, page))
+            return keep();
+        if (!page.declined) {
+            m_error = page.error;
+            return false;
+        }
+        break;
     }
+    default:
+        break;
+    }
+    QByteArray bytes;
+    if (!file.readAll(&bytes, &m_error))
+        return false;
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    switch (format) {
+    case PageFormat::Jpeg:
+        if (PageDecoder::decodeJpeg(bytes, PageLimits::kPageBytes, kReduceFrom, page))
+            return keep();
+        m_error = page.error;
+        return false;
+    case PageFormat::Gif: {
+        GifRegionReader::Summary gif;
+        if (!GifRegionReader::inspect(data, bytes.size(), &gif, &m_error))
+            return false;
+        if (gif.ownDecoder) {
+            // The region reader's decoder over the whole page: it checks the image data as
+            // the batch command does. Frames after the first and transparency are Qt's.
+            QSize screen;
+            if (GifRegionReader::size(data, bytes.size(), &screen, &m_error) != GifRegionReader::Result::Read)
+                return false;
+            RegionRequest whole;
+            whole.rect = QRect(QPoint(0, 0), screen);
+            PageRegion region;
+            if (GifRegionReader::read(data, bytes.size(), whole, &region) != GifRegionReader::Result::Read) {
+                m_error = region.error;
+                return false;
+            }
+            if (gif.images == 1 && !gif.transparent) {
+                m_frames = {region.image};
+                return true;
+            }
+        }
+        break;
+    }
+    case PageFormat::Png:
+        if (!RegionReader::pngIsWhole(bytes, &m_error))
+            return false;
+        break;
+    default:
+        break;
+    }
+    return readFrames(bytes);
+}
 
+bool ImageFile::readFrames(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
     QImageReader::setAllocationLimit(kAllocationLimitMb);
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
+    QImageReader reader(&buffer);
     reader.setAutoTransform(false);
     if (!reader.canRead()) {
-        m_error = reader.errorString();
+        m_error = QStringLiteral("il file non è un'immagine leggibile (%1).").arg(reader.errorString());
         return false;
     }
-    const QByteArray format = reader.format();
-    static const QList<QByteArray> accepted{"bmp", "jpeg", "gif", "png"};
-    if (!accepted.contains(format)) {
-        m_error = QStringLiteral("Formato non gestito: ") + QString::fromLatin1(format);
+    const QSize declared = reader.size();
+    if (declared.isValid() && !PageLimits::pageFits(declared.width(), declared.height())) {
+        m_error = QStringLiteral("la pagina (%1 x %2 pixel) supera i limiti di una pagina.")
+                      .arg(declared.width())
+                      .arg(declared.height());
         return false;
     }
-    const bool complete = format == "jpeg"  ? jpegIsComplete(path)
-                          : format == "bmp" ? bmpIsComplete(path)
-                          : format == "gif" ? gifIsComplete(path)
-                                            : true;
-    if (!complete) {
-        m_error = QStringLiteral("File incompleto");
-        return false;
-    }
-
     QImage first;
     if (!reader.read(&first) || first.isNull()) {
-        m_error = reader.errorString();
+        m_error = QStringLiteral("lettura non riuscita (%1).").arg(reader.errorString());
         return false;
     }
     QList<QImage> frames{normalised(std::move(first))};
@@ -191,19 +181,19 @@ bool ImageFile::loadFile(const QString& path) {
     // whole screen's size, so the first one tells whether one more fits before it is decoded.
     const int declaredFrames = reader.supportsAnimation() ? reader.imageCount() : 1;
     const qint64 budget = kFramesBudgetMb * 1024 * 1024;
-    qint64 bytes = frames.first().sizeInBytes();
+    qint64 bytesUsed = frames.first().sizeInBytes();
     while (reader.supportsAnimation() && (declaredFrames <= 0 || frames.size() < declaredFrames) &&
-           frames.size() < kMaxFrames && bytes + frames.first().sizeInBytes() <= budget && reader.canRead()) {
+           frames.size() < kMaxFrames && bytesUsed + frames.first().sizeInBytes() <= budget &&
+           reader.canRead()) {
         QImage next;
         if (!reader.read(&next) || next.isNull())
             break;
         next = normalised(std::move(next));
-        bytes += next.sizeInBytes();
-        if (bytes > budget)
+        bytesUsed += next.sizeInBytes();
+        if (bytesUsed > budget)
             break;
         frames << std::move(next);
     }
     m_frames = std::move(frames);
-    makeReduced();
     return true;
 }

@@ -20,9 +20,10 @@ class ImageFile {
     // cropping from the frame itself is quick.
     static constexpr int kReduceFrom = 1024;
 
-    // The largest decoded image the reader may allocate, in megabytes. A file whose
-    // header claims more fails to load instead of exhausting memory.
-    static constexpr int kAllocationLimitMb = 1024;
+    // The largest decoded image the reader may allocate, in megabytes (that of
+    // PageLimits::kPageBytes). A file whose header claims more fails to load instead of
+    // exhausting memory.
+    static constexpr int kAllocationLimitMb = 256;
     // Only the first frame is ever shown or cropped; of an animation at most this many
     // frames, taking at most kFramesBudgetMb once decoded, are kept and the rest is not read,
     // so a GIF of thousands of frames neither exhausts memory nor stalls the load.
@@ -30,8 +31,10 @@ class ImageFile {
     static constexpr qint64 kFramesBudgetMb = 256;
 
     // Loads a BMP, JPEG, GIF or PNG file, recognised by its content whatever its name.
-    // The frames of a multi-frame file are kept (up to kMaxFrames); the first one becomes active. A file
-    // that is missing, truncated or not an image leaves this object empty and returns false.
+    // The frames of a multi-frame file are kept (up to kMaxFrames); the first one becomes
+    // active. A file that is missing, truncated, damaged, beyond the page limits, not a
+    // regular file or not an image leaves this object empty and returns false; the batch
+    // command's region reads accept and refuse the same files.
     bool loadFile(const QString& path);
 
     bool isNull() const { return m_frames.isEmpty(); }
@@ -59,6 +62,8 @@ class ImageFile {
 
   private:
     void makeReduced();
+    bool load(const QString& path);
+    bool readFrames(const QByteArray& bytes);
 
     QList<QImage> m_frames;
     QList<QImage> m_reduced; // parallel to m_frames

@@ -6,16 +6,16 @@
 #include <QString>
 
 // The JPEG part of RegionReader: libjpeg-turbo decodes only the columns
-// (jpeg_crop_scanline) and the rows (jpeg_skip_scanlines, then stopping early) that the
-// rectangle covers, optionally on a reduced DCT grid. libjpeg's fatal errors and its
-// warnings about missing or damaged data come back as errors, never as grey rows.
+// (jpeg_crop_scanline) and the rows the rectangle covers, optionally on a reduced DCT
+// grid, and goes through the rest of the data without making pixels of it, so the page is
+// accepted or refused by the same rule whatever the rectangle (see JpegErrors). CMYK and
+// YCCK files are read too, under the same limits.
 class JpegRegionReader {
   public:
     enum class Result {
-        Read,        // out holds the region
-        NotJpeg,     // the data does not start like a JPEG
-        Unsupported, // a JPEG this reader leaves to Qt (CMYK, YCCK)
-        Failed,      // damaged or truncated: out->error says why
+        Read,    // out holds the region
+        NotJpeg, // the data does not start like a JPEG
+        Failed,  // damaged, truncated or beyond the limits: out->error says why
     };
 
     static bool isJpeg(const uchar* data, qint64 size);

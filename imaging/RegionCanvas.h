@@ -19,8 +19,9 @@ class RegionCanvas {
     // pixels of that page once transformed.
     RegionCanvas(QSize storedSize, PageTransform transform, const QRect& shown);
 
-    // The largest region, in megabytes of 32-bit pixels, a read will allocate.
-    static constexpr qint64 kAllocationLimitMb = 1024;
+    // The largest region, in megabytes of 32-bit pixels, a read will allocate: that of the
+    // largest page (PageLimits::kPageBytes).
+    static constexpr qint64 kAllocationLimitMb = 256;
 
     // Allocates the white picture. False, with a reason, when the region is empty, too
     // large or memory runs out.

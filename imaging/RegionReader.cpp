@@ -3,66 +3,33 @@
 #include "imaging/BmpRegionReader.h"
 #include "imaging/GifRegionReader.h"
 #include "imaging/JpegRegionReader.h"
+#include "imaging/Logging.h"
+#include "imaging/PageFile.h"
 #include "imaging/RegionCanvas.h"
 
-#include <QFile>
+#include <QBuffer>
 #include <QImageReader>
 #include <QPainter>
+#include <QtEndian>
 
 #include <vector>
 
 namespace {
 
-// The page file, mapped read-only: the readers pick the bytes they need, and the system
-// pages in only those.
-class MappedFile {
-  public:
-    explicit MappedFile(const QString& path) : m_file(path) {}
-
-    bool open(QString* error) {
-        if (!m_file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("Impossibile aprire il file \"%1\": %2.")
-                         .arg(m_file.fileName(), m_file.errorString());
-            return false;
-        }
-        m_size = m_file.size();
-        if (m_size == 0) {
-            *error = QStringLiteral("Il file \"%1\" è vuoto.").arg(m_file.fileName());
-            return false;
-        }
-        m_data = m_file.map(0, m_size);
-        if (!m_data) {
-            *error = QStringLiteral("Impossibile leggere il file \"%1\": %2.")
-                         .arg(m_file.fileName(), m_file.errorString());
-            return false;
-        }
-        return true;
-    }
-
-    const uchar* data() const { return m_data; }
-    qint64 size() const { return m_size; }
-
-  private:
-    QFile m_file; // unmaps on destruction
-    uchar* m_data = nullptr;
-    qint64 m_size = 0;
-};
-
-QString withFileName(const QString& path, const QString& reason) {
-    return QStringLiteral("%1: %2").arg(path, reason);
-}
-
-// Any format Qt reads. QImageReader decodes the clip only where its plug-in can (and
-// otherwise copies the clip out of one decode); the clip is then turned into place.
-void readGeneric(const RegionRequest& request, PageRegion* out) {
-    // A 600 dpi page passes Qt's default limit of 128 MB; raised once, as the workspace does.
-    static const bool limitRaised = [] {
-        QImageReader::setAllocationLimit(int(RegionCanvas::kAllocationLimitMb));
+// Any format Qt reads among the page formats: the bytes already read are handed to
+// QImageReader, so the file is not opened a second time. The clip is then turned into place.
+void readGeneric(const QByteArray& bytes, const RegionRequest& request, PageRegion* out) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    // Qt's own limit, at ours (it is global in Qt 6.4), set once: reads may run on several threads.
+    static const bool limitSet = [] {
+        QImageReader::setAllocationLimit(int(PageLimits::kPageBytes >> 20));
         return true;
     }();
-    Q_UNUSED(limitRaised);
-    QImageReader reader(request.path);
-    reader.setAutoTransform(false);
+    Q_UNUSED(limitSet);
     QSize stored = reader.size();
     const bool readable = reader.canRead();
     // Qt's GIF reader gives the first image's size here but decodes the whole screen, with
@@ -73,9 +40,14 @@ void readGeneric(const RegionRequest& request, PageRegion* out) {
         stored = whole.size();
     }
     if (!readable || stored.isEmpty()) {
-        out->error = withFileName(
-            request.path,
-            QStringLiteral("il file non è un'immagine leggibile (%1).").arg(reader.errorString()));
+        qCDebug(lcImaging) << "QImageReader:" << reader.errorString();
+        out->error = QStringLiteral("il file non è un'immagine leggibile (%1).").arg(reader.errorString());
+        return;
+    }
+    if (!PageLimits::pageFits(stored.width(), stored.height())) {
+        out->error = QStringLiteral("la pagina (%1 x %2 pixel) supera i limiti di una pagina.")
+                         .arg(stored.width())
+                         .arg(stored.height());
         return;
     }
     out->pageSize = request.transform.transformedSize(stored);
@@ -86,20 +58,18 @@ void readGeneric(const RegionRequest& request, PageRegion* out) {
     RegionCanvas canvas(stored, request.transform, request.rect);
     if (!canvas.allocate(&out->error))
         return;
+    // The whole page is decoded whatever the rectangle, so damage anywhere refuses it.
+    if (whole.isNull())
+        whole = reader.read();
+    if (whole.isNull() || whole.size() != stored) {
+        qCDebug(lcImaging) << "QImageReader:" << reader.errorString();
+        out->error = QStringLiteral("lettura non riuscita (%1).").arg(reader.errorString());
+        return;
+    }
     const QRect want = canvas.storedRect();
     if (!want.isEmpty()) {
-        QImage clip;
-        if (!whole.isNull()) {
-            clip = whole.copy(want);
-        } else {
-            reader.setClipRect(want);
-            clip = reader.read();
-        }
-        if (clip.isNull() || clip.size() != want.size()) {
-            out->error = withFileName(request.path,
-                                      QStringLiteral("lettura non riuscita (%1).").arg(reader.errorString()));
-            return;
-        }
+        QImage clip = whole.copy(want);
+        whole = QImage();
         if (clip.hasAlphaChannel()) { // transparent parts lie on white paper
             QImage flat(clip.size(), QImage::Format_RGB32);
             flat.fill(Qt::white);
@@ -113,6 +83,10 @@ void readGeneric(const RegionRequest& request, PageRegion* out) {
                           reinterpret_cast<const quint32*>(clip.constScanLine(y)), clip.width());
     }
     out->image = canvas.image();
+}
+
+const uchar* bytesOf(const QByteArray& bytes) {
+    return reinterpret_cast<const uchar*>(bytes.constData());
 }
 
 } // namespace
@@ -154,78 +128,125 @@ PageRegion RegionReader::read(const RegionRequest& request) {
                         .arg(r.height());
         return out;
     }
-    MappedFile file(request.path);
-    if (!file.open(&out.error))
+    PageFile file;
+    if (!file.open(request.path, &out.error))
         return out;
-
-    const auto jpeg = JpegRegionReader::read(file.data(), file.size(), request, &out);
-    if (jpeg == JpegRegionReader::Result::Read) {
-        out.method = PageRegion::Method::Jpeg;
-        return out;
-    }
-    if (jpeg == JpegRegionReader::Result::Failed) {
-        out.error = withFileName(request.path, out.error);
+    const PageFormat format = pageFormatOf(file.head());
+    if (format == PageFormat::Unknown) {
+        out.error = unknownFormat();
         return out;
     }
-    const auto gif = GifRegionReader::read(file.data(), file.size(), request, &out);
-    if (gif == GifRegionReader::Result::Read) {
-        out.method = PageRegion::Method::Gif;
-        return out;
-    }
-    if (gif == GifRegionReader::Result::Failed) {
-        out.error = withFileName(request.path, out.error);
-        return out;
-    }
-    if (jpeg == JpegRegionReader::Result::NotJpeg && gif == GifRegionReader::Result::NotGif) {
-        const auto bmp = BmpRegionReader::read(file.data(), file.size(), request, &out);
-        if (bmp == BmpRegionReader::Result::Read) {
+    if (format == PageFormat::Bmp) {
+        BmpHeader bmp;
+        if (!BmpHeader::parse(bytesOf(file.head()), file.head().size(), file.size(), &bmp, &out.error))
+            return out;
+        const auto readAt = [&file](qint64 offset, void* to, qint64 length) {
+            return file.readAt(offset, to, length);
+        };
+        if (BmpRegionReader::read(bmp, readAt, request, &out) != BmpRegionReader::Result::Unsupported) {
             out.method = PageRegion::Method::Bmp;
             return out;
         }
-        if (bmp == BmpRegionReader::Result::Failed) {
-            out.error = withFileName(request.path, out.error);
+    }
+    QByteArray bytes;
+    if (!file.readAll(&bytes, &out.error))
+        return out;
+    out = PageRegion();
+    switch (format) {
+    case PageFormat::Jpeg:
+        if (JpegRegionReader::read(bytesOf(bytes), bytes.size(), request, &out) ==
+            JpegRegionReader::Result::Read)
+            out.method = PageRegion::Method::Jpeg;
+        return out;
+    case PageFormat::Gif:
+        switch (GifRegionReader::read(bytesOf(bytes), bytes.size(), request, &out)) {
+        case GifRegionReader::Result::Read:
+            out.method = PageRegion::Method::Gif;
+            return out;
+        case GifRegionReader::Result::Unsupported:
+            break;
+        default:
             return out;
         }
+        break;
+    case PageFormat::Png:
+        if (!pngIsWhole(bytes, &out.error))
+            return out;
+        break;
+    default:
+        break;
     }
     out = PageRegion();
-    readGeneric(request, &out);
+    readGeneric(bytes, request, &out);
     return out;
 }
 
 QSize RegionReader::pageSize(const QString& path, QString* error) {
-    MappedFile file(path);
-    if (!file.open(error))
+    PageFile file;
+    if (!file.open(path, error))
         return {};
+    const QByteArray& head = file.head();
     QSize size;
-    QString why;
-    const auto jpeg = JpegRegionReader::size(file.data(), file.size(), &size, &why);
-    if (jpeg == JpegRegionReader::Result::Read)
+    switch (pageFormatOf(head)) {
+    case PageFormat::Jpeg: {
+        // The frame header is nearly always in the first bytes; only a file whose metadata
+        // blocks push it further is read whole.
+        if (JpegRegionReader::size(bytesOf(head), head.size(), &size, error) ==
+            JpegRegionReader::Result::Read)
+            return size;
+        QByteArray bytes;
+        if (head.size() == file.size() || !file.readAll(&bytes, error) ||
+            JpegRegionReader::size(bytesOf(bytes), bytes.size(), &size, error) !=
+                JpegRegionReader::Result::Read)
+            return {};
+        error->clear();
         return size;
-    if (jpeg == JpegRegionReader::Result::Failed) {
-        *error = withFileName(path, why);
-        return {};
     }
-    const auto gif = GifRegionReader::size(file.data(), file.size(), &size, &why);
-    if (gif == GifRegionReader::Result::Read)
+    case PageFormat::Gif:
+        if (GifRegionReader::size(bytesOf(head), head.size(), &size, error) != GifRegionReader::Result::Read)
+            return {};
         return size;
-    if (gif == GifRegionReader::Result::Failed) {
-        *error = withFileName(path, why);
-        return {};
+    case PageFormat::Bmp: {
+        BmpHeader bmp;
+        if (!BmpHeader::parse(bytesOf(head), head.size(), file.size(), &bmp, error))
+            return {};
+        return bmp.size;
     }
-    const auto bmp = BmpRegionReader::size(file.data(), file.size(), &size, &why);
-    if (bmp == BmpRegionReader::Result::Read)
-        return size;
-    if (bmp == BmpRegionReader::Result::Failed) {
-        *error = withFileName(path, why);
+    case PageFormat::Png:
+        // Width and height are the first fields of the IHDR chunk that opens every PNG.
+        if (head.size() >= 24 && head.mid(12, 4) == "IHDR") {
+            size = QSize(qFromBigEndian<qint32>(head.constData() + 16),
+                         qFromBigEndian<qint32>(head.constData() + 20));
+            if (!size.isEmpty())
+                return size;
+        }
+        *error = QStringLiteral("il file PNG è danneggiato (intestazione non valida).");
         return {};
+    case PageFormat::Unknown:
+        break;
     }
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    size = reader.size();
-    if (!reader.canRead() || size.isEmpty()) {
-        *error = withFileName(
-            path, QStringLiteral("il file non è un'immagine leggibile (%1).").arg(reader.errorString()));
-        return {};
+    *error = unknownFormat();
+    return {};
+}
+
+QString RegionReader::unknownFormat() {
+    return QStringLiteral("il file non è un'immagine BMP, JPEG, GIF o PNG.");
+}
+
+bool RegionReader::pngIsWhole(const QByteArray& bytes, QString* error) {
+    // Signature, then chunks (length, type, data, CRC) up to IEND.
+    qint64 at = 8;
+    const qint64 size = bytes.size();
+    while (at + 12 <= size) {
+        const quint32 length = qFromBigEndian<quint32>(bytes.constData() + at);
+        if (length > 0x7FFFFFFFu) {
+            *error = QStringLiteral("il file PNG è danneggiato (blocco di %1 byte).").arg(length);
+            return false;
+        }
+        if (bytes.mid(at + 4, 4) == "IEND")
+            return true;
+        at += 12 + qint64(length);
     }
-    return size;
+    *error = QStringLiteral("il file PNG è troncato.");
+    return false;
 }

@@ -45,13 +45,17 @@ struct PageRegion {
 };
 
 // Reads one rectangle of a page file without decoding more of it than the rectangle
-// needs: JPEG through libjpeg-turbo's cropped and skipped scanlines, uncompressed BMP rows
-// straight from the file, single-image GIF pages decoded only down to the rectangle's last
-// row, any other format Qt reads (PNG, compressed BMP, interlaced GIF, CMYK JPEG) through
-// QImageReader. The page itself is never held in full twice.
-// Never throws and never ends the program; every failure comes back as error.
-// Safe to call from several threads at once. The first read of a format left to Qt
-// raises QImageReader's global allocation limit to 1024 MB.
+// needs: JPEG through libjpeg-turbo's cropped and skipped scanlines, BMP rows read from the
+// file a band at a time, single-image GIF pages through our own LZW decoder, the other
+// pages (PNG, 16-bit BMP, interlaced or tiled GIF) through QImageReader. The pages are the
+// workspace's: BMP, JPEG, GIF and PNG recognised by their content, anything else refused.
+// A page is accepted or refused by the same rules and limits as the workspace's load
+// (JpegErrors, BmpHeader, PageLimits), whatever the rectangle: the data outside it is
+// gone through without making pixels of it. The file is never memory-mapped, so a file
+// cut short while it is read is an unreadable page; only regular files are read.
+// Never throws and never ends the program; every failure comes back as error, in
+// Italian and without the file's name (the caller says which file).
+// Safe to call from several threads at once.
 class RegionReader {
   public:
     static PageRegion read(const RegionRequest& request);
@@ -63,4 +67,9 @@ class RegionReader {
     // The reduction a JPEG decode may use for a rectangle of rectSize that will be
     // stretched to targetSize: 1, 2, 4 or 8.
     static int reductionFor(QSize rectSize, QSize targetSize);
+
+    // The reason given for a file that is none of the page formats.
+    static QString unknownFormat();
+    // Whether a PNG file holds every chunk up to its end chunk; false with a reason.
+    static bool pngIsWhole(const QByteArray& bytes, QString* error);
 };

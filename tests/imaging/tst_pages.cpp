@@ -74,6 +74,15 @@ class TestPages : public QObject {
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
   private Q_SLOTS:
+    // This test is also built against the portable kernels: it must run the ones it means.
+    void kernelsAreTheBuildsChoice() {
+#if defined(__SSE2__) && !defined(VETRA_SCALAR)
+        QVERIFY(FastPixels::usesSse2());
+#else
+        QVERIFY(!FastPixels::usesSse2());
+#endif
+    }
+
     void blockAverageMatchesThePlainSum_data() {
         QTest::addColumn<QSize>("size");
         QTest::newRow("whole blocks") << QSize(16, 12);

@@ -4,9 +4,9 @@
 #include <QPainter>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
 #include <jpeglib.h>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -67,8 +67,17 @@ QImage PageFiles::paintPage(int width, int height) {
 }
 
 QByteArray PageFiles::jpeg(const QImage& page, int quality, bool subsample420, bool progressive) {
+    JpegOptions options;
+    options.quality = quality;
+    options.subsample420 = subsample420;
+    options.progressive = progressive;
+    return jpeg(page, options);
+}
+
+QByteArray PageFiles::jpeg(const QImage& page, const JpegOptions& options) {
     const bool gray = page.format() == QImage::Format_Grayscale8;
     const QImage rgb = gray ? page : page.convertToFormat(QImage::Format_RGB888);
+    const int components = gray ? 1 : options.cmyk ? 4 : 3;
     jpeg_compress_struct c;
     jpeg_error_mgr err;
     c.err = jpeg_std_error(&err);
@@ -78,18 +87,42 @@ QByteArray PageFiles::jpeg(const QImage& page, int quality, bool subsample420, b
     jpeg_mem_dest(&c, &buffer, &size);
     c.image_width = JDIMENSION(rgb.width());
     c.image_height = JDIMENSION(rgb.height());
-    c.input_components = gray ? 1 : 3;
-    c.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+    c.input_components = components;
+    c.in_color_space = gray ? JCS_GRAYSCALE : options.cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, quality, TRUE);
-    const int factor = subsample420 ? 2 : 1;
+    jpeg_set_quality(&c, options.quality, TRUE);
+    const int factor = options.subsample420 ? 2 : 1;
     c.comp_info[0].h_samp_factor = factor;
     c.comp_info[0].v_samp_factor = factor;
-    if (progressive)
+    if (options.progressive)
         jpeg_simple_progression(&c);
+    c.restart_in_rows = options.restartRows;
+    c.arith_code = options.arithmetic ? TRUE : FALSE;
+    // One scan per coefficient, then one refinement scan per coefficient: a valid file
+    // with 1 + 2 * 63 scans per component.
+    std::vector<jpeg_scan_info> script;
+    if (options.scanPerCoefficient) {
+        for (int comp = 0; comp < c.num_components; ++comp)
+            script.push_back({1, {comp, 0, 0, 0}, 0, 0, 0, 0});
+        for (int pass : {0, 1})
+            for (int comp = 0; comp < c.num_components; ++comp)
+                for (int k = 1; k < 64; ++k)
+                    script.push_back({1, {comp, 0, 0, 0}, k, k, pass == 0 ? 0 : 1, pass == 0 ? 1 : 0});
+        c.scan_info = script.data();
+        c.num_scans = int(script.size());
+    }
     jpeg_start_compress(&c, TRUE);
+    std::vector<uchar> cmyk(size_t(rgb.width()) * 4);
     while (c.next_scanline < c.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(rgb.constScanLine(int(c.next_scanline)));
+        if (options.cmyk) {
+            // Stored inverted, as the programs that write CMYK JPEGs store it.
+            for (int x = 0; x < rgb.width(); ++x) {
+                std::copy(row + 3 * x, row + 3 * x + 3, cmyk.begin() + 4 * x);
+                cmyk[size_t(x) * 4 + 3] = 255;
+            }
+            row = cmyk.data();
+        }
         jpeg_write_scanlines(&c, &row, 1);
     }
     jpeg_finish_compress(&c);
@@ -97,6 +130,22 @@ QByteArray PageFiles::jpeg(const QImage& page, int quality, bool subsample420, b
     QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
     free(buffer);
     return bytes;
+}
+
+QByteArray PageFiles::withJpegSize(QByteArray jpeg, int width, int height) {
+    // The frame header (SOF0..SOF15 but DHT, JPG and DAC) holds height, then width.
+    for (qsizetype at = 2; at + 9 < jpeg.size();) {
+        if (uchar(jpeg[at]) != 0xFF)
+            break;
+        const uchar marker = uchar(jpeg[at + 1]);
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            qToBigEndian<quint16>(quint16(height), jpeg.data() + at + 5);
+            qToBigEndian<quint16>(quint16(width), jpeg.data() + at + 7);
+            return jpeg;
+        }
+        at += 2 + qFromBigEndian<quint16>(jpeg.constData() + at + 2);
+    }
+    return jpeg;
 }
 
 QByteArray PageFiles::bmp(const QImage& page, int bitsPerPixel, bool topDown) {
@@ -186,30 +235,34 @@ class LzwWriter {
 
 } // namespace
 
-QByteArray PageFiles::gif(const QImage& indexed, bool interlaced, int transparentIndex) {
-    const int w = indexed.width();
-    const int h = indexed.height();
+namespace {
+
+// The logical screen of indexed's size with indexed's colours as the global table; the
+// table's bit count through *bits.
+QByteArray gifHeader(const QImage& indexed, int* bits) {
     const QList<QRgb> colors = indexed.colorTable();
-    int bits = 1;
-    while ((1 << bits) < colors.size())
-        ++bits;
+    *bits = 1;
+    while ((1 << *bits) < colors.size())
+        ++*bits;
     QByteArray b("GIF89a");
-    put16(b, quint16(w));
-    put16(b, quint16(h));
-    b.append(char(0x80 | 0x70 | (bits - 1)));
+    put16(b, quint16(indexed.width()));
+    put16(b, quint16(indexed.height()));
+    b.append(char(0x80 | 0x70 | (*bits - 1)));
     b.append('\0');
     b.append('\0');
-    for (int i = 0; i < (1 << bits); ++i) {
+    for (int i = 0; i < (1 << *bits); ++i) {
         const QRgb c = i < colors.size() ? colors[i] : 0;
         b.append(char(qRed(c)));
         b.append(char(qGreen(c)));
         b.append(char(qBlue(c)));
     }
-    if (transparentIndex >= 0) {
-        b.append("\x21\xF9\x04\x01\x00\x00", 6);
-        b.append(char(transparentIndex));
-        b.append('\0');
-    }
+    return b;
+}
+
+// One image covering the screen, LZW-coded.
+void gifImage(QByteArray& b, const QImage& indexed, int bits, bool interlaced) {
+    const int w = indexed.width();
+    const int h = indexed.height();
     b.append(char(0x2C));
     put16(b, 0);
     put16(b, 0);
@@ -233,75 +286,80 @@ QByteArray PageFiles::gif(const QImage& indexed, bool interlaced, int transparen
     b.append(char(minCode));
     const int clear = 1 << minCode;
     LzwWriter out(&b);
-    std::unordered_map<quint32, int> table;
+    // The string table as a flat child index: code * 256 + next byte -> code, -1 if none.
+    std::vector<int> child(size_t(4096) * 256, -1);
     int next = clear + 2;
     int width = minCode + 1;
     out.put(clear, width);
     int prefix = -1;
-    for (int y : rows)
+    for (int y : rows) {
+        const uchar* line = indexed.constScanLine(y);
         for (int x = 0; x < w; ++x) {
-            const int k = indexed.pixelIndex(x, y);
+            const int k = line[x];
             if (prefix < 0) {
                 prefix = k;
                 continue;
             }
-            const quint32 key = quint32(prefix) << 8 | quint32(k);
-            const auto found = table.find(key);
-            if (found != table.end()) {
-                prefix = found->second;
+            int& found = child[size_t(prefix) * 256 + size_t(k)];
+            if (found >= 0) {
+                prefix = found;
                 continue;
             }
             out.put(prefix, width);
-            table.emplace(key, next++);
+            found = next++;
             if (next > (1 << width) && width < 12)
                 ++width;
             if (next == 4096) {
                 out.put(clear, width);
-                table.clear();
+                std::fill(child.begin(), child.end(), -1);
                 next = clear + 2;
                 width = minCode + 1;
             }
             prefix = k;
         }
+    }
     out.put(prefix, width);
     out.put(clear + 1, width);
     out.finish();
+}
+
+} // namespace
+
+QByteArray PageFiles::gif(const QImage& indexed, bool interlaced, int transparentIndex) {
+    int bits = 0;
+    QByteArray b = gifHeader(indexed, &bits);
+    if (transparentIndex >= 0) {
+        b.append("\x21\xF9\x04\x01\x00\x00", 6);
+        b.append(char(transparentIndex));
+        b.append('\0');
+    }
+    gifImage(b, indexed, bits, interlaced);
+    b.append(char(0x3B));
+    return b;
+}
+
+QByteArray PageFiles::gifFrames(const QList<QImage>& frames, int delayCs) {
+    if (frames.isEmpty())
+        return {};
+    int bits = 0;
+    QByteArray b = gifHeader(frames.first(), &bits);
+    for (const QImage& frame : frames) {
+        // Graphic control: the delay, no transparency.
+        b.append("\x21\xF9\x04\x00", 4);
+        put16(b, quint16(delayCs));
+        b.append("\x00\x00", 2);
+        gifImage(b, frame, bits, false);
+    }
     b.append(char(0x3B));
     return b;
 }
 
 QByteArray PageFiles::jpegCmyk(const QImage& page) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = JDIMENSION(page.width());
-    c.image_height = JDIMENSION(page.height());
-    c.input_components = 4;
-    c.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 95, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<unsigned char> row(size_t(page.width()) * 4);
-    while (c.next_scanline < c.image_height) {
-        for (int x = 0; x < page.width(); ++x) {
-            const QRgb p = page.pixel(x, int(c.next_scanline));
-            row[size_t(x) * 4] = uchar(255 - qRed(p));
-            row[size_t(x) * 4 + 1] = uchar(255 - qGreen(p));
-            row[size_t(x) * 4 + 2] = uchar(255 - qBlue(p));
-            row[size_t(x) * 4 + 3] = 0;
-        }
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
-    free(buffer);
-    return bytes;
+    JpegOptions options;
+    options.quality = 95;
+    options.subsample420 = false;
+    options.cmyk = true;
+    return jpeg(page, options);
 }
 
 bool PageFiles::write(const QString& path, const QByteArray& bytes) {

@@ -16,7 +16,21 @@ QImage paintPage(int width, int height);
 // Grayscale8 page gives a one-component file.
 QByteArray jpeg(const QImage& page, int quality, bool subsample420, bool progressive = false);
 
-// A four-component CMYK JPEG, a variant read through Qt.
+struct JpegOptions {
+    int quality = 90;
+    bool subsample420 = true;
+    bool progressive = false;
+    int restartRows = 0;             // a restart marker every this many MCU rows
+    bool arithmetic = false;         // arithmetic coding instead of Huffman
+    bool scanPerCoefficient = false; // progressive, 1 + 2 * 63 scans per component
+    bool cmyk = false;               // four components, stored inverted
+};
+QByteArray jpeg(const QImage& page, const JpegOptions& options);
+
+// The JPEG with its frame header saying width x height, the data left as it is.
+QByteArray withJpegSize(QByteArray jpeg, int width, int height);
+
+// A four-component CMYK JPEG at quality 95, stored inverted as the programs that write CMYK do.
 QByteArray jpegCmyk(const QImage& page);
 
 // Uncompressed BMP of 1, 8, 24 or 32 bits; bottom-up unless topDown. For 1 and 8 bits the
@@ -30,6 +44,10 @@ QByteArray bmpRle8(const QImage& indexed);
 // codes when the table fills); rows interlaced on request; one palette entry transparent
 // when transparentIndex >= 0.
 QByteArray gif(const QImage& indexed, bool interlaced = false, int transparentIndex = -1);
+
+// An animated GIF89a: every frame an 8-bit indexed image of the first one's size, coloured
+// through the first one's palette, shown for delayCs hundredths of a second.
+QByteArray gifFrames(const QList<QImage>& frames, int delayCs = 10);
 
 bool write(const QString& path, const QByteArray& bytes);
 

@@ -1,5 +1,7 @@
 #include "tests/support/TestImages.h"
 
+#include "tests/support/PageFiles.h"
+
 #include <QFile>
 #include <QImageWriter>
 #include <QPainter>
@@ -30,71 +32,20 @@ bool write(const QImage& image, const QString& path, const char* format, int qua
     return writer.write(image);
 }
 
-namespace {
-
-void putWord(QByteArray& out, int value) {
-    out.append(char(value & 0xFF));
-    out.append(char((value >> 8) & 0xFF));
-}
-
-// Image data with codes that never grow past 8 bits: a clear code before the table
-// would need a ninth bit. Colour indexes must be below 128.
-QByteArray lzwLiterals(const QByteArray& indexes) {
-    const int clear = 128;
-    const int end = 129;
-    QByteArray codes;
-    int sinceClear = 0;
-    codes.append(char(clear));
-    for (char index : indexes) {
-        if (sinceClear == 126) {
-            codes.append(char(clear));
-            sinceClear = 0;
-        }
-        codes.append(index);
-        ++sinceClear;
-    }
-    codes.append(char(end));
-    QByteArray out;
-    out.append(char(7)); // minimum code size: 8-bit codes
-    for (qsizetype i = 0; i < codes.size(); i += 255) {
-        const QByteArray block = codes.mid(i, 255);
-        out.append(char(block.size()));
-        out.append(block);
-    }
-    out.append(char(0));
-    return out;
-}
-
-} // namespace
-
 QByteArray animatedGif(int width, int height, const QList<QColor>& frameColours) {
-    QByteArray out("GIF89a");
-    putWord(out, width);
-    putWord(out, height);
-    out.append(char(0xF6)); // global colour table of 128 entries
-    out.append(char(0));
-    out.append(char(0));
-    for (int i = 0; i < 128; ++i) {
-        const QColor c = i < frameColours.size() ? frameColours.at(i) : QColor(Qt::black);
-        out.append(char(c.red()));
-        out.append(char(c.green()));
-        out.append(char(c.blue()));
-    }
+    // A global table of 128 entries, whatever the frame count: tests find the first image
+    // descriptor right after it.
+    QList<QRgb> palette(128, qRgb(0, 0, 0));
+    for (qsizetype i = 0; i < frameColours.size() && i < palette.size(); ++i)
+        palette[i] = frameColours.at(i).rgb();
+    QList<QImage> frames;
     for (int f = 0; f < frameColours.size(); ++f) {
-        // Graphic control: a short delay, no transparency.
-        out.append("\x21\xF9\x04\x00", 4);
-        putWord(out, 10);
-        out.append("\x00\x00", 2);
-        out.append(char(0x2C));
-        putWord(out, 0);
-        putWord(out, 0);
-        putWord(out, width);
-        putWord(out, height);
-        out.append(char(0));
-        out.append(lzwLiterals(QByteArray(qsizetype(width) * height, char(f))));
+        QImage frame(width, height, QImage::Format_Indexed8);
+        frame.setColorTable(palette);
+        frame.fill(uint(f));
+        frames << frame;
     }
-    out.append(char(0x3B));
-    return out;
+    return PageFiles::gifFrames(frames);
 }
 
 bool writeBytes(const QString& path, const QByteArray& bytes) {

@@ -1,0 +1,192 @@
+#include "imaging/BmpHeader.h"
+#include "imaging/BmpRegionReader.h"
+#include "imaging/ImageFile.h"
+#include "imaging/PageDecoder.h"
+#include "imaging/PageFile.h"
+#include "imaging/RegionReader.h"
+#include "tests/support/HostilePages.h"
+#include "tests/support/PageFiles.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// vetra-batch's exit code and messages for one run; -1 when it did not finish.
+struct BatchRun {
+    int exit = -1;
+    QString errors;
+};
+
+BatchRun runBatch(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral(VETRA_BATCH_EXE), arguments);
+    BatchRun run;
+    // Generous: a page that hangs the command is what this catches, not a slow one.
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+// The workspace's load and the batch command's region reads share one page reader: on
+// every page, whole, damaged or unusual, they give the same verdict, and the batch
+// command's verdict does not depend on the rectangle.
+class TestReaderParity : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+  private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void sameVerdictEverywhere_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("loads");
+        QTest::addColumn<QString>("reason");
+        for (const HostilePages::Page& page : HostilePages::all()) {
+            const QString path = m_dir.filePath(page.name);
+            QVERIFY(PageFiles::write(path, page.bytes));
+            QTest::newRow(qPrintable(page.name)) << path << page.loads << page.reason;
+        }
+    }
+    void sameVerdictEverywhere() {
+        QFETCH(QString, path);
+        QFETCH(bool, loads);
+        QFETCH(QString, reason);
+
+        ImageFile window;
+        QCOMPARE(window.loadFile(path), loads);
+        QCOMPARE(window.isNull(), !loads);
+        if (!loads)
+            QVERIFY2(window.errorString().contains(reason), qPrintable(window.errorString()));
+
+        // Rectangles at the top and at the bottom of the page, upright and turned.
+        QString why;
+        const QSize stored = RegionReader::pageSize(path, &why);
+        const QSize size = stored.isEmpty() ? QSize(240, 320) : stored;
+        const QRect corners[] = {QRect(0, 0, 16, 12), QRect(size.width() - 16, size.height() - 12, 16, 12)};
+        for (const QRect& rect : corners)
+            for (int rotation : {0, 180}) {
+                const PageRegion region =
+                    RegionReader::read({path, {rotation, PageTransform::Mirror::None}, rect, {}});
+                QVERIFY2(region.ok() == loads && region.error.contains(reason),
+                         qPrintable(QStringLiteral("rect %1,%2 turned %3: %4")
+                                        .arg(rect.x())
+                                        .arg(rect.y())
+                                        .arg(rotation)
+                                        .arg(region.error)));
+            }
+
+        const QString out = m_dir.filePath(QStringLiteral("out.jpg"));
+        QFile::remove(out);
+        const BatchRun rect = runBatch({QStringLiteral("--kind"), QStringLiteral("foto"),
+                                        QStringLiteral("--rect"), QStringLiteral("0,0,120,144"), path, out});
+        QCOMPARE(rect.exit, loads ? 0 : 3);
+        if (!loads) {
+            QVERIFY(!QFile::exists(out));
+            // The reason once, after the file's name once.
+            QVERIFY2(rect.errors.count(QFileInfo(path).fileName()) == 1, qPrintable(rect.errors));
+            QVERIFY2(rect.errors.contains(reason), qPrintable(rect.errors));
+        }
+        const BatchRun frame =
+            runBatch({QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--frame"),
+                      QStringLiteral("10,10,90,108"), path, out});
+        QCOMPARE(frame.exit, loads ? 0 : 3);
+    }
+
+    // Only regular files are pages: a named pipe (also behind a link), a device or a
+    // folder is refused at once with its reason, never waited on.
+    void specialFilesAreRefused_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        const QString fifo = m_dir.filePath(QStringLiteral("pipe.jpg"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString link = m_dir.filePath(QStringLiteral("link-to-pipe.jpg"));
+        QVERIFY(QFile::link(fifo, link));
+        QTest::newRow("named pipe") << fifo << QStringLiteral("file speciale");
+        QTest::newRow("link to a named pipe") << link << QStringLiteral("file speciale");
+        QTest::newRow("device") << QStringLiteral("/dev/zero") << QStringLiteral("file speciale");
+        QTest::newRow("folder") << m_dir.path() << QStringLiteral("cartella");
+    }
+    void specialFilesAreRefused() {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        ImageFile window;
+        QVERIFY(!window.loadFile(path));
+        QVERIFY2(window.errorString().contains(reason), qPrintable(window.errorString()));
+        const PageRegion region = RegionReader::read({path, {}, QRect(0, 0, 10, 10), {}});
+        QVERIFY2(region.error.contains(reason), qPrintable(region.error));
+        QString why;
+        QVERIFY(RegionReader::pageSize(path, &why).isEmpty());
+        QVERIFY2(why.contains(reason), qPrintable(why));
+        if (QFileInfo(path).isDir())
+            return; // a folder is the batch command's folder mode
+        const BatchRun run =
+            runBatch({QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
+                      QStringLiteral("0,0,10,10"), path, m_dir.filePath(QStringLiteral("o.jpg"))});
+        QCOMPARE(run.exit, 3);
+        QVERIFY2(run.errors.contains(reason), qPrintable(run.errors));
+    }
+
+    // A folder run with a link to a named pipe among its pages finishes, saves the others.
+    void folderWithPipeFinishes() {
+        QTemporaryDir in;
+        QTemporaryDir out;
+        QVERIFY(in.isValid() && out.isValid());
+        QVERIFY(PageFiles::write(in.filePath(QStringLiteral("a.jpg")),
+                                 PageFiles::jpeg(PageFiles::paintPage(240, 320), 90, true)));
+        const QString fifo = m_dir.filePath(QStringLiteral("folder-pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(QFile::link(fifo, in.filePath(QStringLiteral("b.jpg"))));
+        const BatchRun run =
+            runBatch({QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
+                      QStringLiteral("0,0,120,144"), in.path(), out.path()});
+        QVERIFY2(run.exit == 0 || run.exit == 1, qPrintable(run.errors));
+        QVERIFY(QFile::exists(out.filePath(QStringLiteral("a.jpg"))));
+        QVERIFY(!QFile::exists(out.filePath(QStringLiteral("b.jpg"))));
+    }
+
+    // A file cut short after it was opened gives short reads, never a bus error, and the
+    // page is refused as changed.
+    void fileShrinkingWhileReadIsRefused() {
+        const QString path = m_dir.filePath(QStringLiteral("shrinks.bmp"));
+        const QByteArray bytes = PageFiles::bmp(PageFiles::paintPage(300, 200), 24);
+        QVERIFY(PageFiles::write(path, bytes));
+        PageFile file;
+        QString error;
+        QVERIFY2(file.open(path, &error), qPrintable(error));
+        BmpHeader bmp;
+        QVERIFY(BmpHeader::parse(reinterpret_cast<const uchar*>(file.head().constData()), file.head().size(),
+                                 file.size(), &bmp, &error));
+        QCOMPARE(::truncate(QFile::encodeName(path).constData(), 2000), 0);
+
+        PageDecoder::Page page;
+        QVERIFY(!PageDecoder::decodeBmp(file, bmp, PageLimits::kPageBytes, 0, page));
+        QVERIFY(page.image.isNull());
+        QCOMPARE(page.error, PageFile::changedReason());
+        PageRegion region;
+        const auto readAt = [&file](qint64 offset, void* to, qint64 length) {
+            return file.readAt(offset, to, length);
+        };
+        QCOMPARE(BmpRegionReader::read(bmp, readAt, {path, {}, QRect(0, 150, 20, 20), {}}, &region),
+                 BmpRegionReader::Result::Failed);
+        QCOMPARE(region.error, PageFile::changedReason());
+        QByteArray all;
+        QVERIFY(!file.readAll(&all, &error));
+        QCOMPARE(error, PageFile::changedReason());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReaderParity)
+#include "tst_readerParity.moc"
