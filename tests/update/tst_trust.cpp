@@ -3,6 +3,7 @@
 // others cannot change.
 
 #include "UpdateFixture.h"
+#include "core/SystemReason.h"
 #include "tests/support/TestFiles.h"
 #include "update/UpdateFiles.h"
 #include "update/UpdateSignature.h"
@@ -15,7 +16,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
+#include <cerrno>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using Result = UpdateSignature::Result;
@@ -233,29 +237,63 @@ class TestTrust : public QObject {
     // The installed layout, used by an operator who is not root: the data folder root:vetra
     // 2775 and installazione.ini root:vetra 0640. The operator reads the account, replaces
     // an earlier updater left by someone else, and leaves one that others cannot change.
+    // On a small file system that fills up at the last bytes, the operator's earlier
+    // updater stays as it was and the window says why.
+    void operatorUsesTheInstalledLayout_data() {
+        QTest::addColumn<bool>("smallDisk");
+        QTest::newRow("another operator's leftover replaced") << false;
+        QTest::newRow("small tmpfs full at the last bytes") << true;
+    }
+
     void operatorUsesTheInstalledLayout() {
+        QFETCH(bool, smallDisk);
         if (::geteuid() != 0)
             QSKIP("needs root to lay out the installation and to become an operator; the rules are tested "
                   "above");
         if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
             QSKIP("setpriv (util-linux) is missing");
         UpdateFixture fixture;
-        fixture.server.payload = updaterBytes(40000);
         const QString root = fixture.root.path();
         const QString folder = modulo1::DataFolder();
         const QString ini = modulo1::InstallationFile();
         const QString updater = modulo1::UpdaterFile();
-        TestFiles::writeFile(updater, "an updater left by another operator");
+        const QByteArray account = TestFiles::readAll(ini);
+        struct Mount {
+            QByteArray path;
+            bool mounted = false;
+            ~Mount() {
+                if (mounted)
+                    ::umount2(path.constData(), MNT_DETACH);
+            }
+        } small{QFile::encodeName(folder)};
+        if (smallDisk) {
+            small.mounted = ::mount("tmpfs", small.path.constData(), "tmpfs", 0, "size=64k") == 0;
+            if (!small.mounted)
+                QSKIP("cannot mount a tmpfs here");
+            TestFiles::writeFile(ini, account);
+        }
+        const QByteArray earlier = "an earlier updater";
+        TestFiles::writeFile(updater, earlier);
         for (const QString& path : {root, root + QStringLiteral("/Orvanta")})
             setMode(path, 0755);
-        for (const QString& path : {folder, ini, updater})
+        for (const QString& path : {folder, ini})
             QCOMPARE(::chown(QFile::encodeName(path).constData(), 0, kOperatorsGid), 0);
+        // Another operator's file, or this operator's own.
+        QCOMPARE(::chown(QFile::encodeName(updater).constData(), smallDisk ? kOperatorUid : 0, kOperatorsGid),
+                 0);
         setMode(folder, 02775);
         setMode(ini, 0640);
         setMode(updater, 0750);
+        if (smallDisk) {
+            struct statvfs disk {};
+            QCOMPARE(::statvfs(small.path.constData(), &disk), 0);
+            fixture.server.payload = updaterBytes(qsizetype(disk.f_bavail * disk.f_frsize) + 100);
+        } else {
+            fixture.server.payload = updaterBytes(40000);
+        }
 
         QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QStringLiteral("setpriv"),
                     {QStringLiteral("--reuid=%1").arg(kOperatorUid),
                      QStringLiteral("--regid=%1").arg(kOperatorsGid), QStringLiteral("--clear-groups"),
@@ -268,16 +306,24 @@ class TestTrust : public QObject {
         QTimer::singleShot(60000, &loop, &QEventLoop::quit);
         if (child.state() != QProcess::NotRunning)
             loop.exec();
+        const QString said = QString::fromUtf8(child.readAll());
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(child.exitCode(), smallDisk ? 1 : 0);
 
         struct stat info {};
         QCOMPARE(::lstat(QFile::encodeName(updater).constData(), &info), 0);
-        QCOMPARE(info.st_uid, kOperatorUid);
-        QCOMPARE(info.st_gid, kOperatorsGid); // from the folder's setgid bit
         QCOMPARE(info.st_mode & 07777, mode_t(0750));
-        QCOMPARE(TestFiles::readAll(updater), fixture.server.payload);
-        QVERIFY(UpdateFiles::isSafeProgram(updater));
+        if (smallDisk) {
+            QVERIFY2(said.contains(QStringLiteral("Impossibile salvare l'aggiornamento in ") + updater) &&
+                         said.contains(SystemReason::text(ENOSPC)),
+                     qPrintable(said));
+            QCOMPARE(TestFiles::readAll(updater), earlier);
+        } else {
+            QCOMPARE(info.st_uid, kOperatorUid);
+            QCOMPARE(info.st_gid, kOperatorsGid); // from the folder's setgid bit
+            QCOMPARE(TestFiles::readAll(updater), fixture.server.payload);
+            QVERIFY(UpdateFiles::isSafeProgram(updater));
+        }
         QCOMPARE(fixture.strayFiles(), QStringList{QFileInfo(updater).fileName()});
     }
 
