@@ -23,7 +23,7 @@ class HtmlPage {
     // of the count.
     HtmlPage(const QByteArray& bytes, const QUrl& url, const QByteArray& contentType = {});
 
-    static constexpr qsizetype kMostMarkupItems = 4000;
+    static constexpr qsizetype kMostMarkupItems = 2500;
 
     const QUrl& url() const { return m_url; }
     bool isEmpty() const { return m_empty; }
