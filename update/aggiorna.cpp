@@ -418,6 +418,11 @@ void aggiorna::installagg_Click() {
         backToStart();
         return;
     }
+    if (!modulo1::FileExists(updater)) {
+        m_prompts.message(notVerifiedText());
+        backToStart();
+        return;
+    }
     if (!UpdateFiles::isSafeProgram(updater)) {
         const QString folder = QDir::toNativeSeparators(modulo1::DataFolder());
         m_prompts.message(QStringLiteral("L'aggiornamento non è stato avviato: la cartella %1 o il file %2 "

@@ -50,6 +50,9 @@ void VendorServer::close() {
     if (m_portGuard < 0 && m_port != 0)
         m_portGuard = portSocket(m_port, false);
     m_server->close();
+    // Connections the client opened ahead of its requests would still be answered.
+    for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+        socket->abort();
 }
 
 void VendorServer::useTls(const QSslConfiguration& configuration) {

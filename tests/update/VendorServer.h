@@ -43,9 +43,9 @@ class VendorServer : public QObject {
     // Serves https with this configuration (certificate and key) from the next listen().
     void useTls(const QSslConfiguration& configuration);
     bool listen();
-    // Stops listening: later connections are refused. The port stays held (bound, not
-    // listening) while the server lives, so no other process's server can take it over
-    // and answer in its place.
+    // Stops listening and drops every open connection: later requests are refused. The
+    // port stays held (bound, not listening) while the server lives, so no other
+    // process's server can take it over and answer in its place.
     void close();
     QUrl baseUrl() const;
 

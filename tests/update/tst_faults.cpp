@@ -30,6 +30,8 @@ const QString kNoServer = QStringLiteral(
 const QString kReceiveError = QStringLiteral("Si è verificato un errore di ricezione dati da Orvanta, "
                                              "impossibile stabilire la versione attualmente disponibile.");
 
+const QString kConnectionFailed = aggiorna::connectionText({}).section(QLatin1Char(':'), 0, 0);
+
 constexpr int kRefused = -1; // not a server mode: the server stops listening
 
 QByteArray makePayload(qsizetype size) {
@@ -207,7 +209,12 @@ class TestUpdateFaults : public QObject {
             QCOMPARE(fileContents(modulo1::UpdaterFile()), fixture.server.payload);
             QVERIFY(window.installagg->isVisibleTo(&window));
         } else {
-            QCOMPARE(fixture.prompts.messages, QStringList{message});
+            // A connection the client had opened ahead may be cut instead of refused.
+            QCOMPARE(fixture.prompts.messages.size(), 1);
+            const QString& said = fixture.prompts.messages.constFirst();
+            QVERIFY2(said == message ||
+                         (message.startsWith(kConnectionFailed) && said.startsWith(kConnectionFailed)),
+                     qPrintable(said));
             QVERIFY(fixture.strayFiles().isEmpty());
             QVERIFY(window.installagg->isHidden());
             QVERIFY(window.Command3->isVisibleTo(&window));
