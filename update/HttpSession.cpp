@@ -120,7 +120,9 @@ HttpSession::Fetch HttpSession::getSmall(const QUrl& url, int totalMs, qint64 ca
     // chunked one is refused: the decoder underneath takes a malformed chunk size ("-10")
     // without complaint and hands over whatever follows it as the body.
     const bool chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
-    result.ok = !timedOut && !chunked &&
+    // Nothing asks for a part of a small file: a 206 is never the whole of it.
+    const bool part = result.status == 206;
+    result.ok = !timedOut && !chunked && !part &&
                 (result.truncated || ((error == QNetworkReply::NoError || httpLevelError) &&
                                       isComplete(*reply, result.body.size())));
     if (!result.ok) {

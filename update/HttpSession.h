@@ -80,8 +80,8 @@ class HttpSession : public QObject {
 
     // GET url and wait for it in a local event loop, at most totalMs; bodies beyond cap
     // bytes are cut off (the request is then aborted). Network failures, the time limit,
-    // a body shorter or longer than its Content-Length, a malformed Content-Length and a
-    // chunked body give ok == false and an empty body.
+    // a body shorter or longer than its Content-Length, a malformed Content-Length, a
+    // chunked body and a 206 (a part of the file) give ok == false and an empty body.
     Fetch getSmall(const QUrl& url, int totalMs, qint64 cap);
 
     // True for the errors that stand for an HTTP error status (4xx, 5xx): the reply

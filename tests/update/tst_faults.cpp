@@ -94,6 +94,9 @@ class TestUpdateFaults : public QObject {
             << ok + "Content-Length: 18446744073709551620\r\n\r\n2.99";
         QTest::newRow("negative Content-Length") << ok + "Content-Length: -4\r\n\r\n2.99";
         QTest::newRow("Content-Length past the body") << ok + "Content-Length: 10\r\n\r\n2.99";
+        QTest::newRow("206 of a part")
+            << QByteArray("HTTP/1.1 206 Partial Content\r\nConnection: close\r\n"
+                          "Content-Range: bytes 1-3/4\r\nContent-Length: 3\r\n\r\n.99");
     }
 
     void versionRepliesParsedStrictly() {
