@@ -1,6 +1,7 @@
 #include "update/FormBrowser.h"
 
 #include "update/HttpSession.h"
+#include "update/Logging.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -20,14 +21,26 @@ FormBrowser::~FormBrowser() {
     }
 }
 
-void FormBrowser::navigate(const QUrl& url) {
+QNetworkRequest FormBrowser::pageRequest(const QUrl& url) const {
     QNetworkRequest request = m_session.request(url);
     request.setTransferTimeout(m_session.limits().pageTotalMs);
-    start(m_session.network().get(request));
+    // Each redirect is looked at first (see start()): the login stays on the vendor's server.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    return request;
+}
+
+void FormBrowser::navigate(const QUrl& url) {
+    start(m_session.network().get(pageRequest(url)));
 }
 
 void FormBrowser::submitFirstForm() {
-    const auto submission = m_page.firstFormSubmission();
+    auto submission = m_page.firstFormSubmission();
+    if (submission && !m_session.isVendorUrl(submission->url)) {
+        // The account goes to the vendor's own server or nowhere.
+        qCDebug(lcUpdate) << "form: refusing to submit to" << submission->url.toDisplayString();
+        submission.reset();
+    }
     if (!submission) {
         if (m_reply)
             finish(true);
@@ -35,8 +48,7 @@ void FormBrowser::submitFirstForm() {
         Q_EMIT documentComplete();
         return;
     }
-    QNetworkRequest request = m_session.request(submission->url);
-    request.setTransferTimeout(m_session.limits().pageTotalMs);
+    QNetworkRequest request = pageRequest(submission->url);
     request.setRawHeader("Referer", m_page.url().toEncoded(QUrl::RemoveFragment | QUrl::RemoveUserInfo));
     if (submission->method == "POST") {
         request.setHeader(QNetworkRequest::ContentTypeHeader,
@@ -77,6 +89,14 @@ void FormBrowser::start(QNetworkReply* reply) {
             finish(false);
         }
     });
+    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& target) {
+        if (m_session.isVendorUrl(target)) {
+            Q_EMIT reply->redirectAllowed();
+            return;
+        }
+        qCDebug(lcUpdate) << "page: refusing a redirect to" << target.toDisplayString();
+        finish(true);
+    });
     connect(reply, &QNetworkReply::finished, this, [this] { finish(false); });
     m_deadline->start(m_session.limits().pageTotalMs);
 }
@@ -100,6 +120,10 @@ void FormBrowser::finish(bool failed) {
     const bool gotPage = !failed && (m_truncated || ((error == QNetworkReply::NoError ||
                                                       (HttpSession::isStatusError(error) && status != 0)) &&
                                                      HttpSession::isComplete(*reply, m_body.size())));
+    if (!gotPage)
+        qCDebug(lcUpdate) << "page" << reply->url().toDisplayString() << "failed:" << error
+                          << reply->errorString() << "status" << status << "length"
+                          << reply->rawHeader("Content-Length") << "received" << m_body.size();
     const QUrl url = reply->url();
     const QByteArray contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
     reply->deleteLater();

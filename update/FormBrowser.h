@@ -7,6 +7,7 @@
 
 class HttpSession;
 class QNetworkReply;
+class QNetworkRequest;
 class QTimer;
 
 // A browser without a screen, for the update login: loads a page through the program's
@@ -14,7 +15,9 @@ class QTimer;
 // complete", and submits the page's first form as a browser would.
 //
 // Every load ends with documentComplete(), also when it fails or runs past the
-// session's page time limit; the page is then empty.
+// session's page time limit; the page is then empty. Pages are loaded, forms submitted
+// and redirects followed only on the vendor's own scheme, host and port: anything else
+// ends the load with an empty page, before a byte is sent there.
 class FormBrowser : public QObject {
     Q_OBJECT
   public:
@@ -42,6 +45,7 @@ class FormBrowser : public QObject {
     void documentComplete();
 
   private:
+    QNetworkRequest pageRequest(const QUrl& url) const;
     void start(QNetworkReply* reply);
     void finish(bool failed);
 

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <cstring>
 #include <gumbo.h>
 #include <memory>
 #include <vector>
@@ -228,13 +229,57 @@ const GumboNode* findElement(const GumboNode* root, GumboTag tag) {
     return nullptr;
 }
 
-// Start tags in the page, counted before parsing: '<' followed by a letter.
-qsizetype startTags(const QByteArray& bytes) {
+// Tags and attributes in the page, counted before parsing: every '<' followed by a
+// letter or '/' is a tag, and every name inside a start tag is an attribute. Quoted
+// values are skipped; comments count as one tag. Stops counting past limit.
+qsizetype markupItems(const QByteArray& bytes, qsizetype limit) {
+    const auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; };
+    const qsizetype size = bytes.size();
+    const char* data = bytes.constData();
     qsizetype count = 0;
-    for (qsizetype i = 0; i + 1 < bytes.size(); ++i) {
-        const char next = bytes.at(i + 1);
-        if (bytes.at(i) == '<' && ((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z')))
-            ++count;
+    qsizetype i = 0;
+    while (i + 1 < size && count <= limit) {
+        if (data[i] != '<' || !(isLetter(data[i + 1]) || data[i + 1] == '/' || data[i + 1] == '!')) {
+            ++i;
+            continue;
+        }
+        ++count;
+        const bool startTag = isLetter(data[i + 1]);
+        i += 2;
+        if (!startTag) {
+            while (i < size && data[i] != '>')
+                ++i;
+            continue;
+        }
+        // Inside a start tag: the tag's name, then attribute names, each perhaps with
+        // "=" and a value (quoted, or up to the next blank or '>').
+        while (i < size && !isSpace(data[i]) && data[i] != '>' && data[i] != '/')
+            ++i;
+        while (i < size && data[i] != '>' && count <= limit) {
+            if (isSpace(data[i]) || data[i] == '/') {
+                ++i;
+                continue;
+            }
+            ++count; // an attribute's name
+            while (i < size && !isSpace(data[i]) && data[i] != '>' && data[i] != '/' && data[i] != '=')
+                ++i;
+            while (i < size && isSpace(data[i]))
+                ++i;
+            if (i >= size || data[i] != '=')
+                continue;
+            ++i;
+            while (i < size && isSpace(data[i]))
+                ++i;
+            if (i < size && (data[i] == '"' || data[i] == '\'')) {
+                const char* end =
+                    static_cast<const char*>(std::memchr(data + i + 1, data[i], size_t(size - i - 1)));
+                i = end ? (end - data) + 1 : size;
+            } else {
+                while (i < size && !isSpace(data[i]) && data[i] != '>')
+                    ++i;
+            }
+        }
     }
     return count;
 }
@@ -379,7 +424,7 @@ class HtmlPageBuilder {
 
 HtmlPage::HtmlPage(const QByteArray& bytes, const QUrl& url, const QByteArray& contentType)
     : m_url(url), m_baseUrl(url), m_empty(bytes.isEmpty()) {
-    if (startTags(bytes) > kMostStartTags)
+    if (markupItems(bytes, kMostMarkupItems) > kMostMarkupItems)
         return;
     const QByteArray utf8 = decode(bytes, contentType).toUtf8();
     const std::unique_ptr<GumboOutput, GumboDeleter> output(

@@ -16,12 +16,14 @@ class HtmlPage {
     // bytes: the page as received; url: where it came from (forms resolve against it);
     // contentType: the Content-Type header, whose charset wins over the page's own.
     //
-    // A page with more than kMostStartTags start tags is not parsed: it reads as a page
-    // with an empty body and no forms. No login page comes near that many, and deeply
-    // nested markup costs the parser time that grows with the square of the depth.
+    // A page with more than kMostMarkupItems tags and attributes together is not parsed:
+    // it reads as a page with an empty body and no forms. No login page comes near that
+    // many, and hostile markup (deep nesting, misnested formatting tags, thousands of
+    // attributes on one tag) costs the parser time and memory that grow with the square
+    // of the count.
     HtmlPage(const QByteArray& bytes, const QUrl& url, const QByteArray& contentType = {});
 
-    static constexpr qsizetype kMostStartTags = 20000;
+    static constexpr qsizetype kMostMarkupItems = 2500;
 
     const QUrl& url() const { return m_url; }
     bool isEmpty() const { return m_empty; }

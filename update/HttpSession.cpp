@@ -1,6 +1,8 @@
 #include "update/HttpSession.h"
 
 #include "env/modulo1.h"
+#include "update/Logging.h"
+#include "update/UpdateSignature.h"
 #include "version.h"
 
 #include <QEventLoop>
@@ -8,11 +10,12 @@
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QTimer>
 
 HttpSession::HttpSession(const QUrl& baseUrl, QObject* parent)
     : QObject(parent), m_baseUrl(baseUrl), m_network(new QNetworkAccessManager(this)),
-      m_jar(new QNetworkCookieJar(this)) {
+      m_jar(new QNetworkCookieJar(this)), m_updateKey(UpdateSignature::builtInKey()) {
     m_network->setCookieJar(m_jar);
     m_jar->setParent(this); // setCookieJar takes ownership; keep it ours for a clear lifetime
     m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -52,7 +55,25 @@ QNetworkRequest HttpSession::request(const QUrl& url) const {
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     // Bodies arrive as sent, so their length can be checked against Content-Length.
     request.setRawHeader("Accept-Encoding", "identity");
+    if (!m_extraCas.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(m_extraCas);
+        request.setSslConfiguration(tls);
+    }
     return request;
+}
+
+bool HttpSession::isVendorUrl(const QUrl& url) const {
+    const auto defaultPort = [](const QUrl& u) {
+        return u.port(u.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+    };
+    return url.isValid() && url.scheme().compare(m_baseUrl.scheme(), Qt::CaseInsensitive) == 0 &&
+           url.host().compare(m_baseUrl.host(), Qt::CaseInsensitive) == 0 &&
+           defaultPort(url) == defaultPort(m_baseUrl) && url.userInfo().isEmpty();
+}
+
+void HttpSession::addCaCertificates(const QList<QSslCertificate>& certificates) {
+    m_extraCas += certificates;
 }
 
 HttpSession::Fetch HttpSession::getSmall(const QUrl& url, int totalMs, qint64 cap) {
@@ -92,12 +113,24 @@ HttpSession::Fetch HttpSession::getSmall(const QUrl& url, int totalMs, qint64 ca
     }
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
+    result.error = error;
     // An HTTP error status still brings a body (an error page), which callers judge.
     const bool httpLevelError = isStatusError(error) && result.status != 0;
-    result.ok = !timedOut && (result.truncated || ((error == QNetworkReply::NoError || httpLevelError) &&
-                                                   isComplete(*reply, result.body.size())));
-    if (!result.ok)
+    // Small files are sent whole, with their length or up to the end of the connection. A
+    // chunked one is refused: the decoder underneath takes a malformed chunk size ("-10")
+    // without complaint and hands over whatever follows it as the body.
+    const bool chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
+    // Nothing asks for a part of a small file: a 206 is never the whole of it.
+    const bool part = result.status == 206;
+    result.ok = !timedOut && !chunked && !part &&
+                (result.truncated || ((error == QNetworkReply::NoError || httpLevelError) &&
+                                      isComplete(*reply, result.body.size())));
+    if (!result.ok) {
+        qCDebug(lcUpdate) << "GET" << url.toDisplayString() << "failed:" << (timedOut ? "time limit" : "")
+                          << error << reply->errorString() << "status" << result.status << "length"
+                          << reply->rawHeader("Content-Length") << "received" << result.body.size();
         result.body.clear();
+    }
     reply->deleteLater();
     return result;
 }
@@ -107,7 +140,64 @@ bool HttpSession::isStatusError(QNetworkReply::NetworkError error) {
            (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
 }
 
+qint64 HttpSession::announcedLength(const QNetworkReply& reply) {
+    if (!reply.hasRawHeader("Content-Length"))
+        return -1;
+    // Qt joins repeated headers with ", ", and drops a value it cannot read: both would
+    // otherwise pass for "no length announced".
+    const QByteArray text = reply.rawHeader("Content-Length").trimmed();
+    if (text.isEmpty() || text.size() > 18)
+        return -2;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return -2;
+    }
+    return text.toLongLong();
+}
+
 bool HttpSession::isComplete(const QNetworkReply& reply, qint64 received) {
-    const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
-    return !length.isValid() || length.toLongLong() == received;
+    const qint64 length = announcedLength(reply);
+    return length == -1 || length == received;
+}
+
+bool HttpSession::isConnectionError(QNetworkReply::NetworkError error) {
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::BackgroundRequestNotAllowedError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::UnknownProxyError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString HttpSession::connectionProblem(QNetworkReply::NetworkError error) {
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+        return QStringLiteral("il server ha rifiutato la connessione");
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ProxyNotFoundError:
+        return QStringLiteral("il server non è stato trovato");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+    case QNetworkReply::ProxyTimeoutError:
+        return QStringLiteral("il server non ha più risposto");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("non è stato possibile stabilire una connessione sicura con il server");
+    default:
+        return QStringLiteral("la connessione si è interrotta");
+    }
 }

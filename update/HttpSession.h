@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QNetworkReply>
 #include <QObject>
+#include <QSslCertificate>
 #include <QUrl>
 #include <functional>
 
@@ -51,20 +53,35 @@ class HttpSession : public QObject {
     void setConnectionTest(std::function<bool()> test);
 
     // A request with the session's usual settings: redirects followed (never from
-    // https to http), no cache.
+    // https to http), no cache; over https the server's certificate is checked.
     QNetworkRequest request(const QUrl& url) const;
+
+    // True when url has the vendor's scheme, host and port: the only place the login
+    // may send the account to.
+    bool isVendorUrl(const QUrl& url) const;
+
+    // Certificate authorities trusted besides the system's (a test's own authority).
+    // Certificates are always checked; this only adds who may issue them.
+    void addCaCertificates(const QList<QSslCertificate>& certificates);
+
+    // The minisign public key line the vendor signs updaters with: the build's own
+    // (VETRA_UPDATE_PUBLIC_KEY) unless replaced; empty when the build has none.
+    const QByteArray& updateKey() const { return m_updateKey; }
+    void setUpdateKey(const QByteArray& keyLine) { m_updateKey = keyLine; }
 
     // Result of a small GET run to its end.
     struct Fetch {
         bool ok = false;        // a reply arrived (any HTTP status) and was read to its end or its cap
         bool truncated = false; // the body reached the cap and the rest was dropped
         int status = 0;         // HTTP status, 0 without a reply
+        QNetworkReply::NetworkError error = QNetworkReply::NoError;
         QByteArray body;
     };
 
     // GET url and wait for it in a local event loop, at most totalMs; bodies beyond cap
-    // bytes are cut off (the request is then aborted). Network failures and the time
-    // limit give ok == false and an empty body.
+    // bytes are cut off (the request is then aborted). Network failures, the time limit,
+    // a body shorter or longer than its Content-Length, a malformed Content-Length, a
+    // chunked body and a 206 (a part of the file) give ok == false and an empty body.
     Fetch getSmall(const QUrl& url, int totalMs, qint64 cap);
 
     // True for the errors that stand for an HTTP error status (4xx, 5xx): the reply
@@ -73,7 +90,19 @@ class HttpSession : public QObject {
 
     // False when the reply announced a length and fewer (or more) bytes came: a
     // connection that breaks mid-body can end a reply without any error of its own.
+    // A Content-Length that is not plain digits fitting in 63 bits (a negative, an
+    // overflowing or a doubled one) is never complete.
     static bool isComplete(const QNetworkReply& reply, qint64 received);
+
+    // The length a Content-Length header announces: -1 for none, -2 when it is malformed.
+    static qint64 announcedLength(const QNetworkReply& reply);
+
+    // True for the errors of the connection itself (refused, reset, silent too long, no
+    // route, TLS refused) as opposed to a reply that came but is not acceptable.
+    static bool isConnectionError(QNetworkReply::NetworkError error);
+
+    // The Italian words for a connection error, for the operator.
+    static QString connectionProblem(QNetworkReply::NetworkError error);
 
   private:
     QUrl m_baseUrl;
@@ -81,4 +110,6 @@ class HttpSession : public QObject {
     QNetworkCookieJar* m_jar = nullptr;
     Limits m_limits;
     std::function<bool()> m_connectionTest;
+    QList<QSslCertificate> m_extraCas;
+    QByteArray m_updateKey;
 };

@@ -1,6 +1,9 @@
 #include "update/UpdateDownload.h"
 
+#include "core/SystemReason.h"
 #include "update/HttpSession.h"
+#include "update/Logging.h"
+#include "update/UpdateFiles.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -8,7 +11,25 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
+#include <cerrno>
 #include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Strict decimal digits, at most 18 of them (no sign, no blanks, no overflow).
+qint64 digits(const QByteArray& text) {
+    if (text.isEmpty() || text.size() > 18)
+        return -1;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return -1;
+    }
+    return text.toLongLong();
+}
+
+} // namespace
 
 UpdateDownload::UpdateDownload(HttpSession& session, QObject* parent) : QObject(parent), m_session(session) {}
 
@@ -16,20 +37,39 @@ UpdateDownload::~UpdateDownload() {
     cancel();
 }
 
+bool UpdateDownload::isWholeRange(const QByteArray& contentRange, qint64 received) {
+    const QByteArray text = contentRange.trimmed();
+    if (!text.startsWith("bytes "))
+        return false;
+    const qsizetype dash = text.indexOf('-');
+    const qsizetype slash = text.indexOf('/');
+    if (dash < 0 || slash < dash)
+        return false;
+    const qint64 first = digits(text.mid(6, dash - 6));
+    const qint64 last = digits(text.mid(dash + 1, slash - dash - 1));
+    const qint64 total = digits(text.mid(slash + 1));
+    return first == 0 && last >= 0 && total > 0 && last + 1 == total && (received < 0 || received == total);
+}
+
 UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& destination,
                                             qint64 expectedSize) {
     m_cancelled = false;
     m_received = 0;
     m_errorString.clear();
-    // A link there (dangling ones included, which exists() does not see) goes too: the
-    // save file would otherwise write the updater wherever the link points.
-    if (QFile::exists(destination) || QFileInfo(destination).isSymLink())
+    // A link there (dangling ones included, which exists() does not see) goes: the save
+    // file would otherwise write the updater wherever the link points. An earlier file
+    // of our own stays until the new one replaces it whole.
+    // One we may not write (another operator's, in the shared folder) goes too: the
+    // save file refuses to replace a file it could not write in place.
+    const QFileInfo existing(destination);
+    if (existing.isSymLink() || (existing.exists() && !existing.isWritable()))
         QFile::remove(destination);
 
     QSaveFile file(destination);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly)) {
-        m_errorString = file.errorString();
+        m_errorString = SystemReason::current();
+        qCDebug(lcUpdate) << "cannot create the updater" << destination << file.errorString();
         return Outcome::WriteFailed;
     }
 
@@ -44,18 +84,28 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
     const qint64 limit = expectedSize >= 0 ? expectedSize : kUnsizedCap;
     bool tooLarge = false;
     bool writeFailed = false;
-    bool badStatus = false;
+    bool badReply = false;
+    bool judged = false;
     QEventLoop loop;
 
+    // 200 for the whole file, 206 only for a part that is the whole file from byte 0.
+    // Anything else is a page about an error, or a piece of the file, never the updater.
+    auto judgeHead = [&] {
+        if (judged)
+            return;
+        judged = true;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        badReply = !(status == 200 || (status == 206 && isWholeRange(reply->rawHeader("Content-Range")))) ||
+                   HttpSession::announcedLength(*reply) == -2;
+        if (badReply)
+            qCDebug(lcUpdate) << "download: not the updater: status" << status << "Content-Range"
+                              << reply->rawHeader("Content-Range") << "Content-Length"
+                              << reply->rawHeader("Content-Length");
+    };
     auto takePieces = [&] {
-        if (!badStatus) {
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            // 200 for the whole file, 206 for the range asked (from byte 0). Anything else
-            // is a page about an error, never the updater.
-            badStatus = status != 200 && status != 206;
-        }
-        if (badStatus) {
-            // Not aborted here: the reply is still reporting its own error status.
+        judgeHead();
+        if (badReply) {
+            // Not aborted here: the reply is still reporting its own status.
             QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
             return;
         }
@@ -63,7 +113,8 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
             const QByteArray piece = reply->read(kPieceSize);
             if (file.write(piece) != piece.size()) {
                 writeFailed = true;
-                m_errorString = file.errorString();
+                m_errorString = SystemReason::current();
+                qCDebug(lcUpdate) << "download: write failed" << file.errorString();
                 reply->abort();
                 return;
             }
@@ -84,12 +135,29 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec();
-    if (!m_cancelled && !tooLarge && !writeFailed && !badStatus && reply->error() == QNetworkReply::NoError)
+    if (!m_cancelled && !tooLarge && !writeFailed && !badReply && reply->error() == QNetworkReply::NoError)
         takePieces();
 
     QNetworkReply::NetworkError error = reply->error();
-    if (error == QNetworkReply::NoError && !HttpSession::isComplete(*reply, m_received))
-        error = QNetworkReply::RemoteHostClosedError;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    bool connectionLost = HttpSession::isConnectionError(error);
+    if (error == QNetworkReply::NoError && !badReply && !tooLarge && !writeFailed) {
+        // A reply that ends without an error of its own must still be a whole answer: a
+        // status line (an empty body never goes through judgeHead) and every byte announced.
+        if (status == 0) {
+            connectionLost = true;
+        } else {
+            judgeHead();
+            if (!badReply && !HttpSession::isComplete(*reply, m_received))
+                connectionLost = true;
+            if (!badReply && status == 206 && !isWholeRange(reply->rawHeader("Content-Range"), m_received))
+                badReply = true;
+        }
+    }
+    if (error != QNetworkReply::NoError || connectionLost)
+        qCDebug(lcUpdate) << "download" << url.toDisplayString() << "ended with" << error
+                          << reply->errorString() << "status" << status << "received" << m_received << "of"
+                          << reply->rawHeader("Content-Length");
     m_running = false;
     m_reply = nullptr;
     reply->disconnect(this);
@@ -98,25 +166,50 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
     Outcome outcome = Outcome::Accepted;
     if (m_cancelled)
         outcome = Outcome::Cancelled;
-    else if (tooLarge || (expectedSize < 0 && !writeFailed && !badStatus && error == QNetworkReply::NoError))
-        outcome = Outcome::TooLarge;
     else if (writeFailed)
         outcome = Outcome::WriteFailed;
-    else if (badStatus || error != QNetworkReply::NoError)
+    else if (tooLarge)
+        outcome = Outcome::TooLarge;
+    else if (badReply || (error != QNetworkReply::NoError && !connectionLost))
         outcome = Outcome::Failed;
+    else if (connectionLost)
+        outcome = Outcome::ConnectionFailed;
+    else if (expectedSize < 0)
+        outcome = Outcome::TooLarge;
+    if (outcome == Outcome::ConnectionFailed)
+        m_errorString = HttpSession::connectionProblem(
+            error == QNetworkReply::NoError ? QNetworkReply::RemoteHostClosedError : error);
 
     if (outcome != Outcome::Accepted) {
         file.cancelWriting(); // the temporary file goes with the QSaveFile
         return outcome;
     }
-    if (!file.commit()) {
-        // A full disk often shows only here, when the last buffered bytes go out.
-        m_errorString = file.errorString();
+    // Every byte must be on disk before the file takes the updater's name: a full disk
+    // often shows only when the last buffered bytes go out, and commit() does not
+    // always report that.
+    errno = 0;
+    struct stat written {};
+    if (!file.flush() || ::fsync(file.handle()) != 0 || ::fstat(file.handle(), &written) != 0 ||
+        written.st_size != m_received) {
+        m_errorString = SystemReason::text(errno != 0 ? errno : ENOSPC);
+        qCDebug(lcUpdate) << "download: the last bytes did not reach the disk:" << file.errorString()
+                          << "errno" << errno << "size" << written.st_size << "of" << m_received;
+        file.cancelWriting();
         return Outcome::WriteFailed;
     }
-    // The updater is started as a program: its owner must be able to run it.
-    QFile::setPermissions(destination,
-                          QFile::permissions(destination) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    if (!file.commit()) {
+        m_errorString = SystemReason::current();
+        qCDebug(lcUpdate) << "download: cannot put the updater in place" << file.errorString();
+        return Outcome::WriteFailed;
+    }
+    const qint64 onDisk = QFileInfo(destination).size();
+    if (onDisk != m_received) {
+        qCDebug(lcUpdate) << "download: the updater holds" << onDisk << "bytes of" << m_received;
+        QFile::remove(destination);
+        m_errorString = SystemReason::text(ENOSPC);
+        return Outcome::WriteFailed;
+    }
+    UpdateFiles::makeInert(destination);
     return Outcome::Accepted;
 }
 

@@ -11,16 +11,21 @@ class QNetworkReply;
 // The download of the updater through the program's HTTP session (so the login's
 // session cookie goes with it). The body is moved in pieces of at most 1024 bytes into a
 // temporary file beside the destination, which replaces the destination only when the
-// whole body has arrived and is not larger than allowed; every other end removes it.
+// whole body has arrived, is not larger than allowed, and is on disk to its last byte;
+// every other end removes it and leaves an earlier file at the destination as it was.
+// The file is left readable by its owner and group and never runnable: whether it may
+// run is decided after its signature is checked.
 class UpdateDownload : public QObject {
     Q_OBJECT
   public:
     enum class Outcome {
-        Accepted,    // the destination now holds the whole body and is executable by its owner
-        TooLarge,    // more bytes than allowed (or no size to judge by): nothing kept
-        Failed,      // connection broken, silent too long, redirected in circles, or an error status
-        WriteFailed, // the file could not be written (folder, disk full): errorString() says why
-        Cancelled,   // cancel() was called: nothing kept
+        Accepted,         // the destination now holds the whole body (mode 0640)
+        TooLarge,         // more bytes than allowed (or no size to judge by): nothing kept
+        Failed,           // a reply that is not the whole updater: an error status, a part that
+                          // does not start at byte 0, a malformed length, redirects in circles
+        ConnectionFailed, // refused, reset, or silent too long: errorString() says which
+        WriteFailed,      // the file could not be written (folder, disk full): errorString() says why
+        Cancelled,        // cancel() was called: nothing kept
     };
 
     static constexpr qint64 kPieceSize = 1024;
@@ -41,8 +46,13 @@ class UpdateDownload : public QObject {
 
     bool isRunning() const { return m_running; }
     qint64 received() const { return m_received; }
-    // The system's reason for the last WriteFailed; empty otherwise.
+    // In Italian: the system's reason for the last WriteFailed, what happened to the
+    // connection for the last ConnectionFailed; empty otherwise.
     QString errorString() const { return m_errorString; }
+
+    // Whether a 206 reply's Content-Range ("bytes 0-N/T") covers the whole file from its
+    // first byte: N + 1 == T, and T is the body's length when received is given.
+    static bool isWholeRange(const QByteArray& contentRange, qint64 received = -1);
 
     // The request header sent with the download: the whole file from its first byte.
     static QByteArray rangeHeader(qint64 alreadyReceived) {

@@ -5,9 +5,12 @@
 #include "env/modulo1.h"
 #include "update/FormBrowser.h"
 #include "update/HttpSession.h"
+#include "update/Logging.h"
 #include "update/LoginReply.h"
 #include "update/UpdateAccount.h"
 #include "update/UpdateDownload.h"
+#include "update/UpdateFiles.h"
+#include "update/UpdateSignature.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -51,12 +54,41 @@ aggiorna::aggiorna(Prompts& prompts, HttpSession& session, QWidget* parent)
     WindowControls::paintBackground(this, kBlue);
     buildControls();
     Form_Load();
+    if (!canVerify())
+        generica->setText(noKeyText());
 }
 
 aggiorna::~aggiorna() = default;
 
 QString aggiorna::startText() {
     return QStringLiteral("Cliccare AVVIA  PROCEDURA per iniziare l'aggiornamento di Vetra");
+}
+
+QString aggiorna::noKeyText() {
+    return QStringLiteral(
+        "Questa copia di Vetra non può verificare gli aggiornamenti: l'aggiornamento "
+        "automatico non è disponibile. Rivolgersi ad Orvanta per installare la nuova versione.");
+}
+
+QString aggiorna::notVerifiedText() {
+    return QStringLiteral("Non è stato possibile verificare l'aggiornamento scaricato: l'aggiornamento non è "
+                          "stato installato.\nSe il problema persiste, rivolgersi ad Orvanta.");
+}
+
+QString aggiorna::refusedAccountText() {
+    return QStringLiteral("Il server di Orvanta non ha accettato il nome utente o la password di questa "
+                          "installazione. Rivolgersi ad Orvanta per verificare i dati di accesso.");
+}
+
+QString aggiorna::connectionText(const QString& problem) {
+    return QStringLiteral(
+               "Il download dell'aggiornamento non è riuscito per un problema di connessione con il "
+               "server di Orvanta: %1.\nControllare la connessione a Internet e riprovare.")
+        .arg(problem);
+}
+
+bool aggiorna::canVerify() const {
+    return UpdateSignature::parsePublicKey(m_session.updateKey()).has_value();
 }
 
 void aggiorna::buildControls() {
@@ -117,7 +149,9 @@ void aggiorna::buildControls() {
 
 void aggiorna::Form_Load() {
     Cancelled = false;
-    const UpdateAccount account = UpdateAccount::read();
+    // A password others can read is not used (the login says why).
+    const bool exposed = !UpdateFiles::installationFileProblem(modulo1::InstallationFile()).isEmpty();
+    const UpdateAccount account = exposed ? UpdateAccount{} : UpdateAccount::read();
     AccountName = account.name;
     AccountPassword = account.password;
     InstallationCode = modulo1::InstallationCode();
@@ -144,6 +178,16 @@ void aggiorna::Command3_Click() {
     // L1
     if (!m_session.isConnected()) {
         m_prompts.message(QStringLiteral("Connessione internet assente. Attivarla e riprovare."));
+        return;
+    }
+    // Nothing is sent, the password least of all, when no updater could be verified.
+    if (!canVerify()) {
+        showResponse(noKeyText());
+        return;
+    }
+    const QString exposed = UpdateFiles::installationFileProblem(modulo1::InstallationFile());
+    if (!exposed.isEmpty()) {
+        showResponse(exposed);
         return;
     }
     // L2
@@ -207,10 +251,12 @@ void aggiorna::Command3_Click() {
         comunicazione->setEnabled(true);
         Command5->show();
     }
-    // L13
+    // L13: without CONTINUA, the instruction to click it would leave the operator stranded.
     Command3->hide();
     generica->setText(
-        QStringLiteral("Cliccare CONTINUA per iniziare il download della nuova versione di Vetra"));
+        reply.authorised
+            ? QStringLiteral("Cliccare CONTINUA per iniziare il download della nuova versione di Vetra")
+            : refusedAccountText());
     // L14
     if (!reply.personalMessage.isEmpty()) {
         messpersonale->setText(reply.personalMessage);
@@ -248,22 +294,60 @@ void aggiorna::RunDownload() {
     Command2->hide();
     Command1->show();
     // R6
-    attesa->hide();
     if (outcome == UpdateDownload::Outcome::Accepted) {
-        Command5->hide();
-        Command5->setEnabled(true);
-        installagg->show();
-        return;
-    }
-    if (outcome == UpdateDownload::Outcome::WriteFailed) {
+        const bool verified = verifyDownload(updater);
+        if (m_closing)
+            return;
+        attesa->hide();
+        if (verified) {
+            Command5->hide();
+            Command5->setEnabled(true);
+            installagg->show();
+            return;
+        }
+        m_prompts.message(notVerifiedText());
+    } else if (outcome == UpdateDownload::Outcome::WriteFailed) {
+        attesa->hide();
         // Not the file's fault: say what stopped the write, so the operator can free the disk or fix the
         // folder.
         m_prompts.message(QStringLiteral("Impossibile salvare l'aggiornamento in %1.\nMotivo: %2")
                               .arg(QDir::toNativeSeparators(updater), Inet1->errorString()));
+    } else if (outcome == UpdateDownload::Outcome::ConnectionFailed) {
+        attesa->hide();
+        m_prompts.message(connectionText(Inet1->errorString()));
     } else {
+        attesa->hide();
         m_prompts.message(QStringLiteral("Il file scaricato non è valido per l'aggiornamento.\n"
                                          "Se il problema persiste, rivolgersi ad Orvanta."));
     }
+    Command5->hide();
+    Command5->setEnabled(true);
+    Command3->show();
+}
+
+bool aggiorna::verifyDownload(const QString& updater) {
+    // The signature comes over the same session, from beside the updater.
+    Label16->setText(QStringLiteral("Verifica dell'aggiornamento in corso ..."));
+    const QUrl signatureUrl = m_session.url(QStringLiteral("/vetra/agg/download.asp.minisig"));
+    const HttpSession::Fetch fetch = m_session.getSmall(signatureUrl, m_session.limits().pageTotalMs,
+                                                        UpdateSignature::kMostSignatureBytes);
+    UpdateSignature::Result result = UpdateSignature::Result::Malformed;
+    if (fetch.ok && fetch.status == 200 && !fetch.truncated)
+        result = UpdateSignature::verifyFile(updater, fetch.body, m_session.updateKey());
+    else
+        qCDebug(lcUpdate) << "no signature for the updater: status" << fetch.status << fetch.error;
+    if (result == UpdateSignature::Result::Valid && UpdateFiles::makeRunnable(updater)) {
+        m_signature = fetch.body;
+        return true;
+    }
+    qCDebug(lcUpdate) << "updater refused, signature check" << static_cast<int>(result);
+    QFile::remove(updater);
+    m_signature.clear();
+    return false;
+}
+
+void aggiorna::backToStart() {
+    installagg->hide();
     Command5->hide();
     Command5->setEnabled(true);
     Command3->show();
@@ -302,9 +386,36 @@ void aggiorna::Command1_Click() {
 
 void aggiorna::installagg_Click() {
     const QString updater = modulo1::UpdaterFile();
-    if (modulo1::FileExists(updater))
-        QFile::setPermissions(updater,
-                              QFile::permissions(updater) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    // The file may have changed since it was verified: only a safe place and the very
+    // file that was signed are started.
+    if (!canVerify()) {
+        m_prompts.message(noKeyText());
+        backToStart();
+        return;
+    }
+    if (!modulo1::FileExists(updater)) {
+        m_prompts.message(notVerifiedText());
+        backToStart();
+        return;
+    }
+    if (!UpdateFiles::isSafeProgram(updater)) {
+        const QString folder = QDir::toNativeSeparators(modulo1::DataFolder());
+        m_prompts.message(QStringLiteral("L'aggiornamento non è stato avviato: la cartella %1 o il file %2 "
+                                         "possono essere modificati da altri utenti del computer.\n"
+                                         "L'amministratore del sistema deve eseguire: chmod o-w %1 %2")
+                              .arg(folder, QDir::toNativeSeparators(updater)));
+        backToStart();
+        return;
+    }
+    if (UpdateSignature::verifyFile(updater, m_signature, m_session.updateKey()) !=
+        UpdateSignature::Result::Valid) {
+        qCDebug(lcUpdate) << "the updater changed after its check; not started";
+        QFile::remove(updater);
+        m_signature.clear();
+        m_prompts.message(notVerifiedText());
+        backToStart();
+        return;
+    }
     m_starter(updater); // a failure to start changes nothing: the program ends all the same
     m_endProgram();
 }

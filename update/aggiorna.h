@@ -28,6 +28,9 @@ class aggiorna : public QDialog {
     void setStarter(Starter starter) { m_starter = std::move(starter); }
     // Ends the program; QCoreApplication::exit(0) unless replaced.
     void setProgramEnd(std::function<void()> end) { m_endProgram = std::move(end); }
+    // Whether the session has a key to verify updaters with. Without one the window
+    // refuses to update, and says so.
+    bool canVerify() const;
 
     void Form_Load();
     void Command3_Click(); // "AVVIA PROCEDURA": the login
@@ -70,6 +73,10 @@ class aggiorna : public QDialog {
     bool Cancelled = false;
 
     static QString startText();
+    static QString noKeyText();
+    static QString notVerifiedText();
+    static QString refusedAccountText();
+    static QString connectionText(const QString& problem);
 
     void reject() override;
 
@@ -81,10 +88,13 @@ class aggiorna : public QDialog {
     void showResponse(const QString& text);
     void waitForPage();
     void stopWork();
+    bool verifyDownload(const QString& updater);
+    void backToStart();
 
     Prompts& m_prompts;
     HttpSession& m_session;
     Starter m_starter;
     std::function<void()> m_endProgram;
     bool m_closing = false;
+    QByteArray m_signature; // of the downloaded updater, checked again before it starts
 };

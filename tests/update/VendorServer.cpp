@@ -1,14 +1,73 @@
 #include "VendorServer.h"
 
+#include <QRandomGenerator>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
+#include <arpa/inet.h>
 #include <memory>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
-VendorServer::VendorServer(QObject* parent) : QObject(parent), loginPage(defaultLoginPage()) {
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+namespace {
+
+// A TCP socket on 127.0.0.1:port that shares the port with its twins (SO_REUSEPORT);
+// listening when asked. -1 when it cannot be made.
+int portSocket(quint16 port, bool listening) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const int on = 1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        (listening && ::listen(fd, 50) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+VendorServer::VendorServer(QObject* parent)
+    : QObject(parent), loginPage(defaultLoginPage()), m_server(new QTcpServer(this)),
+      m_sessionPrefix(QByteArray::number(QRandomGenerator::global()->generate(), 36) + '-') {
+    accept();
+}
+
+VendorServer::~VendorServer() {
+    if (m_portGuard >= 0)
+        ::close(m_portGuard);
+}
+
+void VendorServer::close() {
+    if (m_portGuard < 0 && m_port != 0)
+        m_portGuard = portSocket(m_port, false);
+    m_server->close();
+    // Connections the client opened ahead of its requests would still be answered.
+    for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+        socket->abort();
+}
+
+void VendorServer::useTls(const QSslConfiguration& configuration) {
+    delete m_server;
+    auto* server = new QSslServer(this);
+    server->setSslConfiguration(configuration);
+    m_server = server;
+    m_tls = true;
+    accept();
+}
+
+void VendorServer::accept() {
+    // Once per connection ready for use: with TLS, after its handshake.
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket* socket = m_server->nextPendingConnection()) {
             socket->setParent(this);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -20,11 +79,21 @@ VendorServer::VendorServer(QObject* parent) : QObject(parent), loginPage(default
 }
 
 bool VendorServer::listen() {
-    return m_server.listen(QHostAddress::LocalHost, 0);
+    const int fd = portSocket(0, true);
+    if (fd < 0)
+        return false;
+    if (!m_server->setSocketDescriptor(fd)) {
+        ::close(fd);
+        return false;
+    }
+    m_port = m_server->serverPort();
+    return true;
 }
 
 QUrl VendorServer::baseUrl() const {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()));
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2")
+                    .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"))
+                    .arg(m_port));
 }
 
 QByteArray VendorServer::defaultLoginPage() {
@@ -83,10 +152,13 @@ QByteArray VendorServer::sessionOf(const Request& request) const {
 
 void VendorServer::answer(QTcpSocket* socket, const Request& request) {
     const QByteArray path = request.target.split('?').constFirst();
-    if (path == "/vetra/file_vers.txt") {
+    if (rawReplies.contains(path)) {
+        socket->write(rawReplies.value(path));
+        socket->disconnectFromHost();
+    } else if (path == "/vetra/file_vers.txt") {
         send(socket, 200, versionBody, versionMode, {"Content-Type: text/plain"});
     } else if (request.target == "/vetra/agg/utility.asp?method=abandon") {
-        const QByteArray session = "S" + QByteArray::number(++m_sessions);
+        const QByteArray session = "S" + m_sessionPrefix + QByteArray::number(++m_sessions);
         send(socket, 200, loginPage, loginMode,
              {"Content-Type: text/html; charset=utf-8", "Set-Cookie: ASPSESSION=" + session + "; path=/"});
     } else if (path == "/vetra/agg/verifica.asp" && request.method == "POST") {
@@ -98,7 +170,7 @@ void VendorServer::answer(QTcpSocket* socket, const Request& request) {
         if (!session.isEmpty() && field("token") == "T0K&3N" && field("username") == user &&
             field("pwd_field") == password)
             authorisedSessions.insert(session);
-        send(socket, 302, {}, Mode::Normal, {"Location: esito.asp"});
+        send(socket, verifyStatus, {}, Mode::Normal, {"Location: " + verifyLocation});
     } else if (path == "/vetra/agg/esito.asp") {
         const bool authorised = authorisedSessions.contains(sessionOf(request));
         send(socket, 200,
@@ -109,6 +181,12 @@ void VendorServer::answer(QTcpSocket* socket, const Request& request) {
         send(socket, 302, {}, Mode::Normal, {path.endsWith('a') ? "Location: b" : "Location: a"});
     } else if (path == "/vetra/agg/vuoto.asp") {
         send(socket, 200, {}, Mode::Normal, {"Content-Type: text/html"});
+    } else if (path == "/vetra/agg/download.asp.minisig") {
+        const QByteArray text = sign ? sign(payload) : signature;
+        if (!authorisedSessions.contains(sessionOf(request)) || text.isEmpty())
+            send(socket, 404, "<html><body>non trovato</body></html>", Mode::Normal);
+        else
+            send(socket, 200, text, Mode::Normal, {"Content-Type: text/plain"});
     } else if (path == "/vetra/agg/download.asp") {
         if (!authorisedSessions.contains(sessionOf(request))) {
             send(socket, 403, "<html><body>sessione non valida</body></html>", Mode::Normal);
@@ -118,12 +196,15 @@ void VendorServer::answer(QTcpSocket* socket, const Request& request) {
         const QByteArray range = request.headers.value("range");
         if (range.startsWith("bytes=") && range.endsWith('-'))
             from = range.mid(6, range.size() - 7).toLongLong();
-        if (from > 0 && from < payload.size()) {
+        if (downloadStatus != 0) {
+            send(socket, downloadStatus, payload, downloadMode, downloadHeaders);
+        } else if (from > 0 && from < payload.size()) {
             send(socket, 206, payload.mid(from), downloadMode,
                  {"Content-Range: bytes " + QByteArray::number(from) + '-' +
                   QByteArray::number(payload.size() - 1) + '/' + QByteArray::number(payload.size())});
         } else {
-            send(socket, 200, payload, downloadMode, {"Content-Type: application/octet-stream"});
+            send(socket, 200, payload, downloadMode,
+                 QList<QByteArray>{"Content-Type: application/octet-stream"} + downloadHeaders);
         }
     } else {
         send(socket, 404, "<html><body>non trovato</body></html>", Mode::Normal);

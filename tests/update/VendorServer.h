@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QUrl>
 #include <functional>
@@ -37,18 +38,26 @@ class VendorServer : public QObject {
     };
 
     explicit VendorServer(QObject* parent = nullptr);
+    ~VendorServer() override;
 
+    // Serves https with this configuration (certificate and key) from the next listen().
+    void useTls(const QSslConfiguration& configuration);
     bool listen();
-    // Stops listening: later connections are refused.
-    void close() { m_server.close(); }
+    // Stops listening and drops every open connection: later requests are refused. The
+    // port stays held (bound, not listening) while the server lives, so no other
+    // process's server can take it over and answer in its place.
+    void close();
     QUrl baseUrl() const;
 
     // Version file.
     QByteArray versionBody = "2.27";
     Mode versionMode = Mode::Normal;
 
-    // Login page and the reply after the credentials.
+    // Login page and the reply after the credentials. The credential check answers with
+    // verifyStatus and a Location of verifyLocation.
     QByteArray loginPage;
+    int verifyStatus = 302;
+    QByteArray verifyLocation = "esito.asp";
     Mode loginMode = Mode::Normal;
     QByteArray replyBody = "<p>dimensione 1.234 utente autorizzato</p>";
     QByteArray user = "mario rossi";
@@ -59,11 +68,23 @@ class VendorServer : public QObject {
     Mode downloadMode = Mode::Normal;
     int chunkSize = 64 * 1024;
     int chunkDelayMs = 0;
+    // Extra header lines of the download's reply, and its status (0: 200, or 206 for a range).
+    QList<QByteArray> downloadHeaders;
+    int downloadStatus = 0;
+    // The updater's signature file, beside the download; it needs the session too. When
+    // sign is set it makes the signature of the payload being served; 404 without either.
+    QByteArray signature;
+    std::function<QByteArray(const QByteArray&)> sign;
+
+    // Replies sent byte for byte (status line, headers and body) for a path, instead of
+    // the usual answer: replies no well-behaved server sends.
+    QHash<QByteArray, QByteArray> rawReplies;
 
     // Called as each request arrives, before it is answered.
     std::function<void(const Request&)> onRequest;
 
     QList<Request> requests;
+    // Session names are unique to this server, so a session never passes on another.
     QSet<QByteArray> authorisedSessions;
 
     static QByteArray defaultLoginPage();
@@ -77,7 +98,13 @@ class VendorServer : public QObject {
     static void reset(QTcpSocket* socket);
     QByteArray sessionOf(const Request& request) const;
 
-    QTcpServer m_server;
+    void accept();
+
+    QTcpServer* m_server = nullptr;
+    bool m_tls = false;
+    int m_portGuard = -1;
+    quint16 m_port = 0;
+    QByteArray m_sessionPrefix;
     QHash<QTcpSocket*, QByteArray> m_buffers;
     int m_sessions = 0;
 };

@@ -1,6 +1,7 @@
 // Login pages built to hurt the HTML form engine: nesting far deeper than any page,
-// thousands of unclosed elements. Each is read (or refused) quickly, in little memory,
-// without running the stack out.
+// thousands of unclosed elements, misnested formatting tags, a tag with thousands of
+// attributes. Each is read (or refused) quickly, in little memory, without running the
+// stack out.
 
 #include "update/HtmlPage.h"
 
@@ -26,14 +27,25 @@ class TestHostilePages : public QObject {
     void deepPages_data() {
         QTest::addColumn<QByteArray>("page");
         QTest::addColumn<bool>("parsed");
-        // Six start tags of our own (html, body, p, form, two inputs) beside the nesting.
-        const int room = int(HtmlPage::kMostStartTags) - 6;
+        // Twelve tags and attributes of our own beside the nesting: html, body, p, /p,
+        // form with two attributes, two inputs with a name each, /form.
+        const int room = int(HtmlPage::kMostMarkupItems) - 12;
         QTest::newRow("divs up to the limit") << nested("<div>", room) << true;
         QTest::newRow("unclosed bold up to the limit") << nested("<b>", room) << true;
         QTest::newRow("nested tables up to the limit") << nested("<table><tr><td>", room / 3) << true;
         QTest::newRow("mixed inline and block")
             << nested("<div><span><a><i><ul><li><em><q><sub>", room / 9) << true;
+        QTest::newRow("misnested formatting up to the limit") << nested("<b id=7><p>", room / 3) << true;
+        QTest::newRow("closing tags count") << nested("<b></b>", room / 2) << true;
+        QTest::newRow("attributes count") << nested("<i a b='>' c=\"d e\">", room / 4) << true;
         QTest::newRow("one tag past the limit") << nested("<div>", room + 1) << false;
+        QTest::newRow("an attribute fills the limit")
+            << nested(QByteArray("<div>").repeated(room - 2) + "<hr x>", 1) << true;
+        QTest::newRow("one attribute past the limit")
+            << nested(QByteArray("<div>").repeated(room - 2) + "<hr x y>", 1) << false;
+        QTest::newRow("misnested formatting past the limit") << nested("<b id=7><p>", 20000) << false;
+        QTest::newRow("200000 attributes on one input")
+            << nested("<input " + QByteArray("a ").repeated(200000) + ">", 1) << false;
         QTest::newRow("100000 divs") << nested("<div>", 100000) << false;
     }
 

@@ -29,15 +29,6 @@ QByteArray makePayload(qsizetype size) {
     return payload;
 }
 
-// A port on 127.0.0.1 that nobody listens on.
-quint16 closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 QByteArray fileContents(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -121,8 +112,8 @@ class TestNetwork : public QObject {
 
     void versionCheckUnreachable() {
         UpdateFixture fixture;
-        fixture.session =
-            std::make_unique<HttpSession>(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(closedPort())));
+        fixture.server.close(); // refuses from now on; the port stays ours
+        fixture.session = std::make_unique<HttpSession>(fixture.server.baseUrl());
         fixture.session->setConnectionTest([] { return true; });
         frmSplash splash(fixture.prompts);
         splash.setHttpSession(fixture.session.get());
@@ -272,6 +263,9 @@ class TestNetwork : public QObject {
                                      << QString() << QString();
         QTest::newRow("not authorised")
             << QByteArray("<p>dimensione 1.234 utente scaduto</p>") << false << QString() << QString();
+        QTest::newRow("refused, with a personal message")
+            << QByteArray("<p>accesso negato</p><p>iniziomessaggio Contratto scaduto finemessaggio</p>")
+            << false << QString() << QStringLiteral("Contratto scaduto");
         QTest::newRow("personal message") << QByteArray("<div>utente autorizzato</div><div>iniziomessaggio "
                                                         "Rinnovo in scadenza finemessaggio</div>")
                                           << true << QString() << QStringLiteral("Rinnovo in scadenza");
@@ -293,14 +287,29 @@ class TestNetwork : public QObject {
         QCOMPARE(window.Command5->isVisibleTo(&window), mayContinue);
         QCOMPARE(window.comunicazione->isEnabled(), mayContinue);
         QVERIFY(window.Command3->isHidden());
+        // Without CONTINUA the window says the account was not accepted.
         QCOMPARE(window.generica->text(),
-                 QStringLiteral("Cliccare CONTINUA per iniziare il download della nuova versione di Vetra"));
+                 mayContinue ? QStringLiteral(
+                                   "Cliccare CONTINUA per iniziare il download della nuova versione di Vetra")
+                             : aggiorna::refusedAccountText());
         QCOMPARE(window.ExpectedSize, expectedSize);
         QCOMPARE(window.messpersonale->isVisibleTo(&window), !personal.isEmpty());
         if (!personal.isEmpty())
             QCOMPARE(window.messpersonale->text(), personal);
         QVERIFY(fixture.prompts.messages.isEmpty());
         QCOMPARE(window.ProgressBar1->value(), 100);
+    }
+
+    // The vendor's own refusal of a wrong password: said plainly, no CONTINUA, no retry loop.
+    void wrongPasswordSaidPlainly() {
+        UpdateFixture fixture;
+        fixture.server.password = "un'altra";
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        QCOMPARE(window.generica->text(), aggiorna::refusedAccountText());
+        QVERIFY(window.Command5->isHidden() && window.Command3->isHidden());
+        QVERIFY(window.Command1->isVisibleTo(&window));
+        QVERIFY(fixture.server.authorisedSessions.isEmpty());
     }
 
     void loginSendsTheFormAsABrowserWould() {
@@ -316,7 +325,8 @@ class TestNetwork : public QObject {
                  QByteArray("application/x-www-form-urlencoded"));
         QCOMPARE(requests.at(1).body,
                  QByteArray("token=T0K%263N&stato=a+b&username=mario+rossi&pwd_field=p%26ss+word"));
-        QCOMPARE(requests.at(1).headers.value("cookie"), QByteArray("ASPSESSION=S1"));
+        QCOMPARE(requests.at(1).headers.value("cookie"),
+                 QByteArray("ASPSESSION=" + *fixture.server.authorisedSessions.cbegin()));
         QCOMPARE(requests.at(2).target, QByteArray("/vetra/agg/esito.asp"));
         QCOMPARE(fixture.server.authorisedSessions.size(), 1);
         QVERIFY(window.Command5->isVisibleTo(&window));
@@ -327,26 +337,30 @@ class TestNetwork : public QObject {
         QTest::addColumn<qsizetype>("size");
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("message"); // what a refused file says
         const int normal = static_cast<int>(VendorServer::Mode::Normal);
-        QTest::newRow("exactly the expected size") << qsizetype(1234000) << normal << true;
-        QTest::newRow("smaller") << qsizetype(5000) << normal << true;
-        QTest::newRow("one byte too many") << qsizetype(1234001) << normal << false;
+        const QString lost = aggiorna::connectionText(QStringLiteral("la connessione si è interrotta"));
+        const QString silent = aggiorna::connectionText(QStringLiteral("il server non ha più risposto"));
+        QTest::newRow("exactly the expected size") << qsizetype(1234000) << normal << true << QString();
+        QTest::newRow("smaller") << qsizetype(5000) << normal << true << QString();
+        QTest::newRow("one byte too many") << qsizetype(1234001) << normal << false << kRejected;
         QTest::newRow("reset mid-body")
-            << qsizetype(1234000) << static_cast<int>(VendorServer::Mode::ResetMidBody) << false;
+            << qsizetype(1234000) << static_cast<int>(VendorServer::Mode::ResetMidBody) << false << lost;
         QTest::newRow("reset mid-body, small file")
-            << qsizetype(5000) << static_cast<int>(VendorServer::Mode::ResetMidBody) << false;
+            << qsizetype(5000) << static_cast<int>(VendorServer::Mode::ResetMidBody) << false << lost;
         QTest::newRow("silent mid-body")
-            << qsizetype(1234000) << static_cast<int>(VendorServer::Mode::StallMidBody) << false;
+            << qsizetype(1234000) << static_cast<int>(VendorServer::Mode::StallMidBody) << false << silent;
         QTest::newRow("never answers")
-            << qsizetype(1234000) << static_cast<int>(VendorServer::Mode::NeverAnswer) << false;
+            << qsizetype(1234000) << static_cast<int>(VendorServer::Mode::NeverAnswer) << false << silent;
         QTest::newRow("endless body")
-            << qsizetype(0) << static_cast<int>(VendorServer::Mode::Endless) << false;
+            << qsizetype(0) << static_cast<int>(VendorServer::Mode::Endless) << false << kRejected;
     }
 
     void download() {
         QFETCH(qsizetype, size);
         QFETCH(int, mode);
         QFETCH(bool, accepted);
+        QFETCH(QString, message);
         UpdateFixture fixture;
         const QByteArray payload = makePayload(size);
         fixture.server.payload = payload;
@@ -361,6 +375,8 @@ class TestNetwork : public QObject {
                 [&](int value) { progress.append(value); });
         bool duringTransfer = false;
         fixture.server.onRequest = [&](const VendorServer::Request& request) {
+            if (request.target != "/vetra/agg/download.asp")
+                return; // the signature, fetched after the transfer
             duringTransfer = request.headers.value("range") == "bytes=0-" &&
                              window.Command2->isVisibleTo(&window) && window.Command1->isHidden() &&
                              !window.Command5->isEnabled() &&
@@ -391,7 +407,7 @@ class TestNetwork : public QObject {
                 QVERIFY(progress.size() > 3 && progress.constLast() == 100);
             QCOMPARE(fixture.strayFiles(), QStringList{QStringLiteral("agAB12.EXE")});
         } else {
-            QCOMPARE(fixture.prompts.messages, QStringList{kRejected});
+            QCOMPARE(fixture.prompts.messages, QStringList{message});
             QVERIFY(window.installagg->isHidden());
             QVERIFY(window.Command3->isVisibleTo(&window));
             QVERIFY(window.Command5->isHidden());
