@@ -471,8 +471,8 @@ uint64_t nonZeroMask(const int16_t q[64]) {
 
 bool JpegSizeBound::statistics(int quality, Statistics* stats, qint64 stopAbove) const {
     quality = effectiveQuality(quality);
-    // The DC differences first, in coding order; then the AC symbols of every fourth block,
-    // four times over, so that a quality whose file is far too large is known to be so
+    // The DC differences first, in coding order; then the AC symbols of every eighth block,
+    // eight times over, so that a quality whose file is far too large is known to be so
     // before all its blocks are seen.
     int lastDc[3] = {0, 0, 0};
     std::vector<int16_t>& dcOf = stats->dcOf;
@@ -496,7 +496,7 @@ bool JpegSizeBound::statistics(int quality, Statistics* stats, qint64 stopAbove)
         stats->magnitude += dcBits;
     }
 
-    constexpr int kPasses = 4;
+    constexpr int kPasses = 8;
     int16_t q[64];
     for (int pass = 0; pass < kPasses; ++pass) {
         for (std::size_t i = std::size_t(pass); i < m_blocks.size(); i += kPasses) {

@@ -4,6 +4,8 @@
 #include "encode/JpegSizeBound.h"
 #include "encode/Logging.h"
 
+#include <algorithm>
+
 QualitySearch::Result QualitySearch::run(const Encoder& encode, qint64 sizeLimit) {
     Result result;
     for (int quality = kHighest; quality >= kLowest; --quality) {
@@ -39,16 +41,42 @@ QualitySearch::Result QualitySearch::run(GPP2J& writer, const QImage& picture, q
         return runSequential(writer, picture, sizeLimit, xdpi, ydpi);
 
     // The monotone bound never falls as the quality rises: the qualities whose bound fits
-    // are 1 .. top, and every one above top is too large. Bisect for top (0: none).
+    // are 1 .. top, and every one above top is too large. Find top (0: none) between a
+    // quality whose bound fits and one whose bound is over, probing where the bounds seen
+    // so far say the limit is crossed (every other probe halves the interval, so it takes
+    // no more than twice the probes of a plain bisection).
     int top = 0;
-    if (model.monotoneBound(kHighest) <= sizeLimit) {
+    const qint64 highest = model.monotoneBound(kHighest);
+    if (highest <= sizeLimit) {
         top = kHighest;
     } else {
-        int fits = 0;        // bound within the limit (0 stands for "none")
-        int over = kHighest; // bound over the limit
+        int fits = 0; // 0 stands for "none"
+        int over = kHighest;
+        qint64 fitsBound = 0;
+        qint64 overBound = highest;
+        const qint64 lowest = model.monotoneBound(1);
+        if (lowest > sizeLimit) {
+            over = 1;
+        } else {
+            fits = 1;
+            fitsBound = lowest;
+        }
+        bool interpolate = true;
         while (over - fits > 1) {
-            const int mid = (fits + over) / 2;
-            (model.monotoneBound(mid) <= sizeLimit ? fits : over) = mid;
+            int probe = (fits + over) / 2;
+            if (interpolate && overBound > fitsBound) {
+                const double at = double(sizeLimit - fitsBound) / double(overBound - fitsBound);
+                probe = std::clamp(fits + int(at * (over - fits)), fits + 1, over - 1);
+            }
+            interpolate = !interpolate;
+            const qint64 bound = model.monotoneBound(probe);
+            if (bound <= sizeLimit) {
+                fits = probe;
+                fitsBound = bound;
+            } else {
+                over = probe;
+                overBound = bound;
+            }
         }
         top = fits;
     }
