@@ -1,13 +1,21 @@
 #include "batch/BatchJob.h"
 
+#include "core/OpenFolder.h"
+#include "core/SystemReason.h"
 #include "encode/GPP2J.h"
 #include "encode/QualitySearch.h"
+#include "imaging/RegionCanvas.h"
 #include "imaging/RegionReader.h"
 #include "imaging/StretchRegion.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,10 +28,44 @@ BatchJob::Outcome failure(BatchExit exit, const QString& error) {
     return outcome;
 }
 
-bool sameFile(const QString& a, const QString& b) {
-    const QFileInfo fa(a);
-    const QFileInfo fb(b);
-    return fa.exists() && fb.exists() && fa.canonicalFilePath() == fb.canonicalFilePath();
+// Whether writing output would replace the page itself (through a link, another name
+// for the same file, or a path into the folder it lies in).
+bool sameFile(const QString& input, const BatchJob::Output& output) {
+    struct stat in {};
+    if (::stat(QFile::encodeName(input).constData(), &in) != 0)
+        return false;
+    struct stat out {};
+    const int found =
+        output.folder ? ::fstatat(output.folder->fd(), QFile::encodeName(output.name).constData(), &out, 0)
+                      : ::stat(QFile::encodeName(output.path).constData(), &out);
+    return found == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+// Whether the page can be opened for reading, and is a file at all: a pipe or a device
+// would never end. On failure *reason says why, in Italian.
+bool openablePage(const QString& input, QString* reason) {
+    const int fd = ::open(QFile::encodeName(input).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        *reason = SystemReason::current();
+        return false;
+    }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (!regular)
+        *reason = QStringLiteral("non è un file di immagine ma un file speciale");
+    return regular;
+}
+
+// The reader's reasons already name the page; ours do not.
+QString naming(const QString& page, const QString& reason) {
+    return reason.contains(page) ? reason : QStringLiteral("%1: %2").arg(page, reason);
+}
+
+// Whether a rectangle is past what a read allocates at full size: when the read of such a
+// rectangle fails, the rectangle asked for is to blame, not the page.
+bool pastAllocationLimit(const QRect& rect) {
+    return qint64(rect.width()) * rect.height() * 4 > RegionCanvas::kAllocationLimitMb * 1024 * 1024;
 }
 
 } // namespace
@@ -41,12 +83,15 @@ QRectF BatchJob::sourceRect(const BatchOptions& options, QSize pageSize) {
     return FrameGeometry::cropSourceRect(options.kind, options.frame, factor);
 }
 
-BatchJob::Outcome BatchJob::run(const BatchOptions& options, const QString& input, const QString& output) {
+BatchJob::Outcome BatchJob::run(const BatchOptions& options, const QString& input, const Output& output) {
     const OutputKindInfo& info = outputKindInfo(options.kind);
     const QString shownInput = QDir::toNativeSeparators(input);
 
     if (!QFileInfo::exists(input))
         return failure(BatchExit::Unreadable, QStringLiteral("%1: il file non esiste").arg(shownInput));
+    QString reason;
+    if (!openablePage(input, &reason))
+        return failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, reason));
     if (sameFile(input, output))
         return failure(BatchExit::Usage,
                        QStringLiteral("%1: l'uscita sostituirebbe la pagina stessa").arg(shownInput));
@@ -58,7 +103,7 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& options, const QString& inpu
         QString error;
         const QSize stored = RegionReader::pageSize(input, &error);
         if (stored.isEmpty())
-            return failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, error));
+            return failure(BatchExit::Unreadable, naming(shownInput, error));
         source = sourceRect(options, stored);
     }
     const QRect needed = source.toAlignedRect();
@@ -71,8 +116,11 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& options, const QString& inpu
     request.rect = needed;
     request.targetSize = info.outputSize;
     const PageRegion region = RegionReader::read(request);
-    if (!region.ok())
-        return failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, region.error));
+    if (!region.ok()) {
+        // A rectangle too large to read at full size is the option's fault, not the page's.
+        const BatchExit exit = pastAllocationLimit(needed) ? BatchExit::Usage : BatchExit::Unreadable;
+        return failure(exit, naming(shownInput, region.error));
+    }
     // A rectangle wholly off the page would save a blank sheet: surely a mistake.
     if (!needed.intersects(QRect(QPoint(0, 0), region.pageSize)))
         return failure(BatchExit::Usage,
@@ -103,10 +151,12 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& options, const QString& inpu
         break;
     }
 
-    if (!writer.writeFile(found.bytes, output))
+    const bool written = output.folder ? writer.writeFile(found.bytes, *output.folder, output.name)
+                                       : writer.writeFile(found.bytes, output.path);
+    if (!written)
         return failure(BatchExit::WriteFailed,
                        QStringLiteral("impossibile salvare il file %1: %2")
-                           .arg(QDir::toNativeSeparators(output), writer.lastError()));
+                           .arg(QDir::toNativeSeparators(output.path), writer.lastError()));
     Outcome outcome;
     outcome.quality = found.quality;
     outcome.bytes = found.bytes.size();

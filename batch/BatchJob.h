@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class OpenFolder;
+
 // vetra-batch's exit codes.
 enum class BatchExit {
     Ok = 0,
@@ -23,12 +25,24 @@ class BatchJob {
   public:
     struct Outcome {
         BatchExit exit = BatchExit::Ok;
-        QString error; // Italian, for stderr; empty on success
+        // Italian, for stderr; empty on success. Names the input page at most once (the
+        // caller has already named it when it does not), the output when the write failed.
+        QString error;
         int quality = -1;
         qint64 bytes = 0;
     };
 
-    static Outcome run(const BatchOptions& options, const QString& input, const QString& output);
+    // Where the JPEG goes: a path, or a name inside a folder opened once for a whole run.
+    struct Output {
+        QString path; // for messages; the file itself when folder is null
+        const OpenFolder* folder = nullptr;
+        QString name; // inside folder
+    };
+
+    static Outcome run(const BatchOptions& options, const QString& input, const Output& output);
+    static Outcome run(const BatchOptions& options, const QString& input, const QString& output) {
+        return run(options, input, Output{output, nullptr, {}});
+    }
 
     // The rectangle of the turned page that options select on a stored page of pageSize.
     static QRectF sourceRect(const BatchOptions& options, QSize pageSize);

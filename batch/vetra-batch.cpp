@@ -3,15 +3,19 @@
 
 #include "batch/BatchJob.h"
 #include "batch/BatchOptions.h"
+#include "core/OpenFolder.h"
+#include "core/SystemReason.h"
 #include "imaging/PageFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QSet>
 
+#include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
@@ -24,11 +28,13 @@ int exitCode(BatchExit exit) {
     return int(exit);
 }
 
-// Files of folder named as pages (the workspace's formats), in name order.
+// Entries of folder named as pages (the workspace's formats), in name order: unreadable
+// ones and special files too, so that each is reported, not skipped.
 QStringList pagesIn(const QDir& folder) {
     const QStringList suffixes = pageSuffixes();
     QStringList pages;
-    const QFileInfoList entries = folder.entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+    const QFileInfoList entries =
+        folder.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& entry : entries) {
         if (suffixes.contains(entry.suffix().toLower()))
             pages << entry.fileName();
@@ -36,33 +42,68 @@ QStringList pagesIn(const QDir& folder) {
     return pages;
 }
 
+// mkdir -p, with the system's reason for the first step that failed.
+bool makePath(const QString& path, int* error) {
+    const QString clean = QDir::cleanPath(path);
+    qsizetype from = clean.startsWith(QLatin1Char('/')) ? 1 : 0;
+    for (;;) {
+        const qsizetype slash = clean.indexOf(QLatin1Char('/'), from);
+        const QString step = slash < 0 ? clean : clean.left(slash);
+        if (::mkdir(QFile::encodeName(step).constData(), 0777) != 0 && errno != EEXIST) {
+            *error = errno;
+            return false;
+        }
+        if (slash < 0)
+            break;
+        from = slash + 1;
+    }
+    struct stat st {};
+    if (::stat(QFile::encodeName(clean).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *error = errno != 0 ? errno : ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
 int runFolder(const BatchOptions& options) {
     const QDir input(options.input);
+    const QString shownInput = QDir::toNativeSeparators(options.input);
+    const QString shownOutput = QDir::toNativeSeparators(options.output);
     const QFileInfo outputInfo(options.output);
     if (outputInfo.exists() && !outputInfo.isDir()) {
-        printLine(
-            stderr,
-            QStringLiteral("vetra-batch: %1 è una cartella, quindi anche l'uscita %2 deve esserlo")
-                .arg(QDir::toNativeSeparators(options.input), QDir::toNativeSeparators(options.output)));
+        printLine(stderr,
+                  QStringLiteral("vetra-batch: %1 è una cartella, quindi anche l'uscita %2 deve esserlo")
+                      .arg(shownInput, shownOutput));
         return exitCode(BatchExit::Usage);
     }
-    if (!QDir().mkpath(options.output)) {
-        printLine(stderr, QStringLiteral("vetra-batch: impossibile creare la cartella %1")
-                              .arg(QDir::toNativeSeparators(options.output)));
+    // Nothing is made for a folder without pages.
+    const QStringList pages = pagesIn(input);
+    if (pages.isEmpty()) {
+        printLine(stderr, QStringLiteral("vetra-batch: nessuna immagine in %1").arg(shownInput));
+        return exitCode(BatchExit::Unreadable);
+    }
+    int error = 0;
+    if (!makePath(options.output, &error)) {
+        printLine(stderr, QStringLiteral("vetra-batch: impossibile creare la cartella %1: %2")
+                              .arg(shownOutput, SystemReason::text(error)));
         return exitCode(BatchExit::WriteFailed);
     }
-    const QDir output(options.output);
+    // Opened once: every page is written into this folder, even if its path is made to
+    // point somewhere else during the run.
+    const OpenFolder output = OpenFolder::open(options.output, &error);
+    if (!output.isOpen()) {
+        printLine(stderr, QStringLiteral("vetra-batch: impossibile aprire la cartella %1: %2")
+                              .arg(shownOutput, SystemReason::text(error)));
+        return exitCode(BatchExit::WriteFailed);
+    }
     // Pages named like their outputs would be replaced by them.
-    if (input.canonicalPath() == output.canonicalPath()) {
+    struct stat in {};
+    struct stat out {};
+    if (::stat(QFile::encodeName(options.input).constData(), &in) == 0 && ::fstat(output.fd(), &out) == 0 &&
+        in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
         printLine(stderr, QStringLiteral("vetra-batch: la cartella di uscita deve essere diversa da quella "
                                          "di ingresso"));
         return exitCode(BatchExit::Usage);
-    }
-    const QStringList pages = pagesIn(input);
-    if (pages.isEmpty()) {
-        printLine(stderr, QStringLiteral("vetra-batch: nessuna immagine in %1")
-                              .arg(QDir::toNativeSeparators(options.input)));
-        return exitCode(BatchExit::Unreadable);
     }
 
     QSet<QString> written;
@@ -70,20 +111,28 @@ int runFolder(const BatchOptions& options) {
     const int total = int(pages.size());
     for (int i = 0; i < total; ++i) {
         const QString& page = pages.at(i);
+        const QString path = input.filePath(page);
         const QString target = QFileInfo(page).completeBaseName() + QStringLiteral(".jpg");
         const QString counter = QStringLiteral("[%1/%2] %3").arg(i + 1).arg(total).arg(page);
-        if (written.contains(target.toLower())) {
+        const auto failure = [&](QString reason) {
             ++failed;
-            printLine(
-                stderr,
-                QStringLiteral("%1: ERRORE: %2 è già stato scritto da un'altra pagina").arg(counter, target));
+            // The counter names the page already.
+            const QString shown = QDir::toNativeSeparators(path);
+            if (reason.startsWith(shown + QStringLiteral(": ")))
+                reason = reason.mid(shown.size() + 2);
+            if (reason.contains(shown))
+                printLine(stderr, QStringLiteral("[%1/%2] ERRORE: %3").arg(i + 1).arg(total).arg(reason));
+            else
+                printLine(stderr, QStringLiteral("%1: ERRORE: %2").arg(counter, reason));
+        };
+        if (written.contains(target.toLower())) {
+            failure(QStringLiteral("%1 è già stato scritto da un'altra pagina").arg(target));
             continue;
         }
-        const BatchJob::Outcome outcome =
-            BatchJob::run(options, input.filePath(page), output.filePath(target));
+        const BatchJob::Outcome outcome = BatchJob::run(
+            options, path, BatchJob::Output{output.path() + QLatin1Char('/') + target, &output, target});
         if (outcome.exit != BatchExit::Ok) {
-            ++failed;
-            printLine(stderr, QStringLiteral("%1: ERRORE: %2").arg(counter, outcome.error));
+            failure(outcome.error);
             continue;
         }
         written.insert(target.toLower());

@@ -1,9 +1,11 @@
-// The save loop against the bare libjpeg-turbo encodes it needs.
+// The save's quality search against the step search and the bare libjpeg-turbo encodes
+// the step search needs.
 //
-// BM_SaveLoop runs the program's quality search (GPP2J + QualitySearch) on a crop of
-// each output kind; BM_BareEncodes makes the same encodes, quality 100 down to the one
-// the search settles on, straight through libjpeg-turbo with pixels prepared beforehand
-// and libjpeg's own memory destination. The ratio of the two is the loop's overhead.
+// BM_SaveLoop runs the program's quality search (GPP2J + QualitySearch::run) on a crop of
+// each output kind; BM_StepSearch the step search (every quality from 100 down until one
+// fits, QualitySearch::runSequential); BM_BareEncodes the step search's encodes straight
+// through libjpeg-turbo with pixels prepared beforehand and libjpeg's own memory
+// destination.
 
 #include "encode/GPP2J.h"
 #include "encode/QualitySearch.h"
@@ -86,6 +88,22 @@ void BM_SaveLoop(benchmark::State& state) {
     describe(state, kind, crop);
 }
 
+void BM_StepSearch(benchmark::State& state) {
+    const auto kind = static_cast<OutputKind>(state.range(0));
+    const int crop = static_cast<int>(state.range(1));
+    const QImage image = cropFor(kind, crop);
+    const qint64 limit = outputKindInfo(kind).sizeLimit;
+    QualitySearch::Result result;
+    for (auto _ : state) {
+        GPP2J writer;
+        result = QualitySearch::runSequential(writer, image, limit, 300, 300);
+        benchmark::DoNotOptimize(result.bytes.data());
+    }
+    state.counters["quality"] = result.quality;
+    state.counters["encodes"] = result.encodes;
+    describe(state, kind, crop);
+}
+
 void BM_BareEncodes(benchmark::State& state) {
     const auto kind = static_cast<OutputKind>(state.range(0));
     const int crop = static_cast<int>(state.range(1));
@@ -98,7 +116,7 @@ void BM_BareEncodes(benchmark::State& state) {
             benchmark::DoNotOptimize(bareEncode(image, q));
     }
     state.counters["quality"] = target.quality;
-    state.counters["encodes"] = target.encodes;
+    state.counters["encodes"] = QualitySearch::kHighest - target.quality + 1;
     describe(state, kind, crop);
 }
 
@@ -132,6 +150,7 @@ void kindsAndCrops(benchmark::internal::Benchmark* b) {
 } // namespace
 
 BENCHMARK(BM_SaveLoop)->Apply(kindsAndCrops);
+BENCHMARK(BM_StepSearch)->Apply(kindsAndCrops);
 BENCHMARK(BM_BareEncodes)->Apply(kindsAndCrops);
 BENCHMARK(BM_SaveLoopAndWrite)->Apply(kindsAndCrops);
 

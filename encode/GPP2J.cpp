@@ -1,9 +1,9 @@
 #include "encode/GPP2J.h"
 
+#include "core/CheckedFile.h"
 #include "imaging/JpegErrors.h"
 
 #include <QPainter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -229,23 +229,14 @@ QByteArray GPP2J::encode(const QImage& Picture, int Quality, int xdpi, int ydpi)
 
 bool GPP2J::writeFile(const QByteArray& bytes, const QString& fileName) {
     m_lastError.clear();
-    // QSaveFile writes beside the target and renames over it on commit, so a failure at
-    // any point leaves the old file (or no file) rather than a truncated one.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        m_lastError = file.errorString();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size()) {
-        m_lastError = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        m_lastError = file.errorString();
-        return false;
-    }
-    return true;
+    // Written beside the target, flushed, checked to the last byte on disk and only then
+    // renamed over it: a failure at any point leaves the old file (or no file).
+    return CheckedFile::writeAll(fileName, bytes, &m_lastError);
+}
+
+bool GPP2J::writeFile(const QByteArray& bytes, const OpenFolder& folder, const QString& name) {
+    m_lastError.clear();
+    return CheckedFile::writeAll(folder, name, bytes, &m_lastError);
 }
 
 bool GPP2J::JpegSaveFromPicture(const QImage& Picture, int Quality, const QString& FileName, int xdpi,

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+class OpenFolder;
+
 // The program's JPEG writer, on libjpeg-turbo.
 //
 // Every file it produces is a baseline JPEG with 4:2:0 chroma subsampling, optimised
@@ -35,12 +37,17 @@ class GPP2J {
     // pixel conversion, which matters when one picture is encoded many times.
     QByteArray encode(const QImage& Picture, int Quality, int xdpi, int ydpi);
 
-    // Writes bytes to fileName atomically (QSaveFile). False with lastError() set when
-    // the file could not be written; the previous file, if any, is then untouched.
+    // Writes bytes to fileName whole or not at all, checked to the last byte on disk
+    // (core/CheckedFile.h; a link in the last component is written through). False with
+    // lastError() set when the file could not be written; the previous file, if any, is
+    // then untouched.
     bool writeFile(const QByteArray& bytes, const QString& fileName);
+    // The same inside a folder opened beforehand; name is one component.
+    bool writeFile(const QByteArray& bytes, const OpenFolder& folder, const QString& name);
 
-    // The reason of the last failure, in the system's words ("Permission denied",
-    // libjpeg's own message, ...). Empty after a success.
+    // The reason of the last failure, in Italian: the system's reason in our words
+    // ("permesso negato", "spazio esaurito sul disco", ...) or libjpeg's own message.
+    // Empty after a success.
     QString lastError() const { return m_lastError; }
 
     // Picture in a pixel layout that libjpeg-turbo reads directly (opaque 32-bit or

@@ -1,14 +1,10 @@
 #include "encode/QualitySearch.h"
 
 #include "encode/GPP2J.h"
-
-#include <QtGlobal>
+#include "encode/JpegSizeBound.h"
+#include "encode/Logging.h"
 
 #include <algorithm>
-#include <atomic>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 QualitySearch::Result QualitySearch::run(const Encoder& encode, qint64 sizeLimit) {
     Result result;
@@ -37,97 +33,78 @@ QualitySearch::Result QualitySearch::runSequential(GPP2J& writer, const QImage& 
     return run([&](int quality) { return writer.encode(source, quality, xdpi, ydpi); }, sizeLimit);
 }
 
-int QualitySearch::threads() {
-    bool ok = false;
-    const int wanted = qEnvironmentVariableIntValue("VETRA_ENCODE_THREADS", &ok);
-    if (ok && wanted >= 1)
-        return std::min(wanted, 16);
-    const int cores = int(std::thread::hardware_concurrency());
-    return std::clamp(cores, 1, 4);
-}
-
-namespace {
-
-// What the threads of one search share. Qualities are handed out from the top down, one
-// at a time, so every quality above the answer is encoded by someone; the answer is the
-// highest quality whose file fits or whose encode failed ("stop"). A thread that draws a
-// quality below the stop found so far leaves it: it cannot change the answer.
-struct SharedSearch {
-    SharedSearch(const QImage& s, qint64 limit, int x, int y)
-        : source(s), sizeLimit(limit), xdpi(x), ydpi(y) {}
-
-    const QImage& source;
-    qint64 sizeLimit;
-    int xdpi;
-    int ydpi;
-
-    std::atomic<int> next{QualitySearch::kHighest};
-    std::atomic<int> stop{QualitySearch::kLowest - 1};
-
-    std::mutex mutex; // guards the fields below
-    bool failed = false;
-    QByteArray bytes; // the file at stop when it fits
-
-    void work(GPP2J& writer) {
-        for (;;) {
-            const int quality = next.fetch_sub(1);
-            if (quality < QualitySearch::kLowest || quality < stop.load())
-                return;
-            QByteArray encoded = writer.encode(source, quality, xdpi, ydpi);
-            const bool fails = encoded.isEmpty();
-            if (!fails && encoded.size() > sizeLimit)
-                continue;
-            std::lock_guard lock(mutex);
-            if (quality > stop.load()) {
-                stop.store(quality);
-                failed = fails;
-                bytes = std::move(encoded);
-            }
-            return; // every quality this thread would draw next is lower still
-        }
-    }
-};
-
-} // namespace
-
 QualitySearch::Result QualitySearch::run(GPP2J& writer, const QImage& picture, qint64 sizeLimit, int xdpi,
                                          int ydpi) {
-    const int count = threads();
-    if (count <= 1)
+    const QImage source = GPP2J::encodable(picture);
+    const JpegSizeBound model(source);
+    if (!model.usable())
         return runSequential(writer, picture, sizeLimit, xdpi, ydpi);
 
-    const QImage source = GPP2J::encodable(picture);
-    SharedSearch shared(source, sizeLimit, xdpi, ydpi);
-    {
-        std::vector<std::jthread> helpers;
-        helpers.reserve(std::size_t(count - 1));
-        for (int i = 1; i < count; ++i)
-            helpers.emplace_back([&shared] {
-                GPP2J own; // a writer is not shared between threads
-                shared.work(own);
-            });
-        shared.work(writer);
-    } // the helpers are joined here
+    // The monotone bound never falls as the quality rises: the qualities whose bound fits
+    // are 1 .. top, and every one above top is too large. Find top (0: none) between a
+    // quality whose bound fits and one whose bound is over, probing where the bounds seen
+    // so far say the limit is crossed (every other probe halves the interval, so it takes
+    // no more than twice the probes of a plain bisection).
+    int top = 0;
+    const qint64 highest = model.monotoneBound(kHighest);
+    if (highest <= sizeLimit) {
+        top = kHighest;
+    } else {
+        int fits = 0; // 0 stands for "none"
+        int over = kHighest;
+        qint64 fitsBound = 0;
+        qint64 overBound = highest;
+        const qint64 lowest = model.monotoneBound(1);
+        if (lowest > sizeLimit) {
+            over = 1;
+        } else {
+            fits = 1;
+            fitsBound = lowest;
+        }
+        bool interpolate = true;
+        while (over - fits > 1) {
+            int probe = (fits + over) / 2;
+            if (interpolate && overBound > fitsBound) {
+                const double at = double(sizeLimit - fitsBound) / double(overBound - fitsBound);
+                probe = std::clamp(fits + int(at * (over - fits)), fits + 1, over - 1);
+            }
+            interpolate = !interpolate;
+            const qint64 bound = model.monotoneBound(probe);
+            if (bound <= sizeLimit) {
+                fits = probe;
+                fitsBound = bound;
+            } else {
+                over = probe;
+                overBound = bound;
+            }
+        }
+        top = fits;
+    }
 
     Result result;
-    const int stop = shared.stop.load();
-    if (stop < kLowest) {
-        result.status = Status::LimitUnreachable;
-        result.quality = kLowest;
-        result.encodes = kHighest - kLowest + 1;
-        return result;
-    }
-    result.quality = stop;
-    result.encodes = kHighest - stop + 1;
-    if (shared.failed) {
-        // The failure may have happened on a helper's writer: encode once more here so
-        // that writer.lastError() tells the caller why.
-        result.status = Status::EncodeFailed;
-        if (writer.encode(source, stop, xdpi, ydpi).isEmpty())
+    for (int quality = top; quality >= 1; --quality) {
+        if (model.bound(quality, sizeLimit) > sizeLimit)
+            continue;
+        QByteArray bytes = writer.encode(source, quality, xdpi, ydpi);
+        ++result.encodes;
+        result.quality = quality;
+        if (bytes.isEmpty()) // the step search meets the same failure, at its own quality
+            return runSequential(writer, picture, sizeLimit, xdpi, ydpi);
+        if (!model.agrees(quality, bytes)) {
+            // The qualities ruled out so far were ruled out by a model the encoder just
+            // contradicted: take the long way.
+            qCDebug(lcEncode) << "the size model disagrees with the encoder at quality" << quality
+                              << "; trying every quality";
+            return runSequential(writer, picture, sizeLimit, xdpi, ydpi);
+        }
+        if (bytes.size() <= sizeLimit) {
+            result.status = Status::Found;
+            result.bytes = std::move(bytes);
             return result;
-        return runSequential(writer, picture, sizeLimit, xdpi, ydpi); // a failure that did not repeat
+        }
     }
-    result.status = Status::Found;
-    result.bytes = std::move(shared.bytes);
+    // Quality 0 is encoded as 1: nothing lower can fit either.
+    result.status = Status::LimitUnreachable;
+    result.quality = kLowest;
     return result;
 }

@@ -6,10 +6,18 @@
 
 class GPP2J;
 
-// Finds the JPEG to save under a size limit: qualities are tried from 100 down, one step
-// at a time, entirely in memory, and the first file no larger than the limit is the
-// answer. Its bytes are returned so that the caller writes the file once, exactly as
-// found.
+// Finds the JPEG to save under a size limit: the first quality from 100 down whose file is
+// no larger than the limit, found entirely in memory. Its bytes are returned so that the
+// caller writes the file once, exactly as found.
+//
+// The window's save, its readout and vetra-batch all call
+//
+//   GPP2J writer;
+//   const QualitySearch::Result r = QualitySearch::run(writer, picture, limit, 300, 300);
+//   if (r.status == QualitySearch::Status::Found)  ... r.quality, r.bytes (r.bytes.size() bytes)
+//
+// which answers what trying every quality from 100 down would answer, with the same bytes,
+// while encoding only one or two of them.
 class QualitySearch {
   public:
     static constexpr int kHighest = 100;
@@ -29,27 +37,22 @@ class QualitySearch {
         Status status = Status::EncodeFailed;
         int quality = kHighest;
         QByteArray bytes;
-        // Qualities tried from kHighest down to the answer. A parallel search may also
-        // have encoded a few lower qualities alongside; those are not counted here.
-        int encodes = 0;
+        int encodes = 0; // files actually encoded to get the answer
     };
 
-    // A file of exactly sizeLimit bytes is accepted.
+    // The plain step search: encode(100), encode(99), ... until a file fits. A file of
+    // exactly sizeLimit bytes is accepted.
     static Result run(const Encoder& encode, qint64 sizeLimit);
 
-    // The search with the program's writer: picture at xdpi x ydpi dots per inch. The
-    // pixels are prepared once for all the encodes. On EncodeFailed, writer.lastError()
-    // says why.
+    // The search with the program's writer: picture at xdpi x ydpi dots per inch. On
+    // EncodeFailed, writer.lastError() says why.
     //
-    // Consecutive qualities are encoded concurrently on up to threads() threads, each
-    // with its own writer; the answer is still the first quality from kHighest down that
-    // fits (or fails), so the result is the same as the one-at-a-time search's.
+    // Qualities are ruled out by what their file must at least weigh (JpegSizeBound)
+    // without encoding them; only those that might fit are encoded, from the top down.
+    // Every file it encodes is checked against the model, and should one ever disagree the
+    // search falls back to runSequential(), so the answer is always the step search's.
     static Result run(GPP2J& writer, const QImage& picture, qint64 sizeLimit, int xdpi, int ydpi);
 
-    // The same search one quality at a time on the calling thread.
+    // The step search with the program's writer, every quality encoded in turn.
     static Result runSequential(GPP2J& writer, const QImage& picture, qint64 sizeLimit, int xdpi, int ydpi);
-
-    // Threads a search uses: the processor count, at most 4; VETRA_ENCODE_THREADS
-    // (1..16) overrides it, 1 meaning the one-at-a-time search.
-    static int threads();
 };

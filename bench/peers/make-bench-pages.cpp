@@ -1,7 +1,9 @@
-// Writes the benchmark pages into a folder and a list of them, one line a page:
-//   FILE ROTATION X,Y,W,H
-// where the rectangle is the photograph's box on the page turned by ROTATION.
-// The pages are scanned sideways, so each needs a quarter turn clockwise.
+// Writes the benchmark pages into a folder and the list of jobs on them, one line a job:
+//   JOB FILE KIND ROTATION X,Y,W,H
+// where KIND is vetra-batch's (foto, firma, adr) and the rectangle the box to crop on the
+// page turned by ROTATION. The pages are scanned sideways, so each needs a quarter turn
+// clockwise. The GIF page (a4-300.gif) is made from the BMP page by scripts/bench, since
+// Qt writes no GIF.
 #include "tests/support/FormPage.h"
 
 #include <QDir>
@@ -23,7 +25,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "make-bench-pages: cannot create %s\n", argv[1]);
         return 1;
     }
-    QFile list(dir.filePath(QStringLiteral("pages.txt")));
+    QFile list(dir.filePath(QStringLiteral("jobs.txt")));
     if (!list.open(QIODevice::WriteOnly | QIODevice::Text))
         return 1;
     QTextStream out(&list);
@@ -50,8 +52,27 @@ int main(int argc, char** argv) {
                          qPrintable(writer.errorString()));
             return 1;
         }
-        const QRect r = FormPage::photoRect(page.dpi);
-        out << page.name << " 90 " << r.x() << ',' << r.y() << ',' << r.width() << ',' << r.height() << '\n';
+    }
+    struct Job {
+        const char* name;
+        const char* file;
+        const char* kind;
+        int dpi;
+        bool signature;
+    };
+    const Job jobs[] = {
+        {"photo-a4-300-jpeg", "a4-300.jpg", "foto", 300, false},
+        {"photo-noisy-300-jpeg", "noisy-300.jpg", "foto", 300, false},
+        {"photo-a4-300-gif", "a4-300.gif", "foto", 300, false},
+        {"square-a4-300-jpeg", "a4-300.jpg", "adr", 300, false},
+        {"photo-a4-600-jpeg", "a4-600.jpg", "foto", 600, false},
+        {"photo-a4-300-bmp", "a4-300.bmp", "foto", 300, false},
+        {"signature-a4-300-jpeg", "a4-300.jpg", "firma", 300, true},
+    };
+    for (const Job& job : jobs) {
+        const QRect r = job.signature ? FormPage::signatureRect(job.dpi) : FormPage::photoRect(job.dpi);
+        out << job.name << ' ' << job.file << ' ' << job.kind << " 90 " << r.x() << ',' << r.y() << ','
+            << r.width() << ',' << r.height() << '\n';
     }
     return 0;
 }

@@ -1,20 +1,20 @@
 #!/usr/bin/python3
-"""The batch job as a Pillow user writes it: turn, crop, resize to 400x480, then try
-qualities from 100 down until the JPEG fits 34,900 bytes; 300 dpi.
+"""The batch job as a Pillow user writes it: turn, crop, resize to the kind's size, then try
+qualities from 100 down until the JPEG fits the kind's limit; 300 dpi.
 
-    pillow-batch.py ROTATION X,Y,W,H IN OUT
+    pillow-batch.py ROTATION X,Y,W,H IN OUT [WIDTHxHEIGHT LIMIT]    (default 400x480 34900)
 """
 import io
 import sys
 
 from PIL import Image
 
-LIMIT = 34900
-SIZE = (400, 480)
 
 
 def main():
     rotation, rect, src, dst = sys.argv[1:5]
+    size = tuple(int(v) for v in (sys.argv[5] if len(sys.argv) > 5 else "400x480").split("x"))
+    limit = int(sys.argv[6]) if len(sys.argv) > 6 else 34900
     x, y, w, h = (int(v) for v in rect.split(","))
     image = Image.open(src)
     if image.mode != "RGB":
@@ -28,11 +28,11 @@ def main():
     }[int(rotation)]
     if turn is not None:
         image = image.transpose(turn)
-    image = image.crop((x, y, x + w, y + h)).resize(SIZE, Image.Resampling.LANCZOS)
+    image = image.crop((x, y, x + w, y + h)).resize(size, Image.Resampling.LANCZOS)
     for quality in range(100, 0, -1):
         buffer = io.BytesIO()
         image.save(buffer, "JPEG", quality=quality, optimize=True, dpi=(300, 300))
-        if buffer.tell() <= LIMIT:
+        if buffer.tell() <= limit:
             with open(dst, "wb") as f:
                 f.write(buffer.getvalue())
             print(f"quality={quality} bytes={buffer.tell()}")

@@ -6,7 +6,9 @@
 #include "imaging/FrameGeometry.h"
 #include "imaging/OutputKinds.h"
 #include "imaging/StretchRegion.h"
+#include "tests/support/FsFaults.h"
 #include "tests/support/PageFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +19,9 @@
 #include <QtTest>
 
 #include <cmath>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,8 +31,22 @@ struct Run {
     QString err;
 };
 
-Run vetraBatch(const QStringList& arguments) {
+// asUser: the command runs as an ordinary user (nobody) when the tests run as root, in the
+// C locale, so that the system's own words would show if they ever reached the operator.
+Run vetraBatch(const QStringList& arguments, bool asUser = false) {
     QProcess process;
+    if (asUser) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+        process.setProcessEnvironment(environment);
+        if (::geteuid() == 0) {
+            process.setChildProcessModifier([] {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(126);
+            });
+        }
+    }
     process.start(QStringLiteral(VETRA_BATCH_EXE), arguments);
     Run run;
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
@@ -296,6 +315,11 @@ class TestVetraBatch : public QObject {
                            QStringLiteral("5000,10,200,240")} +
                    files
             << page << 2;
+        QTest::newRow("rect far too large to read")
+            << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
+                           QStringLiteral("0,0,1000000,1000000")} +
+                   files
+            << page << 2;
         QTest::newRow("photo frame one pixel wide")
             << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--frame"),
                            QStringLiteral("80,80,1,60")} +
@@ -332,6 +356,7 @@ class TestVetraBatch : public QObject {
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.startsWith(QLatin1String("vetra-batch: ")), qPrintable(run.err));
+        QVERIFY2(run.err.count(in) <= 1, qPrintable(run.err)); // the page is named once at most
         QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         left.removeOne(QStringLiteral("pagina.jpg"));
         QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
@@ -397,6 +422,7 @@ class TestVetraBatch : public QObject {
                  qPrintable(lines.at(1)));
         QVERIFY2(lines.at(2).contains(QLatin1String("2 salvate, 1 non riuscite")), qPrintable(lines.at(2)));
         QVERIFY2(run.err.startsWith(QLatin1String("[3/3] c.jpg: ERRORE: ")), qPrintable(run.err));
+        QCOMPARE(run.err.count(QLatin1String("c.jpg")), 1);
         QCOMPARE(QDir(out).entryList(QDir::Files),
                  (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}));
         for (const QString& name : {QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}) {
@@ -440,6 +466,107 @@ class TestVetraBatch : public QObject {
         const QImage saved(out + QStringLiteral("/modulo.jpg"));
         const QImage expected = stretchRegion(QImage(m_bmp), QRectF(10, 10, 375, 72), QSize(375, 72));
         QVERIFY(meanDifference(saved, expected) < 3);
+    }
+
+    // A folder run reports and counts every page that fails, in Italian words, and does not
+    // wait on a pipe named like a page; the exit code says that some failed.
+    void folderReportsEveryFailure() {
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("pagine"));
+        const QString out = dir.filePath(QStringLiteral("uscita"));
+        QVERIFY(QDir().mkpath(in));
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
+        QVERIFY(::chmod(QFile::encodeName(in).constData(), 0755) == 0);
+        QVERIFY(QFile::copy(m_jpeg, in + QStringLiteral("/a.jpg")));
+        QVERIFY(QFile::copy(m_jpeg, in + QStringLiteral("/b.jpg")));
+        QVERIFY(::chmod(QFile::encodeName(in + QStringLiteral("/a.jpg")).constData(), 0644) == 0);
+        QVERIFY(::chmod(QFile::encodeName(in + QStringLiteral("/b.jpg")).constData(), 0) == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(in + QStringLiteral("/c.jpg")).constData(), 0644) == 0);
+
+        const Run run = vetraBatch({QStringLiteral("--kind"), QStringLiteral("firma"),
+                                    QStringLiteral("--rect"), QStringLiteral("10,10,375,72"), in, out},
+                                   true);
+
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.startsWith(QLatin1String("[1/3] a.jpg -> a.jpg quality=")), qPrintable(run.out));
+        QVERIFY2(run.out.contains(QLatin1String("3 pagine: 1 salvate, 2 non riuscite")), qPrintable(run.out));
+        const QStringList errors = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(errors.at(0), QStringLiteral("[2/3] b.jpg: ERRORE: permesso negato"));
+        QVERIFY2(errors.at(1).startsWith(QLatin1String("[3/3] c.jpg: ERRORE: ")) &&
+                     errors.at(1).contains(QLatin1String("speciale")),
+                 qPrintable(errors.at(1)));
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("a.jpg")});
+    }
+
+    // A folder without pages is refused before the output folder is made.
+    void folderWithoutPages() {
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("vuota"));
+        const QString out = dir.filePath(QStringLiteral("uscita"));
+        QVERIFY(QDir().mkpath(in));
+        QVERIFY(PageFiles::write(in + QStringLiteral("/note.txt"), QByteArray("nessuna pagina")));
+        const Run run = vetraBatch({QStringLiteral("--kind"), QStringLiteral("foto"),
+                                    QStringLiteral("--rect"), QStringLiteral("0,0,10,10"), in, out});
+        QCOMPARE(run.exitCode, 3);
+        QVERIFY(!QFileInfo::exists(out));
+    }
+
+    // A disk that fills during the write: the command says so in Italian and fails; the old
+    // file stays whole, and nothing else is left. Single file and folder, with and without
+    // an old file, run as an ordinary user on a small tmpfs.
+    void fullDisk_data() {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("one page, new file") << false << false;
+        QTest::newRow("one page, replacing") << false << true;
+        QTest::newRow("folder, new files") << true << false;
+        QTest::newRow("folder, replacing") << true << true;
+    }
+
+    void fullDisk() {
+        QFETCH(bool, folder);
+        QFETCH(bool, existing);
+        QTemporaryDir pages;
+        QVERIFY(::chmod(QFile::encodeName(pages.path()).constData(), 0755) == 0);
+        const QString page = pages.filePath(QStringLiteral("a.jpg"));
+        QVERIFY(QFile::copy(m_jpeg, page));
+        QVERIFY(::chmod(QFile::encodeName(page).constData(), 0644) == 0);
+        if (folder) {
+            QVERIFY(QFile::copy(m_jpeg, pages.filePath(QStringLiteral("b.jpg"))));
+            QVERIFY(::chmod(QFile::encodeName(pages.filePath(QStringLiteral("b.jpg"))).constData(), 0644) ==
+                    0);
+        }
+
+        QTemporaryDir dir;
+        fsfaults::SmallDisk disk(dir.path(), 64 * 1024);
+        if (!disk.active())
+            QSKIP(qPrintable(disk.reason()));
+        const QString out = dir.filePath(QStringLiteral("a.jpg"));
+        const QByteArray old("the earlier photo, whole");
+        if (existing)
+            TestFiles::writeFile(out, old);
+        // Less than any photo needs.
+        QVERIFY(disk.fillLeaving(4096));
+        const QStringList before = TestFiles::everything(dir.path());
+
+        const QStringList options{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
+                                  QStringLiteral("20,20,400,480")};
+        const Run run =
+            vetraBatch(options + QStringList{folder ? pages.path() : page, folder ? dir.path() : out}, true);
+
+        QVERIFY2(run.err.contains(QLatin1String("spazio esaurito sul disco")), qPrintable(run.err));
+        if (folder) {
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.out.contains(QLatin1String("2 pagine: 0 salvate, 2 non riuscite")),
+                     qPrintable(run.out));
+        } else {
+            QCOMPARE(run.exitCode, 6);
+            QVERIFY(run.out.isEmpty());
+        }
+        QCOMPARE(TestFiles::everything(dir.path()), before);
+        if (existing)
+            QCOMPARE(TestFiles::readAll(out), old);
     }
 };
 

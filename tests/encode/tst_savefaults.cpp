@@ -65,16 +65,26 @@ class TestSaveFaults : public QObject {
         QTest::newRow("read-only folder, file there") << QStringLiteral("read-only") << true;
         QTest::newRow("disk full, new file") << QStringLiteral("full") << false;
         QTest::newRow("disk full, file there") << QStringLiteral("full") << true;
+        QTest::newRow("small tmpfs full, new file") << QStringLiteral("tmpfs") << false;
+        QTest::newRow("small tmpfs full, file there") << QStringLiteral("tmpfs") << true;
     }
 
     void unwritable() {
         QFETCH(QString, fault);
         QFETCH(bool, existing);
         QTemporaryDir dir;
+        std::optional<fsfaults::SmallDisk> disk;
+        if (fault == QLatin1String("tmpfs")) {
+            disk.emplace(dir.path(), 64 * 1024);
+            if (!disk->active())
+                QSKIP(qPrintable(disk->reason()));
+        }
         DialogThenSwap prompts;
         prompts.path = dir.filePath(QStringLiteral("foto.jpg"));
         if (existing)
             writeFile(prompts.path, "the operator's earlier photo");
+        if (disk)
+            QVERIFY(disk->fillLeaving(4096)); // less than any photo
         const QStringList before = everything(dir.path());
 
         SaveCommand::Report report;
@@ -82,7 +92,10 @@ class TestSaveFaults : public QObject {
             std::optional<fsfaults::ReadOnlyFolder> readOnly;
             std::optional<fsfaults::PermissionChecks> checks;
             std::optional<fsfaults::DiskFull> full;
-            if (fault == QLatin1String("read-only")) {
+            std::optional<fsfaults::AsUser> user;
+            if (fault == QLatin1String("tmpfs")) {
+                user.emplace();
+            } else if (fault == QLatin1String("read-only")) {
                 readOnly.emplace(dir.path());
                 checks.emplace();
                 if (!checks->active() || !fsfaults::PermissionChecks::refuses(dir.path()))
@@ -102,6 +115,11 @@ class TestSaveFaults : public QObject {
         QVERIFY2(prompts.messages.constFirst().startsWith(prefix) &&
                      prompts.messages.constFirst().size() > prefix.size(),
                  qPrintable(prompts.messages.constFirst()));
+        // The reason in the operator's language, whatever the machine's.
+        const QString reason = prompts.messages.constFirst().mid(prefix.size());
+        QCOMPARE(reason, fault == QLatin1String("read-only") ? QStringLiteral("permesso negato")
+                         : fault == QLatin1String("full")    ? QStringLiteral("file troppo grande")
+                                                             : QStringLiteral("spazio esaurito sul disco"));
         QCOMPARE(everything(dir.path()), before); // no partial file, no temporary file
         if (existing)
             QCOMPARE(readAll(prompts.path), QByteArray("the operator's earlier photo"));

@@ -61,6 +61,10 @@ void addScanNoise(QImage& page, QRandomGenerator& rng) {
 
 } // namespace
 
+QRect FormPage::signatureRect(int dpi) {
+    return QRect(px(1450, dpi), px(3100, dpi), px(1000, dpi), px(192, dpi));
+}
+
 QRect FormPage::photoRect(int dpi) {
     return QRect(px(1690, dpi), px(290, dpi), px(433, dpi), px(520, dpi));
 }

@@ -14,6 +14,9 @@ QImage paint(int dpi, bool noisy);
 // The photograph's box on the upright page: the rectangle the batch benchmarks crop.
 QRect photoRect(int dpi);
 
+// A box around the signature on the upright page, in the signature kind's proportions.
+QRect signatureRect(int dpi);
+
 // The page as a scanner fed sideways delivers it: a quarter turn clockwise makes it upright.
 QImage sideways(const QImage& upright);
 

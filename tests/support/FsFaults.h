@@ -10,12 +10,21 @@
 //   affected.
 // - A full disk: DiskFull lowers RLIMIT_FSIZE (the soft limit only) and ignores SIGXFSZ,
 //   so writes past the limit fail with EFBIG, as they would on a full disk.
+// - A really full disk: SmallDisk mounts a small tmpfs over a folder, in a mount namespace
+//   of the calling thread's own (needs root); writes past its size fail with ENOSPC.
+//   AsUser makes the calling thread meet the file system as an ordinary user meanwhile.
 
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <linux/capability.h>
+#include <sched.h>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -107,6 +116,88 @@ class ReadOnlyFolder {
   private:
     QString m_path;
     QFileDevice::Permissions m_saved;
+};
+
+// A tmpfs of `bytes` over folder while the object lives. The mount is made in a private
+// mount namespace of the calling thread (made on first use), so nothing outside this
+// thread and the processes it starts sees it, and a crash leaves nothing mounted.
+class SmallDisk {
+  public:
+    SmallDisk(const QString& folder, qint64 bytes) : m_folder(QFile::encodeName(folder)) {
+        if (::geteuid() != 0) {
+            m_reason = QStringLiteral("mounting a small tmpfs needs root (CAP_SYS_ADMIN)");
+            return;
+        }
+        static const bool unshared =
+            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        if (!unshared) {
+            m_reason =
+                QStringLiteral("no private mount namespace: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+            return;
+        }
+        const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0777";
+        if (::mount("tmpfs", m_folder.constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) != 0) {
+            m_reason =
+                QStringLiteral("cannot mount a tmpfs: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+            return;
+        }
+        m_mounted = true;
+    }
+    ~SmallDisk() {
+        if (m_mounted)
+            ::umount2(m_folder.constData(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool active() const { return m_mounted; }
+    // Why the disk could not be made (for QSKIP).
+    QString reason() const { return m_reason; }
+
+    // Fills the disk with a file named filler until at most `free` bytes are left.
+    bool fillLeaving(qint64 free) const {
+        QFile filler(QDir(QFile::decodeName(m_folder)).filePath(QStringLiteral("filler")));
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Append))
+            return false;
+        const QByteArray block(1024, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+        // tmpfs gives whole pages: give back pages until `free` bytes (rounded down) are left.
+        const qint64 page = 4096;
+        const qint64 size = filler.size() - filler.size() % page;
+        return filler.resize(std::max<qint64>(0, size - (free / page) * page));
+    }
+
+  private:
+    QByteArray m_folder;
+    bool m_mounted = false;
+    QString m_reason;
+};
+
+// The calling thread's file-system identity becomes an ordinary user's (nobody) while the
+// object lives: files are made and checked as that user, without root's privileges. The
+// thread's other identities stay; only a root process can do this.
+class AsUser {
+  public:
+    AsUser() {
+        if (::geteuid() != 0)
+            return; // already an ordinary user
+        ::setfsgid(65534);
+        ::setfsuid(65534);
+        m_changed = int(::setfsuid(uid_t(-1))) == 65534;
+    }
+    ~AsUser() {
+        if (m_changed) {
+            ::setfsuid(0);
+            ::setfsgid(0);
+        }
+    }
+    AsUser(const AsUser&) = delete;
+    AsUser& operator=(const AsUser&) = delete;
+
+  private:
+    bool m_changed = false;
 };
 
 } // namespace fsfaults

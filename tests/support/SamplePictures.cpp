@@ -138,4 +138,96 @@ QImage harshNoise(QSize size, quint32 seed) {
     return image;
 }
 
+QImage varied(int index, QSize size) {
+    const quint32 seed = quint32(index) * 2654435761u + 17;
+    QRandomGenerator random(seed);
+    const auto colour = [&random] {
+        return QColor(random.bounded(256), random.bounded(256), random.bounded(256));
+    };
+    QImage image(size, QImage::Format_RGB32);
+    switch (index % kVariedFamilies) {
+    case 0:
+        return photo(size, seed);
+    case 1:
+        return signature(size, seed);
+    case 2: { // a photo with noise of any strength, from a faint grain to a bad scan
+        image = photo(size, seed);
+        addNoise(image, 2 + random.bounded(60), seed + 1);
+        return image;
+    }
+    case 3: // one flat colour
+        image.fill(colour());
+        return image;
+    case 4: { // a smooth gradient
+        QPainter p(&image);
+        QLinearGradient gradient(0, 0, random.bounded(size.width() + 1), size.height());
+        gradient.setColorAt(0, colour());
+        gradient.setColorAt(1, colour());
+        p.fillRect(image.rect(), gradient);
+        return image;
+    }
+    case 5: { // tiny detail: stripes or a checkerboard one to three pixels wide
+        const int cell = 1 + random.bounded(3);
+        const QColor a = colour();
+        const QColor b = colour();
+        const bool checker = random.bounded(2) == 0;
+        for (int y = 0; y < size.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < size.width(); ++x) {
+                const bool first = checker ? ((x / cell + y / cell) & 1) : ((x / cell) & 1);
+                line[x] = (first ? a : b).rgb();
+            }
+        }
+        return image;
+    }
+    case 6: { // printed text: small dark strokes on paper
+        image.fill(QColor(250, 248, 240));
+        QPainter p(&image);
+        p.setPen(QPen(QColor(20, 20, 40), 1 + random.bounded(2)));
+        const int strokes = 20 + random.bounded(400);
+        for (int i = 0; i < strokes; ++i) {
+            const int x = random.bounded(std::max(1, size.width()));
+            const int y = random.bounded(std::max(1, size.height()));
+            p.drawLine(x, y, x + random.bounded(12) - 6, y + random.bounded(12) - 6);
+        }
+        return image;
+    }
+    case 7: // every pixel random: nothing small can hold it
+        return harshNoise(size, seed);
+    case 8: { // a photo blurred by scaling it down and up
+        const QSize small(std::max(1, size.width() / (2 + random.bounded(6))),
+                          std::max(1, size.height() / (2 + random.bounded(6))));
+        return photo(size, seed)
+            .scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    case 9: { // sharp-edged coloured rectangles
+        image.fill(colour());
+        QPainter p(&image);
+        const int count = 3 + random.bounded(60);
+        for (int i = 0; i < count; ++i)
+            p.fillRect(random.bounded(std::max(1, size.width())), random.bounded(std::max(1, size.height())),
+                       1 + random.bounded(std::max(1, size.width() / 2)),
+                       1 + random.bounded(std::max(1, size.height() / 2)), colour());
+        return image;
+    }
+    case 10: { // a photo under a one-pixel grid, as a scanner's moire
+        image = photo(size, seed);
+        const int step = 2 + random.bounded(7);
+        for (int y = 0; y < size.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < size.width(); ++x)
+                if (x % step == 0 || y % step == 0)
+                    line[x] = qRgb(qRed(line[x]) / 2, qGreen(line[x]) / 2, qBlue(line[x]) / 2);
+        }
+        return image;
+    }
+    default: { // noise of one strength over a flat colour: grey, saturated or dark
+        image.fill(colour());
+        addNoise(image, 1 + random.bounded(120), seed + 2);
+        return image;
+    }
+    }
+}
+
 } // namespace SamplePictures

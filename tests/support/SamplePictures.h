@@ -20,4 +20,11 @@ QImage noisyPhoto(QSize size, quint32 seed = 3);
 // Every pixel black or white at random on each channel: no JPEG of it is small.
 QImage harshNoise(QSize size, quint32 seed = 4);
 
+// Picture number index of a wide mix (photos clean to very noisy, signatures, flat colours,
+// gradients, one-pixel stripes and checkerboards, printed strokes, pure noise, blurred
+// photos, sharp rectangles, grids): consecutive indices cycle through kVariedFamilies
+// families, each with its own parameters.
+constexpr int kVariedFamilies = 12;
+QImage varied(int index, QSize size);
+
 } // namespace SamplePictures

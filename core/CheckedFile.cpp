@@ -1,0 +1,227 @@
+#include "core/CheckedFile.h"
+
+#include "core/SystemReason.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Links followed in a path's last component before giving up, as the system does.
+constexpr int kMaxLinks = 40;
+
+unsigned modeOf(QFileDevice::Permissions p) {
+    unsigned mode = 0;
+    const auto bit = [&](QFileDevice::Permission permission, unsigned value) {
+        if (p & permission)
+            mode |= value;
+    };
+    bit(QFileDevice::ReadOwner, S_IRUSR);
+    bit(QFileDevice::WriteOwner, S_IWUSR);
+    bit(QFileDevice::ExeOwner, S_IXUSR);
+    bit(QFileDevice::ReadGroup, S_IRGRP);
+    bit(QFileDevice::WriteGroup, S_IWGRP);
+    bit(QFileDevice::ExeGroup, S_IXGRP);
+    bit(QFileDevice::ReadOther, S_IROTH);
+    bit(QFileDevice::WriteOther, S_IWOTH);
+    bit(QFileDevice::ExeOther, S_IXOTH);
+    return mode;
+}
+
+int closeChecked(int fd) {
+    // Linux releases the descriptor even when close() reports an error: never retry it.
+    return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
+}
+
+} // namespace
+
+CheckedFile::CheckedFile(const QString& fileName) : m_requested(fileName) {}
+
+CheckedFile::CheckedFile(const OpenFolder& folder, const QString& name)
+    : m_folderFd(folder.fd()), m_folderPath(folder.path()), m_name(QFile::encodeName(name)) {}
+
+CheckedFile::~CheckedFile() {
+    cancel();
+}
+
+void CheckedFile::setPermissions(QFileDevice::Permissions permissions) {
+    m_mode = modeOf(permissions);
+}
+
+QString CheckedFile::errorString() const {
+    return m_error == 0 ? QString() : SystemReason::text(m_error);
+}
+
+QString CheckedFile::fileName() const {
+    if (m_name.isEmpty())
+        return m_requested;
+    return QDir(m_folderPath).filePath(QFile::decodeName(m_name));
+}
+
+bool CheckedFile::fail(int error) {
+    m_error = error == 0 ? EIO : error;
+    cancel();
+    return false;
+}
+
+// The path form: the folder of the file that will be replaced, opened once, and the name
+// inside it.
+bool CheckedFile::resolveTarget() {
+    QString path = m_requested;
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+        return fail(path.isEmpty() ? ENOENT : EISDIR);
+    for (int links = 0;; ++links) {
+        const QByteArray native = QFile::encodeName(path);
+        struct stat st {};
+        if (::lstat(native.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        if (links == kMaxLinks)
+            return fail(ELOOP);
+        const QString target = QFileInfo(path).symLinkTarget();
+        if (target.isEmpty())
+            return fail(ENOENT);
+        path = target;
+    }
+    const QFileInfo info(path);
+    m_folderPath = info.path();
+    m_name = QFile::encodeName(info.fileName());
+    int error = 0;
+    m_ownFolder = OpenFolder::open(m_folderPath, &error);
+    if (!m_ownFolder.isOpen())
+        return fail(error);
+    m_folderFd = m_ownFolder.fd();
+    return true;
+}
+
+bool CheckedFile::open() {
+    cancel();
+    m_error = 0;
+    m_written = 0;
+    if (m_folderFd < 0 && m_requested.isEmpty())
+        return fail(EBADF);
+    if (!m_requested.isEmpty() && !resolveTarget())
+        return false;
+    if (m_name.isEmpty() || m_name.contains('/') || m_name == "." || m_name == "..")
+        return fail(EINVAL);
+
+    // What stands at the name now decides the permission bits (and a folder is refused
+    // before anything is made).
+    unsigned mode = 0666; // less the umask, by open()
+    bool keepMode = false;
+    struct stat old {};
+    if (::fstatat(m_folderFd, m_name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(old.st_mode))
+            return fail(EISDIR);
+        if (S_ISREG(old.st_mode)) {
+            mode = old.st_mode & 07777;
+            keepMode = true;
+        }
+    }
+    if (m_mode) {
+        mode = *m_mode;
+        keepMode = true;
+    }
+
+    // Hidden, random and short (a long target name must not make it too long).
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name =
+            ".vetra-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
+        const int fd = ::openat(m_folderFd, name.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, keepMode ? 0600 : mode);
+        if (fd >= 0) {
+            m_fd = fd;
+            m_tempName = name;
+            break;
+        }
+        if (errno != EEXIST && errno != EINTR)
+            return fail(errno);
+    }
+    if (m_fd < 0)
+        return fail(EEXIST);
+    // Set before any byte is written, so a replaced file never shows wider bits meanwhile.
+    if (keepMode && ::fchmod(m_fd, mode) != 0)
+        return fail(errno);
+    return true;
+}
+
+bool CheckedFile::write(const char* data, qint64 size) {
+    if (m_fd < 0)
+        return fail(m_error != 0 ? m_error : EBADF);
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno);
+        }
+        if (n == 0) // nothing taken and no reason given: the disk is full
+            return fail(ENOSPC);
+        data += n;
+        size -= n;
+        m_written += n;
+    }
+    return true;
+}
+
+bool CheckedFile::commit() {
+    if (m_fd < 0)
+        return fail(m_error != 0 ? m_error : EBADF);
+    // Writes the system still holds in memory can fail later (a full disk on some file
+    // systems, a network folder): flush them now, while the old file still stands.
+    if (::fdatasync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
+        return fail(errno);
+    struct stat ours {};
+    if (::fstat(m_fd, &ours) != 0)
+        return fail(errno);
+    if (qint64(ours.st_size) != m_written)
+        return fail(EIO);
+    const int closed = closeChecked(m_fd);
+    m_fd = -1;
+    if (closed != 0)
+        return fail(closed);
+    if (::renameat(m_folderFd, m_tempName.constData(), m_folderFd, m_name.constData()) != 0)
+        return fail(errno);
+    m_tempName.clear();
+    // The name must now hold what was written, not a file someone put there meanwhile.
+    struct stat now {};
+    if (::fstatat(m_folderFd, m_name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return fail(errno);
+    if (now.st_ino != ours.st_ino || now.st_dev != ours.st_dev || qint64(now.st_size) != m_written)
+        return fail(EIO);
+    return true;
+}
+
+void CheckedFile::cancel() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_tempName.isEmpty()) {
+        ::unlinkat(m_folderFd, m_tempName.constData(), 0);
+        m_tempName.clear();
+    }
+}
+
+bool CheckedFile::writeAll(const QString& fileName, const QByteArray& bytes, QString* reason) {
+    CheckedFile file(fileName);
+    const bool ok = file.open() && file.write(bytes) && file.commit();
+    if (!ok && reason)
+        *reason = file.errorString();
+    return ok;
+}
+
+bool CheckedFile::writeAll(const OpenFolder& folder, const QString& name, const QByteArray& bytes,
+                           QString* reason) {
+    CheckedFile file(folder, name);
+    const bool ok = file.open() && file.write(bytes) && file.commit();
+    if (!ok && reason)
+        *reason = file.errorString();
+    return ok;
+}
