@@ -23,6 +23,19 @@ int exitCode(BatchExit exit) {
     return int(exit);
 }
 
+// quality=Q bytes=N, and with --auto the turn and the crop rectangle the locator chose.
+QString resultText(const BatchOptions& options, const BatchJob::Outcome& outcome) {
+    QString text = QStringLiteral("quality=%1 bytes=%2").arg(outcome.quality).arg(outcome.bytes);
+    if (options.area == BatchOptions::Area::Auto)
+        text += QStringLiteral(" turn=%1 rect=%2,%3,%4,%5")
+                    .arg(outcome.turn)
+                    .arg(outcome.rect.x())
+                    .arg(outcome.rect.y())
+                    .arg(outcome.rect.width())
+                    .arg(outcome.rect.height());
+    return text;
+}
+
 // Files of folder that Qt or the region reader can read, by extension, in name order.
 QStringList pagesIn(const QDir& folder) {
     QSet<QString> suffixes;
@@ -91,10 +104,7 @@ int runFolder(const BatchOptions& options) {
             continue;
         }
         written.insert(target.toLower());
-        printLine(stdout, QStringLiteral("%1 -> %2 quality=%3 bytes=%4")
-                              .arg(counter, target)
-                              .arg(outcome.quality)
-                              .arg(outcome.bytes));
+        printLine(stdout, QStringLiteral("%1 -> %2 %3").arg(counter, target, resultText(options, outcome)));
     }
     printLine(
         stdout,
@@ -136,6 +146,6 @@ int main(int argc, char* argv[]) {
         printLine(stderr, QStringLiteral("vetra-batch: %1").arg(outcome.error));
         return exitCode(outcome.exit);
     }
-    printLine(stdout, QStringLiteral("quality=%1 bytes=%2").arg(outcome.quality).arg(outcome.bytes));
+    printLine(stdout, resultText(options, outcome));
     return 0;
 }
