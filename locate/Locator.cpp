@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
 
 #include <dlib/image_processing/frontal_face_detector.h>
 
@@ -122,7 +123,9 @@ struct Face {
 };
 
 // dlib's frontal face detector (a HOG sliding window): measured against OpenCV's cascades
-// on the photographs of forms, it found more of the faces and fewer in turned views.
+// on the photographs of forms, it found more of the faces and fewer in turned views. It
+// misses drawn faces, though, which OpenCV's frontal-face cascade finds: when dlib finds no
+// face in any view of a picture, the cascade gets a look (see faceIn).
 class FaceDetector {
   public:
     static FaceDetector& instance() {
@@ -156,6 +159,38 @@ class FaceDetector {
     // face still tells the turn; the confidence decides whether it counts.
     static constexpr double kAdjust = -0.4;
 
+    // The cascade's best face, its score the number of neighbouring detections scaled so
+    // that kCascadeVotes of them count as dlib's threshold.
+    Face detectWithCascade(const cv::Mat& grey) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_cascadeTried) {
+            m_cascadeTried = true;
+            try {
+                m_cascadeOk = m_cascade.load(VETRA_FACE_CASCADE);
+            } catch (const cv::Exception& e) {
+                qCDebug(lcLocate) << "OpenCV could not read the face cascade:" << e.what();
+            }
+            if (!m_cascadeOk)
+                qCDebug(lcLocate) << "no face cascade at" << VETRA_FACE_CASCADE;
+        }
+        Face best;
+        if (!m_cascadeOk)
+            return best;
+        cv::Mat equalised;
+        cv::equalizeHist(grey, equalised);
+        std::vector<cv::Rect> faces;
+        std::vector<int> votes;
+        const int minSide = int(0.3 * std::min(grey.cols, grey.rows));
+        m_cascade.detectMultiScale(equalised, faces, votes, 1.08, 2, 0, cv::Size(minSide, minSide));
+        for (size_t k = 0; k < faces.size(); ++k) {
+            const double score = double(votes[k]) / kCascadeVotes * -kAdjust;
+            if (faces[k].width <= 0.95 * grey.cols && score > best.score)
+                best = {faces[k], score};
+        }
+        return best;
+    }
+    static constexpr double kCascadeVotes = 5;
+
   private:
     FaceDetector() {
         // The model as serialised at build time: dlib's own packed copy takes seconds to unpack.
@@ -163,6 +198,9 @@ class FaceDetector {
         dlib::deserialize(m_detector, in);
     }
     dlib::frontal_face_detector m_detector;
+    cv::CascadeClassifier m_cascade;
+    bool m_cascadeTried = false;
+    bool m_cascadeOk = false;
     std::mutex m_mutex;
 };
 
@@ -236,8 +274,9 @@ std::vector<PhotoCandidate> photoCandidates(const Work& work) {
         edges(rows.t(), rows.rows, y0, y1);
         if (x0 < 0 || y0 < 0)
             continue;
-        // One working pixel inside, so that the answer never reaches the paper around it.
-        cv::Rect photo(r.x + x0 + 1, r.y + y0 + 1, x1 - x0 - 1, y1 - y0 - 1);
+        // Two working pixels inside: the edge is blurred by the scan and by the reduction,
+        // and the answer must never reach the paper around the photograph.
+        cv::Rect photo(r.x + x0 + 2, r.y + y0 + 2, x1 - x0 - 3, y1 - y0 - 3);
         if (photo.width < minSide * block || photo.height < minSide * block)
             continue;
         found.push_back({photo});
@@ -258,19 +297,40 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo) {
     FaceDetector& detector = FaceDetector::instance();
     // The detector sees the candidate at a fixed size, so small and large photographs cost
     // the same and a face filling most of it is well above the detector's 80-pixel window.
-    const double scale = 170.0 / std::min(photo.width, photo.height);
+    // A little of the paper around the photograph too: detectors want some margin round a face.
+    const cv::Rect search = cv::Rect(photo.x - photo.width / 20, photo.y - photo.height / 20,
+                                     photo.width + photo.width / 10, photo.height + photo.height / 10) &
+                            cv::Rect(0, 0, work.grey.cols, work.grey.rows);
+    const double scale = 170.0 / std::min(search.width, search.height);
     cv::Mat crop;
-    cv::resize(work.grey(photo), crop, cv::Size(), scale, scale,
+    cv::resize(work.grey(search), crop, cv::Size(), scale, scale,
                scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
     // A photograph is taller than wide: one that looks wider lies on its side, one that
     // looks taller is upright or upside down. Only a square one needs all four views.
-    const double aspect = double(photo.height) / photo.width;
+    const double aspect = double(search.height) / search.width;
     Face faceOf[4];
     for (int t = 0; t < 4; ++t) {
         const bool sideways = t % 2 == 1;
         if ((aspect > 1.08 && sideways) || (aspect < 1 / 1.08 && !sideways))
             continue;
         faceOf[t] = detector.detect(turned(crop, t * 90));
+    }
+    if (faceOf[0].score <= 0 && faceOf[1].score <= 0 && faceOf[2].score <= 0 && faceOf[3].score <= 0) {
+        // The cascade was measured on a 200-pixel view; its face boxes come back to the
+        // detector's view scale.
+        const double cascadeScale = 200.0 / 170.0;
+        cv::Mat larger;
+        cv::resize(crop, larger, cv::Size(), cascadeScale, cascadeScale, cv::INTER_LINEAR);
+        for (int t = 0; t < 4; ++t) {
+            const bool sideways = t % 2 == 1;
+            if ((aspect > 1.08 && sideways) || (aspect < 1 / 1.08 && !sideways))
+                continue;
+            Face face = detector.detectWithCascade(turned(larger, t * 90));
+            face.rect = cv::Rect(int(face.rect.x / cascadeScale), int(face.rect.y / cascadeScale),
+                                 int(std::ceil(face.rect.width / cascadeScale)),
+                                 int(std::ceil(face.rect.height / cascadeScale)));
+            faceOf[t] = face;
+        }
     }
     int best = 0;
     for (int t = 1; t < 4; ++t) {
@@ -371,6 +431,34 @@ bool looksPrinted(const std::vector<const Component*>& parts) {
     return aligned >= 4 && aligned * 10 >= letters.size() * 6;
 }
 
+// Mean stroke width of a component, from its outline: ink area over half the outline's length.
+double strokeWidth(const cv::Mat& labels, const Component& c) {
+    std::vector<std::vector<cv::Point>> contours;
+    cv::Mat own = labels(c.box) == c.label;
+    cv::findContours(own, contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
+    double perimeter = 0;
+    for (const auto& contour : contours)
+        perimeter += cv::arcLength(contour, true);
+    return perimeter > 0 ? 2.0 * c.area / perimeter : 0;
+}
+
+// The parts of the ink inside box as they are on paper, ruled lines included: a signature
+// written across a line stays one piece, printed letters stay apart.
+std::vector<Component> inkParts(const cv::Mat& ink, const cv::Rect& box) {
+    cv::Mat labels, stats, centroids;
+    const int count = cv::connectedComponentsWithStats(ink(box), labels, stats, centroids, 8);
+    std::vector<Component> parts;
+    for (int i = 1; i < count; ++i) {
+        Component c;
+        c.box = cv::Rect(stats.at<int>(i, cv::CC_STAT_LEFT), stats.at<int>(i, cv::CC_STAT_TOP),
+                         stats.at<int>(i, cv::CC_STAT_WIDTH), stats.at<int>(i, cv::CC_STAT_HEIGHT));
+        c.area = stats.at<int>(i, cv::CC_STAT_AREA);
+        if (c.area >= 4)
+            parts.push_back(c);
+    }
+    return parts;
+}
+
 struct SignatureAnswer {
     double confidence = 0;
     cv::Rect box;
@@ -426,20 +514,13 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     for (size_t k = 0; k < parts.size(); ++k) {
         Component& c = parts[k];
         const double fill = double(c.area) / c.box.area();
-        if (c.box.height < 1.7 * textHeight || c.box.height > 40 * work.pxPerMm ||
+        if (c.box.height < 1.6 * textHeight || c.box.height > 40 * work.pxPerMm ||
             c.box.width > 120 * work.pxPerMm)
             continue;
-        if (fill > 0.45)
+        if (fill > 0.55)
             continue;
-        // Stroke width from the outline: ink area over half the outline's length.
-        std::vector<std::vector<cv::Point>> contours;
-        cv::Mat own = labels(c.box) == c.label;
-        cv::findContours(own, contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
-        double perimeter = 0;
-        for (const auto& contour : contours)
-            perimeter += cv::arcLength(contour, true);
-        c.stroke = perimeter > 0 ? 2.0 * c.area / perimeter : 0;
-        if (c.stroke > std::max(2.5, 0.16 * c.box.height))
+        c.stroke = strokeWidth(labels, c);
+        if (c.stroke > std::max(2.5, 0.2 * c.box.height))
             continue;
         c.hand = true;
         hands.push_back(int(k));
@@ -471,7 +552,11 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             inkArea += parts[k].area;
             box = box.area() > 0 ? (box | parts[k].box) : parts[k].box;
         }
-        if (looksPrinted(members)) {
+        std::vector<Component> onPaper = inkParts(ink, box);
+        std::vector<const Component*> pieces;
+        for (const Component& c : onPaper)
+            pieces.push_back(&c);
+        if (looksPrinted(pieces)) {
             qCDebug(lcLocate) << "group of" << members.size() << "parts reads as printed text";
             continue;
         }
@@ -492,10 +577,11 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     cv::Rect box = bestBox;
     double strokeLength = 0;
     for (const Component& c : parts) {
-        if (c.hand && group[&c - &parts[0]] == bestRoot)
-            strokeLength += c.area / std::max(1.0, c.stroke);
-        else if ((c.box & near) == c.box && c.box.height <= bestBox.height)
-            box |= c.box;
+        const bool member = c.hand && group[&c - &parts[0]] == bestRoot;
+        if (!member && ((c.box & near) != c.box || c.box.height > bestBox.height))
+            continue;
+        box |= c.box;
+        strokeLength += c.area / std::max(1.0, member ? c.stroke : strokeWidth(labels, c));
     }
     cv::Mat lineLabels, lineStats, lineCentroids;
     const int lineCount =

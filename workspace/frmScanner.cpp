@@ -4,17 +4,22 @@
 #include "env/Prompts.h"
 #include "imaging/FrameGeometry.h"
 #include "imaging/StretchRegion.h"
+#include "locate/FramePlacement.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/SaveCommand.h"
 #include "workspace/SelectionFrame.h"
 
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QThreadPool>
 
 namespace {
 
@@ -463,6 +468,7 @@ void frmScanner::Command12_Click() {
     Frame1->setEnabled(true);
     Command3->show();
     ScanIm->setEnabled(true);
+    locateFrames();
 }
 
 void frmScanner::loadFailed() {
@@ -672,6 +678,49 @@ void frmScanner::showScannedImage(const QString& path) {
     frameopt->hide();
     Frame1->setEnabled(true);
     Command3->show();
+    locateFrames();
+}
+
+bool frmScanner::autoFrameEnabled() {
+    const QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("Vetra"));
+    return settings.value(QStringLiteral("Workspace/AutoFrame"), true).toBool();
+}
+
+void frmScanner::locateFrames() {
+    if (SourceImage.isNull() || !autoFrameEnabled())
+        return;
+    // The reduced copy is all the locator needs; both copies are shared, never written.
+    const QImage picture = SourceImage.reduced().isNull() ? SourceImage.image() : SourceImage.reduced();
+    const QSize pageSize = SourceImage.size();
+    const qint64 key = SourceImage.image().cacheKey();
+    QPointer<frmScanner> window(this);
+    QThreadPool::globalInstance()->start([window, picture, pageSize, key] {
+        const PageFindings findings = Locator::locate(picture, pageSize);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [window, key, findings] {
+                if (window)
+                    window->framesLocated(key, findings);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
+    ++m_framesLocated;
+    if (SourceImage.isNull() || SourceImage.image().cacheKey() != cacheKey || Command3->isHidden())
+        return;
+    if (findings.photo.found && findings.turn != 0) {
+        // As if "Rotazione" had been pressed as often as the turn needs.
+        for (int turned = 0; turned < findings.turn; turned += 90)
+            Command5_Click();
+        if (SourceImage.size() != findings.pageSize)
+            return;
+    }
+    for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+        if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings))
+            frameOf(kind)->setFrameRect(*frame);
+    }
 }
 
 void frmScanner::Command4_Click() {

@@ -4,6 +4,7 @@
 #include "imaging/ImageFile.h"
 #include "imaging/ImageProcess.h"
 #include "imaging/OutputKinds.h"
+#include "locate/Locator.h"
 
 #include <QDialog>
 #include <array>
@@ -133,6 +134,18 @@ class frmScanner : public QDialog, private ScanWindow {
 
     static QString windowCaption();
 
+    // Automatic framing: after a load or scan the locator looks for the photograph and the
+    // signature on a worker thread; when it answers, a page found turned is turned as
+    // "Rotazione" would turn it and each kind's frame goes onto its subject. A frame whose
+    // subject was not found stays where it was. Off when the setting Workspace/AutoFrame
+    // of the program's settings file is false.
+    static bool autoFrameEnabled();
+    // The locator's answer for the page whose pixels had cacheKey; an answer for a page no
+    // longer shown (another load, a turn, "NUOVA") is dropped.
+    void framesLocated(qint64 cacheKey, const PageFindings& findings);
+    // How many answers were applied or dropped so far; for tests and measurements.
+    int framesLocatedCount() const { return m_framesLocated; }
+
   private:
     // What the scan commands ask of the window.
     void setScanEnabled(bool enabled) override;
@@ -144,10 +157,12 @@ class frmScanner : public QDialog, private ScanWindow {
     void buildControls();
     void loadFailed();
     void turnOrFlip(int property);
+    void locateFrames();
 
     Prompts& m_prompts;
     std::function<void()> m_remoteAssistance;
     ScanCommands m_scanCommands{*this, m_prompts};
     QWidget* m_form = nullptr;
     bool m_formShown = false;
+    int m_framesLocated = 0;
 };
