@@ -403,18 +403,13 @@ std::vector<int> groupsOf(const std::vector<Component>& parts, const std::vector
     return group;
 }
 
-// Printed text in a large font: several separate letters of one height standing on one
-// line. Cursive words are joined strokes, much wider than tall, and do not count.
+// Printed text in a large font: several parts of one height standing on one line, be they
+// separate letters or whole words of capitals. Handwriting's parts differ in height.
 bool looksPrinted(const std::vector<const Component*>& parts) {
-    std::vector<const Component*> letters;
-    for (const Component* c : parts) {
-        if (c->box.width <= 1.5 * c->box.height)
-            letters.push_back(c);
-    }
-    if (letters.size() < 4 || letters.size() * 10 < parts.size() * 6)
+    if (parts.size() < 4)
         return false;
     std::vector<int> heights, bottoms;
-    for (const Component* c : letters) {
+    for (const Component* c : parts) {
         heights.push_back(c->box.height);
         bottoms.push_back(c->box.y + c->box.height);
     }
@@ -423,12 +418,12 @@ bool looksPrinted(const std::vector<const Component*>& parts) {
     const double h = heights[heights.size() / 2];
     const double bottom = bottoms[bottoms.size() / 2];
     size_t aligned = 0;
-    for (const Component* c : letters) {
+    for (const Component* c : parts) {
         if (std::abs(c->box.height - h) <= 0.12 * h + 1 &&
             std::abs(c->box.y + c->box.height - bottom) <= 0.12 * h + 1)
             ++aligned;
     }
-    return aligned >= 4 && aligned * 10 >= letters.size() * 6;
+    return aligned >= 4 && aligned * 10 >= parts.size() * 6;
 }
 
 // Mean stroke width of a component, from its outline: ink area over half the outline's length.
@@ -517,10 +512,11 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         if (c.box.height < 1.6 * textHeight || c.box.height > 40 * work.pxPerMm ||
             c.box.width > 120 * work.pxPerMm)
             continue;
-        if (fill > 0.55)
+        if (fill > 0.5)
             continue;
+        // A pen's stroke is thin for the writing's height; a large printed letter's is not.
         c.stroke = strokeWidth(labels, c);
-        if (c.stroke > std::max(2.5, 0.2 * c.box.height))
+        if (c.stroke > std::max(2.5, 0.16 * c.box.height))
             continue;
         c.hand = true;
         hands.push_back(int(k));
@@ -552,10 +548,16 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             inkArea += parts[k].area;
             box = box.area() > 0 ? (box | parts[k].box) : parts[k].box;
         }
+        // Dots and accents do not count.
         std::vector<Component> onPaper = inkParts(ink, box);
-        std::vector<const Component*> pieces;
+        int tallestPiece = 0;
         for (const Component& c : onPaper)
-            pieces.push_back(&c);
+            tallestPiece = std::max(tallestPiece, c.box.height);
+        std::vector<const Component*> pieces;
+        for (const Component& c : onPaper) {
+            if (c.box.height * 5 >= tallestPiece * 2)
+                pieces.push_back(&c);
+        }
         if (looksPrinted(pieces)) {
             qCDebug(lcLocate) << "group of" << members.size() << "parts reads as printed text";
             continue;

@@ -3,7 +3,8 @@
 // several times and prints the median and the worst time from the load's return (the page
 // is on screen then) to the locator's answer being applied.
 //
-// Usage: locator_window_timing [--repeat N] PAGE...   (QT_QPA_PLATFORM=offscreen is fine)
+// Usage: locator_window_timing [--repeat N] [--hold SECONDS] PAGE...
+// (QT_QPA_PLATFORM=offscreen is fine; --hold keeps the window open afterwards, for a look.)
 #include "tests/support/ScriptedPrompts.h"
 #include "workspace/frmScanner.h"
 
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,8 +22,9 @@ int main(int argc, char** argv) {
     QStandardPaths::setTestModeEnabled(true); // the user's own settings never switch it off
     QStringList pages = app.arguments().mid(1);
     int repeat = 5;
-    if (pages.size() >= 2 && pages.first() == QLatin1String("--repeat")) {
-        repeat = pages.at(1).toInt();
+    int hold = 0;
+    while (pages.size() >= 2 && pages.first().startsWith(QLatin1String("--"))) {
+        (pages.first() == QLatin1String("--repeat") ? repeat : hold) = pages.at(1).toInt();
         pages = pages.mid(2);
     }
     ScriptedPrompts prompts;
@@ -43,6 +46,10 @@ int main(int argc, char** argv) {
         }
         std::sort(times.begin(), times.end());
         std::printf("| %s | %lld | %lld |\n", qPrintable(page), times.at(times.size() / 2), times.last());
+    }
+    if (hold > 0) {
+        QTimer::singleShot(hold * 1000, &app, &QCoreApplication::quit);
+        return app.exec();
     }
     return 0;
 }
