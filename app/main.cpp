@@ -1,4 +1,5 @@
 #include "app/frmSplash.h"
+#include "env/Artwork.h"
 #include "env/Prompts.h"
 #include "update/HttpSession.h"
 
@@ -8,6 +9,10 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vetra"));
     QApplication::setOrganizationName(QStringLiteral("Orvanta"));
+    // Every window's title bar and the task bar show the program's icon; the desktop file
+    // name lets the desktop match the windows to the menu entry.
+    QApplication::setWindowIcon(Artwork::programIcon());
+    QGuiApplication::setDesktopFileName(QLatin1String(Artwork::kProgramId));
     installItalianTranslations();
 
     QtPrompts prompts;

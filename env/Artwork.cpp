@@ -1,5 +1,6 @@
 #include "env/Artwork.h"
 
+#include <QDirIterator>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -154,6 +155,21 @@ QPixmap buttonFace(Icon icon, const QString& words, QSize size, const QColor& ba
     p.setPen(ink);
     p.drawText(textRect, Qt::AlignVCenter | Qt::AlignHCenter, words);
     return pixmap;
+}
+
+QIcon programIcon() {
+    const QString name = QLatin1String(kProgramId) + QLatin1String(".png");
+    QIcon icon;
+    // One file per size: hicolor/NxN/apps/<id>.png.
+    QDirIterator sizes(QStringLiteral(":/icons/hicolor"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (sizes.hasNext()) {
+        const QString file = sizes.next() + QLatin1String("/apps/") + name;
+        if (QFile::exists(file))
+            icon.addFile(file);
+    }
+    if (icon.isNull())
+        icon = QIcon::fromTheme(QLatin1String(kProgramId));
+    return icon;
 }
 
 } // namespace Artwork

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 
@@ -15,5 +16,13 @@ QPixmap logo(int size = 119);
 // background colour. Words may hold '\n' for a second line.
 QPixmap buttonFace(Icon icon, const QString& words, QSize size, const QColor& background,
                    const QColor& ink = QColor(0, 0, 0));
+
+// The program's own icon, for its windows' title bars and the task bar: the sizes built
+// into the executable (dist/icons/icons.qrc, the same pictures as the installed menu
+// icon), or the installed theme's icon when a program is built without them.
+QIcon programIcon();
+
+// The name of the installed desktop entry and icon, without extension.
+inline constexpr char kProgramId[] = "it.orvanta.Vetra";
 
 } // namespace Artwork
