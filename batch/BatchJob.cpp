@@ -51,7 +51,10 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Batch
         *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, region.error));
         return false;
     }
-    const PageFindings findings = Locator::locate(region.image, stored);
+    // The photo kinds need no signature: its search is skipped.
+    const PageFindings findings = Locator::locate(
+        region.image, stored,
+        options.kind == OutputKind::Firma ? Locator::Wanted::All : Locator::Wanted::PhotoOnly);
     const std::optional<FrameRect> frame = FramePlacement::place(options.kind, findings);
     if (!frame) {
         *failed = failure(

@@ -612,7 +612,7 @@ void preload() {
     FaceDetector::instance();
 }
 
-PageFindings locate(const QImage& picture, QSize pageSize) {
+PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
     PageFindings findings;
     findings.pageSize = pageSize;
     if (picture.isNull() || pageSize.isEmpty())
@@ -659,6 +659,11 @@ PageFindings locate(const QImage& picture, QSize pageSize) {
         }
 
         qCDebug(lcLocate) << "photograph and face after" << timer.elapsed() << "ms";
+        if (wanted == Wanted::PhotoOnly) {
+            qCDebug(lcLocate) << "turn" << findings.turn << "photo" << findings.photo.found
+                              << findings.photo.confidence << findings.photo.rect;
+            return findings;
+        }
         const cv::Mat grey = turned(work.grey, findings.turn);
         const SignatureAnswer signature =
             signatureIn(grey, work, findings.photo.found ? turnedPhoto : cv::Rect());

@@ -37,9 +37,13 @@ namespace Locator {
 
 inline constexpr double kThreshold = 0.5;
 
+// What to look for: everything, or only the photograph and the turn (the signature's
+// search is then skipped and answers "not found").
+enum class Wanted { All, PhotoOnly };
+
 // picture: the stored page (before any turn), at full or reduced resolution; pageSize: the
 // stored page's full size, to which the answers are scaled. A null picture finds nothing.
-PageFindings locate(const QImage& picture, QSize pageSize);
+PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted = Wanted::All);
 
 // Builds the face detector now instead of on the first locate().
 void preload();
