@@ -3,6 +3,7 @@
 #include "env/Artwork.h"
 #include "env/Prompts.h"
 #include "env/SingleInstance.h"
+#include "env/WindowControls.h"
 #include "env/modulo1.h"
 #include "update/HttpSession.h"
 #include "update/RemoteAssistance.h"
@@ -11,6 +12,7 @@
 #include "version.h"
 #include "workspace/frmScanner.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFont>
 #include <QFrame>
@@ -24,38 +26,12 @@ const QColor kBlue(0, 0, 192);
 const QColor kBrightBlue(0, 0, 255);
 const QColor kYellow(255, 255, 0);
 
-void paintBackground(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
+using WindowControls::paintBackground;
 
-QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry, const QColor& ink,
-                  int pointSize, bool bold = false) {
-    auto* label = new QLabel(text, parent);
-    label->setGeometry(geometry);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, ink);
-    label->setPalette(palette);
-    QFont font(QStringLiteral("Liberation Serif"));
-    font.setPointSize(pointSize);
-    font.setBold(bold);
-    label->setFont(font);
-    label->setWordWrap(true);
-    return label;
-}
-
-QPushButton* makePictureButton(QWidget* parent, const QRect& geometry, const QPixmap& face,
-                               const QColor& background) {
-    auto* button = new QPushButton(parent);
-    button->setGeometry(geometry);
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, background);
-    button->setPalette(palette);
-    button->setIcon(QIcon(face));
-    button->setIconSize(face.size());
-    return button;
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
+                  const QColor& ink, int pointSize, bool bold = false) {
+    return WindowControls::label(parent, name, text, geometry, WindowControls::serif(pointSize, bold), ink,
+                                 Qt::AlignLeft | Qt::AlignVCenter);
 }
 
 } // namespace
@@ -74,70 +50,53 @@ frmSplash::frmSplash(Prompts& prompts, QWidget* parent) : QWidget(parent), m_pro
 frmSplash::~frmSplash() = default;
 
 void frmSplash::buildControls() {
-    Frame1 = new QFrame(this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(8, 8, 577, 305);
-    Frame1->setFrameShape(QFrame::Box);
-    Frame1->setFrameShadow(QFrame::Sunken);
-    paintBackground(Frame1, kBlue);
+    using WindowControls::Border;
+    Frame1 = WindowControls::frame(this, "Frame1", QRect(8, 8, 577, 305), kBlue, Border::Sunken);
 
-    imgLogo = new QLabel(Frame1);
-    imgLogo->setObjectName(QStringLiteral("imgLogo"));
-    imgLogo->setGeometry(8, 16, 123, 123);
+    imgLogo = makeLabel(Frame1, "imgLogo", QString(), QRect(8, 16, 123, 123), Qt::white, 9);
     imgLogo->setAlignment(Qt::AlignCenter);
     imgLogo->setPixmap(Artwork::logo(119));
 
-    lblProductName = makeLabel(Frame1, QStringLiteral("Vetra"), QRect(152, 24, 117, 54), Qt::white, 28, true);
-    lblProductName->setObjectName(QStringLiteral("lblProductName"));
-    lblVersion = makeLabel(Frame1, QStringLiteral("Vers. "), QRect(316, 56, 40, 18), kYellow, 9, true);
-    lblVersion->setObjectName(QStringLiteral("lblVersion"));
+    lblProductName = makeLabel(Frame1, "lblProductName", QStringLiteral("Vetra"), QRect(152, 24, 117, 54),
+                               Qt::white, 28, true);
+    lblVersion =
+        makeLabel(Frame1, "lblVersion", QStringLiteral("Vers. "), QRect(316, 56, 40, 18), kYellow, 9, true);
     lblVersion->setWordWrap(false);
-    lblWarning = makeLabel(Frame1, QStringLiteral("Software di Scansione Foto e Firma formato D.T.T."),
-                           QRect(152, 80, 417, 45), Qt::white, 13, true);
-    lblWarning->setObjectName(QStringLiteral("lblWarning"));
+    lblWarning =
+        makeLabel(Frame1, "lblWarning", QStringLiteral("Software di Scansione Foto e Firma formato D.T.T."),
+                  QRect(152, 80, 417, 45), Qt::white, 13, true);
     Label3 =
-        makeLabel(Frame1,
+        makeLabel(Frame1, "Label3",
                   QStringLiteral("Attenzione: questo programma è tutelato dalle leggi sul diritto d'autore. "
                                  "La riproduzione o la distribuzione non autorizzata, totale o parziale, è "
                                  "vietata e sarà perseguita a norma di legge."),
                   QRect(8, 184, 561, 54), QColor(220, 220, 255), 9);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    lblCompany = makeLabel(Frame1,
+    lblCompany = makeLabel(Frame1, "lblCompany",
                            QStringLiteral("Orvanta S.r.l.  -  www.orvanta.it  -  assistenza@orvanta.it  -  "
                                           "Tel. 0461 000000"),
                            QRect(8, 248, 561, 40), Qt::white, 10, true);
-    lblCompany->setObjectName(QStringLiteral("lblCompany"));
 
-    Command3 =
-        makePictureButton(Frame1, QRect(440, 128, 121, 40),
-                          Artwork::buttonFace(Artwork::Icon::Check, QStringLiteral("Verifica\nAggiornamenti"),
-                                              QSize(117, 36), kYellow),
-                          kYellow);
-    Command3->setObjectName(QStringLiteral("Command3"));
+    Command3 = WindowControls::pictureButton(Frame1, "Command3", QRect(440, 128, 121, 40),
+                                             Artwork::buttonFace(Artwork::Icon::Check,
+                                                                 QStringLiteral("Verifica\nAggiornamenti"),
+                                                                 QSize(117, 36), kYellow),
+                                             kYellow);
     Command3->setToolTip(QStringLiteral("Controlla se è disponibile una nuova versione"));
 
     const QColor face(212, 208, 200);
-    Command2 = makePictureButton(
-        this, QRect(8, 336, 81, 33),
+    Command2 = WindowControls::pictureButton(
+        this, "Command2", QRect(8, 336, 81, 33),
         Artwork::buttonFace(Artwork::Icon::Exit, QStringLiteral("Esci"), QSize(77, 29), face), face);
-    Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setToolTip(QStringLiteral("Chiude il programma"));
-    Command1 = makePictureButton(
-        this, QRect(504, 336, 81, 33),
+    Command1 = WindowControls::pictureButton(
+        this, "Command1", QRect(504, 336, 81, 33),
         Artwork::buttonFace(Artwork::Icon::Enter, QStringLiteral("Avvia"), QSize(77, 29), face), face);
-    Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setToolTip(QStringLiteral("Apre l'area di lavoro"));
 
-    attesa = new QFrame(this);
-    attesa->setObjectName(QStringLiteral("attesa"));
-    attesa->setGeometry(96, 152, 441, 97);
-    attesa->setFrameShape(QFrame::Box);
-    attesa->setFrameShadow(QFrame::Sunken);
-    paintBackground(attesa, kBrightBlue);
+    attesa = WindowControls::frame(this, "attesa", QRect(96, 152, 441, 97), kBrightBlue, Border::Sunken);
     attesa->hide();
-    Label16 = makeLabel(attesa, QStringLiteral("Attendere, Controllo Versione  in Corso  ...."),
+    Label16 = makeLabel(attesa, "Label16", QStringLiteral("Attendere, Controllo Versione  in Corso  ...."),
                         QRect(8, 32, 425, 33), Qt::white, 12, true);
-    Label16->setObjectName(QStringLiteral("Label16"));
     Label16->setAlignment(Qt::AlignCenter);
     ProgressBar1 = new QProgressBar(attesa);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -222,9 +181,13 @@ void frmSplash::Command3_Click() {
     attesa->show();
     attesa->raise();
 
-    // Waits in a local event loop (the window repaints, clicks are held back) for at
-    // most the session's version time limit.
+    // Waits in a local event loop for at most the session's version time limit. The loop
+    // repaints but holds back the operator's clicks and keys, which would otherwise reach
+    // the buttons once they are enabled again: an "Esci" clicked during a slow check would
+    // end the program seconds later. They are delivered now, while the buttons are still
+    // disabled, so that they are dropped.
     const QString reply = VersionReply::fetch(session);
+    QCoreApplication::processEvents();
     attesa->hide();
     const QString running = runningVersionText();
 

@@ -14,10 +14,15 @@ constexpr Field kMonth{3, 2};
 constexpr Field kYear{6, 4};
 constexpr int kSeparators[] = {2, 5};
 
+// The number a field holds. Typing "1/2/2015" leaves "1 /2 /2015" in the box: blanks
+// before or after the digits are no digit at all, so "1 " reads as 1. A field with no
+// digit, or with a blank between digits, holds no number.
 std::optional<int> number(const QString& text, Field field) {
+    const QString typed = text.mid(field.position, field.length).trimmed();
+    if (typed.isEmpty())
+        return std::nullopt;
     int value = 0;
-    for (int i = field.position; i < field.position + field.length; ++i) {
-        const QChar c = text.at(i);
+    for (const QChar c : typed) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return std::nullopt;
         value = value * 10 + (c.unicode() - u'0');

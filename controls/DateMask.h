@@ -19,8 +19,9 @@ inline constexpr int kLength = 10;
 inline constexpr int kFirstYear = 1900;
 inline constexpr int kLastYear = 2100;
 
-// The date the box's text stands for. Empty when any position is still blank, when the
-// day, month and year do not make a real date, or when the year is outside 1900..2100.
+// The date the box's text stands for. Empty when a field has no digit, when the day,
+// month and year do not make a real date, or when the year is outside 1900..2100. A field
+// may hold fewer digits than it has places ("1 /2 /2015" is 1 February 2015).
 std::optional<QDate> parse(const QString& text);
 
 // The text the box shows for a date: dd/mm/yyyy.

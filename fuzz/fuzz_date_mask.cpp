@@ -18,14 +18,26 @@ class SilentPrompts final : public Prompts {
     std::optional<QString> saveFile(const FileRequest&) override { return std::nullopt; }
 };
 
+// The field at position, length places, as written back: the typed digits (blanks around
+// them stand for nothing), padded with zeros in front.
+bool writtenAsTyped(const QString& text, const QString& written, int position, int length) {
+    const QString typed = text.mid(position, length).trimmed();
+    const QString field = written.mid(position, length);
+    return field.endsWith(typed) &&
+           field.left(length - typed.size()).count(QLatin1Char('0')) == length - typed.size();
+}
+
 void checkDate(const QString& text) {
     const auto date = DateMask::parse(text);
     if (!date)
         return;
     FUZZ_CHECK(date->isValid());
     FUZZ_CHECK(date->year() >= DateMask::kFirstYear && date->year() <= DateMask::kLastYear);
-    // Every position is a typed digit, so writing the date back gives the same text.
-    FUZZ_CHECK(DateMask::format(*date) == text);
+    // Writing the date back gives the typed digits, each field filled to its places.
+    const QString written = DateMask::format(*date);
+    FUZZ_CHECK(written.size() == DateMask::kLength);
+    FUZZ_CHECK(writtenAsTyped(text, written, 0, 2) && writtenAsTyped(text, written, 3, 2) &&
+               writtenAsTyped(text, written, 6, 4));
     FUZZ_CHECK(DateMask::parse(DateMask::format(*date)) == date);
 }
 

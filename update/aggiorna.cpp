@@ -1,6 +1,7 @@
 #include "update/aggiorna.h"
 
 #include "env/Prompts.h"
+#include "env/WindowControls.h"
 #include "env/modulo1.h"
 #include "update/FormBrowser.h"
 #include "update/HttpSession.h"
@@ -24,44 +25,19 @@ namespace {
 const QColor kBlue(0, 0, 255);
 const QColor kYellow(255, 255, 0);
 
-void paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(role, colour);
-    widget->setPalette(palette);
-}
-
+// The window's own kinds of control, built by the factories every window shares.
 QFrame* makeFrame(QWidget* parent, const char* name, const QRect& geometry) {
-    auto* frame = new QFrame(parent);
-    frame->setObjectName(QLatin1String(name));
-    frame->setGeometry(geometry);
-    frame->setFrameShape(QFrame::Box);
-    frame->setFrameShadow(QFrame::Sunken);
-    paint(frame, QPalette::Window, kBlue);
-    frame->setAutoFillBackground(true);
-    return frame;
+    return WindowControls::frame(parent, name, geometry, kBlue, WindowControls::Border::Sunken);
 }
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text,
                   const QColor& ink) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(geometry);
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    paint(label, QPalette::WindowText, ink);
-    QFont font(QStringLiteral("Liberation Serif"));
-    font.setPointSize(12);
-    font.setBold(true);
-    label->setFont(font);
-    return label;
+    return WindowControls::label(parent, name, text, geometry, WindowControls::serif(12, true), ink,
+                                 Qt::AlignHCenter | Qt::AlignTop);
 }
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QRect& geometry, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    button->setAutoDefault(false);
-    return button;
+    return WindowControls::textButton(parent, name, caption, geometry);
 }
 
 } // namespace
@@ -72,8 +48,7 @@ aggiorna::aggiorna(Prompts& prompts, HttpSession& session, QWidget* parent)
       m_endProgram([] { QCoreApplication::exit(0); }) {
     setWindowTitle(QStringLiteral("Procedura di Aggiornamento di Vetra"));
     setFixedSize(786, 330);
-    paint(this, QPalette::Window, kBlue);
-    setAutoFillBackground(true);
+    WindowControls::paintBackground(this, kBlue);
     buildControls();
     Form_Load();
 }

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 namespace {
 
@@ -128,4 +129,14 @@ void PictureSurface::mouseMoveEvent(QMouseEvent* event) {
 void PictureSurface::mouseReleaseEvent(QMouseEvent* event) {
     const QPointF p = clientPoint(event);
     Q_EMIT mouseUp(buttonBits(event->button()), shiftBits(event->modifiers()), float(p.x()), float(p.y()));
+}
+
+void PictureSurface::wheelEvent(QWheelEvent* event) {
+    constexpr int kNotch = 120; // eighths of a degree in one notch of a common wheel
+    m_wheelRest += event->angleDelta().y();
+    const int steps = m_wheelRest / kNotch;
+    m_wheelRest -= steps * kNotch;
+    event->accept();
+    if (steps != 0)
+        Q_EMIT wheelSteps(steps);
 }

@@ -46,12 +46,16 @@ class PictureSurface : public QFrame {
     void mouseDown(int button, int shift, float x, float y);
     void mouseMove(int button, int shift, float x, float y);
     void mouseUp(int button, int shift, float x, float y);
+    // Whole notches of the mouse wheel turned over the surface: positive away from the
+    // operator, negative towards. Finer wheels are added up to whole notches.
+    void wheelSteps(int steps);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     QPointF clientPoint(const QMouseEvent* event) const;
@@ -59,4 +63,5 @@ class PictureSurface : public QFrame {
     QImage m_picture;
     QImage m_drawing; // ARGB, client size; null while nothing was drawn
     bool m_autoSize = false;
+    int m_wheelRest = 0; // eighths of a degree not yet making a whole notch
 };

@@ -15,13 +15,15 @@ QString bytesText(qint64 bytes) {
 
 } // namespace
 
-Prompts::FileRequest SaveCommand::dialogRequest(OutputKind kind) {
+Prompts::FileRequest SaveCommand::dialogRequest(OutputKind kind, const QString& folder) {
     Prompts::FileRequest request;
     request.title = QStringLiteral("Salva con nome");
     request.filters = QStringList{QStringLiteral("JPG (*.JPG *.jpg)")};
     request.filterIndex = 1;
     request.defaultSuffix = QStringLiteral("jpg");
     request.fileName = QString::fromLatin1(outputKindInfo(kind).defaultFileName);
+    if (!folder.isEmpty())
+        request.fileName = QDir(folder).filePath(request.fileName);
     request.confirmOverwrite = true;
     return request;
 }
@@ -33,12 +35,37 @@ QString SaveCommand::withJpegExtension(const QString& fileName) {
     return fileName + (fileName.endsWith(QLatin1Char('.')) ? QStringLiteral("jpg") : QStringLiteral(".jpg"));
 }
 
+SaveCommand::Encoded SaveCommand::encode(OutputKind kind, const QImage& previewImage) {
+    GPP2J writer;
+    Encoded encoded;
+    encoded.found = QualitySearch::run(writer, previewImage, outputKindInfo(kind).sizeLimit, kDpi, kDpi);
+    if (encoded.found.status == QualitySearch::Status::EncodeFailed)
+        encoded.error = writer.lastError();
+    return encoded;
+}
+
+QString SaveCommand::readoutText(OutputKind kind, const Encoded& encoded) {
+    const qint64 limit = outputKindInfo(kind).sizeLimit;
+    switch (encoded.found.status) {
+    case QualitySearch::Status::Found:
+        return QStringLiteral("Qualità %1 · %2 byte (limite %3)")
+            .arg(encoded.found.quality)
+            .arg(bytesText(encoded.found.bytes.size()), bytesText(limit));
+    case QualitySearch::Status::LimitUnreachable:
+        return QStringLiteral("Non salvabile: supera il limite di %1 byte anche alla qualità minima")
+            .arg(bytesText(limit));
+    case QualitySearch::Status::EncodeFailed:
+        return QStringLiteral("Non salvabile: %1").arg(encoded.error);
+    }
+    return QString();
+}
+
 SaveCommand::Report SaveCommand::run(Prompts& prompts, OutputKind kind, const QImage& previewImage,
-                                     bool previewVisible) {
+                                     bool previewVisible, const Encoded* known, const QString& folder) {
     const OutputKindInfo& info = outputKindInfo(kind);
     Report report;
 
-    const std::optional<QString> chosen = prompts.saveFile(dialogRequest(kind));
+    const std::optional<QString> chosen = prompts.saveFile(dialogRequest(kind, folder));
     // The photo commands ask for the name first and only then look at their preview.
     if (checksPreviewVisibility(kind) && !previewVisible) {
         report.outcome = Outcome::PreviewHidden;
@@ -60,8 +87,8 @@ SaveCommand::Report SaveCommand::run(Prompts& prompts, OutputKind kind, const QI
         }
     }
 
-    GPP2J writer;
-    const QualitySearch::Result found = QualitySearch::run(writer, previewImage, info.sizeLimit, kDpi, kDpi);
+    const Encoded encoded = known ? *known : encode(kind, previewImage);
+    const QualitySearch::Result& found = encoded.found;
     switch (found.status) {
     case QualitySearch::Status::LimitUnreachable:
         prompts.message(QStringLiteral("Impossibile salvare l'immagine entro il limite di %1 byte, "
@@ -72,13 +99,14 @@ SaveCommand::Report SaveCommand::run(Prompts& prompts, OutputKind kind, const QI
     case QualitySearch::Status::EncodeFailed:
         prompts.message(
             QStringLiteral("Impossibile creare l'immagine JPEG: %1.\nIl file non è stato scritto.")
-                .arg(writer.lastError()));
+                .arg(encoded.error));
         report.outcome = Outcome::EncodeFailed;
         return report;
     case QualitySearch::Status::Found:
         break;
     }
 
+    GPP2J writer;
     if (!writer.writeFile(found.bytes, report.fileName)) {
         prompts.message(QStringLiteral("Impossibile salvare il file %1.\nMotivo: %2")
                             .arg(QDir::toNativeSeparators(report.fileName), writer.lastError()));

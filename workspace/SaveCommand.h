@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encode/QualitySearch.h"
 #include "env/Prompts.h"
 #include "imaging/OutputKinds.h"
 
@@ -44,12 +45,29 @@ class SaveCommand {
         qint64 size = 0;  // bytes written
     };
 
-    // Runs the whole command; all dialogs and messages go through prompts. Never throws.
-    static Report run(Prompts& prompts, OutputKind kind, const QImage& previewImage, bool previewVisible);
+    // The file the command writes for a picture: the quality search's answer, and on an
+    // encoding failure the writer's reason.
+    struct Encoded {
+        QualitySearch::Result found;
+        QString error;
+    };
+    // The search the save runs, on any thread: highest quality within the kind's limit.
+    static Encoded encode(OutputKind kind, const QImage& previewImage);
 
-    // The save dialog of a kind: "Salva con nome", default name, JPG filter, ".jpg"
-    // completion and confirmation before replacing a file.
-    static Prompts::FileRequest dialogRequest(OutputKind kind);
+    // Runs the whole command; all dialogs and messages go through prompts. Never throws.
+    // known, when given, is encode()'s answer for this very previewImage, worked out
+    // beforehand: the file is then written from it without searching again.
+    // folder, when not empty, is where the dialog opens (with the kind's default name).
+    static Report run(Prompts& prompts, OutputKind kind, const QImage& previewImage, bool previewVisible,
+                      const Encoded* known = nullptr, const QString& folder = QString());
+
+    // The save dialog of a kind: "Salva con nome", default name (in folder, when given), JPG
+    // filter, ".jpg" completion and confirmation before replacing a file.
+    static Prompts::FileRequest dialogRequest(OutputKind kind, const QString& folder = QString());
+
+    // What the saved file will be, in the operator's words: "Qualità 85 · 34.840 byte
+    // (limite 34.900)", or why there will be none.
+    static QString readoutText(OutputKind kind, const Encoded& encoded);
 
     // fileName with ".jpg" appended when its last component has no extension.
     static QString withJpegExtension(const QString& fileName);

@@ -38,13 +38,15 @@ void SelectionFrame::setFrameRect(const FrameRect& rect) {
 }
 
 void SelectionFrame::place() {
-    // The outline covers the pixels from Left to Left + Width, both edges drawn.
+    // The outline covers Width x Height pixels from (Left, Top): its right and bottom edges
+    // are the last pixels before Left + Width and Top + Height, so a frame that reaches the
+    // surface's far bounds is drawn whole, inside the surface.
     const int left = int(std::lround(m_rect.Left));
     const int top = int(std::lround(m_rect.Top));
     const int right = int(std::lround(double(m_rect.Left) + m_rect.Width));
     const int bottom = int(std::lround(double(m_rect.Top) + m_rect.Height));
-    setGeometry(m_origin.x() + left, m_origin.y() + top, std::max(1, right - left + 1),
-                std::max(1, bottom - top + 1));
+    setGeometry(m_origin.x() + left, m_origin.y() + top, std::max(1, right - left),
+                std::max(1, bottom - top));
     update();
 }
 

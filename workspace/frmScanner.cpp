@@ -2,6 +2,7 @@
 
 #include "env/Artwork.h"
 #include "env/Prompts.h"
+#include "env/WindowControls.h"
 #include "imaging/FrameGeometry.h"
 #include "imaging/StretchRegion.h"
 #include "locate/FramePlacement.h"
@@ -10,18 +11,29 @@
 #include "workspace/SelectionFrame.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
-#include <QStyleOptionButton>
-#include <QStylePainter>
+#include <QShortcut>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
+
+using WindowControls::paintBackground;
+using WindowControls::serif;
+using WindowControls::setInk;
+using WindowControls::textButton;
 
 const QColor kWindowBlue(0, 0, 255);
 const QColor kNavy(0, 0, 128);
@@ -32,60 +44,13 @@ const QColor kButtonFace(212, 208, 200);
 
 const QString kWaitText = QStringLiteral("Attendere la fine della Scansione");
 
-// A push button whose caption wraps onto more lines when it does not fit, as the
-// tool buttons' two-word captions need.
-class CaptionButton : public QPushButton {
-  public:
-    CaptionButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}
-
-  protected:
-    void paintEvent(QPaintEvent*) override {
-        QStylePainter painter(this);
-        QStyleOptionButton option;
-        initStyleOption(&option);
-        option.text.clear();
-        painter.drawControl(QStyle::CE_PushButton, option);
-        painter.setPen(
-            palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
-        painter.drawText(rect().adjusted(3, 2, -3, -2), Qt::AlignCenter | Qt::TextWordWrap, text());
-    }
-};
-
-void paintBackground(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    palette.setColor(widget->backgroundRole(), colour);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-void setInk(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget->setPalette(palette);
-}
-
-QFont serif(double pointSize, bool bold = false, bool italic = false) {
-    QFont font(QStringLiteral("Liberation Serif"));
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    font.setItalic(italic);
-    return font;
-}
+// Settings keys of the remembered folders.
+constexpr char kLoadFolderKey[] = "Cartelle/Caricamento";
+constexpr char kSaveFolderKey[] = "Cartelle/Salvataggio";
 
 template <typename T> T* named(T* widget, const char* name) {
     widget->setObjectName(QLatin1String(name));
     return widget;
-}
-
-QPushButton* textButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
-                        const QFont& font) {
-    auto* button = named(new CaptionButton(text, parent), name);
-    button->setGeometry(geometry);
-    button->setFont(font);
-    button->setAutoDefault(false);
-    return button;
 }
 
 // A picture button's face: the icon at the left, the words beside it in the largest
@@ -118,28 +83,15 @@ QPixmap pictureFace(Artwork::Icon icon, const QString& words, QSize size) {
 
 QPushButton* pictureButton(QWidget* parent, const char* name, Artwork::Icon icon, const QString& words,
                            const QRect& geometry) {
-    auto* button = named(new QPushButton(parent), name);
-    button->setGeometry(geometry);
-    const QPixmap face = pictureFace(icon, words, geometry.size() - QSize(1, 1));
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, kButtonFace);
-    button->setPalette(palette);
-    button->setIcon(QIcon(face));
-    button->setIconSize(face.size());
-    button->setAutoDefault(false);
+    auto* button = WindowControls::pictureButton(
+        parent, name, geometry, pictureFace(icon, words, geometry.size() - QSize(1, 1)), kButtonFace);
     button->setToolTip(words);
     return button;
 }
 
 QLabel* textLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
                   const QFont& font, const QColor& ink) {
-    auto* label = named(new QLabel(text, parent), name);
-    label->setGeometry(geometry);
-    label->setFont(font);
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    setInk(label, ink);
-    return label;
+    return WindowControls::label(parent, name, text, geometry, font, ink);
 }
 
 PictureSurface* surface(QWidget* parent, const char* name, PictureSurface::Border border,
@@ -149,16 +101,53 @@ PictureSurface* surface(QWidget* parent, const char* name, PictureSurface::Borde
     return s;
 }
 
+// Where each kind's own controls sit, in the order of the option buttons.
+struct KindPlaces {
+    QRect option;
+    const char* previewName;
+    PictureSurface::Border previewBorder;
+    QColor previewBackground;
+    QRect preview;
+    QRect save;
+    const char* saveCaption;
+    QRect readout;
+};
+
+const std::array<KindPlaces, 3>& kindPlaces() {
+    static const std::array<KindPlaces, 3> places{{
+        {QRect(536, 0, 169, 30), "pict2", PictureSurface::Border::Sunken, kMenu, QRect(552, 24, 404, 484),
+         QRect(680, 616, 89, 30), "SALVA FOTO", QRect(960, 388, 78, 120)},
+        {QRect(704, 0, 177, 30), "pict4", PictureSurface::Border::Sunken, kMenu, QRect(565, 520, 379, 76),
+         QRect(776, 616, 89, 30), "SALVA FIRMA", QRect(948, 520, 90, 80)},
+        {QRect(880, 0, 177, 30), "Pict3", PictureSurface::Border::Sunken, kPreviewBlue,
+         QRect(552, 72, 404, 404), QRect(680, 616, 89, 30), "SALVA FOTO", QRect(960, 356, 78, 120)},
+    }};
+    return places;
+}
+
+constexpr std::array<OutputKind, 3> kKinds{OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc};
+
+std::size_t indexOf(OutputKind kind) {
+    return static_cast<std::size_t>(kind);
+}
+
 } // namespace
 
 frmScanner::frmScanner(Prompts& prompts, QWidget* parent) : QDialog(parent), m_prompts(prompts) {
     setWindowTitle(windowCaption());
     setFixedSize(1039, 653);
     paintBackground(this, kWindowBlue);
+    setAcceptDrops(true);
+    buildShortcuts();
     createForm();
 }
 
-frmScanner::~frmScanner() = default;
+frmScanner::~frmScanner() {
+    // The previews report their hiding to this window while they go; it must not look at
+    // them then.
+    m_kinds = {};
+    delete m_form;
+}
 
 QString frmScanner::windowCaption() {
     return QStringLiteral(
@@ -176,6 +165,13 @@ int frmScanner::showModal() {
 }
 
 void frmScanner::createForm() {
+    // The readouts belong to the previews about to go.
+    m_kinds = {};
+    for (Readout& readout : m_readouts) {
+        if (readout.watcher)
+            readout.watcher->deleteLater();
+        readout = Readout();
+    }
     delete m_form;
     m_form = new QWidget(this);
     m_form->setGeometry(0, 0, width(), height());
@@ -192,29 +188,45 @@ void frmScanner::buildControls() {
     transi->hide();
 
     pict = surface(form, "pict", PictureSurface::Border::Flat, kNavy, QRect(47, 8, 427, 587));
-    pict2 = surface(form, "pict2", PictureSurface::Border::Sunken, kMenu, QRect(552, 24, 404, 484));
-    pict2->hide();
-    Pict3 = surface(form, "Pict3", PictureSurface::Border::Sunken, kPreviewBlue, QRect(552, 72, 404, 404));
-    Pict3->hide();
-    pict4 = surface(form, "pict4", PictureSurface::Border::Sunken, kMenu, QRect(565, 520, 379, 76));
-    pict4->hide();
-
     shape1 = named(new SelectionFrame({80, 80, 50, 60}, pict), "shape1");
     Shape2 = named(new SelectionFrame({32, 248, 120, 24}, pict), "Shape2");
     Shape3 = named(new SelectionFrame({80, 88, 50, 50}, pict), "Shape3");
+    const std::array<SelectionFrame*, 3> frames{shape1, Shape2, Shape3};
 
-    const std::array<QRect, 3> optionPlaces{QRect(536, 0, 169, 30), QRect(704, 0, 177, 30),
-                                            QRect(880, 0, 177, 30)};
-    for (std::size_t i = 0; i < Option1.size(); ++i) {
-        auto* option = new QRadioButton(QLatin1String(kOutputKinds[i].caption), form);
-        option->setObjectName(QStringLiteral("Option1_%1").arg(i));
-        option->setGeometry(optionPlaces[i]);
+    QFont readoutFont(QStringLiteral("Liberation Sans"));
+    readoutFont.setPixelSize(12);
+    readoutFont.setBold(true);
+    for (OutputKind kind : kKinds) {
+        const KindPlaces& place = kindPlaces()[indexOf(kind)];
+        KindControls& controls = m_kinds[indexOf(kind)];
+        controls.frame = frames[indexOf(kind)];
+        controls.preview =
+            surface(form, place.previewName, place.previewBorder, place.previewBackground, place.preview);
+        controls.preview->hide();
+        controls.preview->installEventFilter(this);
+
+        auto* option = new QRadioButton(QLatin1String(outputKindInfo(kind).caption), form);
+        option->setObjectName(QStringLiteral("Option1_%1").arg(indexOf(kind)));
+        option->setGeometry(place.option);
         option->setFont(serif(12, true));
         paintBackground(option, kNavy);
         setInk(option, kYellow);
-        Option1[i] = option;
         connect(option, &QRadioButton::clicked, this, &frmScanner::Option1_Click);
+        controls.option = option;
+        Option1[indexOf(kind)] = option;
+
+        controls.readout = textLabel(form, "readout", QString(), place.readout, readoutFont, Qt::white);
+        controls.readout->setObjectName(QStringLiteral("readout_%1").arg(indexOf(kind)));
+        controls.readout->setAlignment(kind == OutputKind::Firma ? Qt::AlignLeft | Qt::AlignVCenter
+                                                                 : Qt::AlignLeft | Qt::AlignBottom);
+        controls.readout->hide();
     }
+    pict2 = previewOf(OutputKind::Foto);
+    pict4 = previewOf(OutputKind::Firma);
+    Pict3 = previewOf(OutputKind::AdrCqc);
+    pict->setToolTip(
+        QStringLiteral("Trascinare la selezione con il mouse o spostarla con le frecce "
+                       "(Maiusc+freccia: 10 punti); la rotella del mouse la ingrandisce o la riduce"));
 
     frameopt = named(new QGroupBox(QStringLiteral(" Opzioni di Scansione "), form), "frameopt");
     frameopt->setGeometry(541, 48, 425, 313);
@@ -240,18 +252,14 @@ void frmScanner::buildControls() {
     Command4 = pictureButton(frameopt, "Command4", Artwork::Icon::Support,
                              QStringLiteral("Avvia Teleassistenza"), QRect(288, 248, 121, 49));
 
-    attesa = named(new QFrame(form), "attesa");
-    attesa->setGeometry(288, 168, 393, 97);
-    attesa->setFrameStyle(QFrame::Box | QFrame::Plain);
-    paintBackground(attesa, kNavy);
+    attesa =
+        WindowControls::frame(form, "attesa", QRect(288, 168, 393, 97), kNavy, WindowControls::Border::Plain);
     setInk(attesa, Qt::white);
     attesa->hide();
     Label44 =
         textLabel(attesa, "Label44", kWaitText, QRect(64, 40, 273, 33), serif(14.25, true, true), Qt::white);
 
-    Frame1 = named(new QFrame(form), "Frame1");
-    Frame1->setGeometry(8, 608, 513, 43);
-    paintBackground(Frame1, kWindowBlue);
+    Frame1 = WindowControls::frame(form, "Frame1", QRect(8, 608, 513, 43), kWindowBlue);
     const QFont tool = serif(12, true);
     Command5 = textButton(Frame1, "Command5", QStringLiteral("Rotazione"), QRect(0, 0, 100, 40), tool);
     Command10 = textButton(Frame1, "Command10", QStringLiteral("Capovolgi in Verticale"),
@@ -269,18 +277,33 @@ void frmScanner::buildControls() {
     yellow.setColor(QPalette::Button, kYellow);
     Command3->setPalette(yellow);
     Command3->hide();
+    Command3->setToolTip(QStringLiteral("Ritaglia la selezione nell'anteprima (Invio)"));
+    Command5->setToolTip(
+        QStringLiteral("Ruota di un quarto di giro (Ctrl+R); Ctrl+Z annulla, Ctrl+Y ripete"));
+    Command10->setToolTip(QStringLiteral("Capovolge dall'alto in basso; Ctrl+Z annulla, Ctrl+Y ripete"));
+    Command8->setToolTip(QStringLiteral("Capovolge da sinistra a destra; Ctrl+Z annulla, Ctrl+Y ripete"));
+    Command7->setToolTip(QStringLiteral("Ingrandisce la selezione (+ o rotella del mouse in su)"));
+    Command9->setToolTip(QStringLiteral("Riduce la selezione (- o rotella del mouse in giù)"));
+    Command12->setToolTip(
+        QStringLiteral("Carica Immagine da File (Ctrl+O, o trascinare il file sulla finestra)"));
 
     const QFont save = serif(9, true);
-    Command6 = textButton(form, "Command6", QStringLiteral("SALVA FOTO"), QRect(680, 616, 89, 30), save);
-    Command6->setEnabled(false);
-    Command13 = textButton(form, "Command13", QStringLiteral("SALVA FOTO"), QRect(680, 616, 89, 30), save);
-    Command13->setEnabled(false);
+    for (OutputKind kind : kKinds) {
+        const KindPlaces& place = kindPlaces()[indexOf(kind)];
+        QPushButton* button = textButton(form, outputKindInfo(kind).saveButtonName,
+                                         QLatin1String(place.saveCaption), place.save, save);
+        button->setEnabled(false);
+        button->setToolTip(QStringLiteral("Salva il riquadro (Ctrl+S)"));
+        m_kinds[indexOf(kind)].save = button;
+    }
+    Command6 = saveButtonOf(OutputKind::Foto);
+    Command2 = saveButtonOf(OutputKind::Firma);
+    Command13 = saveButtonOf(OutputKind::AdrCqc);
     Command13->hide();
-    Command2 = textButton(form, "Command2", QStringLiteral("SALVA FIRMA"), QRect(776, 616, 89, 30), save);
-    Command2->setEnabled(false);
     Command11 = textButton(form, "Command11", QStringLiteral("NUOVA"), QRect(872, 616, 89, 30), save);
     Command1 =
         textButton(form, "Command1", QStringLiteral("ESCI"), QRect(968, 616, 65, 30), serif(14.25, true));
+    Command1->setToolTip(QStringLiteral("Chiude l'area di lavoro"));
 
     // The frames are drawn over the picture and the wait panel over everything.
     attesa->raise();
@@ -303,6 +326,7 @@ void frmScanner::buildControls() {
     connect(pict, &PictureSurface::mouseDown, this, &frmScanner::pict_MouseDown);
     connect(pict, &PictureSurface::mouseMove, this, &frmScanner::pict_MouseMove);
     connect(pict, &PictureSurface::mouseUp, this, &frmScanner::pict_MouseUp);
+    connect(pict, &PictureSurface::wheelSteps, this, &frmScanner::pictWheel);
 }
 
 void frmScanner::Form_Load() {
@@ -320,42 +344,6 @@ void frmScanner::Form_Load() {
         StepHeight[k] = double(frame->Height()) * 10 / 100;
         StepWidth[k] = double(frame->Width()) * 10 / 100;
     }
-}
-
-SelectionFrame* frmScanner::frameOf(OutputKind kind) const {
-    switch (kind) {
-    case OutputKind::Foto:
-        return shape1;
-    case OutputKind::Firma:
-        return Shape2;
-    case OutputKind::AdrCqc:
-        return Shape3;
-    }
-    return nullptr;
-}
-
-PictureSurface* frmScanner::previewOf(OutputKind kind) const {
-    switch (kind) {
-    case OutputKind::Foto:
-        return pict2;
-    case OutputKind::Firma:
-        return pict4;
-    case OutputKind::AdrCqc:
-        return Pict3;
-    }
-    return nullptr;
-}
-
-QPushButton* frmScanner::saveButtonOf(OutputKind kind) const {
-    switch (kind) {
-    case OutputKind::Foto:
-        return Command6;
-    case OutputKind::Firma:
-        return Command2;
-    case OutputKind::AdrCqc:
-        return Command13;
-    }
-    return nullptr;
 }
 
 int frmScanner::currentOutputKind() const {
@@ -423,6 +411,8 @@ void frmScanner::Command11_Click() {
     Command2->setEnabled(false);
     Command13->setEnabled(false);
     Command13->hide();
+    // The previews are empty again: what their saves would have written no longer holds.
+    clearReadouts();
 }
 
 void frmScanner::Command12_Click() {
@@ -440,27 +430,35 @@ void frmScanner::Command12_Click() {
     request.filterIndex = 4;
     request.defaultSuffix = QStringLiteral("jpg");
     request.confirmOverwrite = false;
+    // The dialog opens where the last page came from; a trailing separator names a folder.
+    if (const QString folder = loadFolder(); !folder.isEmpty())
+        request.fileName = folder + QLatin1Char('/');
     dialogDefaultSuffix = request.defaultSuffix;
     const std::optional<QString> chosen = m_prompts.openFile(request);
     if (!chosen)
         return;
+    loadPage(*chosen);
+}
 
+bool frmScanner::loadPage(const QString& path) {
     Label44->setText(QStringLiteral("Caricamento file in corso"));
     attesa->show();
     attesa->repaint();
-    ImagePath = *chosen;
+    ImagePath = path;
     setOutputKind(0);
     for (QRadioButton* option : Option1)
         option->show();
     pict2->show();
     pict4->show();
 
+    clearTurnHistory();
     SourceImage = ImageFile();
     if (!SourceImage.loadFile(ImagePath)) {
         loadFailed();
-        return;
+        return false;
     }
     RefreshDisplay();
+    rememberFolder(kLoadFolderKey, ImagePath);
 
     attesa->hide();
     Label44->setText(kWaitText);
@@ -469,6 +467,7 @@ void frmScanner::Command12_Click() {
     Command3->show();
     ScanIm->setEnabled(true);
     locateFrames();
+    return true;
 }
 
 void frmScanner::loadFailed() {
@@ -513,7 +512,7 @@ void frmScanner::Command3_Click() {
     const QImage reduced =
         full.cacheKey() == SourceImage.image().cacheKey() ? SourceImage.reduced() : QImage();
     const double factor = FrameGeometry::cropScaleFactor(full.size(), DisplayWidth, DisplayHeight);
-    for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+    for (OutputKind kind : kKinds) {
         const SelectionFrame* frame = frameOf(kind);
         if (!frame->Visible())
             continue;
@@ -526,49 +525,122 @@ void frmScanner::Command3_Click() {
             preview->drawImage(QRect(QPoint(0, 0), output), stretchRegion(full, reduced, source, output));
         }
         saveButtonOf(kind)->setEnabled(true);
+        startReadout(kind);
     }
 }
 
-void frmScanner::turnOrFlip(int property) {
+bool frmScanner::turnOrFlip(PageTurn turn) {
     ImageProcessor.removeAllFilters();
     ImageFilter& filter = ImageProcessor.addFilter(FilterKind::RotateFlip);
-    if (property == 1)
+    switch (turn) {
+    case PageTurn::Clockwise:
         filter.rotationAngle = 90;
-    else if (property == 2)
+        break;
+    case PageTurn::HalfTurn:
+        filter.rotationAngle = 180;
+        break;
+    case PageTurn::Anticlockwise:
+        filter.rotationAngle = 270;
+        break;
+    case PageTurn::MirrorLeftRight:
         filter.flipHorizontal = true;
-    else
+        break;
+    case PageTurn::MirrorTopBottom:
         filter.flipVertical = true;
+        break;
+    }
 
     ImageFile turned = ImageProcessor.apply(SourceImage);
     if (turned.isNull()) {
         m_prompts.message(QStringLiteral("La rotazione dell'immagine non è riuscita."));
-        return;
+        return false;
     }
     if (turned.frameCount() == SourceImage.frameCount())
         turned.setActiveFrame(SourceImage.activeFrame());
     SourceImage = std::move(turned);
     RefreshDisplay();
+    return true;
 }
 
 void frmScanner::Command5_Click() {
     if (SourceImage.isNull())
         return;
-    turnOrFlip(1);
+    if (turnOrFlip(PageTurn::Clockwise))
+        recordTurn(PageTurn::Clockwise);
 }
 
 void frmScanner::Command8_Click() {
     if (SourceImage.isNull())
         return;
-    turnOrFlip(2);
+    if (turnOrFlip(PageTurn::MirrorLeftRight))
+        recordTurn(PageTurn::MirrorLeftRight);
 }
 
 void frmScanner::Command10_Click() {
     // No test for an empty image here: the turn fails and says so.
-    turnOrFlip(3);
+    if (turnOrFlip(PageTurn::MirrorTopBottom))
+        recordTurn(PageTurn::MirrorTopBottom);
+}
+
+bool frmScanner::applyTurn(PageTurn turn) {
+    if (SourceImage.isNull() || !turnOrFlip(turn))
+        return false;
+    recordTurn(turn);
+    return true;
+}
+
+void frmScanner::recordTurn(PageTurn turn) {
+    m_undo.push_back(turn);
+    m_redo.clear();
+}
+
+void frmScanner::clearTurnHistory() {
+    m_undo.clear();
+    m_redo.clear();
+}
+
+namespace {
+
+frmScanner::PageTurn inverse(frmScanner::PageTurn turn) {
+    using PageTurn = frmScanner::PageTurn;
+    switch (turn) {
+    case PageTurn::Clockwise:
+        return PageTurn::Anticlockwise;
+    case PageTurn::Anticlockwise:
+        return PageTurn::Clockwise;
+    case PageTurn::HalfTurn:
+    case PageTurn::MirrorLeftRight:
+    case PageTurn::MirrorTopBottom:
+        break;
+    }
+    return turn;
+}
+
+} // namespace
+
+void frmScanner::undoTurn() {
+    if (m_undo.empty() || SourceImage.isNull())
+        return;
+    const PageTurn turn = m_undo.back();
+    // A turn that cannot be taken back stays on the history, so nothing is lost or skipped.
+    if (!turnOrFlip(inverse(turn)))
+        return;
+    m_undo.pop_back();
+    m_redo.push_back(turn);
+}
+
+void frmScanner::redoTurn() {
+    if (m_redo.empty() || SourceImage.isNull())
+        return;
+    const PageTurn turn = m_redo.back();
+    if (!turnOrFlip(turn))
+        return;
+    m_redo.pop_back();
+    m_undo.push_back(turn);
 }
 
 void frmScanner::Command7_Click() {
-    for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+    for (OutputKind kind : kKinds) {
         SelectionFrame* frame = frameOf(kind);
         if (!frame->Visible())
             continue;
@@ -581,7 +653,7 @@ void frmScanner::Command7_Click() {
 }
 
 void frmScanner::Command9_Click() {
-    for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+    for (OutputKind kind : kKinds) {
         SelectionFrame* frame = frameOf(kind);
         if (!frame->Visible())
             continue;
@@ -619,15 +691,33 @@ void frmScanner::pict_MouseUp(int /*button*/, int /*shift*/, float /*x*/, float 
 }
 
 void frmScanner::Command6_Click() {
-    SaveCommand::run(m_prompts, OutputKind::Foto, pict2->image(), !pict2->isHidden());
+    saveKind(OutputKind::Foto);
 }
 
 void frmScanner::Command13_Click() {
-    SaveCommand::run(m_prompts, OutputKind::AdrCqc, Pict3->image(), !Pict3->isHidden());
+    saveKind(OutputKind::AdrCqc);
 }
 
 void frmScanner::Command2_Click() {
-    SaveCommand::run(m_prompts, OutputKind::Firma, pict4->image(), !pict4->isHidden());
+    saveKind(OutputKind::Firma);
+}
+
+void frmScanner::saveKind(OutputKind kind) {
+    const PictureSurface* preview = previewOf(kind);
+    const QImage image = preview->image();
+    // The readout's search ran on this very picture: its answer is the file to write. A
+    // search still running is waited for rather than started again.
+    Readout& readout = m_readouts[indexOf(kind)];
+    if (!readout.encoded && readout.watcher && readout.picture == image) {
+        readout.watcher->waitForFinished();
+        readout.encoded = readout.watcher->result();
+    }
+    const SaveCommand::Encoded* known =
+        readout.encoded && readout.picture == image ? &*readout.encoded : nullptr;
+    const SaveCommand::Report report =
+        SaveCommand::run(m_prompts, kind, image, !preview->isHidden(), known, saveFolder());
+    if (report.outcome == SaveCommand::Outcome::Saved)
+        rememberFolder(kSaveFolderKey, report.fileName);
 }
 
 void frmScanner::SelectScan_Click() {
@@ -667,6 +757,7 @@ void frmScanner::showScannedImage(const QString& path) {
         option->show();
     pict2->show();
     pict4->show();
+    clearTurnHistory();
     SourceImage = ImageFile();
     if (!SourceImage.loadFile(path)) {
         // The page just written cannot be read back: showing the previous image as if it
@@ -681,9 +772,235 @@ void frmScanner::showScannedImage(const QString& path) {
     locateFrames();
 }
 
-bool frmScanner::autoFrameEnabled() {
-    const QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("Vetra"));
-    return settings.value(QStringLiteral("Workspace/AutoFrame"), true).toBool();
+void frmScanner::Command4_Click() {
+    if (m_remoteAssistance)
+        m_remoteAssistance();
+}
+
+// ---------------------------------------------------------------------------------------
+// Keyboard, wheel and drops. Each key does what its button does, under the same rules: a
+// key whose button could not be pressed at this moment does nothing.
+
+void frmScanner::buildShortcuts() {
+    const auto bind = [this](const QKeySequence& keys, auto action) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    // A key presses its button only when the operator could: shown and enabled.
+    const auto press = [this](QPushButton* button) {
+        if (button && button->isEnabled() && button->isVisibleTo(m_form))
+            button->click();
+    };
+    bind(QKeySequence(Qt::Key_Left), [this] { moveFrame(-1, 0); });
+    bind(QKeySequence(Qt::Key_Right), [this] { moveFrame(1, 0); });
+    bind(QKeySequence(Qt::Key_Up), [this] { moveFrame(0, -1); });
+    bind(QKeySequence(Qt::Key_Down), [this] { moveFrame(0, 1); });
+    bind(QKeySequence(Qt::SHIFT | Qt::Key_Left), [this] { moveFrame(-10, 0); });
+    bind(QKeySequence(Qt::SHIFT | Qt::Key_Right), [this] { moveFrame(10, 0); });
+    bind(QKeySequence(Qt::SHIFT | Qt::Key_Up), [this] { moveFrame(0, -10); });
+    bind(QKeySequence(Qt::SHIFT | Qt::Key_Down), [this] { moveFrame(0, 10); });
+    bind(QKeySequence(Qt::Key_Plus), [this, press] { press(Command7); });
+    bind(QKeySequence(Qt::Key_Minus), [this, press] { press(Command9); });
+    bind(QKeySequence(Qt::Key_Return), [this, press] { press(Command3); });
+    bind(QKeySequence(Qt::Key_Enter), [this, press] { press(Command3); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_S), [this, press] {
+        if (const int kind = currentOutputKind(); kind >= 0 && pageLoaded())
+            press(saveButtonOf(OutputKind(kind)));
+    });
+    // The load is offered in both states: with a page loaded it replaces it, as a scan does.
+    bind(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { Command12_Click(); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_R), [this, press] { press(Command5); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] {
+        if (pageLoaded())
+            undoTurn();
+    });
+    for (const QKeySequence& redo :
+         {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)})
+        bind(redo, [this] {
+            if (pageLoaded())
+                redoTurn();
+        });
+}
+
+bool frmScanner::pageLoaded() const {
+    // The tools group is enabled exactly while a page is loaded (and no scan runs).
+    return Frame1 && Frame1->isEnabled();
+}
+
+void frmScanner::keyPressEvent(QKeyEvent* event) {
+    // The workspace has no cancel key: Esc would close it and throw away the page, the
+    // frames and the crops. Only ESCI and the close box end it.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void frmScanner::moveFrame(double dx, double dy) {
+    if (!pageLoaded())
+        return;
+    for (OutputKind kind : kKinds) {
+        SelectionFrame* frame = frameOf(kind);
+        if (!frame->Visible())
+            continue;
+        FrameRect rect = frame->frameRect();
+        rect.Left = float(double(rect.Left) + dx);
+        rect.Top = float(double(rect.Top) + dy);
+        FrameGeometry::applyDragBounds(rect);
+        frame->setFrameRect(rect);
+        return;
+    }
+}
+
+void frmScanner::pictWheel(int steps) {
+    if (!pageLoaded())
+        return;
+    for (; steps > 0; --steps)
+        Command7_Click();
+    for (; steps < 0; ++steps)
+        Command9_Click();
+}
+
+namespace {
+
+// The one local file a drag carries, or empty when it carries anything else.
+QString droppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1)
+        return QString();
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile())
+        return QString();
+    const QString path = url.toLocalFile();
+    return QFileInfo(path).isDir() ? QString() : path;
+}
+
+} // namespace
+
+void frmScanner::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmScanner::dropEvent(QDropEvent* event) {
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // As the load command once its dialog has given a file.
+    ImagePath.clear();
+    loadPage(path);
+}
+
+// ---------------------------------------------------------------------------------------
+// Readout: what each kind's save will write, found by the save's own search in the
+// background after each crop.
+
+void frmScanner::startReadout(OutputKind kind) {
+    Readout& readout = m_readouts[indexOf(kind)];
+    if (readout.watcher)
+        readout.watcher->deleteLater();
+    readout.picture = previewOf(kind)->image();
+    readout.encoded.reset();
+
+    auto* watcher = new QFutureWatcher<SaveCommand::Encoded>(this);
+    readout.watcher = watcher;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, kind, watcher] {
+        Readout& current = m_readouts[indexOf(kind)];
+        if (current.watcher != watcher)
+            return; // a later crop replaced this search
+        current.encoded = watcher->result();
+        showReadout(kind);
+    });
+    const QImage picture = readout.picture;
+    watcher->setFuture(QtConcurrent::run([kind, picture] { return SaveCommand::encode(kind, picture); }));
+    showReadout(kind);
+}
+
+void frmScanner::showReadout(OutputKind kind) {
+    const KindControls& controls = controlsOf(kind);
+    const Readout& readout = m_readouts[indexOf(kind)];
+    if (!controls.readout)
+        return;
+    QString text;
+    bool fits = true;
+    if (readout.encoded) {
+        text = SaveCommand::readoutText(kind, *readout.encoded);
+        fits = readout.encoded->found.status == QualitySearch::Status::Found;
+    } else if (readout.watcher) {
+        text = QStringLiteral("Calcolo della qualità...");
+    }
+    controls.readout->setText(text);
+    // A file that cannot be saved is told on a red ground, before anyone presses save.
+    if (fits) {
+        controls.readout->setAutoFillBackground(false);
+    } else {
+        paintBackground(controls.readout, QColor(192, 0, 0));
+    }
+    controls.readout->setVisible(!text.isEmpty() && !controls.preview->isHidden());
+}
+
+void frmScanner::clearReadouts() {
+    for (OutputKind kind : kKinds) {
+        Readout& readout = m_readouts[indexOf(kind)];
+        if (readout.watcher)
+            readout.watcher->deleteLater();
+        readout = Readout();
+        showReadout(kind);
+    }
+}
+
+bool frmScanner::readoutReady(OutputKind kind) const {
+    return m_readouts[indexOf(kind)].encoded.has_value();
+}
+
+bool frmScanner::eventFilter(QObject* watched, QEvent* event) {
+    // Each readout is shown beside its preview, and only while the preview is.
+    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) {
+        for (OutputKind kind : kKinds) {
+            if (watched == previewOf(kind))
+                showReadout(kind);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------
+// Remembered folders, kept in the program's settings across runs.
+
+namespace {
+
+std::unique_ptr<QSettings> openSettings(const QString& file) {
+    if (file.isEmpty())
+        return std::make_unique<QSettings>(QStringLiteral("Orvanta"), QStringLiteral("Vetra"));
+    return std::make_unique<QSettings>(file, QSettings::IniFormat);
+}
+
+} // namespace
+
+void frmScanner::rememberFolder(const char* key, const QString& file) {
+    openSettings(m_settingsFile)->setValue(QLatin1String(key), QFileInfo(file).absolutePath());
+}
+
+QString frmScanner::rememberedFolder(const char* key) const {
+    const QString folder = openSettings(m_settingsFile)->value(QLatin1String(key)).toString();
+    // A folder removed or unmounted since is forgotten: the dialog opens where it would anyway.
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+QString frmScanner::loadFolder() const {
+    return rememberedFolder(kLoadFolderKey);
+}
+
+QString frmScanner::saveFolder() const {
+    return rememberedFolder(kSaveFolderKey);
+}
+
+// ---------------------------------------------------------------------------------------
+// Automatic framing: the locator's answer puts the frames on the photograph and signature.
+
+bool frmScanner::autoFrameEnabled() const {
+    return openSettings(m_settingsFile)->value(QStringLiteral("Workspace/AutoFrame"), true).toBool();
 }
 
 void frmScanner::locateFrames() {
@@ -711,19 +1028,16 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
     if (SourceImage.isNull() || SourceImage.image().cacheKey() != cacheKey || Command3->isHidden())
         return;
     if (findings.photo.found && findings.turn != 0) {
-        // As if "Rotazione" had been pressed as often as the turn needs.
-        for (int turned = 0; turned < findings.turn; turned += 90)
-            Command5_Click();
-        if (SourceImage.size() != findings.pageSize)
+        // As if "Rotazione" had been pressed as often as the turn needs, in one turn of the
+        // page that Ctrl+Z takes back.
+        const PageTurn turn = findings.turn == 90    ? PageTurn::Clockwise
+                              : findings.turn == 180 ? PageTurn::HalfTurn
+                                                     : PageTurn::Anticlockwise;
+        if (!applyTurn(turn) || SourceImage.size() != findings.pageSize)
             return;
     }
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
         if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings))
             frameOf(kind)->setFrameRect(*frame);
     }
-}
-
-void frmScanner::Command4_Click() {
-    if (m_remoteAssistance)
-        m_remoteAssistance();
 }

@@ -1,19 +1,27 @@
 #pragma once
 
 #include "acquire/ScanCommands.h"
+#include "encode/QualitySearch.h"
 #include "imaging/ImageFile.h"
 #include "imaging/ImageProcess.h"
 #include "imaging/OutputKinds.h"
 #include "locate/Locator.h"
+#include "workspace/SaveCommand.h"
 
 #include <QDialog>
+#include <QFutureWatcher>
+#include <QPointer>
 #include <array>
 #include <functional>
+#include <vector>
 
 class Prompts;
 class PictureSurface;
+class QDragEnterEvent;
+class QDropEvent;
 class QFrame;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -53,9 +61,47 @@ class frmScanner : public QDialog, private ScanWindow {
     // The index of the option button that is on, or -1 when none is.
     int currentOutputKind() const;
 
-    SelectionFrame* frameOf(OutputKind kind) const;
-    PictureSurface* previewOf(OutputKind kind) const;
-    QPushButton* saveButtonOf(OutputKind kind) const;
+    // The controls that belong to one output kind. Valid until the next createForm().
+    struct KindControls {
+        QRadioButton* option = nullptr;
+        SelectionFrame* frame = nullptr;
+        PictureSurface* preview = nullptr;
+        QPushButton* save = nullptr;
+        QLabel* readout = nullptr; // beside the preview: what its save will write
+    };
+    const KindControls& controlsOf(OutputKind kind) const { return m_kinds[static_cast<std::size_t>(kind)]; }
+
+    SelectionFrame* frameOf(OutputKind kind) const { return controlsOf(kind).frame; }
+    PictureSurface* previewOf(OutputKind kind) const { return controlsOf(kind).preview; }
+    QPushButton* saveButtonOf(OutputKind kind) const { return controlsOf(kind).save; }
+
+    // Makes the image file at path the working page, as the load command does once a file is
+    // chosen (and as a dropped file does): wait panel, kind 0, Loaded state, or the Empty
+    // state when the file cannot be read. Clears the turn history. Returns whether it loaded.
+    bool loadPage(const QString& path);
+
+    // Page turns the history keeps. Each is lossless and has an exact inverse.
+    enum class PageTurn { Clockwise, HalfTurn, Anticlockwise, MirrorLeftRight, MirrorTopBottom };
+    // Turns the working page and records the turn, so that Ctrl+Z takes it back; for turns
+    // made by the program itself (the buttons record theirs). A failed turn is told to the
+    // operator and not recorded. Does nothing without a page.
+    bool applyTurn(PageTurn turn);
+    // Ctrl+Z / Ctrl+Y: take back the last turn, make the last taken-back turn again. The
+    // frames stay where they are.
+    void undoTurn();
+    void redoTurn();
+    bool canUndoTurn() const { return !m_undo.empty(); }
+    bool canRedoTurn() const { return !m_redo.empty(); }
+
+    // The settings file that keeps the remembered folders (INI). Empty: the program's own
+    // settings. Tests point it at a temporary file.
+    void setSettingsFile(const QString& path) { m_settingsFile = path; }
+    // The folder the load dialog opens in / the save dialog opens in; empty when none is known.
+    QString loadFolder() const;
+    QString saveFolder() const;
+
+    // Whether the quality and size of each cropped kind are known yet (tests wait for it).
+    bool readoutReady(OutputKind kind) const;
 
     Prompts& prompts() const { return m_prompts; }
 
@@ -138,13 +184,19 @@ class frmScanner : public QDialog, private ScanWindow {
     // signature on a worker thread; when it answers, a page found turned is turned as
     // "Rotazione" would turn it and each kind's frame goes onto its subject. A frame whose
     // subject was not found stays where it was. Off when the setting Workspace/AutoFrame
-    // of the program's settings file is false.
-    static bool autoFrameEnabled();
+    // of the program's settings file (or of setSettingsFile's) is false.
+    bool autoFrameEnabled() const;
     // The locator's answer for the page whose pixels had cacheKey; an answer for a page no
     // longer shown (another load, a turn, "NUOVA") is dropped.
     void framesLocated(qint64 cacheKey, const PageFindings& findings);
     // How many answers were applied or dropped so far; for tests and measurements.
     int framesLocatedCount() const { return m_framesLocated; }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // What the scan commands ask of the window.
@@ -155,9 +207,29 @@ class frmScanner : public QDialog, private ScanWindow {
     void showScannedImage(const QString& path) override;
 
     void buildControls();
+    void buildShortcuts();
     void loadFailed();
     void turnOrFlip(int property);
     void locateFrames();
+    bool turnOrFlip(PageTurn turn);
+    void recordTurn(PageTurn turn);
+    void clearTurnHistory();
+    void saveKind(OutputKind kind);
+    void moveFrame(double dx, double dy);
+    void pictWheel(int steps);
+    bool pageLoaded() const;
+    void startReadout(OutputKind kind);
+    void showReadout(OutputKind kind);
+    void clearReadouts();
+    void rememberFolder(const char* key, const QString& file);
+    QString rememberedFolder(const char* key) const;
+
+    // What the save of a kind will write, worked out in the background after each crop.
+    struct Readout {
+        QImage picture; // the preview image the search ran on
+        std::optional<SaveCommand::Encoded> encoded;
+        QPointer<QFutureWatcher<SaveCommand::Encoded>> watcher;
+    };
 
     Prompts& m_prompts;
     std::function<void()> m_remoteAssistance;
@@ -165,4 +237,9 @@ class frmScanner : public QDialog, private ScanWindow {
     QWidget* m_form = nullptr;
     bool m_formShown = false;
     int m_framesLocated = 0;
+    std::array<KindControls, 3> m_kinds{};
+    std::array<Readout, 3> m_readouts{};
+    std::vector<PageTurn> m_undo;
+    std::vector<PageTurn> m_redo;
+    QString m_settingsFile;
 };

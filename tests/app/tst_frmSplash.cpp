@@ -2,6 +2,7 @@
 #include "env/SingleInstance.h"
 #include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
+#include "update/HttpSession.h"
 #include "workspace/frmScanner.h"
 
 #include <QDir>
@@ -11,9 +12,12 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <qpa/qwindowsysteminterface.h>
 
 namespace {
 
@@ -207,6 +211,55 @@ class TestFrmSplash : public QObject {
                     QStringLiteral("Connessione Internet assente, impossibile avviare la TeleAssistenza.") ||
                 prompts.messages.at(1) ==
                     QStringLiteral("Il programma di TeleAssistenza non è stato trovato."));
+    }
+
+    // Clicks made on the disabled buttons while the version check waits reach nothing, then
+    // or later: an "Esci" clicked during a slow check must not end the program afterwards.
+    void clicksDuringTheVersionCheckAreDropped() {
+        ScriptedPrompts prompts;
+        frmSplash splash(prompts);
+        splash.setInstanceLockPath(m_lock);
+        QVERIFY(splash.Form_Load());
+        splash.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&splash));
+
+        // A version server that answers only once the operator has clicked. The clicks come
+        // as the window system sends them: queued, not delivered on the spot.
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        bool clickedWhileDisabled = false;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* socket = server.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+                if (!socket->readAll().contains("\r\n\r\n") || clickedWhileDisabled)
+                    return;
+                clickedWhileDisabled = !splash.Command2->isEnabled() && !splash.attesa->isHidden();
+                QWindow* window = splash.windowHandle();
+                const QPointF at = splash.Command2->mapTo(&splash, QPointF(splash.Command2->rect().center()));
+                const QPointF global = window->mapToGlobal(at);
+                QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+                    window, at, global, Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
+                QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+                    window, at, global, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\n" +
+                              runningVersionText().toLatin1());
+                socket->disconnectFromHost();
+            });
+        });
+        HttpSession session(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort())));
+        session.setConnectionTest([] { return true; });
+        splash.setHttpSession(&session);
+
+        QTest::mouseClick(splash.Command3, Qt::LeftButton);
+        QVERIFY(clickedWhileDisabled);
+        QCOMPARE(prompts.messages,
+                 QStringList{QStringLiteral("Risulta installata la versione più aggiornata di Vetra.")});
+        QVERIFY(splash.Command2->isEnabled());
+        // Whatever input is still pending is delivered now.
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(splash.isVisible());
     }
 
     void closeButtonClosesWindow() {

@@ -106,8 +106,12 @@ class TestNetwork : public QObject {
         QVERIFY2(clock.elapsed() < 3000, "the check must end within its time limit");
 
         QVERIFY(disabledWhileAsking);
-        QCOMPARE(fixture.server.requests.size(), 1);
-        QCOMPARE(fixture.server.requests.constFirst().target, QByteArray("/vetra/file_vers.txt"));
+        // Qt's HTTP layer sends the GET again by itself when the connection is reset; the
+        // server may read that second copy once the window has handled its pending events.
+        const bool resent = static_cast<VendorServer::Mode>(mode) == VendorServer::Mode::ResetMidBody;
+        QVERIFY(!fixture.server.requests.isEmpty() && fixture.server.requests.size() <= (resent ? 2 : 1));
+        for (const VendorServer::Request& request : std::as_const(fixture.server.requests))
+            QCOMPARE(request.target, QByteArray("/vetra/file_vers.txt"));
         QCOMPARE(fixture.prompts.messages.join(QLatin1Char('|')), message);
         if (message.startsWith(QLatin1String("In questo")))
             QCOMPARE(fixture.prompts.messageButtons, QList<Prompts::Buttons>{Prompts::Buttons::YesNo});

@@ -60,6 +60,7 @@ class TestAutoFrame : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
         QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
         QVERIFY(prompts.messages.isEmpty());
+        QVERIFY(window.canUndoTurn()); // the automatic turn is the operator's to take back
         const QRect photo = SampleForm::photo();
         for (OutputKind kind : {OutputKind::Foto, OutputKind::AdrCqc}) {
             const QRectF crop = cropOf(window, kind);

@@ -135,6 +135,7 @@ struct Workspace {
     QTemporaryDir dir;
 
     Workspace() {
+        window.setSettingsFile(dir.filePath(QStringLiteral("settings.ini")));
         window.show();
         if (!QTest::qWaitForWindowExposed(&window))
             qFatal("the workspace was not shown");

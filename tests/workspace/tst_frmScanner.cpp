@@ -3,6 +3,7 @@
 #include "imaging/StretchRegion.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestImages.h"
+#include "tests/support/WorkspaceWindow.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/SelectionFrame.h"
 #include "workspace/frmScanner.h"
@@ -23,37 +24,7 @@ namespace {
 
 const QString kRotationFailed = QStringLiteral("La rotazione dell'immagine non è riuscita.");
 
-// A shown workspace with a scripted dialog service and a folder for its files.
-struct Workspace {
-    ScriptedPrompts prompts;
-    frmScanner window{prompts};
-    QTemporaryDir dir;
-
-    Workspace() {
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-    }
-
-    QString file(const QString& name, const QImage& image, const char* format = "png") {
-        const QString path = dir.filePath(name);
-        if (!TestImages::write(image, path, format))
-            qFatal("cannot write a test image");
-        return path;
-    }
-
-    // Chooses path in the open dialog of "Carica Immagine da File".
-    void load(const QString& path) {
-        prompts.fileAnswers << path;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
-    }
-
-    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-
-    // Widget coordinates of a point given in pict's client pixels.
-    QPoint onPict(double x, double y) const {
-        return window.pict->contentsRect().topLeft() + QPoint(qRound(x), qRound(y));
-    }
-};
+using Workspace = WorkspaceWindow;
 
 bool hidden(const QWidget* widget) {
     return widget->isHidden();
