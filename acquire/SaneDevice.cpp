@@ -1,5 +1,7 @@
 #include "acquire/SaneDevice.h"
 
+#include "acquire/Logging.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -29,8 +31,13 @@ SaneDevice::~SaneDevice() {
 bool SaneDevice::open(const QByteArray& deviceName) {
     close();
     SANE_Handle handle = nullptr;
-    if (sane_open(deviceName.constData(), &handle) != SANE_STATUS_GOOD || !handle)
+    m_openStatus = m_api->open(deviceName.constData(), &handle);
+    if (m_openStatus != SANE_STATUS_GOOD || !handle) {
+        qCDebug(lcAcquire) << "sane_open" << deviceName << "failed:" << saneStatusText(m_openStatus);
+        if (m_openStatus == SANE_STATUS_GOOD)
+            m_openStatus = SANE_STATUS_INVAL;
         return false;
+    }
     m_handle = handle;
     m_name = deviceName;
     reloadOptions();
@@ -39,7 +46,7 @@ bool SaneDevice::open(const QByteArray& deviceName) {
 
 void SaneDevice::close() {
     if (m_handle)
-        sane_close(m_handle);
+        m_api->close(m_handle);
     m_handle = nullptr;
     m_name.clear();
     m_options.clear();
@@ -50,10 +57,13 @@ void SaneDevice::reloadOptions() {
     if (!m_handle)
         return;
     SANE_Int count = 0;
-    if (sane_control_option(m_handle, 0, SANE_ACTION_GET_VALUE, &count, nullptr) != SANE_STATUS_GOOD)
+    const SANE_Status status = m_api->controlOption(m_handle, 0, SANE_ACTION_GET_VALUE, &count, nullptr);
+    if (status != SANE_STATUS_GOOD) {
+        qCDebug(lcAcquire) << "reading the option count of" << m_name << "failed:" << saneStatusText(status);
         return;
+    }
     for (SANE_Int i = 1; i < count; ++i) {
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(m_handle, i);
+        const SANE_Option_Descriptor* d = m_api->optionDescriptor(m_handle, i);
         if (d && d->name && d->name[0])
             m_options.emplace(QByteArray(d->name), i);
     }
@@ -65,7 +75,7 @@ const SANE_Option_Descriptor* SaneDevice::descriptor(const char* option, SANE_In
     const auto it = m_options.find(QByteArray(option));
     if (it == m_options.end())
         return nullptr;
-    const SANE_Option_Descriptor* d = sane_get_option_descriptor(m_handle, it->second);
+    const SANE_Option_Descriptor* d = m_api->optionDescriptor(m_handle, it->second);
     if (!d || !SANE_OPTION_IS_ACTIVE(d->cap))
         return nullptr;
     if (index)
@@ -93,14 +103,19 @@ std::optional<double> SaneDevice::number(const char* option) const {
     if (!d || (d->type != SANE_TYPE_FIXED && d->type != SANE_TYPE_INT) || d->size != sizeof(SANE_Word))
         return std::nullopt;
     SANE_Word word = 0;
-    if (sane_control_option(m_handle, index, SANE_ACTION_GET_VALUE, &word, nullptr) != SANE_STATUS_GOOD)
+    const SANE_Status status = m_api->controlOption(m_handle, index, SANE_ACTION_GET_VALUE, &word, nullptr);
+    if (status != SANE_STATUS_GOOD) {
+        qCDebug(lcAcquire) << "reading option" << option << "failed:" << saneStatusText(status);
         return std::nullopt;
+    }
     return fromWord(d->type, word);
 }
 
-SaneDevice::SetResult SaneDevice::finishSet(SANE_Status status, SANE_Int info) {
-    if (status != SANE_STATUS_GOOD)
+SaneDevice::SetResult SaneDevice::finishSet(const char* option, SANE_Status status, SANE_Int info) {
+    if (status != SANE_STATUS_GOOD) {
+        qCDebug(lcAcquire) << "setting option" << option << "failed:" << saneStatusText(status);
         return SetResult::Failed;
+    }
     if (info & SANE_INFO_RELOAD_OPTIONS)
         reloadOptions();
     return (info & SANE_INFO_INEXACT) ? SetResult::Adjusted : SetResult::Exact;
@@ -119,7 +134,7 @@ SaneDevice::SetResult SaneDevice::setNumber(const char* option, double value) {
     SANE_Word w = *word;
     SANE_Int info = 0;
     SetResult result =
-        finishSet(sane_control_option(m_handle, index, SANE_ACTION_SET_VALUE, &w, &info), info);
+        finishSet(option, m_api->controlOption(m_handle, index, SANE_ACTION_SET_VALUE, &w, &info), info);
     if (result == SetResult::Exact) {
         // Some backends adjust a value without saying so.
         const auto now = number(option);
@@ -136,9 +151,12 @@ std::optional<QString> SaneDevice::text(const char* option) const {
     if (!d || d->type != SANE_TYPE_STRING || d->size <= 0)
         return std::nullopt;
     QByteArray buffer(d->size, '\0');
-    if (sane_control_option(m_handle, index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) !=
-        SANE_STATUS_GOOD)
+    const SANE_Status status =
+        m_api->controlOption(m_handle, index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr);
+    if (status != SANE_STATUS_GOOD) {
+        qCDebug(lcAcquire) << "reading option" << option << "failed:" << saneStatusText(status);
         return std::nullopt;
+    }
     return QString::fromUtf8(buffer.constData());
 }
 
@@ -152,7 +170,8 @@ SaneDevice::SetResult SaneDevice::setText(const char* option, const QString& val
         return SetResult::Failed;
     buffer.resize(d->size, '\0');
     SANE_Int info = 0;
-    return finishSet(sane_control_option(m_handle, index, SANE_ACTION_SET_VALUE, buffer.data(), &info), info);
+    return finishSet(
+        option, m_api->controlOption(m_handle, index, SANE_ACTION_SET_VALUE, buffer.data(), &info), info);
 }
 
 QStringList SaneDevice::textChoices(const char* option) const {

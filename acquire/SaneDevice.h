@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sane/sane.h>
+#include "acquire/SaneApi.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,13 +15,15 @@
 // own unit, whatever its SANE type (FIXED or INT). Used on one thread at a time.
 class SaneDevice {
   public:
-    SaneDevice() = default;
+    explicit SaneDevice(SaneApi& api = SaneApi::real()) : m_api(&api) {}
     ~SaneDevice();
     SaneDevice(const SaneDevice&) = delete;
     SaneDevice& operator=(const SaneDevice&) = delete;
 
-    // False when the device cannot be opened.
+    // False when the device cannot be opened; lastOpenStatus() says why.
     bool open(const QByteArray& deviceName);
+    SANE_Status lastOpenStatus() const { return m_openStatus; }
+    SaneApi& api() const { return *m_api; }
     void close();
     bool isOpen() const { return m_handle != nullptr; }
     SANE_Handle handle() const { return m_handle; }
@@ -49,9 +51,11 @@ class SaneDevice {
 
   private:
     const SANE_Option_Descriptor* descriptor(const char* option, SANE_Int* index = nullptr) const;
-    SetResult finishSet(SANE_Status status, SANE_Int info);
+    SetResult finishSet(const char* option, SANE_Status status, SANE_Int info);
 
+    SaneApi* m_api;
     SANE_Handle m_handle = nullptr;
+    SANE_Status m_openStatus = SANE_STATUS_GOOD;
     QByteArray m_name;
     std::map<QByteArray, SANE_Int> m_options;
 };

@@ -1,6 +1,7 @@
 #include "acquire/SanePageReader.h"
 
 #include "acquire/Dib.h"
+#include "acquire/Logging.h"
 
 #include <algorithm>
 #include <array>
@@ -173,24 +174,38 @@ std::optional<std::vector<unsigned char>> buildDib(const std::vector<Frame>& fra
     return out;
 }
 
-Page read(SANE_Handle handle, const std::atomic<bool>& cancel, double dpi) {
+Page read(SaneApi& api, SANE_Handle handle, const std::atomic<bool>& cancel, double dpi, Progress* progress) {
     Page page;
     std::vector<Frame> frames;
     std::vector<unsigned char> chunk(64 * 1024);
+    const auto failed = [&page](const char* call, SANE_Status status) {
+        qCDebug(lcAcquire) << call << "failed:" << saneStatusText(status);
+        page.status = status;
+    };
     for (;;) {
-        SANE_Status status = sane_start(handle);
+        SANE_Status status = api.start(handle);
         if (status != SANE_STATUS_GOOD) {
-            page.status = status;
+            failed("sane_start", status);
             break;
         }
         Frame frame;
-        if ((status = sane_get_parameters(handle, &frame.params)) != SANE_STATUS_GOOD) {
-            page.status = status;
+        if ((status = api.getParameters(handle, &frame.params)) != SANE_STATUS_GOOD) {
+            failed("sane_get_parameters", status);
             break;
         }
         if (frame.params.bytes_per_line <= 0) {
             page.status = SANE_STATUS_INVAL;
             break;
+        }
+        if (progress && frames.empty()) {
+            // Three-pass colour sends three frames of the announced size.
+            const bool onePlane = frame.params.format == SANE_FRAME_RED ||
+                                  frame.params.format == SANE_FRAME_GREEN ||
+                                  frame.params.format == SANE_FRAME_BLUE;
+            progress->bytesExpected = frame.params.lines > 0
+                                          ? static_cast<long long>(frame.params.lines) *
+                                                frame.params.bytes_per_line * (onePlane ? 3 : 1)
+                                          : -1;
         }
         // A known height lets us allocate once; a hand scanner reports -1 and grows.
         try {
@@ -207,18 +222,24 @@ Page read(SANE_Handle handle, const std::atomic<bool>& cancel, double dpi) {
                 break;
             }
             SANE_Int got = 0;
-            status = sane_read(handle, chunk.data(), static_cast<SANE_Int>(chunk.size()), &got);
+            status = api.read(handle, chunk.data(), static_cast<SANE_Int>(chunk.size()), &got);
             if (status != SANE_STATUS_GOOD)
                 break;
+            got = std::clamp(got, SANE_Int(0), static_cast<SANE_Int>(chunk.size()));
             try {
                 frame.bytes.insert(frame.bytes.end(), chunk.begin(), chunk.begin() + got);
             } catch (const std::bad_alloc&) {
                 status = SANE_STATUS_NO_MEM;
                 break;
             }
+            if (progress)
+                progress->bytesRead += got;
         }
         if (status != SANE_STATUS_EOF) {
-            page.status = status;
+            if (status == SANE_STATUS_CANCELLED)
+                page.status = status;
+            else
+                failed("sane_read", status);
             break;
         }
         frame.lines =
@@ -232,7 +253,7 @@ Page read(SANE_Handle handle, const std::atomic<bool>& cancel, double dpi) {
         settle();
     }
     settle();
-    sane_cancel(handle);
+    api.cancel(handle);
     if (page.status == SANE_STATUS_GOOD) {
         auto built = buildDib(frames, dpi);
         if (built)

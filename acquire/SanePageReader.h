@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sane/sane.h>
+#include "acquire/SaneApi.h"
 
 #include <atomic>
 #include <optional>
@@ -23,9 +23,17 @@ struct Page {
     std::vector<unsigned char> dib;
 };
 
-// Runs the whole read: sane_start per frame, sane_read to the end, sane_cancel at the end.
-// May run on a worker thread; `cancel` stops it between reads.
-Page read(SANE_Handle handle, const std::atomic<bool>& cancel, double dotsPerInch);
+// How far a read has come, for a progress bar: bytes received, and the bytes the scanner
+// announced for the whole page (-1 while it has announced none, as hand scanners do).
+struct Progress {
+    std::atomic<long long> bytesRead{0};
+    std::atomic<long long> bytesExpected{-1};
+};
+
+// Runs the whole read: start per frame, read to the end, cancel at the end. May run on a
+// worker thread; `cancel` stops it between reads. `progress` may be null.
+Page read(SaneApi& api, SANE_Handle handle, const std::atomic<bool>& cancel, double dotsPerInch,
+          Progress* progress = nullptr);
 
 // The DIB for the frames of one page; empty when the frames make no image.
 std::optional<std::vector<unsigned char>> buildDib(const std::vector<Frame>& frames, double dotsPerInch);

@@ -25,6 +25,11 @@ TW_IDENTITY AppIdentity{};
 TW_IDENTITY SourceIdentity{};
 TW_HANDLE MsgWindow = nullptr;
 bool Busy = false;
+bool Acquiring = false; // inside the message loop of AcquireNativeImage
+bool Cancelled = false;
+
+// Posted to MsgWindow by CancelScan: the application's own request to stop the scan.
+constexpr std::uint32_t kCancelMessage = WM_APP + 0x55;
 
 DsmEntry defaultEntry() {
     return &SaneSourceManager::DSM_Entry;
@@ -33,6 +38,15 @@ DsmEntry defaultEntry() {
 DsmEntry& dsmEntry() {
     static DsmEntry entry = defaultEntry();
     return entry;
+}
+
+std::function<void()> defaultSearch() {
+    return [] { SaneSourceManager::instance().findDevices(); };
+}
+
+std::function<void()>& sourceSearch() {
+    static std::function<void()> search = defaultSearch();
+    return search;
 }
 
 class BusyScope {
@@ -256,8 +270,18 @@ std::int32_t AcquireNativeImage(bool showUI, TW_HANDLE& image) {
         return 1;
 
     bool closeRequested = false;
+    struct AcquiringScope {
+        AcquiringScope() { Acquiring = true; }
+        ~AcquiringScope() { Acquiring = false; }
+    } acquiring;
     MSG msg;
     while (GetMessage(&msg) != 0) {
+        if (msg.hwnd == MsgWindow && msg.message == kCancelMessage) {
+            // Treated as the source's own close request: disabling it stops the page.
+            Cancelled = true;
+            closeRequested = true;
+            break;
+        }
         TW_EVENT event{};
         event.pEvent = &msg;
         event.TWMessage = MSG_NULL;
@@ -305,6 +329,7 @@ template <typename Setup> std::int32_t scan(bool showUI, const QString& FilePath
     if (Busy)
         return 1;
     const BusyScope busy;
+    Cancelled = false;
     TW_HANDLE image = nullptr;
     bool sessionOpen = false;
     try {
@@ -315,6 +340,11 @@ template <typename Setup> std::int32_t scan(bool showUI, const QString& FilePath
             CloseSource();
             CloseSourceManager();
             sessionOpen = false;
+            if (Cancelled) {
+                if (image)
+                    GlobalFree(image);
+                return 1;
+            }
             return WriteDibAsBmp(image, FilePath);
         }
     } catch (const RuntimeError&) {
@@ -333,16 +363,32 @@ template <typename Setup> std::int32_t scan(bool showUI, const QString& FilePath
 
 } // namespace
 
-void setDsmEntry(DsmEntry entry) {
+void setDsmEntry(DsmEntry entry, std::function<void()> findSources) {
     dsmEntry() = std::move(entry);
+    sourceSearch() = std::move(findSources);
 }
 
 void resetDsmEntry() {
     dsmEntry() = defaultEntry();
+    sourceSearch() = defaultSearch();
+}
+
+void FindSources() {
+    if (sourceSearch() && !Busy)
+        sourceSearch()();
 }
 
 bool IsBusy() {
     return Busy;
+}
+
+void CancelScan() {
+    if (Acquiring && MsgWindow)
+        PostMessage(MsgWindow, kCancelMessage, 0, 0);
+}
+
+bool LastScanCancelled() {
+    return Cancelled;
 }
 
 std::optional<TW_FIX32> FloatToFix32(float value) {

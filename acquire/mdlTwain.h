@@ -23,10 +23,15 @@ using DsmEntry = std::function<TW_UINT16(pTW_IDENTITY pOrigin, pTW_IDENTITY pDes
                                          TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData)>;
 
 // The source manager the module talks to. By default our SANE source manager; an empty
-// function stands for a manager library that cannot be loaded.
-void setDsmEntry(DsmEntry entry);
+// function stands for a manager library that cannot be loaded. `findSources` asks that
+// manager to look for scanners ahead of the next operation (none by default).
+void setDsmEntry(DsmEntry entry, std::function<void()> findSources = {});
 // Back to the SANE source manager.
 void resetDsmEntry();
+
+// Lets the manager look for scanners now, off the user-interface thread, so that the next
+// operation does not wait for the search. Returns at once.
+void FindSources();
 
 // Acquires one page without the scanner's dialog: Resolution in dots per inch, PixelType a
 // TWPT_ code, the frame in inches. Right or Bottom 0 means the scanner bed's physical size.
@@ -39,6 +44,12 @@ std::int32_t SelectSource();
 
 // True while one of the three operations above runs.
 bool IsBusy();
+
+// Asks the scan now waiting for its page to stop: the source is disabled at once, the
+// operation returns 1 and LastScanCancelled() is true. Does nothing when no scan waits.
+void CancelScan();
+// True when the last scan ended because CancelScan() asked it to.
+bool LastScanCancelled();
 
 // ---- record conversions (exposed for tests) ----------------------------------------------
 

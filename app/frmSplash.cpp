@@ -131,6 +131,9 @@ bool frmSplash::Form_Load() {
         return false;
     }
 
+    // Scanned pages left by a run that did not end normally: no one else can be using them.
+    modulo1::RemoveScanLeftovers();
+
     // 4. Leftover updater of an earlier update. If it cannot be removed (still running,
     //    or a read-only folder) start-up goes on; the next start tries again.
     const QString updater = modulo1::UpdaterFile();

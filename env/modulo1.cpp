@@ -7,7 +7,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkInterface>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace modulo1 {
 
@@ -26,6 +33,42 @@ QString& commonRoot() {
 QString& tempFolderOverride() {
     static QString value;
     return value;
+}
+
+QString& scanFolderOverride() {
+    static QString value;
+    return value;
+}
+
+// A scan file's name: the three-letter prefix, one to four upper-case hex digits, ".tmp".
+bool isScanFileName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^sca[0-9A-F]{1,4}\\.tmp$"));
+    return pattern.match(name).hasMatch();
+}
+
+// Makes `folder` (and its missing parents) and checks that it is ours alone: a real folder,
+// not a link, owned by this user, mode 0700.
+bool makePrivateFolder(const QString& folder) {
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return false;
+    const QByteArray path = QFile::encodeName(folder);
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+        return false;
+    if ((info.st_mode & 07777) != 0700 && ::chmod(path.constData(), 0700) != 0)
+        return false;
+    return true;
+}
+
+// Creates `path` empty, exclusively, readable and writable by the user only.
+bool createPrivateFile(const QString& path, bool* taken) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    *taken = fd < 0 && errno == EEXIST;
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 
 const QString kSuffix = QStringLiteral("/Orvanta/Vetra/");
@@ -102,6 +145,67 @@ QString MakeTempFileName(const QString& prefix) {
     return {};
 }
 
+// Where the scan folder is, whether or not it exists yet.
+QString scanFolderPath() {
+    if (!scanFolderOverride().isEmpty())
+        return scanFolderOverride();
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return QDir(runtime).filePath(QStringLiteral("vetra"));
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+        .filePath(QStringLiteral("Orvanta/Vetra/scansioni"));
+}
+
+QString ScanFolder() {
+    const QString folder = scanFolderPath();
+    if (!makePrivateFolder(folder))
+        return {};
+    return ToLongPathName(folder);
+}
+
+QString MakeScanFileName(const QString& prefix) {
+    const QString folder = ScanFolder();
+    if (folder.isEmpty())
+        return {};
+    const QString stem = prefix.left(3);
+    const quint32 start = static_cast<quint32>(QDateTime::currentMSecsSinceEpoch() & 0xFFFF);
+    for (quint32 i = 0; i < 0xFFFF; ++i) {
+        const quint32 unique = ((start + i) % 0xFFFF) + 1; // 1..FFFF, never 0
+        const QString path =
+            QDir(folder).filePath(stem + QString::number(unique, 16).toUpper() + QStringLiteral(".tmp"));
+        bool taken = false;
+        if (createPrivateFile(path, &taken))
+            return ToLongPathName(path);
+        if (!taken)
+            return {}; // the folder refuses new files
+    }
+    return {};
+}
+
+void RemoveScanFile(const QString& path) {
+    if (path.isEmpty())
+        return;
+    // Only a scan file of the scan folder, which this does not create.
+    const QFileInfo info(path);
+    const QString folder = ToLongPathName(scanFolderPath());
+    if (folder.isEmpty() || ToLongPathName(info.absolutePath()) != folder || !isScanFileName(info.fileName()))
+        return;
+    QFile::remove(path);
+}
+
+int RemoveScanLeftovers() {
+    const QString folder = ScanFolder();
+    if (folder.isEmpty())
+        return 0;
+    int removed = 0;
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::System | QDir::Hidden);
+    for (const QFileInfo& entry : entries) {
+        if (!entry.isSymLink() && isScanFileName(entry.fileName()) && QFile::remove(entry.filePath()))
+            ++removed;
+    }
+    return removed;
+}
+
 QString ToLongPathName(const QString& path) {
     if (path.isEmpty())
         return {};
@@ -130,6 +234,10 @@ void setCommonAppDataRoot(const QString& root) {
 
 void setTempFolder(const QString& folder) {
     tempFolderOverride() = folder;
+}
+
+void setScanFolder(const QString& folder) {
+    scanFolderOverride() = folder;
 }
 
 void resetDataFolder() {

@@ -36,6 +36,23 @@ bool FileExists(const QString& path);
 // canonical path; empty text when no file could be made. The caller owns the file.
 QString MakeTempFileName(const QString& prefix);
 
+// The user's private folder for scanned pages: "vetra" under $XDG_RUNTIME_DIR, or
+// "scansioni" under the user's cache folder when there is no runtime folder. Created on
+// first use with mode 0700; a folder that belongs to someone else, is a symbolic link or
+// cannot be made private is refused. Empty text when no such folder can be had.
+QString ScanFolder();
+
+// MakeTempFileName's contract in ScanFolder(): the new empty file is created exclusively,
+// with mode 0600, so that only the user can read the page written into it.
+QString MakeScanFileName(const QString& prefix);
+
+// Deletes a file made by MakeScanFileName; nothing for an empty path or a file elsewhere.
+void RemoveScanFile(const QString& path);
+
+// Deletes the scan files left in ScanFolder() by an earlier run that did not end normally.
+// Call at start-up, once this instance is the only one. Returns how many were deleted.
+int RemoveScanLeftovers();
+
 // Canonical form of an existing path; empty text when it does not exist.
 QString ToLongPathName(const QString& path);
 
@@ -55,6 +72,8 @@ QString InstallationFile();
 void setCommonAppDataRoot(const QString& root);
 // Folder used by MakeTempFileName (the system's temporary folder unless set).
 void setTempFolder(const QString& folder);
+// Folder used by ScanFolder() instead of the user's own (for tests); it is still made private.
+void setScanFolder(const QString& folder);
 // Forgets DataFolder(), as before start-up.
 void resetDataFolder();
 

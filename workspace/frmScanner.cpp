@@ -21,12 +21,16 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QShortcut>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -161,6 +165,8 @@ int frmScanner::showModal() {
     if (m_formShown)
         createForm();
     m_formShown = true;
+    // The list of scanners is read while the operator frames the first page.
+    m_scanCommands.findScanners();
     return exec();
 }
 
@@ -258,6 +264,15 @@ void frmScanner::buildControls() {
     attesa->hide();
     Label44 =
         textLabel(attesa, "Label44", kWaitText, QRect(64, 40, 273, 33), serif(14.25, true, true), Qt::white);
+    // The scan's progress and its stop button, below the words.
+    scanProgress = named(new QProgressBar(attesa), "scanProgress");
+    scanProgress->setGeometry(16, 72, 265, 16);
+    scanProgress->setTextVisible(false);
+    scanProgress->hide();
+    scanCancel = named(new QPushButton(QStringLiteral("Annulla"), attesa), "scanCancel");
+    scanCancel->setGeometry(296, 66, 81, 25);
+    scanCancel->setAutoDefault(false);
+    scanCancel->hide();
 
     Frame1 = WindowControls::frame(form, "Frame1", QRect(8, 608, 513, 43), kWindowBlue);
     const QFont tool = serif(12, true);
@@ -323,6 +338,7 @@ void frmScanner::buildControls() {
     connect(Command13, &QPushButton::clicked, this, &frmScanner::Command13_Click);
     connect(SelectScan, &QPushButton::clicked, this, &frmScanner::SelectScan_Click);
     connect(ScanIm, &QPushButton::clicked, this, &frmScanner::ScanIm_Click);
+    connect(scanCancel, &QPushButton::clicked, this, [this] { m_scanCommands.cancelScan(); });
     connect(pict, &PictureSurface::mouseDown, this, &frmScanner::pict_MouseDown);
     connect(pict, &PictureSurface::mouseMove, this, &frmScanner::pict_MouseMove);
     connect(pict, &PictureSurface::mouseUp, this, &frmScanner::pict_MouseUp);
@@ -393,6 +409,7 @@ void frmScanner::Command1_Click() {
 }
 
 void frmScanner::Command11_Click() {
+    m_scanCommands.discardScanFile();
     pict4->hide();
     pict2->hide();
     Pict3->hide();
@@ -441,6 +458,7 @@ void frmScanner::Command12_Click() {
 }
 
 bool frmScanner::loadPage(const QString& path) {
+    m_scanCommands.discardScanFile(); // the scanned page gives way to the file
     Label44->setText(QStringLiteral("Caricamento file in corso"));
     attesa->show();
     attesa->repaint();
@@ -728,6 +746,20 @@ void frmScanner::SelectScan_Click() {
 void frmScanner::ScanIm_Click() {
     m_scanCommands.ScanIm_Click();
     ScanResult = m_scanCommands.ScanResult();
+    if (const auto pending = std::exchange(m_closeAfterScan, std::nullopt))
+        done(*pending);
+}
+
+void frmScanner::done(int result) {
+    if (m_scanCommands.isScanning()) {
+        // The scan's loop runs inside this window's own: closing now would leave the scan
+        // going and this window's exec() unable to return.
+        m_closeAfterScan = result;
+        m_scanCommands.cancelScan();
+        return;
+    }
+    m_scanCommands.discardScanFile();
+    QDialog::done(result);
 }
 
 void frmScanner::setScanEnabled(bool enabled) {
@@ -740,11 +772,23 @@ void frmScanner::setWindowEnabled(bool enabled) {
 
 void frmScanner::showWaitPanel(bool visible) {
     Label44->setText(kWaitText);
+    scanProgress->setVisible(visible);
+    scanCancel->setVisible(visible);
     attesa->setVisible(visible);
     if (visible) {
         attesa->raise();
         attesa->repaint();
     }
+}
+
+void frmScanner::showScanProgress(long long done, long long total) {
+    if (total <= 0) {
+        scanProgress->setRange(0, 0); // the scanner announced no size: a busy bar
+        return;
+    }
+    // In thousandths, so that pages beyond 2 GB fit the bar's int range.
+    scanProgress->setRange(0, 1000);
+    scanProgress->setValue(int(std::min<long long>(1000, done * 1000 / total)));
 }
 
 void frmScanner::setImagePath(const QString& path) {

@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <array>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class Prompts;
@@ -23,6 +24,7 @@ class QFrame;
 class QGroupBox;
 class QKeyEvent;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class SelectionFrame;
@@ -150,6 +152,8 @@ class frmScanner : public QDialog, private ScanWindow {
     QPushButton* Command4 = nullptr;
     QFrame* attesa = nullptr;
     QLabel* Label44 = nullptr;
+    QProgressBar* scanProgress = nullptr; // in attesa during a scan
+    QPushButton* scanCancel = nullptr;    // "Annulla", in attesa during a scan
     QFrame* Frame1 = nullptr;
     QPushButton* Command5 = nullptr;
     QPushButton* Command10 = nullptr;
@@ -197,12 +201,15 @@ class frmScanner : public QDialog, private ScanWindow {
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing during a scan cancels the scan first; the window closes once it has ended.
+    void done(int result) override;
 
   private:
     // What the scan commands ask of the window.
     void setScanEnabled(bool enabled) override;
     void setWindowEnabled(bool enabled) override;
     void showWaitPanel(bool visible) override;
+    void showScanProgress(long long done, long long total) override;
     void setImagePath(const QString& path) override;
     void showScannedImage(const QString& path) override;
 
@@ -234,6 +241,7 @@ class frmScanner : public QDialog, private ScanWindow {
     Prompts& m_prompts;
     std::function<void()> m_remoteAssistance;
     ScanCommands m_scanCommands{*this, m_prompts};
+    std::optional<int> m_closeAfterScan; // a close asked for while the scan was stopping
     QWidget* m_form = nullptr;
     bool m_formShown = false;
     int m_framesLocated = 0;

@@ -14,6 +14,8 @@ class RecordingWindow final : public ScanWindow {
     QString imagePath;
     QImage image;                       // what showScannedImage loaded
     std::function<void()> whileWaiting; // run when the wait panel is shown
+    long long progressDone = -2;        // the last progress shown
+    long long progressTotal = -2;
 
     void setScanEnabled(bool enabled) override { steps << QStringLiteral("scan %1").arg(enabled); }
     void setWindowEnabled(bool enabled) override { steps << QStringLiteral("window %1").arg(enabled); }
@@ -21,6 +23,10 @@ class RecordingWindow final : public ScanWindow {
         steps << QStringLiteral("wait %1").arg(visible);
         if (visible && whileWaiting)
             whileWaiting();
+    }
+    void showScanProgress(long long done, long long total) override {
+        progressDone = done;
+        progressTotal = total;
     }
     void setImagePath(const QString& path) override {
         imagePath = path;

@@ -8,6 +8,7 @@
 #include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -30,7 +31,7 @@ class TestScanCommands : public QObject {
 
   private Q_SLOTS:
     void init() {
-        modulo1::setTempFolder(temp.path());
+        modulo1::setScanFolder(temp.path());
         dsm = std::make_unique<FakeDsm>();
         dsm->dib = makeDib(40, 30, 24);
         mdlTwain::setDsmEntry(dsm->function());
@@ -38,7 +39,7 @@ class TestScanCommands : public QObject {
 
     void cleanup() {
         mdlTwain::resetDsmEntry();
-        modulo1::setTempFolder({});
+        modulo1::setScanFolder({});
         QCOMPARE(twainshim::liveWindowCount(), std::size_t(0));
     }
 
@@ -106,8 +107,13 @@ class TestScanCommands : public QObject {
         const QString first = window.imagePath;
         commands.ScanIm_Click();
         QVERIFY(first != window.imagePath);
-        QVERIFY(QFileInfo(first).size() > 0);
+        // The first page stopped being the working image: its file is gone, the new one stays
+        // until the commands go.
+        QVERIFY(!QFile::exists(first));
         QVERIFY(QFileInfo(window.imagePath).size() > 0);
+        const QString second = window.imagePath;
+        commands.discardScanFile();
+        QVERIFY(!QFile::exists(second));
     }
 
     void selectScan_data() {

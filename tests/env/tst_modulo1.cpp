@@ -9,12 +9,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 class TestModulo1 : public QObject {
     Q_OBJECT
   private Q_SLOTS:
     void cleanup() {
         modulo1::setCommonAppDataRoot({});
         modulo1::setTempFolder({});
+        modulo1::setScanFolder({});
         modulo1::resetDataFolder();
     }
 
@@ -71,6 +74,84 @@ class TestModulo1 : public QObject {
         QTemporaryDir folder;
         modulo1::setTempFolder(folder.filePath(QStringLiteral("gone")));
         QCOMPARE(modulo1::MakeTempFileName(QStringLiteral("sca")), QString());
+    }
+
+    // Scanned pages go into a folder only the user can enter, in files only the user can read,
+    // whatever the folder's mode was and whatever the umask is.
+    void scanFilesArePrivate_data() {
+        QTest::addColumn<QString>("where"); // the folder, below a temporary one
+        QTest::addColumn<int>("startMode"); // its mode before the first scan; 0: missing
+        QTest::newRow("folder made on first use") << QStringLiteral("a/vetra") << 0;
+        QTest::newRow("open folder made private") << QStringLiteral("vetra") << 0755;
+    }
+    void scanFilesArePrivate() {
+        QFETCH(QString, where);
+        QFETCH(int, startMode);
+        QTemporaryDir root;
+        const QString folder = root.filePath(where);
+        if (startMode) {
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), mode_t(startMode)) == 0);
+        }
+        modulo1::setScanFolder(folder);
+        const mode_t oldMask = ::umask(0);
+        const QString first = modulo1::MakeScanFileName(QStringLiteral("scansione"));
+        const QString second = modulo1::MakeScanFileName(QStringLiteral("sca"));
+        ::umask(oldMask);
+        struct stat info {};
+        QVERIFY(::stat(QFile::encodeName(folder).constData(), &info) == 0);
+        QCOMPARE(int(info.st_mode & 07777), 0700);
+        for (const QString& name : {first, second}) {
+            QCOMPARE(QFileInfo(name).absolutePath(), QFileInfo(folder).canonicalFilePath());
+            QVERIFY2(QRegularExpression(QStringLiteral("^sca[0-9A-F]{1,4}\\.tmp$"))
+                         .match(QFileInfo(name).fileName())
+                         .hasMatch(),
+                     qPrintable(name));
+            QVERIFY(::stat(QFile::encodeName(name).constData(), &info) == 0);
+            QCOMPARE(int(info.st_mode & 07777), 0600);
+            QCOMPARE(int(info.st_size), 0);
+        }
+        QVERIFY(first != second);
+    }
+
+    // A folder that is a link to somewhere else is not used.
+    void scanFolderThatIsALinkIsRefused() {
+        QTemporaryDir root;
+        QVERIFY(QDir().mkpath(root.filePath(QStringLiteral("elsewhere"))));
+        QVERIFY(
+            QFile::link(root.filePath(QStringLiteral("elsewhere")), root.filePath(QStringLiteral("vetra"))));
+        modulo1::setScanFolder(root.filePath(QStringLiteral("vetra")));
+        QCOMPARE(modulo1::ScanFolder(), QString());
+        QCOMPARE(modulo1::MakeScanFileName(QStringLiteral("sca")), QString());
+    }
+
+    // At start-up the scan files of a run that crashed go; nothing else in the folder does,
+    // and RemoveScanFile deletes only scan files of the folder.
+    void scanLeftoversRemoved() {
+        QTemporaryDir root;
+        modulo1::setScanFolder(root.path());
+        const QString a = modulo1::MakeScanFileName(QStringLiteral("sca"));
+        const QString b = modulo1::MakeScanFileName(QStringLiteral("sca"));
+        const QString other = root.filePath(QStringLiteral("note.tmp"));
+        const QString lower = root.filePath(QStringLiteral("scaab.tmp"));
+        for (const QString& path : {other, lower}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QTemporaryDir elsewhere;
+        const QString outside = elsewhere.filePath(QStringLiteral("sca1.tmp"));
+        {
+            QFile f(outside);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        modulo1::RemoveScanFile(outside);
+        QVERIFY(QFile::exists(outside));
+        modulo1::RemoveScanFile(a);
+        QVERIFY(!QFile::exists(a));
+        QCOMPARE(modulo1::RemoveScanLeftovers(), 1);
+        QVERIFY(!QFile::exists(b));
+        QVERIFY(QFile::exists(other));
+        QVERIFY(QFile::exists(lower));
     }
 
     void longPathName() {

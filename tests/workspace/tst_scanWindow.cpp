@@ -1,19 +1,28 @@
-// The scan button of the workspace, end to end on the SANE "test" backend.
+// The scan button of the workspace, end to end on the SANE "test" backend; stopping a scan on a
+// slow scripted scanner.
 #include "acquire/SaneSourceManager.h"
+#include "acquire/mdlTwain.h"
 #include "env/modulo1.h"
+#include "tests/support/FakeSane.h"
 #include "tests/support/SaneTestConfig.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/frmScanner.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLibrary>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+
+#include <functional>
 
 namespace {
 
@@ -33,6 +42,32 @@ class TestScanWindow : public QObject {
     QTemporaryDir config;
     QTemporaryDir out;
 
+    // A scanner that sends the page 1000 bytes at a time, 20 ms apart: the 8 x 8 inch page of
+    // the first attempt would take minutes, so the test has all the time it needs to stop it.
+    std::unique_ptr<FakeScanner> slowScanner() {
+        auto scanner = std::make_unique<FakeScanner>(config.filePath(QStringLiteral("slow.ini")));
+        scanner->sane.readSize = 1000;
+        scanner->sane.readDelayMs = 20;
+        return scanner;
+    }
+    QStringList scanFiles() const {
+        return QDir(out.path()).entryList({QStringLiteral("sca*.tmp")}, QDir::Files);
+    }
+    // Runs `act` once the wait panel shows a page coming in.
+    static void onceScanning(frmScanner& window, std::function<void()> act) {
+        auto* poll = new QTimer(&window);
+        poll->setInterval(20);
+        QObject::connect(poll, &QTimer::timeout, poll, [poll, &window, act] {
+            if (window.attesa->isVisible() && window.scanProgress->isVisible() &&
+                window.scanProgress->value() > 0) {
+                poll->deleteLater();
+                poll->stop();
+                act();
+            }
+        });
+        poll->start();
+    }
+
   private Q_SLOTS:
     void initTestCase() {
         // Keep the backend loaded for the whole run: it holds buffers in static variables.
@@ -43,10 +78,12 @@ class TestScanWindow : public QObject {
                   saneTestConf(1, {QStringLiteral("mode Color")}).toUtf8());
         qputenv("SANE_CONFIG_DIR", config.path().toUtf8());
         SaneSourceManager::instance().setSettingsFile(config.filePath(QStringLiteral("vetra.ini")));
-        modulo1::setTempFolder(out.path());
+        modulo1::setScanFolder(out.path());
     }
 
-    void cleanupTestCase() { modulo1::setTempFolder({}); }
+    void cleanupTestCase() { modulo1::setScanFolder({}); }
+
+    void cleanup() { QVERIFY(!mdlTwain::IsBusy()); }
 
     void scanBecomesTheWorkingImage() {
         ScriptedPrompts prompts;
@@ -88,6 +125,95 @@ class TestScanWindow : public QObject {
         QVERIFY(window.SourceImage.isNull());
         QVERIFY(!window.frameopt->isHidden());
         QVERIFY(window.ScanIm->isEnabled());
+    }
+
+    // "Annulla" in the wait panel, after the bar has moved: the scan stops, nothing is said,
+    // no file is left and the window is as before.
+    void cancelButtonStopsTheScan() {
+        const auto scanner = slowScanner();
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        int range = -1;
+        onceScanning(window, [&] {
+            range = window.scanProgress->maximum();
+            QTest::mouseClick(window.scanCancel, Qt::LeftButton);
+        });
+        QTest::mouseClick(window.ScanIm, Qt::LeftButton);
+        QCOMPARE(range, 1000); // the scanner announced the page's size
+        QCOMPARE(prompts.messages, QStringList{kPlace});
+        QCOMPARE(window.ScanResult, 1);
+        QVERIFY(scanFiles().isEmpty());
+        QVERIFY(window.SourceImage.isNull());
+        QVERIFY(!window.frameopt->isHidden());
+        QVERIFY(window.attesa->isHidden());
+        QVERIFY(window.ScanIm->isEnabled());
+    }
+
+    // ESCI during a scan: the scan is cancelled, the window closes as soon as it has stopped,
+    // and the workspace opens again at once (no "QDialog::exec: Recursive call").
+    void closingDuringAScanEndsIt() {
+        auto scanner = slowScanner();
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("Recursive call")));
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        QTimer::singleShot(0, &window, [&window] { QTest::mouseClick(window.ScanIm, Qt::LeftButton); });
+        onceScanning(window, [&window] { QTest::mouseClick(window.Command1, Qt::LeftButton); });
+        window.showModal();
+        QVERIFY(!window.isVisible());
+        QVERIFY(!mdlTwain::IsBusy());
+        QCOMPARE(prompts.messages, QStringList{kPlace});
+        QVERIFY(scanFiles().isEmpty());
+
+        scanner.reset();
+        bool reopened = false;
+        QTimer::singleShot(0, &window, [&] {
+            reopened = window.isVisible();
+            QTest::mouseClick(window.Command1, Qt::LeftButton);
+        });
+        window.showModal();
+        QVERIFY(reopened);
+    }
+
+    // A scan file lives as long as it is the working image: NUOVA, a loaded file or the
+    // window's end delete it; it is readable by its owner only.
+    void scanFileLivesWithTheWorkingImage() {
+        const QString loaded = out.filePath(QStringLiteral("page.bmp"));
+        QImage page(120, 90, QImage::Format_RGB32);
+        page.fill(Qt::darkGreen);
+        QVERIFY(page.save(loaded));
+        ScriptedPrompts prompts;
+        prompts.fileAnswers << loaded;
+        QString third;
+        {
+            frmScanner window(prompts);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+            QTest::mouseClick(window.ScanIm, Qt::LeftButton);
+            const QString first = window.ImagePath;
+            QVERIFY(QFile::exists(first));
+            QCOMPARE(QFile::permissions(first) & 0x0777, QFileDevice::ReadUser | QFileDevice::WriteUser);
+            QTest::mouseClick(window.Command11, Qt::LeftButton); // NUOVA
+            QVERIFY(!QFile::exists(first));
+
+            QTest::mouseClick(window.ScanIm, Qt::LeftButton);
+            const QString second = window.ImagePath;
+            QVERIFY(QFile::exists(second));
+            QTest::mouseClick(window.Command11, Qt::LeftButton);
+            QTest::mouseClick(window.Command12, Qt::LeftButton); // the file replaces nothing now
+            QCOMPARE(window.SourceImage.size(), QSize(120, 90));
+            QVERIFY(!QFile::exists(second));
+
+            QTest::mouseClick(window.Command11, Qt::LeftButton);
+            QTest::mouseClick(window.ScanIm, Qt::LeftButton);
+            third = window.ImagePath;
+            QVERIFY(QFile::exists(third));
+            QVERIFY(QFile::exists(loaded)); // the operator's own file is never touched
+        }
+        QVERIFY(!QFile::exists(third));
+        QVERIFY(scanFiles().isEmpty());
     }
 };
 

@@ -1,0 +1,76 @@
+#include "acquire/ScanMonitor.h"
+
+#include <atomic>
+
+namespace ScanMonitor {
+
+namespace {
+
+std::atomic<ScanFault>& lastFault() {
+    static std::atomic<ScanFault> value{ScanFault::None};
+    return value;
+}
+
+} // namespace
+
+SanePageReader::Progress& progress() {
+    static SanePageReader::Progress value;
+    return value;
+}
+
+void reset() {
+    progress().bytesRead = 0;
+    progress().bytesExpected = -1;
+    lastFault() = ScanFault::None;
+}
+
+void setFault(ScanFault fault) {
+    lastFault() = fault;
+}
+
+ScanFault fault() {
+    return lastFault();
+}
+
+ScanFault faultOf(SANE_Status status) {
+    switch (status) {
+    case SANE_STATUS_JAMMED:
+        return ScanFault::Jammed;
+    case SANE_STATUS_NO_DOCS:
+        return ScanFault::NoPaper;
+    case SANE_STATUS_COVER_OPEN:
+        return ScanFault::CoverOpen;
+    case SANE_STATUS_DEVICE_BUSY:
+        return ScanFault::Busy;
+    case SANE_STATUS_ACCESS_DENIED:
+        return ScanFault::Denied;
+    default:
+        return ScanFault::None;
+    }
+}
+
+QString text(ScanFault fault) {
+    switch (fault) {
+    case ScanFault::None:
+        break;
+    case ScanFault::Jammed:
+        return QStringLiteral("Carta inceppata nello scanner.");
+    case ScanFault::NoPaper:
+        return QStringLiteral("Nessun foglio nell'alimentatore.");
+    case ScanFault::CoverOpen:
+        return QStringLiteral("Coperchio dello scanner aperto.");
+    case ScanFault::Busy:
+        return QStringLiteral("Scanner occupato da un altro programma.");
+    case ScanFault::Denied:
+        return QStringLiteral("Accesso allo scanner negato.");
+    case ScanFault::Unplugged:
+        return QStringLiteral("Scanner scollegato.");
+    }
+    return {};
+}
+
+bool isPaperFault(ScanFault fault) {
+    return fault == ScanFault::Jammed || fault == ScanFault::NoPaper || fault == ScanFault::CoverOpen;
+}
+
+} // namespace ScanMonitor
