@@ -7,6 +7,8 @@
 #include "imaging/RegionCanvas.h"
 #include "imaging/RegionReader.h"
 #include "imaging/StretchRegion.h"
+#include "locate/FramePlacement.h"
+#include "locate/Locator.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,6 +70,50 @@ bool pastAllocationLimit(const QRect& rect) {
     return qint64(rect.width()) * rect.height() * 4 > RegionCanvas::kAllocationLimitMb * 1024 * 1024;
 }
 
+// The locator works on about 75 dpi; a JPEG page is decoded at the reduction closest to that.
+constexpr int kLocateLong = 860;
+
+// --auto: the locator reads a reduced copy of the page, turns it and places the kind's
+// frame; the job then goes on as if --rotate and --frame had been given.
+bool placeAutomatically(const BatchOptions& options, const QString& input, BatchOptions* placed,
+                        BatchJob::Outcome* failed) {
+    const QString shownInput = QDir::toNativeSeparators(input);
+    QString error;
+    const QSize stored = RegionReader::pageSize(input, &error);
+    if (stored.isEmpty()) {
+        *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, error));
+        return false;
+    }
+    RegionRequest request;
+    request.path = input;
+    request.rect = QRect(QPoint(0, 0), stored);
+    request.targetSize = stored.scaled(kLocateLong, kLocateLong, Qt::KeepAspectRatio);
+    const PageRegion region = RegionReader::read(request);
+    if (!region.ok()) {
+        *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, region.error));
+        return false;
+    }
+    // The photo kinds need no signature: its search is skipped.
+    const PageFindings findings = Locator::locate(
+        region.image, stored,
+        options.kind == OutputKind::Firma ? Locator::Wanted::All : Locator::Wanted::PhotoOnly);
+    const std::optional<FrameRect> frame = FramePlacement::place(options.kind, findings);
+    if (!frame) {
+        *failed = failure(
+            BatchExit::NotFound,
+            options.kind == OutputKind::Firma
+                ? QStringLiteral("%1: nessuna firma trovata nella pagina").arg(shownInput)
+                : QStringLiteral("%1: nessuna fotografia con un volto trovata nella pagina").arg(shownInput));
+        return false;
+    }
+    *placed = options;
+    placed->area = BatchOptions::Area::Frame;
+    placed->frame = *frame;
+    placed->transform = PageTransform();
+    placed->transform.rotation = findings.turn;
+    return true;
+}
+
 } // namespace
 
 QRectF BatchJob::sourceRect(const BatchOptions& options, QSize pageSize) {
@@ -83,8 +129,8 @@ QRectF BatchJob::sourceRect(const BatchOptions& options, QSize pageSize) {
     return FrameGeometry::cropSourceRect(options.kind, options.frame, factor);
 }
 
-BatchJob::Outcome BatchJob::run(const BatchOptions& options, const QString& input, const Output& output) {
-    const OutputKindInfo& info = outputKindInfo(options.kind);
+BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& input, const Output& output) {
+    const OutputKindInfo& info = outputKindInfo(requested.kind);
     const QString shownInput = QDir::toNativeSeparators(input);
 
     if (!QFileInfo::exists(input))
@@ -95,6 +141,13 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& options, const QString& inpu
     if (sameFile(input, output))
         return failure(BatchExit::Usage,
                        QStringLiteral("%1: l'uscita sostituirebbe la pagina stessa").arg(shownInput));
+
+    BatchOptions options = requested;
+    if (requested.area == BatchOptions::Area::Auto) {
+        Outcome failed;
+        if (!placeAutomatically(requested, input, &options, &failed))
+            return failed;
+    }
 
     QRectF source;
     if (options.area == BatchOptions::Area::Rect) {
@@ -160,5 +213,7 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& options, const QString& inpu
     Outcome outcome;
     outcome.quality = found.quality;
     outcome.bytes = found.bytes.size();
+    outcome.turn = options.transform.rotation;
+    outcome.rect = needed;
     return outcome;
 }

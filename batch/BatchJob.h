@@ -15,6 +15,7 @@ enum class BatchExit {
     LimitUnreachable = 4, // even the lowest quality is over the kind's limit
     EncodeFailed = 5,
     WriteFailed = 6,
+    NotFound = 7, // --auto: the page holds no photograph (or no signature) the locator is sure of
 };
 
 // One page through the window's road: the rectangle (or the frame through the window's
@@ -30,6 +31,9 @@ class BatchJob {
         QString error;
         int quality = -1;
         qint64 bytes = 0;
+        // --auto: the turn chosen and the crop rectangle, in pixels of the turned page.
+        int turn = 0;
+        QRect rect;
     };
 
     // Where the JPEG goes: a path, or a name inside a folder opened once for a whole run.

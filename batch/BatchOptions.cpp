@@ -32,7 +32,7 @@ namespace BatchArguments {
 QString usage() {
     return QStringLiteral(
         "Uso: vetra-batch --kind foto|firma|adr [--rotate 90|180|270] [--mirror h|v]\n"
-        "                 (--rect X,Y,L,A | --frame S,A,L,H) INGRESSO USCITA\n"
+        "                 (--rect X,Y,L,A | --frame S,A,L,H | --auto) INGRESSO USCITA\n"
         "\n"
         "Ritaglia la pagina INGRESSO e salva il JPEG del tipo scelto in USCITA\n"
         "(dimensioni del tipo, 300 dpi, la qualità più alta entro il limite di byte).\n"
@@ -43,11 +43,13 @@ QString usage() {
         "  --rect X,Y,L,A          rettangolo in pixel della pagina ruotata e specchiata\n"
         "  --frame S,A,L,H         riquadro in pixel dell'area di lavoro (425x585) come nella\n"
         "                          finestra: sinistra, alto, larghezza, altezza\n"
+        "  --auto                  trova da sé la fotografia (o la firma) e il verso della\n"
+        "                          pagina, e stampa anche turn=ROTAZIONE rect=X,Y,L,A\n"
         "Se INGRESSO è una cartella, ogni immagine che contiene viene elaborata con le stesse\n"
         "opzioni e salvata in USCITA (una cartella) con lo stesso nome ed estensione .jpg.\n"
         "Codici di uscita: 0 riuscito, 1 alcuni file della cartella non riusciti, 2 opzioni\n"
         "errate, 3 immagine illeggibile, 4 limite di byte irraggiungibile, 5 codifica JPEG\n"
-        "non riuscita, 6 scrittura non riuscita.\n");
+        "non riuscita, 6 scrittura non riuscita, 7 (--auto) fotografia o firma non trovata.\n");
 }
 
 bool parse(const QStringList& arguments, BatchOptions* options, QString* error) {
@@ -74,6 +76,13 @@ bool parse(const QStringList& arguments, BatchOptions* options, QString* error) 
         }
         if (!name.startsWith(QLatin1String("--")) || name.size() == 2) {
             positional << name;
+            continue;
+        }
+        if (name == QLatin1String("--auto")) {
+            if (areaSeen)
+                return fail(QStringLiteral("indicare una sola volta --rect, --frame oppure --auto"));
+            areaSeen = true;
+            o.area = BatchOptions::Area::Auto;
             continue;
         }
         QString value;
@@ -119,7 +128,7 @@ bool parse(const QStringList& arguments, BatchOptions* options, QString* error) 
                 return fail(QStringLiteral("specchio non valido \"%1\": usare h o v").arg(value));
         } else if (name == QLatin1String("--rect") || name == QLatin1String("--frame")) {
             if (areaSeen)
-                return fail(QStringLiteral("indicare una sola volta --rect oppure --frame"));
+                return fail(QStringLiteral("indicare una sola volta --rect, --frame oppure --auto"));
             areaSeen = true;
             double v[4];
             const bool rect = name == QLatin1String("--rect");
@@ -145,7 +154,11 @@ bool parse(const QStringList& arguments, BatchOptions* options, QString* error) 
     if (!kindSeen)
         return fail(QStringLiteral("manca --kind foto|firma|adr"));
     if (!areaSeen)
-        return fail(QStringLiteral("manca --rect X,Y,L,A oppure --frame S,A,L,H"));
+        return fail(QStringLiteral("manca --rect X,Y,L,A, --frame S,A,L,H oppure --auto"));
+    // The locator decides the turn; a turn or mirror given by hand would contradict it.
+    if (o.area == BatchOptions::Area::Auto && (rotateSeen || mirrorSeen))
+        return fail(
+            QStringLiteral("--auto sceglie da sé il verso della pagina: togliere --rotate e --mirror"));
     if (positional.size() != 2)
         return fail(
             QStringLiteral("servono un INGRESSO e un'USCITA (trovati %1 nomi)").arg(positional.size()));

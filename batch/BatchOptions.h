@@ -10,7 +10,7 @@
 
 // What one vetra-batch command line asks for.
 struct BatchOptions {
-    enum class Area { Rect, Frame };
+    enum class Area { Rect, Frame, Auto }; // Auto: the locator turns the page and places the frame
 
     OutputKind kind = OutputKind::Foto;
     PageTransform transform;

@@ -28,6 +28,19 @@ int exitCode(BatchExit exit) {
     return int(exit);
 }
 
+// quality=Q bytes=N, and with --auto the turn and the crop rectangle the locator chose.
+QString resultText(const BatchOptions& options, const BatchJob::Outcome& outcome) {
+    QString text = QStringLiteral("quality=%1 bytes=%2").arg(outcome.quality).arg(outcome.bytes);
+    if (options.area == BatchOptions::Area::Auto)
+        text += QStringLiteral(" turn=%1 rect=%2,%3,%4,%5")
+                    .arg(outcome.turn)
+                    .arg(outcome.rect.x())
+                    .arg(outcome.rect.y())
+                    .arg(outcome.rect.width())
+                    .arg(outcome.rect.height());
+    return text;
+}
+
 // Entries of folder named as pages (the workspace's formats), in name order: unreadable
 // ones and special files too, so that each is reported, not skipped.
 QStringList pagesIn(const QDir& folder) {
@@ -136,10 +149,7 @@ int runFolder(const BatchOptions& options) {
             continue;
         }
         written.insert(target.toLower());
-        printLine(stdout, QStringLiteral("%1 -> %2 quality=%3 bytes=%4")
-                              .arg(counter, target)
-                              .arg(outcome.quality)
-                              .arg(outcome.bytes));
+        printLine(stdout, QStringLiteral("%1 -> %2 %3").arg(counter, target, resultText(options, outcome)));
     }
     printLine(
         stdout,
@@ -181,6 +191,6 @@ int main(int argc, char* argv[]) {
         printLine(stderr, QStringLiteral("vetra-batch: %1").arg(outcome.error));
         return exitCode(outcome.exit);
     }
-    printLine(stdout, QStringLiteral("quality=%1 bytes=%2").arg(outcome.quality).arg(outcome.bytes));
+    printLine(stdout, resultText(options, outcome));
     return 0;
 }

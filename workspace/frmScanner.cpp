@@ -5,10 +5,12 @@
 #include "env/WindowControls.h"
 #include "imaging/FrameGeometry.h"
 #include "imaging/StretchRegion.h"
+#include "locate/FramePlacement.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/SaveCommand.h"
 #include "workspace/SelectionFrame.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -18,11 +20,13 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QShortcut>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -480,6 +484,7 @@ bool frmScanner::loadPage(const QString& path) {
     Frame1->setEnabled(true);
     Command3->show();
     ScanIm->setEnabled(true);
+    locateFrames();
     return true;
 }
 
@@ -808,6 +813,7 @@ void frmScanner::showScannedImage(const QString& path) {
     frameopt->hide();
     Frame1->setEnabled(true);
     Command3->show();
+    locateFrames();
 }
 
 void frmScanner::Command4_Click() {
@@ -1032,4 +1038,50 @@ QString frmScanner::loadFolder() const {
 
 QString frmScanner::saveFolder() const {
     return rememberedFolder(kSaveFolderKey);
+}
+
+// ---------------------------------------------------------------------------------------
+// Automatic framing: the locator's answer puts the frames on the photograph and signature.
+
+bool frmScanner::autoFrameEnabled() const {
+    return openSettings(m_settingsFile)->value(QStringLiteral("Workspace/AutoFrame"), true).toBool();
+}
+
+void frmScanner::locateFrames() {
+    if (SourceImage.isNull() || !autoFrameEnabled())
+        return;
+    // The reduced copy is all the locator needs; both copies are shared, never written.
+    const QImage picture = SourceImage.reduced().isNull() ? SourceImage.image() : SourceImage.reduced();
+    const QSize pageSize = SourceImage.size();
+    const qint64 key = SourceImage.image().cacheKey();
+    QPointer<frmScanner> window(this);
+    QThreadPool::globalInstance()->start([window, picture, pageSize, key] {
+        const PageFindings findings = Locator::locate(picture, pageSize);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [window, key, findings] {
+                if (window)
+                    window->framesLocated(key, findings);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
+    ++m_framesLocated;
+    if (SourceImage.isNull() || SourceImage.image().cacheKey() != cacheKey || Command3->isHidden())
+        return;
+    if (findings.photo.found && findings.turn != 0) {
+        // As if "Rotazione" had been pressed as often as the turn needs, in one turn of the
+        // page that Ctrl+Z takes back.
+        const PageTurn turn = findings.turn == 90    ? PageTurn::Clockwise
+                              : findings.turn == 180 ? PageTurn::HalfTurn
+                                                     : PageTurn::Anticlockwise;
+        if (!applyTurn(turn) || SourceImage.size() != findings.pageSize)
+            return;
+    }
+    for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+        if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings))
+            frameOf(kind)->setFrameRect(*frame);
+    }
 }

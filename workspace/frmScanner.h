@@ -5,6 +5,7 @@
 #include "imaging/ImageFile.h"
 #include "imaging/ImageProcess.h"
 #include "imaging/OutputKinds.h"
+#include "locate/Locator.h"
 #include "workspace/SaveCommand.h"
 
 #include <QDialog>
@@ -183,6 +184,18 @@ class frmScanner : public QDialog, private ScanWindow {
 
     static QString windowCaption();
 
+    // Automatic framing: after a load or scan the locator looks for the photograph and the
+    // signature on a worker thread; when it answers, a page found turned is turned as
+    // "Rotazione" would turn it and each kind's frame goes onto its subject. A frame whose
+    // subject was not found stays where it was. Off when the setting Workspace/AutoFrame
+    // of the program's settings file (or of setSettingsFile's) is false.
+    bool autoFrameEnabled() const;
+    // The locator's answer for the page whose pixels had cacheKey; an answer for a page no
+    // longer shown (another load, a turn, "NUOVA") is dropped.
+    void framesLocated(qint64 cacheKey, const PageFindings& findings);
+    // How many answers were applied or dropped so far; for tests and measurements.
+    int framesLocatedCount() const { return m_framesLocated; }
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -203,6 +216,8 @@ class frmScanner : public QDialog, private ScanWindow {
     void buildControls();
     void buildShortcuts();
     void loadFailed();
+    void turnOrFlip(int property);
+    void locateFrames();
     bool turnOrFlip(PageTurn turn);
     void recordTurn(PageTurn turn);
     void clearTurnHistory();
@@ -229,6 +244,7 @@ class frmScanner : public QDialog, private ScanWindow {
     std::optional<int> m_closeAfterScan; // a close asked for while the scan was stopping
     QWidget* m_form = nullptr;
     bool m_formShown = false;
+    int m_framesLocated = 0;
     std::array<KindControls, 3> m_kinds{};
     std::array<Readout, 3> m_readouts{};
     std::vector<PageTurn> m_undo;

@@ -1,0 +1,101 @@
+#include "locate/FramePlacement.h"
+
+#include <QRectF>
+
+#include <algorithm>
+#include <cmath>
+
+namespace FramePlacement {
+
+namespace {
+
+// A page rectangle in pict's pixels, for a page of pageSize fitted into pict.
+QRectF toPict(const QRect& rect, double factor) {
+    return {rect.x() / factor, rect.y() / factor, rect.width() / factor, rect.height() / factor};
+}
+
+// lo..hi clamps value; when the range is empty, its middle.
+double clampInto(double value, double lo, double hi) {
+    if (lo > hi)
+        return (lo + hi) / 2;
+    return std::clamp(value, lo, hi);
+}
+
+// Slack against the rounding of the crop rectangle to whole page pixels.
+constexpr double kSlack = 0.25;
+
+} // namespace
+
+QList<QSizeF> reachableSizes(OutputKind kind) {
+    const OutputKindInfo& info = outputKindInfo(kind);
+    const double stepWidth = info.designFrame.width() * 10 / 100;
+    const double stepHeight = info.designFrame.height() * 10 / 100;
+    FrameRect frame{1, 1, float(info.designFrame.width()), float(info.designFrame.height())};
+    QList<QSizeF> sizes{QSizeF(frame.Width, frame.Height)};
+    for (;;) {
+        FrameGeometry::grow(frame, kind, stepWidth, stepHeight);
+        const QSizeF size(frame.Width, frame.Height);
+        if (size == sizes.last())
+            break;
+        sizes << size;
+    }
+    return sizes;
+}
+
+std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings) {
+    const QSize page = findings.pageSize;
+    const QSize display = FrameGeometry::fitSize(page, QSize(int(kPictClientWidth), int(kPictClientHeight)));
+    const double factor = FrameGeometry::cropScaleFactor(page, display.width(), display.height());
+    if (factor <= 0)
+        return std::nullopt;
+    const QList<QSizeF> sizes = reachableSizes(kind);
+
+    if (kind == OutputKind::Firma) {
+        if (!findings.signature.found)
+            return std::nullopt;
+        const QRectF ink = toPict(findings.signature.rect, factor);
+        const double margin = 1 + 0.1 * ink.height();
+        QSizeF chosen = sizes.last();
+        for (const QSizeF& size : sizes) {
+            if (size.width() >= ink.width() + 2 * margin && size.height() >= ink.height() + 2 * margin) {
+                chosen = size;
+                break;
+            }
+        }
+        FrameRect frame{float(ink.center().x() - chosen.width() / 2),
+                        float(ink.center().y() - chosen.height() / 2), float(chosen.width()),
+                        float(chosen.height())};
+        FrameGeometry::applyDragBounds(frame);
+        return frame;
+    }
+
+    if (!findings.photo.found)
+        return std::nullopt;
+    const QRectF photo = toPict(findings.photo.rect, factor).adjusted(kSlack, kSlack, -kSlack, -kSlack);
+    const QRectF face = toPict(findings.face, factor);
+    // The photo frame's crop starts one pixel right of its left edge (see cropSourceRect).
+    const double trim = kind == OutputKind::Foto ? 1 : 0;
+    const double faceMargin = kind == OutputKind::AdrCqc ? 0.15 : 0;
+    for (auto it = sizes.crbegin(); it != sizes.crend(); ++it) {
+        const double w = it->width();
+        const double h = it->height();
+        if (w - trim > photo.width() || h > photo.height())
+            continue;
+        if (w - trim < face.width() * (1 + 2 * faceMargin) || h < face.height() * (1 + 2 * faceMargin))
+            return std::nullopt; // every smaller frame would cut the face
+        double left = face.center().x() - (w + trim) / 2;
+        double top = face.center().y() - h / 2;
+        left = clampInto(left, std::max(photo.left() - trim, 1.0),
+                         std::min(photo.right() - w, kPictClientWidth - w));
+        top = clampInto(top, std::max(photo.top(), 1.0), std::min(photo.bottom() - h, kPictClientHeight - h));
+        FrameRect frame{float(left), float(top), float(w), float(h)};
+        // The frame's crop must lie inside the photograph, as the operator would place it.
+        const QRectF crop(frame.Left + trim, frame.Top, frame.Width - trim, frame.Height);
+        if (!photo.adjusted(-0.01, -0.01, 0.01, 0.01).contains(crop))
+            continue;
+        return frame;
+    }
+    return std::nullopt;
+}
+
+} // namespace FramePlacement

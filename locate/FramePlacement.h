@@ -1,0 +1,30 @@
+#pragma once
+
+#include "imaging/FrameGeometry.h"
+#include "imaging/OutputKinds.h"
+#include "locate/Locator.h"
+
+#include <QList>
+#include <QSizeF>
+#include <optional>
+
+// Where the locator's findings put each kind's selection frame, in pixels of pict for the
+// turned page fitted into it, exactly as the window shows it:
+// - RIQUADRO FOTO: the largest 5:6 frame whose crop lies inside the photograph, centred on
+//   the face;
+// - FOTO ADR-CQC: the largest 1:1 frame inside the photograph that still holds the face with
+//   a margin, centred on the face;
+// - RIQUADRO FIRMA: the smallest 5:1 frame that holds all the signature's ink with a small
+//   margin, centred on it.
+// Sizes are only those the size steps reach from the design size, so "Aumenta" and
+// "Diminuisce" go on from there with their usual steps, and the frame stays within pict.
+namespace FramePlacement {
+
+// Every size a frame of kind takes from its design size by the size steps, smallest first.
+QList<QSizeF> reachableSizes(OutputKind kind);
+
+// The frame for kind, or nothing when its subject was not found or cannot be framed by the
+// rules (a photograph smaller than the smallest frame).
+std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings);
+
+} // namespace FramePlacement

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <QSize>
+
+// One thing the locator looked for. Rectangles are in pixels of the page after the turn
+// (the page as the operator sees it once upright), at the page's full resolution.
+struct Finding {
+    bool found = false;
+    double confidence = 0; // 0..1; found when at least Locator::kThreshold
+    QRect rect;
+};
+
+// What the locator found on a page.
+struct PageFindings {
+    // Clockwise quarter turn (0, 90, 180, 270) that shows the face upright; 0 when no face
+    // was found. turnConfidence is 0 then.
+    int turn = 0;
+    double turnConfidence = 0;
+    QSize pageSize;    // the page after the turn, full resolution
+    Finding photo;     // the continuous-tone picture holding a face
+    QRect face;        // the face inside photo.rect; empty unless photo.found
+    Finding signature; // the bounding box of the handwritten ink
+};
+
+// Finds, on a scanned form, the photograph (a continuous-tone rectangle with a face in it,
+// found with dlib's frontal face detector), the signature
+// (handwritten strokes, told from printed text, ruled lines and boxes by their shape), and
+// the quarter turn that makes the face upright. A page with no face has no photograph; a
+// page of printed text only has no signature: the locator prefers no answer to a wrong one.
+//
+// Works on a copy of about 75 dpi whatever the page's resolution, so a reduced copy of the
+// page is all it needs. Thread-safe: the window runs it on a worker thread while the batch
+// command runs it on its own. The face detector is built once per process, on first use.
+namespace Locator {
+
+inline constexpr double kThreshold = 0.5;
+
+// What to look for: everything, or only the photograph and the turn (the signature's
+// search is then skipped and answers "not found").
+enum class Wanted { All, PhotoOnly };
+
+// picture: the stored page (before any turn), at full or reduced resolution; pageSize: the
+// stored page's full size, to which the answers are scaled. A null picture finds nothing.
+PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted = Wanted::All);
+
+// Builds the face detector now instead of on the first locate().
+void preload();
+
+} // namespace Locator

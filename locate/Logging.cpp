@@ -1,0 +1,3 @@
+#include "locate/Logging.h"
+
+Q_LOGGING_CATEGORY(lcLocate, "vetra.locate", QtWarningMsg)

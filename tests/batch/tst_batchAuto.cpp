@@ -1,0 +1,159 @@
+// vetra-batch --auto as a separate process, on pages made from the sample form.
+#include "imaging/OutputKinds.h"
+#include "tests/support/SampleForm.h"
+#include "tests/support/TestImages.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run vetraBatch(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral(VETRA_BATCH_EXE), arguments);
+    Run run;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class TestBatchAuto : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+  private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        const QImage sample = SampleForm::page();
+        QVERIFY(QFile::copy(SampleForm::path(), path(QStringLiteral("upright.jpg"))));
+        QVERIFY(TestImages::write(SampleForm::storedTurned(sample, 90), path(QStringLiteral("sideways.jpg")),
+                                  "jpg", 90));
+        QVERIFY(TestImages::write(SampleForm::storedTurned(sample, 270), path(QStringLiteral("sideways.bmp")),
+                                  "bmp"));
+        QVERIFY(TestImages::write(SampleForm::withoutSignature(sample),
+                                  path(QStringLiteral("nosignature.jpg")), "jpg", 90));
+        QImage blank(sample.size(), QImage::Format_RGB32);
+        blank.fill(QColor(250, 249, 244));
+        QVERIFY(TestImages::write(blank, path(QStringLiteral("blank.jpg")), "jpg", 90));
+    }
+
+    void found_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("turn");
+        QTest::newRow("foto, upright") << "upright.jpg"
+                                       << "foto" << 0;
+        QTest::newRow("adr, upright") << "upright.jpg"
+                                      << "adr" << 0;
+        QTest::newRow("firma, upright") << "upright.jpg"
+                                        << "firma" << 0;
+        QTest::newRow("foto, sideways JPEG") << "sideways.jpg"
+                                             << "foto" << 90;
+        QTest::newRow("firma, sideways BMP") << "sideways.bmp"
+                                             << "firma" << 270;
+    }
+    void found() {
+        QFETCH(QString, page);
+        QFETCH(QString, kind);
+        QFETCH(int, turn);
+        const QString output = path(QStringLiteral("found-%1-%2.jpg").arg(kind, QFileInfo(page).baseName()));
+        const Run run =
+            vetraBatch({QStringLiteral("--kind"), kind, QStringLiteral("--auto"), path(page), output});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+        const QRegularExpressionMatch line =
+            QRegularExpression(
+                QStringLiteral("^quality=\\d+ bytes=(\\d+) turn=(\\d+) rect=(\\d+),(\\d+),(\\d+),(\\d+)\\n$"))
+                .match(run.out);
+        QVERIFY2(line.hasMatch(), qPrintable(run.out));
+        QCOMPARE(line.captured(2).toInt(), turn);
+        const QRect rect(line.captured(3).toInt(), line.captured(4).toInt(), line.captured(5).toInt(),
+                         line.captured(6).toInt());
+        if (kind == QLatin1String("firma"))
+            QVERIFY(SampleForm::signatureBox().contains(rect.center()));
+        else
+            QVERIFY2(SampleForm::photo().contains(rect), qPrintable(run.out));
+        QCOMPARE(QFileInfo(output).size(), line.captured(1).toLongLong());
+        const OutputKindInfo& info =
+            outputKindInfo(kind == QLatin1String("firma")
+                               ? OutputKind::Firma
+                               : (kind == QLatin1String("adr") ? OutputKind::AdrCqc : OutputKind::Foto));
+        QCOMPARE(QImage(output).size(), info.outputSize);
+    }
+
+    // Nothing found: its own exit code, an Italian message, and no file.
+    void notFound_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("foto on a blank page") << "blank.jpg"
+                                              << "foto";
+        QTest::newRow("firma on a blank page") << "blank.jpg"
+                                               << "firma";
+        QTest::newRow("firma on a page without one") << "nosignature.jpg"
+                                                     << "firma";
+    }
+    void notFound() {
+        QFETCH(QString, page);
+        QFETCH(QString, kind);
+        const QString output = path(QStringLiteral("none.jpg"));
+        const Run run =
+            vetraBatch({QStringLiteral("--kind"), kind, QStringLiteral("--auto"), path(page), output});
+        QCOMPARE(run.exitCode, 7);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.contains(QLatin1String("nessuna")), qPrintable(run.err));
+        QVERIFY(!QFileInfo::exists(output));
+    }
+
+    void folder() {
+        const QString in = path(QStringLiteral("cartella"));
+        const QString out = path(QStringLiteral("uscita"));
+        QVERIFY(QDir().mkpath(in));
+        QVERIFY(QFile::copy(path(QStringLiteral("blank.jpg")), in + QStringLiteral("/a.jpg")));
+        QVERIFY(QFile::copy(path(QStringLiteral("sideways.jpg")), in + QStringLiteral("/b.jpg")));
+        const Run run =
+            vetraBatch({QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--auto"), in, out});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.startsWith(QLatin1String("[1/2] a.jpg: ERRORE: ")), qPrintable(run.err));
+        QVERIFY2(run.out.contains(
+                     QRegularExpression(QStringLiteral("\\[2/2\\] b.jpg -> b.jpg quality=\\d+ bytes=\\d+ "
+                                                       "turn=90 rect=\\d+,\\d+,\\d+,\\d+\\n"))),
+                 qPrintable(run.out));
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("b.jpg")});
+    }
+
+    void refusesATurnByHand_data() {
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("--rotate") << QStringList{QStringLiteral("--rotate"), QStringLiteral("90")};
+        QTest::newRow("--mirror") << QStringList{QStringLiteral("--mirror"), QStringLiteral("h")};
+        QTest::newRow("--rect") << QStringList{QStringLiteral("--rect"), QStringLiteral("1,1,10,10")};
+    }
+    void refusesATurnByHand() {
+        QFETCH(QStringList, extra);
+        const QString output = path(QStringLiteral("refused.jpg"));
+        const Run run = vetraBatch(
+            QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--auto")} + extra +
+            QStringList{path(QStringLiteral("upright.jpg")), output});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(!QFileInfo::exists(output));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchAuto)
+#include "tst_batchAuto.moc"

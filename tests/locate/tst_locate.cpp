@@ -1,0 +1,232 @@
+#include "imaging/FrameGeometry.h"
+#include "locate/FramePlacement.h"
+#include "locate/Locator.h"
+#include "tests/support/SampleForm.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(OutputKind)
+
+namespace {
+
+constexpr QSize kA4(2480, 3508);
+
+// The fitted display's scale for a turned page, as the window and the batch use it.
+double factorFor(QSize page) {
+    const QSize display = FrameGeometry::fitSize(page, QSize(int(kPictClientWidth), int(kPictClientHeight)));
+    return FrameGeometry::cropScaleFactor(page, display.width(), display.height());
+}
+
+bool within(const QRectF& inner, const QRectF& outer) {
+    return outer.adjusted(-0.5, -0.5, 0.5, 0.5).contains(inner);
+}
+
+double overlapShare(const QRect& found, const QRect& truth) {
+    const QRect common = found & truth;
+    return double(common.width()) * common.height() / (double(truth.width()) * truth.height());
+}
+
+} // namespace
+
+class TestLocate : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void initTestCase() {
+        m_sample = SampleForm::page();
+        QVERIFY(!m_sample.isNull());
+        QCOMPARE(m_sample.size(), kA4);
+    }
+
+    void findsOnTheForm_data() {
+        QTest::addColumn<int>("turn");
+        QTest::addColumn<int>("reduction");
+        QTest::newRow("upright") << 0 << 1;
+        QTest::newRow("sideways, a quarter turn clockwise") << 90 << 1;
+        QTest::newRow("upside down") << 180 << 1;
+        QTest::newRow("sideways, three quarter turns") << 270 << 1;
+        QTest::newRow("reduced copy of a sideways page") << 90 << 4;
+    }
+    void findsOnTheForm() {
+        QFETCH(int, turn);
+        QFETCH(int, reduction);
+        const QImage stored = SampleForm::storedTurned(m_sample, turn);
+        const QImage picture =
+            stored.scaled(stored.size() / reduction, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const PageFindings found = Locator::locate(picture, stored.size());
+
+        QCOMPARE(found.turn, turn);
+        QCOMPARE(found.pageSize, kA4);
+        QVERIFY(found.photo.found);
+        QVERIFY(found.photo.confidence >= Locator::kThreshold);
+        QVERIFY2(SampleForm::photo().contains(found.photo.rect),
+                 qPrintable(QStringLiteral("photo at %1,%2 %3x%4")
+                                .arg(found.photo.rect.x())
+                                .arg(found.photo.rect.y())
+                                .arg(found.photo.rect.width())
+                                .arg(found.photo.rect.height())));
+        QVERIFY(overlapShare(found.photo.rect, SampleForm::photo()) > 0.8);
+        QVERIFY(found.photo.rect.contains(found.face));
+        QVERIFY(found.face.width() > found.photo.rect.width() / 4);
+
+        QVERIFY(found.signature.found);
+        QVERIFY(SampleForm::signatureBox().contains(found.signature.rect));
+        QVERIFY(found.signature.rect.width() > SampleForm::signatureBox().width() / 2);
+    }
+
+    void findsNothingWithoutSubject_data() {
+        QTest::addColumn<QImage>("page");
+        QTest::addColumn<bool>("photo");
+        QTest::addColumn<bool>("signature");
+        QImage blank(kA4, QImage::Format_RGB32);
+        blank.fill(QColor(250, 249, 244));
+        QTest::newRow("blank page") << blank << false << false;
+        const QImage textOnly = SampleForm::withoutSignature(SampleForm::withoutPhoto(m_sample));
+        QTest::newRow("printed text only") << textOnly << false << false;
+        QTest::newRow("no photograph") << SampleForm::withoutPhoto(m_sample) << false << true;
+        QTest::newRow("no signature") << SampleForm::withoutSignature(m_sample) << true << false;
+        QTest::newRow("null picture") << QImage() << false << false;
+    }
+    void findsNothingWithoutSubject() {
+        QFETCH(QImage, page);
+        QFETCH(bool, photo);
+        QFETCH(bool, signature);
+        const PageFindings found = Locator::locate(page, kA4);
+        QCOMPARE(found.photo.found, photo);
+        QCOMPARE(found.signature.found, signature);
+        if (!photo) {
+            QCOMPARE(found.turn, 0);
+            QVERIFY(found.face.isEmpty());
+        }
+    }
+
+    void reachableSizesFollowTheSteps_data() {
+        QTest::addColumn<OutputKind>("kind");
+        QTest::addColumn<int>("steps");
+        QTest::newRow("RIQUADRO FOTO") << OutputKind::Foto << 73;
+        QTest::newRow("RIQUADRO FIRMA") << OutputKind::Firma << 24;
+        QTest::newRow("FOTO ADR-CQC") << OutputKind::AdrCqc << 73;
+    }
+    void reachableSizesFollowTheSteps() {
+        QFETCH(OutputKind, kind);
+        QFETCH(int, steps);
+        const QList<QSizeF> sizes = FramePlacement::reachableSizes(kind);
+        // Sums stored as float may land a hair under the largest size after the last whole
+        // step; the next press then gives the largest size itself.
+        const QSizeF largest = outputKindInfo(kind).largest;
+        QVERIFY(sizes.size() == steps + 1 ||
+                (sizes.size() == steps + 2 && qAbs(sizes.at(steps).width() - largest.width()) < 0.01));
+        QCOMPARE(sizes.first(), outputKindInfo(kind).designFrame.size());
+        // The frames hold float: 81.6 is stored as the float nearest to it.
+        QCOMPARE(float(sizes.last().width()), float(largest.width()));
+        QCOMPARE(float(sizes.last().height()), float(largest.height()));
+        for (qsizetype i = 1; i < sizes.size(); ++i)
+            QVERIFY(sizes.at(i).width() >= sizes.at(i - 1).width());
+    }
+
+    // The photo frames: inside the photograph, the face inside them, and the largest size
+    // that is; near the page's edge too, where the window's bounds apply.
+    void placesPhotoFrames_data() {
+        QTest::addColumn<OutputKind>("kind");
+        QTest::addColumn<QRect>("photo");
+        QTest::addColumn<QRect>("face");
+        const QRect passport(1890, 700, 420, 540);
+        const QRect centredFace(2000, 820, 200, 260);
+        QTest::newRow("foto, face in the middle") << OutputKind::Foto << passport << centredFace;
+        QTest::newRow("foto, face off to one side")
+            << OutputKind::Foto << passport << QRect(1900, 720, 190, 240);
+        QTest::newRow("adr, face in the middle") << OutputKind::AdrCqc << passport << centredFace;
+        QTest::newRow("foto, photograph at the page's corner")
+            << OutputKind::Foto << QRect(0, 0, 600, 700) << QRect(150, 100, 300, 350);
+        QTest::newRow("adr, large photograph")
+            << OutputKind::AdrCqc << QRect(300, 300, 1500, 1800) << QRect(700, 600, 500, 600);
+    }
+    void placesPhotoFrames() {
+        QFETCH(OutputKind, kind);
+        QFETCH(QRect, photo);
+        QFETCH(QRect, face);
+        PageFindings findings;
+        findings.pageSize = kA4;
+        findings.photo = {true, 1, photo};
+        findings.face = face;
+        const std::optional<FrameRect> frame = FramePlacement::place(kind, findings);
+        QVERIFY(frame);
+
+        const QList<QSizeF> sizes = FramePlacement::reachableSizes(kind);
+        const qsizetype index = sizes.indexOf(QSizeF(frame->Width, frame->Height));
+        QVERIFY(index >= 0);
+        QVERIFY(frame->Left >= 1 && frame->Top >= 1);
+        QVERIFY(frame->Left + frame->Width <= kPictClientWidth &&
+                frame->Top + frame->Height <= kPictClientHeight);
+
+        const double factor = factorFor(kA4);
+        const QRectF crop = FrameGeometry::cropSourceRect(kind, *frame, factor);
+        QVERIFY(within(crop.toAlignedRect(), photo));
+        QVERIFY(crop.contains(QRectF(face)));
+        // The next size up would not fit in the photograph any more (within a pixel of pict).
+        if (index + 1 < sizes.size()) {
+            FrameRect larger = *frame;
+            larger.Width = float(sizes.at(index + 1).width());
+            larger.Height = float(sizes.at(index + 1).height());
+            const QRectF next = FrameGeometry::cropSourceRect(kind, larger, factor);
+            QVERIFY(next.width() > photo.width() - factor || next.height() > photo.height() - factor);
+        }
+    }
+
+    void placesSignatureFrame_data() {
+        QTest::addColumn<QRect>("ink");
+        QTest::newRow("short signature") << QRect(1400, 2300, 300, 80);
+        QTest::newRow("long signature") << QRect(300, 2500, 1500, 200);
+        QTest::newRow("at the bottom right corner") << QRect(2000, 3400, 470, 100);
+    }
+    void placesSignatureFrame() {
+        QFETCH(QRect, ink);
+        PageFindings findings;
+        findings.pageSize = kA4;
+        findings.signature = {true, 1, ink};
+        const std::optional<FrameRect> frame = FramePlacement::place(OutputKind::Firma, findings);
+        QVERIFY(frame);
+        const QList<QSizeF> sizes = FramePlacement::reachableSizes(OutputKind::Firma);
+        const qsizetype index = sizes.indexOf(QSizeF(frame->Width, frame->Height));
+        QVERIFY(index >= 0);
+        QVERIFY(frame->Left + frame->Width <= kPictClientWidth &&
+                frame->Top + frame->Height <= kPictClientHeight);
+        const QRectF crop = FrameGeometry::cropSourceRect(OutputKind::Firma, *frame, factorFor(kA4));
+        QVERIFY(crop.contains(QRectF(ink)));
+        // The smallest that holds it with a small margin (a pixel of pict and a tenth of the
+        // ink's height on each side): one size down would not.
+        if (index > 0) {
+            const double factor = factorFor(kA4);
+            const double margin = factor + 0.1 * ink.height();
+            QVERIFY(sizes.at(index - 1).width() * factor < ink.width() + 2 * margin ||
+                    sizes.at(index - 1).height() * factor < ink.height() + 2 * margin);
+        }
+    }
+
+    void placesNothingForWhatWasNotFound_data() {
+        QTest::addColumn<OutputKind>("kind");
+        QTest::addColumn<QRect>("photo");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("foto, no photograph") << OutputKind::Foto << QRect(1890, 700, 420, 540) << false;
+        QTest::newRow("adr, no photograph") << OutputKind::AdrCqc << QRect(1890, 700, 420, 540) << false;
+        QTest::newRow("firma, no signature") << OutputKind::Firma << QRect() << false;
+        // Smaller than the smallest frame: any frame would reach past it.
+        QTest::newRow("foto, photograph too small") << OutputKind::Foto << QRect(1890, 700, 200, 240) << true;
+    }
+    void placesNothingForWhatWasNotFound() {
+        QFETCH(OutputKind, kind);
+        QFETCH(QRect, photo);
+        QFETCH(bool, found);
+        PageFindings findings;
+        findings.pageSize = kA4;
+        findings.photo = {found, found ? 1.0 : 0.2, photo};
+        findings.face = photo.adjusted(20, 20, -20, -20);
+        QVERIFY(!FramePlacement::place(kind, findings));
+    }
+
+  private:
+    QImage m_sample;
+};
+
+QTEST_GUILESS_MAIN(TestLocate)
+#include "tst_locate.moc"

@@ -1,0 +1,113 @@
+// The workspace's automatic framing through a real load of the sample form.
+#include "imaging/FrameGeometry.h"
+#include "tests/support/SampleForm.h"
+#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/TestImages.h"
+#include "workspace/SelectionFrame.h"
+#include "workspace/frmScanner.h"
+
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QtTest>
+
+namespace {
+
+void setAutoFrame(const QVariant& value) {
+    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("Vetra"));
+    if (value.isValid())
+        settings.setValue(QStringLiteral("Workspace/AutoFrame"), value);
+    else
+        settings.remove(QStringLiteral("Workspace/AutoFrame"));
+}
+
+// The page rectangle under a frame of the window, as "SELEZIONA" would crop it.
+QRectF cropOf(const frmScanner& window, OutputKind kind) {
+    const double factor =
+        FrameGeometry::cropScaleFactor(window.SourceImage.size(), window.DisplayWidth, window.DisplayHeight);
+    return FrameGeometry::cropSourceRect(kind, window.frameOf(kind)->frameRect(), factor);
+}
+
+} // namespace
+
+class TestAutoFrame : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_sideways;
+
+  private Q_SLOTS:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_dir.isValid());
+        m_sideways = m_dir.filePath(QStringLiteral("sideways.jpg"));
+        QVERIFY(TestImages::write(SampleForm::storedTurned(SampleForm::page(), 90), m_sideways, "jpg", 90));
+    }
+    void cleanup() { setAutoFrame(QVariant()); }
+
+    // A sideways form: the page shows at once, then turns upright and the three frames go
+    // onto the photograph and the signature.
+    void placesFramesAfterLoad() {
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        prompts.fileAnswers << m_sideways;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QCOMPARE(window.SourceImage.size(), QSize(3508, 2480)); // shown as stored first
+
+        QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
+        QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
+        QVERIFY(prompts.messages.isEmpty());
+        QVERIFY(window.canUndoTurn()); // the automatic turn is the operator's to take back
+        const QRect photo = SampleForm::photo();
+        for (OutputKind kind : {OutputKind::Foto, OutputKind::AdrCqc}) {
+            const QRectF crop = cropOf(window, kind);
+            QVERIFY2(QRectF(photo).contains(crop), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                  .arg(crop.x())
+                                                                  .arg(crop.y())
+                                                                  .arg(crop.width())
+                                                                  .arg(crop.height())));
+            QVERIFY(crop.width() > photo.width() / 2);
+        }
+        QVERIFY(SampleForm::signatureBox().contains(cropOf(window, OutputKind::Firma).center().toPoint()));
+        QVERIFY(!window.Shape2->Visible()); // kind 0 is on: only its frame shows
+    }
+
+    // Switched off in the settings file: nothing runs and the frames stay at their places.
+    void settingSwitchesItOff() {
+        setAutoFrame(false);
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        const FrameRect before = window.shape1->frameRect();
+        prompts.fileAnswers << m_sideways;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        QCOMPARE(window.framesLocatedCount(), 0);
+        QCOMPARE(window.shape1->frameRect(), before);
+        QCOMPARE(window.SourceImage.size(), QSize(3508, 2480));
+    }
+
+    // An answer for a page no longer shown changes nothing.
+    void staleAnswerIsDropped() {
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        setAutoFrame(false);
+        prompts.fileAnswers << m_sideways;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        const PageFindings findings = Locator::locate(window.SourceImage.image(), window.SourceImage.size());
+        QVERIFY(findings.photo.found);
+        const FrameRect before = window.shape1->frameRect();
+        const qint64 shown = window.SourceImage.image().cacheKey();
+        window.Command5_Click(); // the operator turns the page first
+        window.framesLocated(shown, findings);
+        QCOMPARE(window.shape1->frameRect(), before);
+        QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
+        QCOMPARE(window.framesLocatedCount(), 1);
+    }
+};
+
+QTEST_MAIN(TestAutoFrame)
+#include "tst_autoFrame.moc"
