@@ -170,8 +170,11 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
     request.targetSize = info.outputSize;
     const PageRegion region = RegionReader::read(request);
     if (!region.ok()) {
-        // A rectangle too large to read at full size is the option's fault, not the page's.
-        const BatchExit exit = pastAllocationLimit(needed) ? BatchExit::Usage : BatchExit::Unreadable;
+        // A rectangle given too large to read at full size is the option's fault, not the page's;
+        // a frame's rectangle follows from the page, so there the page is to blame.
+        const BatchExit exit = options.area == BatchOptions::Area::Rect && pastAllocationLimit(needed)
+                                   ? BatchExit::Usage
+                                   : BatchExit::Unreadable;
         return failure(exit, naming(shownInput, region.error));
     }
     // A rectangle wholly off the page would save a blank sheet: surely a mistake.
