@@ -1,5 +1,6 @@
 // vetra-batch --auto as a separate process, on pages made from the sample form.
 #include "imaging/OutputKinds.h"
+#include "tests/support/BatchProcess.h"
 #include "tests/support/SampleForm.h"
 #include "tests/support/TestImages.h"
 
@@ -12,22 +13,10 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using BatchProcess::Run;
 
 Run vetraBatch(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral(VETRA_BATCH_EXE), arguments);
-    Run run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return BatchProcess::run(QStringLiteral(VETRA_BATCH_EXE), arguments);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "imaging/FrameGeometry.h"
 #include "imaging/OutputKinds.h"
 #include "imaging/StretchRegion.h"
+#include "tests/support/BatchProcess.h"
 #include "tests/support/FsFaults.h"
 #include "tests/support/PageFiles.h"
 #include "tests/support/TestFiles.h"
@@ -25,36 +26,10 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using BatchProcess::Run;
 
-// asUser: the command runs as an ordinary user (nobody) when the tests run as root, in the
-// C locale, so that the system's own words would show if they ever reached the operator.
 Run vetraBatch(const QStringList& arguments, bool asUser = false) {
-    QProcess process;
-    if (asUser) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-        environment.insert(QStringLiteral("LANG"), QStringLiteral("C"));
-        process.setProcessEnvironment(environment);
-        if (::geteuid() == 0) {
-            process.setChildProcessModifier([] {
-                if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-                    ::_exit(126);
-            });
-        }
-    }
-    process.start(QStringLiteral(VETRA_BATCH_EXE), arguments);
-    Run run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return BatchProcess::run(QStringLiteral(VETRA_BATCH_EXE), arguments, asUser);
 }
 
 // The page as the workspace shows it: decoded whole by Qt, turned, then mirrored.

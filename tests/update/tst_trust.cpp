@@ -60,6 +60,14 @@ void setMode(const QString& path, mode_t mode) {
     QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
 }
 
+// Records what the window would start, instead of starting it.
+void recordStarts(aggiorna& window, QStringList* started) {
+    window.setStarter([started](const QString& program) {
+        *started << program;
+        return true;
+    });
+}
+
 // An operator: not root, not the owner of anything in the installation, in its group.
 constexpr uid_t kOperatorUid = 65534;
 constexpr gid_t kOperatorsGid = 65534;
@@ -408,10 +416,7 @@ class TestTrust : public QObject {
 
         aggiorna window(fixture.prompts, *fixture.session);
         QStringList started;
-        window.setStarter([&](const QString& program) {
-            started << program;
-            return true;
-        });
+        recordStarts(window, &started);
         bool ended = false;
         window.setProgramEnd([&] { ended = true; });
         window.Command3_Click();
@@ -452,10 +457,7 @@ class TestTrust : public QObject {
         fixture.server.payload = updaterBytes(3000);
         aggiorna window(fixture.prompts, *fixture.session);
         QStringList started;
-        window.setStarter([&](const QString& program) {
-            started << program;
-            return true;
-        });
+        recordStarts(window, &started);
         window.setProgramEnd([] {});
         window.Command3_Click();
         window.Command5->click();
@@ -504,10 +506,7 @@ class TestTrust : public QObject {
         fixture.server.payload = updaterBytes(1234000);
         aggiorna window(fixture.prompts, *fixture.session);
         QStringList started;
-        window.setStarter([&](const QString& program) {
-            started << program;
-            return true;
-        });
+        recordStarts(window, &started);
         window.setProgramEnd([] {});
         window.Command3_Click();
         if (!trusted) {
