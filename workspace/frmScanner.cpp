@@ -1071,7 +1071,7 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
     ++m_framesLocated;
     if (SourceImage.isNull() || SourceImage.image().cacheKey() != cacheKey || Command3->isHidden())
         return;
-    if (findings.photo.found && findings.turn != 0) {
+    if (findings.turn != 0) {
         // As if "Rotazione" had been pressed as often as the turn needs, in one turn of the
         // page that Ctrl+Z takes back.
         const PageTurn turn = findings.turn == 90    ? PageTurn::Clockwise
