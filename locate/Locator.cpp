@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -284,6 +285,10 @@ std::vector<PhotoCandidate> photoCandidates(const Work& work) {
     }
     return found;
 }
+
+// The least detector margin of a face that the printed text's turn may confirm: a
+// detection a quarter below the detector's own threshold (which is at 0.4).
+constexpr double kWeakFace = 0.15;
 
 struct FaceAnswer {
     int turn = 0;
@@ -703,7 +708,13 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         for (int i = 1; i < runCount; ++i) {
             const cv::Rect r(runStats.at<int>(i, cv::CC_STAT_LEFT), runStats.at<int>(i, cv::CC_STAT_TOP),
                              runStats.at<int>(i, cv::CC_STAT_WIDTH), runStats.at<int>(i, cv::CC_STAT_HEIGHT));
-            if (r.width < r.height)
+            // Only runs in the rows of a handwritten group, or about them.
+            const bool nearGroup =
+                std::any_of(candidates.begin(), candidates.end(), [&r](const std::pair<int, cv::Rect>& c) {
+                    const cv::Rect& g = c.second;
+                    return r.y + r.height >= g.y - g.height / 2 && r.y <= g.y + g.height * 3 / 2;
+                });
+            if (r.width < r.height || !nearGroup)
                 continue;
             points.clear();
             for (int y = r.y; y < r.y + r.height; ++y) {
@@ -778,6 +789,9 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     // (a label above it is cut by that edge), must not lie in a line of print, and pieces
     // that together read as a line of print are left out. The group with the longest handwritten stroke is
     // the signature.
+    std::vector<bool> partInPrint(parts.size());
+    for (size_t k = 0; k < parts.size(); ++k)
+        partInPrint[k] = inPrint(parts[k].box);
     double strokeLength = 0;
     cv::Rect box;
     for (const auto& [root, groupBox] : candidates) {
@@ -793,16 +807,19 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         std::vector<bool> taken(parts.size(), false);
         for (size_t k = 0; k < parts.size(); ++k)
             taken[k] = parts[k].hand && group[k] == root;
+        std::vector<size_t> inBand;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            const cv::Rect& r = parts[k].box;
+            if (!taken[k] && !partInPrint[k] && r.y >= bandTop && r.y + r.height <= bandBottom &&
+                r.height <= groupBox.height)
+                inBand.push_back(k);
+        }
         std::vector<const Component*> added;
         for (bool grew = true; grew;) {
             grew = false;
-            for (size_t k = 0; k < parts.size(); ++k) {
+            for (size_t k : inBand) {
                 const Component& c = parts[k];
-                if (taken[k] || c.box.y < bandTop || c.box.y + c.box.height > bandBottom ||
-                    c.box.height > groupBox.height)
-                    continue;
-                if (c.box.x > grown.x + grown.width + gx || c.box.x + c.box.width < grown.x - gx ||
-                    inPrint(c.box))
+                if (taken[k] || c.box.x > grown.x + grown.width + gx || c.box.x + c.box.width < grown.x - gx)
                     continue;
                 taken[k] = true;
                 added.push_back(&c);
@@ -818,9 +835,11 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         }
         double length = 0;
         for (size_t k = 0; k < parts.size(); ++k) {
-            if (taken[k])
-                length += parts[k].area / std::max(1.0, parts[k].stroke > 0 ? parts[k].stroke
-                                                                            : strokeWidth(labels, parts[k]));
+            if (!taken[k])
+                continue;
+            if (parts[k].stroke <= 0)
+                parts[k].stroke = std::max(0.5, strokeWidth(labels, parts[k]));
+            length += parts[k].area / std::max(1.0, parts[k].stroke);
         }
         // An underline, which the line removal took for a ruled line, belongs to it too: a
         // curved one near it, or a straight one that ends with the writing on one side at
@@ -901,6 +920,23 @@ PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
             findings.face = toPage(bestFace.face, work, findings.pageSize) & findings.photo.rect;
             findings.photo.found = findings.photo.confidence >= kThreshold;
         }
+        // The printed text's turn, read once when needed.
+        std::optional<TextTurn> text;
+        auto textTurnOf = [&]() -> const TextTurn& {
+            if (!text)
+                text = textTurn(inkWithoutLines(work.grey, work), work);
+            return *text;
+        };
+        // A small or grainy face the detector is not sure of counts when it is the only
+        // face-like thing in the picture's views and the printed text stands the same way
+        // up: pictures that are no face score nothing at all.
+        if (anyFace && !findings.photo.found && bestFace.score >= kWeakFace && bestFace.secondScore <= 0 &&
+            textTurnOf().confidence >= kThreshold && text->turn == bestFace.turn) {
+            qCDebug(lcLocate) << "weak face" << bestFace.score << "upright with the text";
+            findings.photo.confidence = kThreshold;
+            findings.turnConfidence = std::min(kThreshold, text->confidence);
+            findings.photo.found = true;
+        }
         if (!findings.photo.found) {
             findings.turn = 0;
             findings.turnConfidence = 0;
@@ -908,13 +944,10 @@ PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
             findings.face = QRect();
         }
         // Without a face, the printed text tells the turn, when it is sure of it.
-        if (!findings.photo.found && wanted == Wanted::All) {
-            const TextTurn text = textTurn(inkWithoutLines(work.grey, work), work);
-            if (text.confidence >= kThreshold) {
-                findings.turn = text.turn;
-                findings.turnConfidence = text.confidence;
-                findings.pageSize = (text.turn == 90 || text.turn == 270) ? pageSize.transposed() : pageSize;
-            }
+        if (!findings.photo.found && wanted == Wanted::All && textTurnOf().confidence >= kThreshold) {
+            findings.turn = text->turn;
+            findings.turnConfidence = text->confidence;
+            findings.pageSize = (text->turn == 90 || text->turn == 270) ? pageSize.transposed() : pageSize;
         }
 
         qCDebug(lcLocate) << "photograph and face after" << timer.elapsed() << "ms";
