@@ -599,16 +599,29 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     // reaches the removed band from both sides, the band's ink joins the pieces again.
     cv::Mat strokes = ink & ~lines;
     {
-        cv::Mat up, down, left, right;
-        const int reach = 5;
-        const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(1, reach));
-        // Ink just above (below) each pixel: the strokes shifted down (up) by up to reach rows.
-        cv::dilate(strokes, up, kernel, cv::Point(0, reach - 1));
-        cv::dilate(strokes, down, kernel, cv::Point(0, 0));
-        const cv::Mat sideways = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(reach, 1));
-        cv::dilate(strokes, left, sideways, cv::Point(reach - 1, 0));
-        cv::dilate(strokes, right, sideways, cv::Point(0, 0));
-        strokes |= ink & lines & ((up & down) | (left & right));
+        constexpr int reach = 4;
+        const cv::Mat cut = ink & lines;
+        cv::Mat joins = cv::Mat::zeros(ink.size(), CV_8U);
+        auto strokeAt = [&strokes](int x, int y) {
+            return x >= 0 && y >= 0 && x < strokes.cols && y < strokes.rows && strokes.at<uchar>(y, x) != 0;
+        };
+        for (int y = 0; y < cut.rows; ++y) {
+            const uchar* row = cut.ptr<uchar>(y);
+            for (int x = 0; x < cut.cols; ++x) {
+                if (!row[x])
+                    continue;
+                bool up = false, down = false, left = false, right = false;
+                for (int k = 1; k <= reach; ++k) {
+                    up = up || strokeAt(x, y - k);
+                    down = down || strokeAt(x, y + k);
+                    left = left || strokeAt(x - k, y);
+                    right = right || strokeAt(x + k, y);
+                }
+                if ((up && down) || (left && right))
+                    joins.at<uchar>(y, x) = 255;
+            }
+        }
+        strokes |= joins;
     }
 
     cv::Mat labels, stats, centroids;
@@ -689,6 +702,41 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         }
         candidates.emplace_back(r, box);
     }
+    // Lines of print: letters that a short closing across joins into a long, low piece. A
+    // signature's loops, cut apart along a ruled line, stand too far apart to join.
+    std::vector<cv::Rect> printLines;
+    {
+        const int gap = std::max(3, int(std::lround(1.5 * work.pxPerMm)));
+        cv::Mat joined, lineLabels, lineStats, lineCentroids;
+        cv::morphologyEx(strokes, joined, cv::MORPH_CLOSE,
+                         cv::getStructuringElement(cv::MORPH_RECT, cv::Size(gap, 1)));
+        const int count =
+            cv::connectedComponentsWithStats(joined, lineLabels, lineStats, lineCentroids, 8, CV_32S);
+        for (int i = 1; i < count; ++i) {
+            const cv::Rect r(lineStats.at<int>(i, cv::CC_STAT_LEFT), lineStats.at<int>(i, cv::CC_STAT_TOP),
+                             lineStats.at<int>(i, cv::CC_STAT_WIDTH),
+                             lineStats.at<int>(i, cv::CC_STAT_HEIGHT));
+            if (r.height >= 1.2 * work.pxPerMm && r.height <= std::min(7 * work.pxPerMm, 2.2 * textHeight) &&
+                r.width >= 5 * r.height)
+                printLines.push_back(r);
+        }
+    }
+    auto inPrint = [&printLines](const cv::Rect& r) {
+        return std::any_of(printLines.begin(), printLines.end(),
+                           [&r](const cv::Rect& line) { return (line & r).area() * 5 >= r.area() * 4; });
+    };
+
+    // A group in a line of print is a word of it.
+    candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                    [&](const std::pair<int, cv::Rect>& c) {
+                                        if (!inPrint(c.second))
+                                            return false;
+                                        qCDebug(lcLocate) << "handwritten group in a line of print: left out";
+                                        return true;
+                                    }),
+                     candidates.end());
+    if (candidates.empty())
+        return answer;
     if (candidates.empty())
         return answer;
 
@@ -701,13 +749,24 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     };
     std::vector<Run> runs;
     {
+        // Only the rows of the groups, and about them.
+        int top = ink.rows;
+        int bottom = 0;
+        for (const auto& candidate : candidates) {
+            const cv::Rect& g = candidate.second;
+            top = std::min(top, g.y - g.height / 2);
+            bottom = std::max(bottom, g.y + g.height * 3 / 2);
+        }
+        const cv::Rect rows = cv::Rect(0, top, ink.cols, bottom - top) & cv::Rect(0, 0, ink.cols, ink.rows);
         cv::Mat runLabels, runStats, runCentroids;
-        const int runCount =
-            cv::connectedComponentsWithStats(ink & lines, runLabels, runStats, runCentroids, 8, CV_32S);
+        const int runCount = cv::connectedComponentsWithStats(ink(rows) & lines(rows), runLabels, runStats,
+                                                              runCentroids, 8, CV_32S);
         std::vector<cv::Point> points;
         for (int i = 1; i < runCount; ++i) {
-            const cv::Rect r(runStats.at<int>(i, cv::CC_STAT_LEFT), runStats.at<int>(i, cv::CC_STAT_TOP),
-                             runStats.at<int>(i, cv::CC_STAT_WIDTH), runStats.at<int>(i, cv::CC_STAT_HEIGHT));
+            const cv::Rect local(runStats.at<int>(i, cv::CC_STAT_LEFT), runStats.at<int>(i, cv::CC_STAT_TOP),
+                                 runStats.at<int>(i, cv::CC_STAT_WIDTH),
+                                 runStats.at<int>(i, cv::CC_STAT_HEIGHT));
+            const cv::Rect r = local + rows.tl();
             // Only runs in the rows of a handwritten group, or about them.
             const bool nearGroup =
                 std::any_of(candidates.begin(), candidates.end(), [&r](const std::pair<int, cv::Rect>& c) {
@@ -717,9 +776,9 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             if (r.width < r.height || !nearGroup)
                 continue;
             points.clear();
-            for (int y = r.y; y < r.y + r.height; ++y) {
+            for (int y = local.y; y < local.y + local.height; ++y) {
                 const int* label = runLabels.ptr<int>(y);
-                for (int x = r.x; x < r.x + r.width; ++x) {
+                for (int x = local.x; x < local.x + local.width; ++x) {
                     if (label[x] == i)
                         points.emplace_back(x, y);
                 }
@@ -731,7 +790,7 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             for (const cv::Point& point : points) {
                 const double distance = std::abs((point.x - fit[2]) * fit[1] - (point.y - fit[3]) * fit[0]);
                 if (distance > 1.5) {
-                    off.at<uchar>(point - r.tl()) = 255;
+                    off.at<uchar>(point - local.tl()) = 255;
                     ++offCount;
                 }
             }
@@ -758,30 +817,6 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         }
     }
 
-    // Lines of print: letters that a short closing across joins into a long, low piece. A
-    // signature's loops, cut apart along a ruled line, stand too far apart to join.
-    std::vector<cv::Rect> printLines;
-    {
-        const int gap = std::max(3, int(std::lround(1.5 * work.pxPerMm)));
-        cv::Mat joined, lineLabels, lineStats, lineCentroids;
-        cv::morphologyEx(strokes, joined, cv::MORPH_CLOSE,
-                         cv::getStructuringElement(cv::MORPH_RECT, cv::Size(gap, 1)));
-        const int count =
-            cv::connectedComponentsWithStats(joined, lineLabels, lineStats, lineCentroids, 8, CV_32S);
-        for (int i = 1; i < count; ++i) {
-            const cv::Rect r(lineStats.at<int>(i, cv::CC_STAT_LEFT), lineStats.at<int>(i, cv::CC_STAT_TOP),
-                             lineStats.at<int>(i, cv::CC_STAT_WIDTH),
-                             lineStats.at<int>(i, cv::CC_STAT_HEIGHT));
-            if (r.height >= 1.2 * work.pxPerMm && r.height <= std::min(7 * work.pxPerMm, 2.2 * textHeight) &&
-                r.width >= 5 * r.height)
-                printLines.push_back(r);
-        }
-    }
-    auto inPrint = [&printLines](const cv::Rect& r) {
-        return std::any_of(printLines.begin(), printLines.end(),
-                           [&r](const cv::Rect& line) { return (line & r).area() * 5 >= r.area() * 4; });
-    };
-
     // Dots, short strokes and loops cut off by a ruled line next to a group belong to it,
     // and so do the words beside it whose letters are all short: ink within the group's
     // height that reaches, piece by piece, to within most of that height of it. Print stays
@@ -795,10 +830,6 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     double strokeLength = 0;
     cv::Rect box;
     for (const auto& [root, groupBox] : candidates) {
-        if (inPrint(groupBox)) {
-            qCDebug(lcLocate) << "handwritten group in a line of print: left out";
-            continue;
-        }
         const int gx = int(0.8 * groupBox.height);
         const int gy = int(0.3 * groupBox.height);
         const int bandTop = groupBox.y - gy;
