@@ -6,6 +6,7 @@
 
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -55,7 +56,37 @@ ReducedPlacement placeOnReducedGrid(const PageTransform& t, QSize fullStored, QS
     return {QRect(x0, y0, x1 - x0, y1 - y0), QPoint(x0 * k + offX, y0 * k + offY)};
 }
 
+// The rows after the rectangle go through the entropy decoder only (skipping makes no
+// pixels), and the last one is decoded, so damage anywhere in the image refuses the page
+// whatever the rectangle. Skipping straight to the end would not look at the data at all.
+// Answers why the page is refused, empty when it is whole.
+QString finishWhole(Decoder& d, std::vector<quint32>& row) {
+    if (setjmp(d.err.jump))
+        return d.err.reason();
+    JSAMPROW rowPointer = reinterpret_cast<JSAMPROW>(row.data());
+    const JDIMENSION last = d.cinfo.output_height - 1;
+    if (d.cinfo.output_scanline < last)
+        jpeg_skip_scanlines(&d.cinfo, last - d.cinfo.output_scanline);
+    if (d.cinfo.output_scanline == last && jpeg_read_scanlines(&d.cinfo, &rowPointer, 1) != 1)
+        ERREXIT(&d.cinfo, JERR_INPUT_EMPTY); // only with a suspending source
+    jpeg_finish_decompress(&d.cinfo);
+    return {};
+}
+
+JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteArray* owner,
+                                    const RegionRequest& request, PageRegion* out);
+
 } // namespace
+
+JpegRegionReader::Result JpegRegionReader::read(const uchar* data, qint64 size, const RegionRequest& request,
+                                                PageRegion* out) {
+    return readRegion(data, size, nullptr, request, out);
+}
+
+JpegRegionReader::Result JpegRegionReader::read(const QByteArray& bytes, const RegionRequest& request,
+                                                PageRegion* out) {
+    return readRegion(reinterpret_cast<const uchar*>(bytes.constData()), bytes.size(), &bytes, request, out);
+}
 
 bool JpegRegionReader::isJpeg(const uchar* data, qint64 size) {
     return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
@@ -77,13 +108,18 @@ JpegRegionReader::Result JpegRegionReader::size(const uchar* data, qint64 size, 
     return Result::Read;
 }
 
-JpegRegionReader::Result JpegRegionReader::read(const uchar* data, qint64 size, const RegionRequest& request,
-                                                PageRegion* out) {
-    if (!isJpeg(data, size))
+namespace {
+
+JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteArray* owner,
+                                    const RegionRequest& request, PageRegion* out) {
+    using Result = JpegRegionReader::Result;
+    if (!JpegRegionReader::isJpeg(data, size))
         return Result::NotJpeg;
     // Everything with a destructor lives outside the setjmp scope: a longjmp back to it
-    // must not skip a destructor.
-    Decoder d;
+    // must not skip a destructor. The decoder lives on the heap: it may be handed to the
+    // thread that checks the rest of the page.
+    std::unique_ptr<Decoder> decoder = std::make_unique<Decoder>();
+    Decoder& d = *decoder;
     std::vector<quint32> row;
     std::optional<RegionCanvas> canvas;
     if (setjmp(d.err.jump)) {
@@ -162,15 +198,26 @@ JpegRegionReader::Result JpegRegionReader::read(const uchar* data, qint64 size, 
             canvas->putRow(y, want.left(), row.data() + skipColumns, want.width());
         }
     }
-    // The rows below go through the entropy decoder only (skipping makes no pixels), and
-    // the last one is decoded, so damage anywhere in the image refuses the page whatever
-    // the rectangle. Skipping straight to the end would not look at the data at all.
-    const JDIMENSION last = d.cinfo.output_height - 1;
-    if (d.cinfo.output_scanline < last)
-        jpeg_skip_scanlines(&d.cinfo, last - d.cinfo.output_scanline);
-    if (d.cinfo.output_scanline == last)
-        readRow();
-    jpeg_finish_decompress(&d.cinfo);
     out->image = canvas->image();
+    if (request.wholeKnown && owner) {
+        // Already gone through whole by the same rules, from the same bytes.
+        jpeg_abort_decompress(&d.cinfo);
+        return Result::Read;
+    }
+    if (request.deferWholeness && owner) {
+        out->pending = std::async(std::launch::async, [decoder = std::move(decoder), row = std::move(row),
+                                                       keep = *owner]() mutable {
+                           return finishWhole(*decoder, row);
+                       }).share();
+        return Result::Read;
+    }
+    const QString refused = finishWhole(d, row);
+    if (!refused.isEmpty()) {
+        out->image = QImage();
+        out->error = refused;
+        return Result::Failed;
+    }
     return Result::Read;
 }
+
+} // namespace

@@ -89,11 +89,26 @@ const uchar* bytesOf(const QByteArray& bytes) {
     return reinterpret_cast<const uchar*>(bytes.constData());
 }
 
+// The page from its bytes, read whole, in any format but a BMP read a band at a time.
+PageRegion readWhole(const QByteArray& bytes, PageFormat format, const RegionRequest& request);
+
 } // namespace
 
 QRectF PageRegion::mapFromPage(const QRectF& pageRect) const {
     return QRectF((pageRect.x() - origin.x()) * scale, (pageRect.y() - origin.y()) * scale,
                   pageRect.width() * scale, pageRect.height() * scale);
+}
+
+bool PageRegion::finish() {
+    if (pending.valid()) {
+        const QString refused = pending.get();
+        pending = {};
+        if (!refused.isEmpty()) {
+            error = refused;
+            image = QImage();
+        }
+    }
+    return ok();
 }
 
 int RegionReader::reductionFor(QSize rectSize, QSize targetSize) {
@@ -129,33 +144,55 @@ PageRegion RegionReader::read(const RegionRequest& request) {
         return out;
     }
     PageFile file;
-    if (!file.open(request.path, &out.error))
-        return out;
-    const PageFormat format = pageFormatOf(file.head());
+    QByteArray bytes = request.data;
+    PageFormat format = PageFormat::Unknown;
+    if (!bytes.isEmpty()) {
+        format = pageFormatOf(bytes.left(PageFile::kHeadBytes));
+        if (format == PageFormat::Bmp) {
+            const BmpRegionReader::Result read =
+                BmpRegionReader::read(bytesOf(bytes), bytes.size(), request, &out);
+            if (read != BmpRegionReader::Result::Unsupported) {
+                if (read == BmpRegionReader::Result::Read)
+                    out.method = PageRegion::Method::Bmp;
+                return out;
+            }
+        }
+    } else {
+        if (!file.open(request.path, &out.error))
+            return out;
+        format = pageFormatOf(file.head());
+        if (format == PageFormat::Bmp) {
+            BmpHeader bmp;
+            if (!BmpHeader::parse(bytesOf(file.head()), file.head().size(), file.size(), &bmp, &out.error))
+                return out;
+            const auto readAt = [&file](qint64 offset, void* to, qint64 length) {
+                return file.readAt(offset, to, length);
+            };
+            if (BmpRegionReader::read(bmp, readAt, request, &out) != BmpRegionReader::Result::Unsupported) {
+                out.method = PageRegion::Method::Bmp;
+                return out;
+            }
+        }
+        if (format != PageFormat::Unknown && !file.readAll(&bytes, &out.error))
+            return out;
+    }
     if (format == PageFormat::Unknown) {
         out.error = unknownFormat();
         return out;
     }
-    if (format == PageFormat::Bmp) {
-        BmpHeader bmp;
-        if (!BmpHeader::parse(bytesOf(file.head()), file.head().size(), file.size(), &bmp, &out.error))
-            return out;
-        const auto readAt = [&file](qint64 offset, void* to, qint64 length) {
-            return file.readAt(offset, to, length);
-        };
-        if (BmpRegionReader::read(bmp, readAt, request, &out) != BmpRegionReader::Result::Unsupported) {
-            out.method = PageRegion::Method::Bmp;
-            return out;
-        }
-    }
-    QByteArray bytes;
-    if (!file.readAll(&bytes, &out.error))
-        return out;
-    out = PageRegion();
+    out = readWhole(bytes, format, request);
+    if (request.keepData && out.ok())
+        out.data = bytes;
+    return out;
+}
+
+namespace {
+
+PageRegion readWhole(const QByteArray& bytes, PageFormat format, const RegionRequest& request) {
+    PageRegion out;
     switch (format) {
     case PageFormat::Jpeg:
-        if (JpegRegionReader::read(bytesOf(bytes), bytes.size(), request, &out) ==
-            JpegRegionReader::Result::Read)
+        if (JpegRegionReader::read(bytes, request, &out) == JpegRegionReader::Result::Read)
             out.method = PageRegion::Method::Jpeg;
         return out;
     case PageFormat::Gif:
@@ -170,7 +207,7 @@ PageRegion RegionReader::read(const RegionRequest& request) {
         }
         break;
     case PageFormat::Png:
-        if (!pngIsWhole(bytes, &out.error))
+        if (!RegionReader::pngIsWhole(bytes, &out.error))
             return out;
         break;
     default:
@@ -180,6 +217,8 @@ PageRegion RegionReader::read(const RegionRequest& request) {
     readGeneric(bytes, request, &out);
     return out;
 }
+
+} // namespace
 
 QSize RegionReader::pageSize(const QString& path, QString* error) {
     PageFile file;

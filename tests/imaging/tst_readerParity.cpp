@@ -86,6 +86,29 @@ class TestReaderParity : public QObject {
                                         .arg(rect.y())
                                         .arg(rotation)
                                         .arg(region.error)));
+
+                // The rest of the page checked on a thread of its own: the same verdict once
+                // finished, and the same pixels.
+                RegionRequest request{path, {rotation, PageTransform::Mirror::None}, rect, {}};
+                request.deferWholeness = true;
+                PageRegion deferred = RegionReader::read(request);
+                QCOMPARE(deferred.finish(), loads);
+                QVERIFY2(deferred.error.contains(reason), qPrintable(deferred.error));
+                QCOMPARE(deferred.image, region.image);
+
+                // The bytes of a whole read handed back and read again as known whole.
+                request.deferWholeness = false;
+                request.keepData = true;
+                const PageRegion kept = RegionReader::read(request);
+                QCOMPARE(kept.ok(), loads);
+                if (loads) {
+                    request.keepData = false;
+                    request.data = kept.data;
+                    request.wholeKnown = !kept.data.isEmpty();
+                    const PageRegion again = RegionReader::read(request);
+                    QVERIFY(again.ok());
+                    QCOMPARE(again.image, region.image);
+                }
             }
 
         const QString out = m_dir.filePath(QStringLiteral("out.jpg"));
