@@ -60,7 +60,8 @@ LocatorLoader::Loaded LocatorLoader::load(const QString& path) {
         return fail(SystemReason::current());
     if (!S_ISREG(st.st_mode))
         return fail(QStringLiteral("non è un file"));
-    void* handle = ::dlopen(file.constData(), RTLD_NOW | RTLD_LOCAL);
+    // Lazy: most of what OpenCV and dlib export is never called here.
+    void* handle = ::dlopen(file.constData(), RTLD_LAZY | RTLD_LOCAL);
     if (!handle) {
         const char* why = ::dlerror();
         qCDebug(lcBatch) << "dlopen:" << (why ? why : "?");
