@@ -73,12 +73,20 @@ bool pastAllocationLimit(const QRect& rect) {
 // The locator works on about 75 dpi; a JPEG page is decoded at the reduction closest to that.
 constexpr int kLocateLong = 860;
 
+// What --auto has read of the page already, so that the job reads the file once and goes
+// through its data once.
+struct PageRead {
+    QSize stored;    // the stored page's size
+    QByteArray data; // the file's bytes, when they were read whole
+    QImage page;     // the whole stored page at full size, when it was decoded so (no JPEG scaling)
+    PageRegion::Method method = PageRegion::Method::None;
+};
+
 // --auto: the locator reads a reduced copy of the page, turns it and places the kind's
 // frame; the job then goes on as if --rotate and --frame had been given.
-// The page's bytes and its stored size come back in *data and *stored, so that the job reads
-// the file once and goes through its data once.
 bool placeAutomatically(const BatchOptions& options, const QString& input, LocatorLoader* locator,
-                        BatchOptions* placed, QByteArray* data, QSize* stored, BatchJob::Outcome* failed) {
+                        BatchOptions* placed, PageRead* read, BatchJob::Outcome* failed) {
+    QSize* stored = &read->stored;
     const QString shownInput = QDir::toNativeSeparators(input);
     QString error;
     *stored = RegionReader::pageSize(input, &error);
@@ -100,8 +108,12 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
         *failed = failure(BatchExit::LocatorMissing, error);
         return false;
     }
+    read->data = std::move(region.data);
+    if (region.scale == 1.0 && region.image.size() == *stored) {
+        read->page = region.image;
+        read->method = region.method;
+    }
     // The photo kinds need no signature: its search is skipped.
-    *data = std::move(region.data);
     const PageFindings findings = locator->locate(
         region.image, *stored,
         options.kind == OutputKind::Firma ? Locator::Wanted::All : Locator::Wanted::PhotoOnly);
@@ -152,13 +164,13 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
                        QStringLiteral("%1: l'uscita sostituirebbe la pagina stessa").arg(shownInput));
 
     BatchOptions options = requested;
-    QByteArray data; // --auto: the page's bytes, already gone through whole
-    QSize stored;
+    PageRead read; // --auto: the page as the locator read it
     if (requested.area == BatchOptions::Area::Auto) {
         Outcome failed;
-        if (!placeAutomatically(requested, input, locator, &options, &data, &stored, &failed))
+        if (!placeAutomatically(requested, input, locator, &options, &read, &failed))
             return failed;
     }
+    QSize stored = read.stored;
 
     QRectF source;
     if (options.area == BatchOptions::Area::Rect) {
@@ -181,12 +193,14 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
     request.transform = options.transform;
     request.rect = needed;
     request.targetSize = info.outputSize;
-    request.data = data;
-    request.wholeKnown = !data.isEmpty();
+    request.data = read.data;
+    request.wholeKnown = !read.data.isEmpty();
     // The rest of the page is checked while the picture is made; nothing is written before
     // its verdict.
     request.deferWholeness = true;
-    PageRegion region = RegionReader::read(request);
+    PageRegion region =
+        read.page.isNull() ? RegionReader::read(request) : RegionReader::cut(read.page, read.method, request);
+    read = PageRead(); // the whole page is not needed past this point
     if (!region.ok()) {
         // A rectangle given too large to read at full size is the option's fault, not the page's;
         // a frame's rectangle follows from the page, so there the page is to blame.

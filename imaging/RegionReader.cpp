@@ -92,6 +92,32 @@ const uchar* bytesOf(const QByteArray& bytes) {
 // The page from its bytes, read whole, in any format but a BMP read a band at a time.
 PageRegion readWhole(const QByteArray& bytes, PageFormat format, const RegionRequest& request);
 
+// Whether the request can be read at all; false with the reason in out->error.
+bool soundRequest(const RegionRequest& request, PageRegion* out) {
+    if (!request.transform.isValid()) {
+        out->error = QStringLiteral("Rotazione non valida: %1 (ammesse 0, 90, 180 e 270).")
+                         .arg(request.transform.rotation);
+        return false;
+    }
+    if (request.rect.isEmpty()) {
+        out->error = QStringLiteral("Il rettangolo richiesto è vuoto.");
+        return false;
+    }
+    // No page comes near a million pixels a side; beyond that the pixel arithmetic could
+    // overflow, so such a rectangle is refused before it is used.
+    constexpr int kFar = 1 << 20;
+    const QRect& r = request.rect;
+    if (r.left() < -kFar || r.top() < -kFar || r.right() > kFar || r.bottom() > kFar) {
+        out->error = QStringLiteral("Il rettangolo richiesto (%1, %2, %3 x %4) è fuori misura.")
+                         .arg(r.left())
+                         .arg(r.top())
+                         .arg(r.width())
+                         .arg(r.height());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QRectF PageRegion::mapFromPage(const QRectF& pageRect) const {
@@ -122,27 +148,8 @@ int RegionReader::reductionFor(QSize rectSize, QSize targetSize) {
 
 PageRegion RegionReader::read(const RegionRequest& request) {
     PageRegion out;
-    if (!request.transform.isValid()) {
-        out.error = QStringLiteral("Rotazione non valida: %1 (ammesse 0, 90, 180 e 270).")
-                        .arg(request.transform.rotation);
+    if (!soundRequest(request, &out))
         return out;
-    }
-    if (request.rect.isEmpty()) {
-        out.error = QStringLiteral("Il rettangolo richiesto è vuoto.");
-        return out;
-    }
-    // No page comes near a million pixels a side; beyond that the pixel arithmetic could
-    // overflow, so such a rectangle is refused before it is used.
-    constexpr int kFar = 1 << 20;
-    const QRect& r = request.rect;
-    if (r.left() < -kFar || r.top() < -kFar || r.right() > kFar || r.bottom() > kFar) {
-        out.error = QStringLiteral("Il rettangolo richiesto (%1, %2, %3 x %4) è fuori misura.")
-                        .arg(r.left())
-                        .arg(r.top())
-                        .arg(r.width())
-                        .arg(r.height());
-        return out;
-    }
     PageFile file;
     QByteArray bytes = request.data;
     PageFormat format = PageFormat::Unknown;
@@ -219,6 +226,29 @@ PageRegion readWhole(const QByteArray& bytes, PageFormat format, const RegionReq
 }
 
 } // namespace
+
+PageRegion RegionReader::cut(const QImage& page, PageRegion::Method method, const RegionRequest& request) {
+    PageRegion out;
+    if (!soundRequest(request, &out))
+        return out;
+    if (page.format() != QImage::Format_RGB32) {
+        out.error = QStringLiteral("lettura non riuscita (formato dei pixel inatteso).");
+        return out;
+    }
+    out.pageSize = request.transform.transformedSize(page.size());
+    out.origin = request.rect.topLeft();
+    out.scale = 1.0;
+    out.method = method;
+    RegionCanvas canvas(page.size(), request.transform, request.rect);
+    if (!canvas.allocate(&out.error))
+        return out;
+    const QRect want = canvas.storedRect();
+    for (int y = want.top(); y <= want.bottom() && !want.isEmpty(); ++y)
+        canvas.putRow(y, want.left(), reinterpret_cast<const quint32*>(page.constScanLine(y)) + want.left(),
+                      want.width());
+    out.image = canvas.image();
+    return out;
+}
 
 QSize RegionReader::pageSize(const QString& path, QString* error) {
     PageFile file;

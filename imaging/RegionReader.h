@@ -26,7 +26,7 @@ struct RegionRequest {
 
     // The page file's bytes, when the caller holds them already: they are read instead of
     // the file (path then only names the page).
-    QByteArray data;
+    QByteArray data{};
     // data was already read whole by read() (a request with keepData), so it is known to
     // be whole: a JPEG then decodes only the rows the rectangle needs.
     bool wholeKnown = false;
@@ -83,6 +83,11 @@ struct PageRegion {
 class RegionReader {
   public:
     static PageRegion read(const RegionRequest& request);
+
+    // The region request asks for, cut from page: the whole stored page as a read of it
+    // with no transform, at full size, gave it (scale 1). The pixels are those a read of
+    // the file would give; method is copied into the answer.
+    static PageRegion cut(const QImage& page, PageRegion::Method method, const RegionRequest& request);
 
     // The stored page's size from the file's header, before any transform; an empty size
     // with *error set when the file cannot be read.

@@ -108,6 +108,16 @@ class TestReaderParity : public QObject {
                     const PageRegion again = RegionReader::read(request);
                     QVERIFY(again.ok());
                     QCOMPARE(again.image, region.image);
+
+                    // The region cut from the whole page read at full size: the same pixels.
+                    const PageRegion whole = RegionReader::read({path, {}, QRect(QPoint(0, 0), stored), {}});
+                    QVERIFY(whole.ok());
+                    const PageRegion cut = RegionReader::cut(
+                        whole.image, whole.method, {path, {rotation, PageTransform::Mirror::None}, rect, {}});
+                    QVERIFY(cut.ok());
+                    QCOMPARE(cut.image, region.image);
+                    QCOMPARE(cut.pageSize, region.pageSize);
+                    QCOMPARE(cut.origin, region.origin);
                 }
             }
 
