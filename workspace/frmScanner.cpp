@@ -463,29 +463,37 @@ bool frmScanner::loadPage(const QString& path) {
     attesa->show();
     attesa->repaint();
     ImagePath = path;
+    if (!showPage(ImagePath))
+        return false;
+    rememberFolder(kLoadFolderKey, ImagePath);
+    attesa->hide();
+    Label44->setText(kWaitText);
+    ScanIm->setEnabled(true);
+    pageShown();
+    return true;
+}
+
+bool frmScanner::showPage(const QString& path) {
     setOutputKind(0);
     for (QRadioButton* option : Option1)
         option->show();
     pict2->show();
     pict4->show();
-
     clearTurnHistory();
     SourceImage = ImageFile();
-    if (!SourceImage.loadFile(ImagePath)) {
+    if (!SourceImage.loadFile(path)) {
         loadFailed();
         return false;
     }
     RefreshDisplay();
-    rememberFolder(kLoadFolderKey, ImagePath);
+    return true;
+}
 
-    attesa->hide();
-    Label44->setText(kWaitText);
+void frmScanner::pageShown() {
     frameopt->hide();
     Frame1->setEnabled(true);
     Command3->show();
-    ScanIm->setEnabled(true);
     locateFrames();
-    return true;
 }
 
 void frmScanner::loadFailed() {
@@ -796,24 +804,10 @@ void frmScanner::setImagePath(const QString& path) {
 }
 
 void frmScanner::showScannedImage(const QString& path) {
-    setOutputKind(0);
-    for (QRadioButton* option : Option1)
-        option->show();
-    pict2->show();
-    pict4->show();
-    clearTurnHistory();
-    SourceImage = ImageFile();
-    if (!SourceImage.loadFile(path)) {
-        // The page just written cannot be read back: showing the previous image as if it
-        // were the scan would mislead, so the window goes back to its empty state.
-        loadFailed();
-        return;
-    }
-    RefreshDisplay();
-    frameopt->hide();
-    Frame1->setEnabled(true);
-    Command3->show();
-    locateFrames();
+    // A page just written that cannot be read back leaves the window in its empty state:
+    // showing the previous image as if it were the scan would mislead.
+    if (showPage(path))
+        pageShown();
 }
 
 void frmScanner::Command4_Click() {

@@ -216,6 +216,11 @@ class frmScanner : public QDialog, private ScanWindow {
     void buildControls();
     void buildShortcuts();
     void loadFailed();
+    // Shows a new page (loaded or scanned) with the options reset; false, with the window
+    // back in its empty state, when the page cannot be read.
+    bool showPage(const QString& path);
+    // Enables the page's commands and places the frames once a new page shows.
+    void pageShown();
     void turnOrFlip(int property);
     void locateFrames();
     bool turnOrFlip(PageTurn turn);
