@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <system_error>
 
 LocatorLoader::LocatorLoader(const QString& programDir)
     : m_path(QDir::cleanPath(programDir + QLatin1Char('/') + QLatin1String(LocatorModule::kFromProgram) +
@@ -26,7 +27,13 @@ void LocatorLoader::start() {
     if (m_started)
         return;
     m_started = true;
-    m_pending = std::async(std::launch::async, &LocatorLoader::load, m_path);
+    try {
+        m_pending = std::async(std::launch::async, &LocatorLoader::load, m_path);
+    } catch (const std::system_error& e) {
+        // No thread to be had: the module is loaded when it is first needed.
+        qCDebug(lcBatch) << "no thread to load the locator on:" << e.what();
+        m_pending = std::async(std::launch::deferred, &LocatorLoader::load, m_path);
+    }
 }
 
 bool LocatorLoader::ready(QString* error) {

@@ -1,6 +1,7 @@
 #include "imaging/JpegRegionReader.h"
 
 #include "imaging/JpegErrors.h"
+#include "imaging/Logging.h"
 #include "imaging/PageFile.h"
 #include "imaging/RegionCanvas.h"
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include <jerror.h>
@@ -71,6 +73,15 @@ QString finishWhole(Decoder& d, std::vector<quint32>& row) {
         ERREXIT(&d.cinfo, JERR_INPUT_EMPTY); // only with a suspending source
     jpeg_finish_decompress(&d.cinfo);
     return {};
+}
+
+// The read's answer once the rest of the page has been gone through.
+JpegRegionReader::Result settle(const QString& refused, PageRegion* out) {
+    if (refused.isEmpty())
+        return JpegRegionReader::Result::Read;
+    out->image = QImage();
+    out->error = refused;
+    return JpegRegionReader::Result::Failed;
 }
 
 JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteArray* owner,
@@ -205,19 +216,26 @@ JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteA
         return Result::Read;
     }
     if (request.deferWholeness && owner) {
-        out->pending = std::async(std::launch::async, [decoder = std::move(decoder), row = std::move(row),
-                                                       keep = *owner]() mutable {
-                           return finishWhole(*decoder, row);
-                       }).share();
-        return Result::Read;
+        // The thread's share: the decoder where it stopped, a row to decode the last one
+        // into, and the bytes the decoder reads.
+        struct Rest {
+            std::unique_ptr<Decoder> decoder;
+            std::vector<quint32> row;
+            QByteArray bytes;
+        };
+        const auto rest = std::make_shared<Rest>(Rest{std::move(decoder), std::move(row), *owner});
+        try {
+            out->pending = std::async(std::launch::async, [rest] {
+                               return finishWhole(*rest->decoder, rest->row);
+                           }).share();
+            return Result::Read;
+        } catch (const std::system_error& e) {
+            // No thread to be had: the rest is gone through here.
+            qCDebug(lcImaging) << "no thread for the rest of the page:" << e.what();
+            return settle(finishWhole(*rest->decoder, rest->row), out);
+        }
     }
-    const QString refused = finishWhole(d, row);
-    if (!refused.isEmpty()) {
-        out->image = QImage();
-        out->error = refused;
-        return Result::Failed;
-    }
-    return Result::Read;
+    return settle(finishWhole(d, row), out);
 }
 
 } // namespace
