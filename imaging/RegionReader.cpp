@@ -187,7 +187,14 @@ PageRegion RegionReader::read(const RegionRequest& request) {
         out.error = unknownFormat();
         return out;
     }
-    out = readWhole(bytes, format, request);
+    if (request.wholeKnown && request.data.isEmpty()) {
+        // Known whole only as the bytes handed in: a file read afresh is gone through whole.
+        RegionRequest afresh = request;
+        afresh.wholeKnown = false;
+        out = readWhole(bytes, format, afresh);
+    } else {
+        out = readWhole(bytes, format, request);
+    }
     if (request.keepData && out.ok())
         out.data = bytes;
     return out;

@@ -28,7 +28,8 @@ struct RegionRequest {
     // the file (path then only names the page).
     QByteArray data{};
     // data was already read whole by read() (a request with keepData), so it is known to
-    // be whole: a JPEG then decodes only the rows the rectangle needs.
+    // be whole: a JPEG then decodes only the rows the rectangle needs. Without data it is
+    // ignored.
     bool wholeKnown = false;
     // A JPEG's rows after the rectangle, gone through only to tell a whole page from a
     // damaged one, may be gone through on a thread of their own while the caller works on
