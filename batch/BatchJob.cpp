@@ -1,5 +1,6 @@
 #include "batch/BatchJob.h"
 
+#include "batch/LocatorLoader.h"
 #include "core/OpenFolder.h"
 #include "core/SystemReason.h"
 #include "encode/GPP2J.h"
@@ -8,7 +9,6 @@
 #include "imaging/RegionReader.h"
 #include "imaging/StretchRegion.h"
 #include "locate/FramePlacement.h"
-#include "locate/Locator.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,29 +73,49 @@ bool pastAllocationLimit(const QRect& rect) {
 // The locator works on about 75 dpi; a JPEG page is decoded at the reduction closest to that.
 constexpr int kLocateLong = 860;
 
+// What --auto has read of the page already, so that the job reads the file once and goes
+// through its data once.
+struct PageRead {
+    QSize stored;    // the stored page's size
+    QByteArray data; // the file's bytes, when they were read whole
+    QImage page;     // the whole stored page at full size, when it was decoded so (no JPEG scaling)
+    PageRegion::Method method = PageRegion::Method::None;
+};
+
 // --auto: the locator reads a reduced copy of the page, turns it and places the kind's
 // frame; the job then goes on as if --rotate and --frame had been given.
-bool placeAutomatically(const BatchOptions& options, const QString& input, BatchOptions* placed,
-                        BatchJob::Outcome* failed) {
+bool placeAutomatically(const BatchOptions& options, const QString& input, LocatorLoader* locator,
+                        BatchOptions* placed, PageRead* read, BatchJob::Outcome* failed) {
+    QSize* stored = &read->stored;
     const QString shownInput = QDir::toNativeSeparators(input);
     QString error;
-    const QSize stored = RegionReader::pageSize(input, &error);
-    if (stored.isEmpty()) {
+    *stored = RegionReader::pageSize(input, &error);
+    if (stored->isEmpty()) {
         *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, error));
         return false;
     }
     RegionRequest request;
     request.path = input;
-    request.rect = QRect(QPoint(0, 0), stored);
-    request.targetSize = stored.scaled(kLocateLong, kLocateLong, Qt::KeepAspectRatio);
-    const PageRegion region = RegionReader::read(request);
+    request.rect = QRect(QPoint(0, 0), *stored);
+    request.targetSize = stored->scaled(kLocateLong, kLocateLong, Qt::KeepAspectRatio);
+    request.keepData = true;
+    PageRegion region = RegionReader::read(request);
     if (!region.ok()) {
         *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, region.error));
         return false;
     }
+    if (!locator || !locator->ready(&error)) {
+        *failed = failure(BatchExit::LocatorMissing, error);
+        return false;
+    }
+    read->data = std::move(region.data);
+    if (region.scale == 1.0 && region.image.size() == *stored) {
+        read->page = region.image;
+        read->method = region.method;
+    }
     // The photo kinds need no signature: its search is skipped.
-    const PageFindings findings = Locator::locate(
-        region.image, stored,
+    const PageFindings findings = locator->locate(
+        region.image, *stored,
         options.kind == OutputKind::Firma ? Locator::Wanted::All : Locator::Wanted::PhotoOnly);
     const std::optional<FrameRect> frame = FramePlacement::place(options.kind, findings);
     if (!frame) {
@@ -129,7 +149,8 @@ QRectF BatchJob::sourceRect(const BatchOptions& options, QSize pageSize) {
     return FrameGeometry::cropSourceRect(options.kind, options.frame, factor);
 }
 
-BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& input, const Output& output) {
+BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& input, const Output& output,
+                                LocatorLoader* locator) {
     const OutputKindInfo& info = outputKindInfo(requested.kind);
     const QString shownInput = QDir::toNativeSeparators(input);
 
@@ -143,20 +164,24 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
                        QStringLiteral("%1: l'uscita sostituirebbe la pagina stessa").arg(shownInput));
 
     BatchOptions options = requested;
+    PageRead read; // --auto: the page as the locator read it
     if (requested.area == BatchOptions::Area::Auto) {
         Outcome failed;
-        if (!placeAutomatically(requested, input, &options, &failed))
+        if (!placeAutomatically(requested, input, locator, &options, &read, &failed))
             return failed;
     }
+    QSize stored = read.stored;
 
     QRectF source;
     if (options.area == BatchOptions::Area::Rect) {
         source = sourceRect(options, {});
     } else {
-        QString error;
-        const QSize stored = RegionReader::pageSize(input, &error);
-        if (stored.isEmpty())
-            return failure(BatchExit::Unreadable, naming(shownInput, error));
+        if (stored.isEmpty()) {
+            QString error;
+            stored = RegionReader::pageSize(input, &error);
+            if (stored.isEmpty())
+                return failure(BatchExit::Unreadable, naming(shownInput, error));
+        }
         source = sourceRect(options, stored);
     }
     const QRect needed = source.toAlignedRect();
@@ -168,7 +193,14 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
     request.transform = options.transform;
     request.rect = needed;
     request.targetSize = info.outputSize;
-    const PageRegion region = RegionReader::read(request);
+    request.data = read.data;
+    request.wholeKnown = !read.data.isEmpty();
+    // The rest of the page is checked while the picture is made; nothing is written before
+    // its verdict.
+    request.deferWholeness = true;
+    PageRegion region =
+        read.page.isNull() ? RegionReader::read(request) : RegionReader::cut(read.page, read.method, request);
+    read = PageRead(); // the whole page is not needed past this point
     if (!region.ok()) {
         // A rectangle given too large to read at full size is the option's fault, not the page's;
         // a frame's rectangle follows from the page, so there the page is to blame.
@@ -178,7 +210,9 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
         return failure(exit, naming(shownInput, region.error));
     }
     // A rectangle wholly off the page would save a blank sheet: surely a mistake.
-    if (!needed.intersects(QRect(QPoint(0, 0), region.pageSize)))
+    if (!needed.intersects(QRect(QPoint(0, 0), region.pageSize))) {
+        if (!region.finish())
+            return failure(BatchExit::Unreadable, naming(shownInput, region.error));
         return failure(BatchExit::Usage,
                        QStringLiteral("%1: il rettangolo %2,%3,%4,%5 è fuori dalla pagina (%6x%7)")
                            .arg(shownInput)
@@ -188,10 +222,14 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
                            .arg(needed.height())
                            .arg(region.pageSize.width())
                            .arg(region.pageSize.height()));
+    }
 
     const QImage picture = stretchRegion(region.image, region.mapFromPage(source), info.outputSize);
     GPP2J writer;
     const QualitySearch::Result found = QualitySearch::run(writer, picture, info.sizeLimit, kDpi, kDpi);
+    // A damaged page is refused whatever the search found.
+    if (!region.finish())
+        return failure(BatchExit::Unreadable, naming(shownInput, region.error));
     switch (found.status) {
     case QualitySearch::Status::LimitUnreachable:
         return failure(

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class LocatorLoader;
 class OpenFolder;
 
 // vetra-batch's exit codes.
@@ -15,7 +16,8 @@ enum class BatchExit {
     LimitUnreachable = 4, // even the lowest quality is over the kind's limit
     EncodeFailed = 5,
     WriteFailed = 6,
-    NotFound = 7, // --auto: the page holds no photograph (or no signature) the locator is sure of
+    NotFound = 7,       // --auto: the page holds no photograph (or no signature) the locator is sure of
+    LocatorMissing = 8, // --auto: the locator's module is missing or cannot be loaded
 };
 
 // One page through the window's road: the rectangle (or the frame through the window's
@@ -43,9 +45,12 @@ class BatchJob {
         QString name; // inside folder
     };
 
-    static Outcome run(const BatchOptions& options, const QString& input, const Output& output);
-    static Outcome run(const BatchOptions& options, const QString& input, const QString& output) {
-        return run(options, input, Output{output, nullptr, {}});
+    // locator: the module --auto needs, loading meanwhile (waited for once the page is read).
+    static Outcome run(const BatchOptions& options, const QString& input, const Output& output,
+                       LocatorLoader* locator = nullptr);
+    static Outcome run(const BatchOptions& options, const QString& input, const QString& output,
+                       LocatorLoader* locator = nullptr) {
+        return run(options, input, Output{output, nullptr, {}}, locator);
     }
 
     // The rectangle of the turned page that options select on a stored page of pageSize.

@@ -49,7 +49,8 @@ QString usage() {
         "opzioni e salvata in USCITA (una cartella) con lo stesso nome ed estensione .jpg.\n"
         "Codici di uscita: 0 riuscito, 1 alcuni file della cartella non riusciti, 2 opzioni\n"
         "errate, 3 immagine illeggibile, 4 limite di byte irraggiungibile, 5 codifica JPEG\n"
-        "non riuscita, 6 scrittura non riuscita, 7 (--auto) fotografia o firma non trovata.\n");
+        "non riuscita, 6 scrittura non riuscita, 7 (--auto) fotografia o firma non trovata,\n"
+        "8 (--auto) modulo di ricerca mancante o danneggiato.\n");
 }
 
 bool parse(const QStringList& arguments, BatchOptions* options, QString* error) {

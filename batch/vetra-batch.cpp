@@ -3,6 +3,7 @@
 
 #include "batch/BatchJob.h"
 #include "batch/BatchOptions.h"
+#include "batch/LocatorLoader.h"
 #include "core/OpenFolder.h"
 #include "core/SystemReason.h"
 #include "imaging/PageFile.h"
@@ -78,7 +79,7 @@ bool makePath(const QString& path, int* error) {
     return true;
 }
 
-int runFolder(const BatchOptions& options) {
+int runFolder(const BatchOptions& options, LocatorLoader* locator) {
     const QDir input(options.input);
     const QString shownInput = QDir::toNativeSeparators(options.input);
     const QString shownOutput = QDir::toNativeSeparators(options.output);
@@ -119,6 +120,15 @@ int runFolder(const BatchOptions& options) {
         return exitCode(BatchExit::Usage);
     }
 
+    // Without the locator no page could be done: said once, not for every page.
+    if (options.area == BatchOptions::Area::Auto) {
+        QString reason;
+        if (!locator->ready(&reason)) {
+            printLine(stderr, QStringLiteral("vetra-batch: %1").arg(reason));
+            return exitCode(BatchExit::LocatorMissing);
+        }
+    }
+
     QSet<QString> written;
     int failed = 0;
     const int total = int(pages.size());
@@ -143,7 +153,8 @@ int runFolder(const BatchOptions& options) {
             continue;
         }
         const BatchJob::Outcome outcome = BatchJob::run(
-            options, path, BatchJob::Output{output.path() + QLatin1Char('/') + target, &output, target});
+            options, path, BatchJob::Output{output.path() + QLatin1Char('/') + target, &output, target},
+            locator);
         if (outcome.exit != BatchExit::Ok) {
             failure(outcome.error);
             continue;
@@ -178,15 +189,20 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
+    // The locator's module loads while the page is read.
+    LocatorLoader locator(QCoreApplication::applicationDirPath());
+    if (options.area == BatchOptions::Area::Auto)
+        locator.start();
+
     if (QFileInfo(options.input).isDir())
-        return runFolder(options);
+        return runFolder(options, &locator);
     if (QFileInfo(options.output).isDir()) {
         printLine(stderr,
                   QStringLiteral("vetra-batch: l'uscita %1 è una cartella: indicare il nome del file JPEG")
                       .arg(QDir::toNativeSeparators(options.output)));
         return exitCode(BatchExit::Usage);
     }
-    const BatchJob::Outcome outcome = BatchJob::run(options, options.input, options.output);
+    const BatchJob::Outcome outcome = BatchJob::run(options, options.input, options.output, &locator);
     if (outcome.exit != BatchExit::Ok) {
         printLine(stderr, QStringLiteral("vetra-batch: %1").arg(outcome.error));
         return exitCode(outcome.exit);

@@ -1,12 +1,15 @@
 #include "imaging/JpegRegionReader.h"
 
 #include "imaging/JpegErrors.h"
+#include "imaging/Logging.h"
 #include "imaging/PageFile.h"
 #include "imaging/RegionCanvas.h"
 
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include <jerror.h>
@@ -55,7 +58,46 @@ ReducedPlacement placeOnReducedGrid(const PageTransform& t, QSize fullStored, QS
     return {QRect(x0, y0, x1 - x0, y1 - y0), QPoint(x0 * k + offX, y0 * k + offY)};
 }
 
+// The rows after the rectangle go through the entropy decoder only (skipping makes no
+// pixels), and the last one is decoded, so damage anywhere in the image refuses the page
+// whatever the rectangle. Skipping straight to the end would not look at the data at all.
+// Answers why the page is refused, empty when it is whole.
+QString finishWhole(Decoder& d, std::vector<quint32>& row) {
+    if (setjmp(d.err.jump))
+        return d.err.reason();
+    JSAMPROW rowPointer = reinterpret_cast<JSAMPROW>(row.data());
+    const JDIMENSION last = d.cinfo.output_height - 1;
+    if (d.cinfo.output_scanline < last)
+        jpeg_skip_scanlines(&d.cinfo, last - d.cinfo.output_scanline);
+    if (d.cinfo.output_scanline == last && jpeg_read_scanlines(&d.cinfo, &rowPointer, 1) != 1)
+        ERREXIT(&d.cinfo, JERR_INPUT_EMPTY); // only with a suspending source
+    jpeg_finish_decompress(&d.cinfo);
+    return {};
+}
+
+// The read's answer once the rest of the page has been gone through.
+JpegRegionReader::Result settle(const QString& refused, PageRegion* out) {
+    if (refused.isEmpty())
+        return JpegRegionReader::Result::Read;
+    out->image = QImage();
+    out->error = refused;
+    return JpegRegionReader::Result::Failed;
+}
+
+JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteArray* owner,
+                                    const RegionRequest& request, PageRegion* out);
+
 } // namespace
+
+JpegRegionReader::Result JpegRegionReader::read(const uchar* data, qint64 size, const RegionRequest& request,
+                                                PageRegion* out) {
+    return readRegion(data, size, nullptr, request, out);
+}
+
+JpegRegionReader::Result JpegRegionReader::read(const QByteArray& bytes, const RegionRequest& request,
+                                                PageRegion* out) {
+    return readRegion(reinterpret_cast<const uchar*>(bytes.constData()), bytes.size(), &bytes, request, out);
+}
 
 bool JpegRegionReader::isJpeg(const uchar* data, qint64 size) {
     return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
@@ -77,13 +119,18 @@ JpegRegionReader::Result JpegRegionReader::size(const uchar* data, qint64 size, 
     return Result::Read;
 }
 
-JpegRegionReader::Result JpegRegionReader::read(const uchar* data, qint64 size, const RegionRequest& request,
-                                                PageRegion* out) {
-    if (!isJpeg(data, size))
+namespace {
+
+JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteArray* owner,
+                                    const RegionRequest& request, PageRegion* out) {
+    using Result = JpegRegionReader::Result;
+    if (!JpegRegionReader::isJpeg(data, size))
         return Result::NotJpeg;
     // Everything with a destructor lives outside the setjmp scope: a longjmp back to it
-    // must not skip a destructor.
-    Decoder d;
+    // must not skip a destructor. The decoder lives on the heap: it may be handed to the
+    // thread that checks the rest of the page.
+    std::unique_ptr<Decoder> decoder = std::make_unique<Decoder>();
+    Decoder& d = *decoder;
     std::vector<quint32> row;
     std::optional<RegionCanvas> canvas;
     if (setjmp(d.err.jump)) {
@@ -162,15 +209,33 @@ JpegRegionReader::Result JpegRegionReader::read(const uchar* data, qint64 size, 
             canvas->putRow(y, want.left(), row.data() + skipColumns, want.width());
         }
     }
-    // The rows below go through the entropy decoder only (skipping makes no pixels), and
-    // the last one is decoded, so damage anywhere in the image refuses the page whatever
-    // the rectangle. Skipping straight to the end would not look at the data at all.
-    const JDIMENSION last = d.cinfo.output_height - 1;
-    if (d.cinfo.output_scanline < last)
-        jpeg_skip_scanlines(&d.cinfo, last - d.cinfo.output_scanline);
-    if (d.cinfo.output_scanline == last)
-        readRow();
-    jpeg_finish_decompress(&d.cinfo);
     out->image = canvas->image();
-    return Result::Read;
+    if (request.wholeKnown && owner) {
+        // Already gone through whole by the same rules, from the same bytes.
+        jpeg_abort_decompress(&d.cinfo);
+        return Result::Read;
+    }
+    if (request.deferWholeness && owner) {
+        // The thread's share: the decoder where it stopped, a row to decode the last one
+        // into, and the bytes the decoder reads.
+        struct Rest {
+            std::unique_ptr<Decoder> decoder;
+            std::vector<quint32> row;
+            QByteArray bytes;
+        };
+        const auto rest = std::make_shared<Rest>(Rest{std::move(decoder), std::move(row), *owner});
+        try {
+            out->pending = std::async(std::launch::async, [rest] {
+                               return finishWhole(*rest->decoder, rest->row);
+                           }).share();
+            return Result::Read;
+        } catch (const std::system_error& e) {
+            // No thread to be had: the rest is gone through here.
+            qCDebug(lcImaging) << "no thread for the rest of the page:" << e.what();
+            return settle(finishWhole(*rest->decoder, rest->row), out);
+        }
+    }
+    return settle(finishWhole(d, row), out);
 }
+
+} // namespace

@@ -20,5 +20,9 @@ class JpegRegionReader {
 
     static bool isJpeg(const uchar* data, qint64 size);
     static Result read(const uchar* data, qint64 size, const RegionRequest& request, PageRegion* out);
+    // The same over bytes it may keep: with request.deferWholeness the rows after the
+    // rectangle are gone through on a thread of their own (out->pending), and with
+    // request.wholeKnown not at all.
+    static Result read(const QByteArray& bytes, const RegionRequest& request, PageRegion* out);
     static Result size(const uchar* data, qint64 size, QSize* pageSize, QString* error);
 };

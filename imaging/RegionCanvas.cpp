@@ -1,5 +1,7 @@
 #include "imaging/RegionCanvas.h"
 
+#include "imaging/FastPixels.h"
+
 #include <algorithm>
 
 RegionCanvas::RegionCanvas(QSize storedSize, PageTransform transform, const QRect& shown)
@@ -20,7 +22,8 @@ bool RegionCanvas::allocate(QString* error) {
                      .arg(m_shown.height());
         return false;
     }
-    m_image = QImage(m_shown.size(), QImage::Format_RGB32);
+    // A whole page's canvas comes in huge pages where the kernel gives them.
+    m_image = FastPixels::allocate(m_shown.size(), QImage::Format_RGB32);
     if (m_image.isNull()) {
         *error = QStringLiteral("Memoria insufficiente per una regione di %1 x %2 pixel.")
                      .arg(m_shown.width())

@@ -89,11 +89,52 @@ const uchar* bytesOf(const QByteArray& bytes) {
     return reinterpret_cast<const uchar*>(bytes.constData());
 }
 
+// The page from its bytes, read whole, in any format but a BMP read a band at a time.
+PageRegion readWhole(const QByteArray& bytes, PageFormat format, const RegionRequest& request);
+
+// Whether the request can be read at all; false with the reason in out->error.
+bool soundRequest(const RegionRequest& request, PageRegion* out) {
+    if (!request.transform.isValid()) {
+        out->error = QStringLiteral("Rotazione non valida: %1 (ammesse 0, 90, 180 e 270).")
+                         .arg(request.transform.rotation);
+        return false;
+    }
+    if (request.rect.isEmpty()) {
+        out->error = QStringLiteral("Il rettangolo richiesto è vuoto.");
+        return false;
+    }
+    // No page comes near a million pixels a side; beyond that the pixel arithmetic could
+    // overflow, so such a rectangle is refused before it is used.
+    constexpr int kFar = 1 << 20;
+    const QRect& r = request.rect;
+    if (r.left() < -kFar || r.top() < -kFar || r.right() > kFar || r.bottom() > kFar) {
+        out->error = QStringLiteral("Il rettangolo richiesto (%1, %2, %3 x %4) è fuori misura.")
+                         .arg(r.left())
+                         .arg(r.top())
+                         .arg(r.width())
+                         .arg(r.height());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QRectF PageRegion::mapFromPage(const QRectF& pageRect) const {
     return QRectF((pageRect.x() - origin.x()) * scale, (pageRect.y() - origin.y()) * scale,
                   pageRect.width() * scale, pageRect.height() * scale);
+}
+
+bool PageRegion::finish() {
+    if (pending.valid()) {
+        const QString refused = pending.get();
+        pending = {};
+        if (!refused.isEmpty()) {
+            error = refused;
+            image = QImage();
+        }
+    }
+    return ok();
 }
 
 int RegionReader::reductionFor(QSize rectSize, QSize targetSize) {
@@ -107,55 +148,65 @@ int RegionReader::reductionFor(QSize rectSize, QSize targetSize) {
 
 PageRegion RegionReader::read(const RegionRequest& request) {
     PageRegion out;
-    if (!request.transform.isValid()) {
-        out.error = QStringLiteral("Rotazione non valida: %1 (ammesse 0, 90, 180 e 270).")
-                        .arg(request.transform.rotation);
+    if (!soundRequest(request, &out))
         return out;
-    }
-    if (request.rect.isEmpty()) {
-        out.error = QStringLiteral("Il rettangolo richiesto è vuoto.");
-        return out;
-    }
-    // No page comes near a million pixels a side; beyond that the pixel arithmetic could
-    // overflow, so such a rectangle is refused before it is used.
-    constexpr int kFar = 1 << 20;
-    const QRect& r = request.rect;
-    if (r.left() < -kFar || r.top() < -kFar || r.right() > kFar || r.bottom() > kFar) {
-        out.error = QStringLiteral("Il rettangolo richiesto (%1, %2, %3 x %4) è fuori misura.")
-                        .arg(r.left())
-                        .arg(r.top())
-                        .arg(r.width())
-                        .arg(r.height());
-        return out;
-    }
     PageFile file;
-    if (!file.open(request.path, &out.error))
-        return out;
-    const PageFormat format = pageFormatOf(file.head());
+    QByteArray bytes = request.data;
+    PageFormat format = PageFormat::Unknown;
+    if (!bytes.isEmpty()) {
+        format = pageFormatOf(bytes.left(PageFile::kHeadBytes));
+        if (format == PageFormat::Bmp) {
+            const BmpRegionReader::Result read =
+                BmpRegionReader::read(bytesOf(bytes), bytes.size(), request, &out);
+            if (read != BmpRegionReader::Result::Unsupported) {
+                if (read == BmpRegionReader::Result::Read)
+                    out.method = PageRegion::Method::Bmp;
+                return out;
+            }
+        }
+    } else {
+        if (!file.open(request.path, &out.error))
+            return out;
+        format = pageFormatOf(file.head());
+        if (format == PageFormat::Bmp) {
+            BmpHeader bmp;
+            if (!BmpHeader::parse(bytesOf(file.head()), file.head().size(), file.size(), &bmp, &out.error))
+                return out;
+            const auto readAt = [&file](qint64 offset, void* to, qint64 length) {
+                return file.readAt(offset, to, length);
+            };
+            if (BmpRegionReader::read(bmp, readAt, request, &out) != BmpRegionReader::Result::Unsupported) {
+                out.method = PageRegion::Method::Bmp;
+                return out;
+            }
+        }
+        if (format != PageFormat::Unknown && !file.readAll(&bytes, &out.error))
+            return out;
+    }
     if (format == PageFormat::Unknown) {
         out.error = unknownFormat();
         return out;
     }
-    if (format == PageFormat::Bmp) {
-        BmpHeader bmp;
-        if (!BmpHeader::parse(bytesOf(file.head()), file.head().size(), file.size(), &bmp, &out.error))
-            return out;
-        const auto readAt = [&file](qint64 offset, void* to, qint64 length) {
-            return file.readAt(offset, to, length);
-        };
-        if (BmpRegionReader::read(bmp, readAt, request, &out) != BmpRegionReader::Result::Unsupported) {
-            out.method = PageRegion::Method::Bmp;
-            return out;
-        }
+    if (request.wholeKnown && request.data.isEmpty()) {
+        // Known whole only as the bytes handed in: a file read afresh is gone through whole.
+        RegionRequest afresh = request;
+        afresh.wholeKnown = false;
+        out = readWhole(bytes, format, afresh);
+    } else {
+        out = readWhole(bytes, format, request);
     }
-    QByteArray bytes;
-    if (!file.readAll(&bytes, &out.error))
-        return out;
-    out = PageRegion();
+    if (request.keepData && out.ok())
+        out.data = bytes;
+    return out;
+}
+
+namespace {
+
+PageRegion readWhole(const QByteArray& bytes, PageFormat format, const RegionRequest& request) {
+    PageRegion out;
     switch (format) {
     case PageFormat::Jpeg:
-        if (JpegRegionReader::read(bytesOf(bytes), bytes.size(), request, &out) ==
-            JpegRegionReader::Result::Read)
+        if (JpegRegionReader::read(bytes, request, &out) == JpegRegionReader::Result::Read)
             out.method = PageRegion::Method::Jpeg;
         return out;
     case PageFormat::Gif:
@@ -170,7 +221,7 @@ PageRegion RegionReader::read(const RegionRequest& request) {
         }
         break;
     case PageFormat::Png:
-        if (!pngIsWhole(bytes, &out.error))
+        if (!RegionReader::pngIsWhole(bytes, &out.error))
             return out;
         break;
     default:
@@ -178,6 +229,31 @@ PageRegion RegionReader::read(const RegionRequest& request) {
     }
     out = PageRegion();
     readGeneric(bytes, request, &out);
+    return out;
+}
+
+} // namespace
+
+PageRegion RegionReader::cut(const QImage& page, PageRegion::Method method, const RegionRequest& request) {
+    PageRegion out;
+    if (!soundRequest(request, &out))
+        return out;
+    if (page.format() != QImage::Format_RGB32) {
+        out.error = QStringLiteral("lettura non riuscita (formato dei pixel inatteso).");
+        return out;
+    }
+    out.pageSize = request.transform.transformedSize(page.size());
+    out.origin = request.rect.topLeft();
+    out.scale = 1.0;
+    out.method = method;
+    RegionCanvas canvas(page.size(), request.transform, request.rect);
+    if (!canvas.allocate(&out.error))
+        return out;
+    const QRect want = canvas.storedRect();
+    for (int y = want.top(); y <= want.bottom() && !want.isEmpty(); ++y)
+        canvas.putRow(y, want.left(), reinterpret_cast<const quint32*>(page.constScanLine(y)) + want.left(),
+                      want.width());
+    out.image = canvas.image();
     return out;
 }
 

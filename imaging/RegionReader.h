@@ -9,6 +9,8 @@
 #include <QSize>
 #include <QString>
 
+#include <future>
+
 // A rectangle of a transformed page, as the batch command wants it.
 struct RegionRequest {
     QString path;
@@ -21,6 +23,20 @@ struct RegionRequest {
     // twice as large on both sides, a JPEG may be decoded at 1/2, 1/4 or 1/8 of its size,
     // never below targetSize.
     QSize targetSize;
+
+    // The page file's bytes, when the caller holds them already: they are read instead of
+    // the file (path then only names the page).
+    QByteArray data{};
+    // data was already read whole by read() (a request with keepData), so it is known to
+    // be whole: a JPEG then decodes only the rows the rectangle needs. Without data it is
+    // ignored.
+    bool wholeKnown = false;
+    // A JPEG's rows after the rectangle, gone through only to tell a whole page from a
+    // damaged one, may be gone through on a thread of their own while the caller works on
+    // the region: PageRegion::finish() then gives the verdict.
+    bool deferWholeness = false;
+    // Hand the file's bytes back in PageRegion::data when they were read whole.
+    bool keepData = false;
 };
 
 // What a region read produced.
@@ -38,8 +54,17 @@ struct PageRegion {
     Method method = Method::None;
     // Why the read failed, in Italian, ready for the operator; empty on success.
     QString error;
+    // With RegionRequest::keepData: the file's bytes, when they were read whole.
+    QByteArray data;
+    // With RegionRequest::deferWholeness: the check of the rest of the page, running; it
+    // answers the reason the page is refused, empty when it is whole.
+    std::shared_future<QString> pending;
 
     bool ok() const { return error.isEmpty() && !image.isNull(); }
+    // Waits for a pending check of the rest of the page. False when the read failed or the
+    // page turned out damaged (error then says why, and image is null): nothing made from
+    // the region may be kept then.
+    bool finish();
     // A rectangle in page pixels (after the transform) in image's pixels.
     QRectF mapFromPage(const QRectF& pageRect) const;
 };
@@ -59,6 +84,11 @@ struct PageRegion {
 class RegionReader {
   public:
     static PageRegion read(const RegionRequest& request);
+
+    // The region request asks for, cut from page: the whole stored page as a read of it
+    // with no transform, at full size, gave it (scale 1). The pixels are those a read of
+    // the file would give; method is copied into the answer.
+    static PageRegion cut(const QImage& page, PageRegion::Method method, const RegionRequest& request);
 
     // The stored page's size from the file's header, before any transform; an empty size
     // with *error set when the file cannot be read.

@@ -127,6 +127,62 @@ class TestBatchAuto : public QObject {
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("b.jpg")});
     }
 
+    // The locator is a module loaded for --auto only: without it (or with a damaged one)
+    // --auto ends with its own code and a message naming it, and the other ways still work.
+    void moduleUnavailable_data() {
+        QTest::addColumn<QString>("module"); // what lies where the module should be
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("missing") << QString() << false;
+        QTest::newRow("missing, folder") << QString() << true;
+        QTest::newRow("empty file") << QStringLiteral("empty") << false;
+        QTest::newRow("not a library") << QStringLiteral("text") << false;
+        QTest::newRow("a folder") << QStringLiteral("folder") << false;
+    }
+    void moduleUnavailable() {
+        QFETCH(QString, module);
+        QFETCH(bool, folder);
+        QTemporaryDir install;
+        QVERIFY(install.isValid());
+        QVERIFY(QDir(install.path()).mkpath(QStringLiteral("bin")));
+        QVERIFY(QDir(install.path()).mkpath(QStringLiteral("lib/vetra")));
+        const QString program = install.filePath(QStringLiteral("bin/vetra-batch"));
+        QVERIFY(QFile::copy(QStringLiteral(VETRA_BATCH_EXE), program));
+        const QString modulePath = install.filePath(QStringLiteral("lib/vetra/vetra-locator.so"));
+        if (module == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(modulePath));
+        } else if (!module.isEmpty()) {
+            QFile file(modulePath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            if (module == QLatin1String("text"))
+                file.write("not a shared object\n");
+        }
+        const QString input =
+            folder ? install.filePath(QStringLiteral("pagine")) : path(QStringLiteral("upright.jpg"));
+        if (folder) {
+            QVERIFY(QDir().mkpath(input));
+            QVERIFY(QFile::copy(path(QStringLiteral("upright.jpg")), input + QStringLiteral("/a.jpg")));
+        }
+        const QString output =
+            install.filePath(folder ? QStringLiteral("uscita") : QStringLiteral("out.jpg"));
+        const Run run = BatchProcess::run(program, {QStringLiteral("--kind"), QStringLiteral("foto"),
+                                                    QStringLiteral("--auto"), input, output});
+        QCOMPARE(run.exitCode, 8);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.contains(QDir::toNativeSeparators(QDir::cleanPath(modulePath))),
+                 qPrintable(run.err));
+        QVERIFY2(run.err.contains(QLatin1String("modulo")), qPrintable(run.err));
+        QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+        QVERIFY(!QFileInfo::exists(folder ? output + QStringLiteral("/a.jpg") : output));
+
+        // A rectangle given by hand needs no locator.
+        const QString byHand = install.filePath(QStringLiteral("byhand.jpg"));
+        const Run rect = BatchProcess::run(
+            program, {QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
+                      QStringLiteral("100,100,400,480"), path(QStringLiteral("upright.jpg")), byHand});
+        QCOMPARE(rect.exitCode, 0);
+        QVERIFY(QFileInfo(byHand).size() > 0);
+    }
+
     void refusesATurnByHand_data() {
         QTest::addColumn<QStringList>("extra");
         QTest::newRow("--rotate") << QStringList{QStringLiteral("--rotate"), QStringLiteral("90")};

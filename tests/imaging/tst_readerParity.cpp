@@ -86,6 +86,44 @@ class TestReaderParity : public QObject {
                                         .arg(rect.y())
                                         .arg(rotation)
                                         .arg(region.error)));
+
+                // The rest of the page checked on a thread of its own: the same verdict once
+                // finished, and the same pixels.
+                RegionRequest request{path, {rotation, PageTransform::Mirror::None}, rect, {}};
+                request.deferWholeness = true;
+                PageRegion deferred = RegionReader::read(request);
+                QCOMPARE(deferred.finish(), loads);
+                QVERIFY2(deferred.error.contains(reason), qPrintable(deferred.error));
+                QCOMPARE(deferred.image, region.image);
+
+                // "Known whole" holds only for bytes handed in, never for the file read afresh.
+                request.deferWholeness = false;
+                request.wholeKnown = true;
+                QCOMPARE(RegionReader::read(request).ok(), loads);
+                request.wholeKnown = false;
+
+                // The bytes of a whole read handed back and read again as known whole.
+                request.keepData = true;
+                const PageRegion kept = RegionReader::read(request);
+                QCOMPARE(kept.ok(), loads);
+                if (loads) {
+                    request.keepData = false;
+                    request.data = kept.data;
+                    request.wholeKnown = !kept.data.isEmpty();
+                    const PageRegion again = RegionReader::read(request);
+                    QVERIFY(again.ok());
+                    QCOMPARE(again.image, region.image);
+
+                    // The region cut from the whole page read at full size: the same pixels.
+                    const PageRegion whole = RegionReader::read({path, {}, QRect(QPoint(0, 0), stored), {}});
+                    QVERIFY(whole.ok());
+                    const PageRegion cut = RegionReader::cut(
+                        whole.image, whole.method, {path, {rotation, PageTransform::Mirror::None}, rect, {}});
+                    QVERIFY(cut.ok());
+                    QCOMPARE(cut.image, region.image);
+                    QCOMPARE(cut.pageSize, region.pageSize);
+                    QCOMPARE(cut.origin, region.origin);
+                }
             }
 
         const QString out = m_dir.filePath(QStringLiteral("out.jpg"));
