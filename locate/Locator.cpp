@@ -191,6 +191,8 @@ class FaceDetector {
         }
         return best;
     }
+    // A picture that is no face can gather 5 votes in one of its views; the sample form's
+    // drawn face gathers 10.
     static constexpr double kCascadeVotes = 5;
 
   private:
@@ -231,58 +233,78 @@ std::vector<PhotoCandidate> photoCandidates(const Work& work) {
     cv::morphologyEx(dense, dense, cv::MORPH_CLOSE,
                      cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
 
-    cv::Mat labels, stats, centroids;
-    const int count = cv::connectedComponentsWithStats(dense, labels, stats, centroids, 8);
     std::vector<PhotoCandidate> found;
     const double minSide = 18 * work.pxPerMm / block;
     const double maxSide = 120 * work.pxPerMm / block;
-    for (int i = 1; i < count; ++i) {
-        const int w = stats.at<int>(i, cv::CC_STAT_WIDTH);
-        const int h = stats.at<int>(i, cv::CC_STAT_HEIGHT);
-        const int area = stats.at<int>(i, cv::CC_STAT_AREA);
-        if (w < minSide || h < minSide || w > maxSide || h > maxSide)
-            continue;
-        if (area < 0.6 * w * h || w > 2.5 * h || h > 2.5 * w)
-            continue;
-        // Back to working pixels, then each edge where the toned share crosses one half.
-        cv::Rect r(stats.at<int>(i, cv::CC_STAT_LEFT) * block - block,
-                   stats.at<int>(i, cv::CC_STAT_TOP) * block - block, (w + 2) * block, (h + 2) * block);
-        r &= cv::Rect(0, 0, work.grey.cols, work.grey.rows);
-        const cv::Mat roi = sharp(r);
-        cv::Mat cols, rows;
-        cv::reduce(roi, cols, 0, cv::REDUCE_AVG, CV_32F);
-        cv::reduce(roi, rows, 1, cv::REDUCE_AVG, CV_32F);
-        // The longest run of mostly toned columns (rows): a box printed around the
-        // photograph, with paper between, is not part of it.
-        auto edges = [](const cv::Mat& profile, int n, int& first, int& last) {
-            first = -1;
-            last = -1;
-            int start = -1;
-            for (int k = 0; k <= n; ++k) {
-                const bool toned = k < n && profile.at<float>(k) > 127;
-                if (toned && start < 0)
-                    start = k;
-                if (!toned && start >= 0) {
-                    if (k - 1 - start > last - first) {
-                        first = start;
-                        last = k - 1;
+    // The photograph's blocks, whole: a piece of a candidate already taken is not another one.
+    auto taken = [&](const cv::Rect& blocksRect) {
+        const cv::Point centre((blocksRect.x + blocksRect.width / 2) * block,
+                               (blocksRect.y + blocksRect.height / 2) * block);
+        return std::any_of(found.begin(), found.end(),
+                           [&](const PhotoCandidate& c) { return c.rect.contains(centre); });
+    };
+    auto consider = [&](const cv::Mat& mask) {
+        cv::Mat labels, stats, centroids;
+        const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8);
+        for (int i = 1; i < count; ++i) {
+            const int w = stats.at<int>(i, cv::CC_STAT_WIDTH);
+            const int h = stats.at<int>(i, cv::CC_STAT_HEIGHT);
+            const int area = stats.at<int>(i, cv::CC_STAT_AREA);
+            if (w < minSide || h < minSide || w > maxSide || h > maxSide)
+                continue;
+            if (area < 0.6 * w * h || w > 2.5 * h || h > 2.5 * w)
+                continue;
+            if (taken(cv::Rect(stats.at<int>(i, cv::CC_STAT_LEFT), stats.at<int>(i, cv::CC_STAT_TOP), w, h)))
+                continue;
+            // Back to working pixels, then each edge where the toned share crosses one half.
+            cv::Rect r(stats.at<int>(i, cv::CC_STAT_LEFT) * block - block,
+                       stats.at<int>(i, cv::CC_STAT_TOP) * block - block, (w + 2) * block, (h + 2) * block);
+            r &= cv::Rect(0, 0, work.grey.cols, work.grey.rows);
+            const cv::Mat roi = sharp(r);
+            cv::Mat cols, rows;
+            cv::reduce(roi, cols, 0, cv::REDUCE_AVG, CV_32F);
+            cv::reduce(roi, rows, 1, cv::REDUCE_AVG, CV_32F);
+            // The longest run of mostly toned columns (rows): a box printed around the
+            // photograph, with paper between, is not part of it.
+            auto edges = [](const cv::Mat& profile, int n, int& first, int& last) {
+                first = -1;
+                last = -1;
+                int start = -1;
+                for (int k = 0; k <= n; ++k) {
+                    const bool toned = k < n && profile.at<float>(k) > 127;
+                    if (toned && start < 0)
+                        start = k;
+                    if (!toned && start >= 0) {
+                        if (k - 1 - start > last - first) {
+                            first = start;
+                            last = k - 1;
+                        }
+                        start = -1;
                     }
-                    start = -1;
                 }
-            }
-        };
-        int x0, x1, y0, y1;
-        edges(cols, cols.cols, x0, x1);
-        edges(rows.t(), rows.rows, y0, y1);
-        if (x0 < 0 || y0 < 0)
-            continue;
-        // Two working pixels inside: the edge is blurred by the scan and by the reduction,
-        // and the answer must never reach the paper around the photograph.
-        cv::Rect photo(r.x + x0 + 2, r.y + y0 + 2, x1 - x0 - 3, y1 - y0 - 3);
-        if (photo.width < minSide * block || photo.height < minSide * block)
-            continue;
-        found.push_back({photo});
-    }
+            };
+            int x0, x1, y0, y1;
+            edges(cols, cols.cols, x0, x1);
+            edges(rows.t(), rows.rows, y0, y1);
+            if (x0 < 0 || y0 < 0)
+                continue;
+            // Two working pixels inside: the edge is blurred by the scan and by the reduction,
+            // and the answer must never reach the paper around the photograph.
+            cv::Rect photo(r.x + x0 + 2, r.y + y0 + 2, x1 - x0 - 3, y1 - y0 - 3);
+            if (photo.width < minSide * block || photo.height < minSide * block)
+                continue;
+            found.push_back({photo});
+        }
+    };
+    consider(dense);
+    // A photograph that touches dense print (a bold heading, a filled field) joins it into
+    // one ragged piece that is no rectangle. Opened by a square of 10 mm, the print and the
+    // bridges to it go while any photograph (at least 18 mm a side) stays.
+    const int opening = std::max(3, int(std::lround(10 * work.pxPerMm / block)));
+    cv::Mat opened;
+    cv::morphologyEx(dense, opened, cv::MORPH_OPEN,
+                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(opening, opening)));
+    consider(opened);
     return found;
 }
 
@@ -290,11 +312,17 @@ std::vector<PhotoCandidate> photoCandidates(const Work& work) {
 // detection a quarter below the detector's own threshold (which is at 0.4).
 constexpr double kWeakFace = 0.15;
 
+// A face dlib scores this far above its threshold decides the turn: the other views of a
+// face never come near it (the best of them 0.36 on 159 photographs), so they are not looked at.
+constexpr double kDecisiveFace = 0.9;
+
 struct FaceAnswer {
     int turn = 0;
     double score = 0;       // the detector's margin at that turn (0: no face)
     double secondScore = 0; // the best other turn's
     cv::Rect face;          // working pixels of the turned page
+    bool byCascade = false; // found by the cascade alone, dlib seeing nothing
+    bool confirmed = false; // dlib's weak face, found at the same place by the cascade
 };
 
 // Looks for a face in the candidate at each quarter turn; the turn that scores best wins.
@@ -320,28 +348,50 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo) {
         if ((aspect > 1.08 && sideways) || (aspect < 1 / 1.08 && !sideways))
             continue;
         faceOf[t] = detector.detect(turned(crop, t * 90));
+        if (faceOf[t].score >= kDecisiveFace)
+            break;
     }
+    // The cascade was measured on a 200-pixel view; its face boxes come back to the
+    // detector's view scale.
+    const double cascadeScale = 200.0 / 170.0;
+    cv::Mat larger;
+    auto cascadeAt = [&](int t) {
+        if (larger.empty())
+            cv::resize(crop, larger, cv::Size(), cascadeScale, cascadeScale, cv::INTER_LINEAR);
+        Face face = detector.detectWithCascade(turned(larger, t * 90));
+        face.rect = cv::Rect(int(face.rect.x / cascadeScale), int(face.rect.y / cascadeScale),
+                             int(std::ceil(face.rect.width / cascadeScale)),
+                             int(std::ceil(face.rect.height / cascadeScale)));
+        return face;
+    };
     if (faceOf[0].score <= 0 && faceOf[1].score <= 0 && faceOf[2].score <= 0 && faceOf[3].score <= 0) {
-        // The cascade was measured on a 200-pixel view; its face boxes come back to the
-        // detector's view scale.
-        const double cascadeScale = 200.0 / 170.0;
-        cv::Mat larger;
-        cv::resize(crop, larger, cv::Size(), cascadeScale, cascadeScale, cv::INTER_LINEAR);
         for (int t = 0; t < 4; ++t) {
             const bool sideways = t % 2 == 1;
             if ((aspect > 1.08 && sideways) || (aspect < 1 / 1.08 && !sideways))
                 continue;
-            Face face = detector.detectWithCascade(turned(larger, t * 90));
-            face.rect = cv::Rect(int(face.rect.x / cascadeScale), int(face.rect.y / cascadeScale),
-                                 int(std::ceil(face.rect.width / cascadeScale)),
-                                 int(std::ceil(face.rect.height / cascadeScale)));
-            faceOf[t] = face;
+            faceOf[t] = cascadeAt(t);
         }
+        answer.byCascade = true;
     }
     int best = 0;
     for (int t = 1; t < 4; ++t) {
         if (faceOf[t].score > faceOf[best].score)
             best = t;
+    }
+    // A face dlib scores under its threshold (a small face blown up from few pixels, or a
+    // grainy one) counts when the cascade, which looks at the picture another way, finds a
+    // face at the same place in the same view. Pictures that are no face score nothing
+    // with dlib, even that far under its threshold.
+    if (!answer.byCascade && faceOf[best].score > 0 && faceOf[best].score < -FaceDetector::kAdjust) {
+        const Face other = cascadeAt(best);
+        const cv::Rect& mine = faceOf[best].rect;
+        const cv::Point centreOfMine(mine.x + mine.width / 2, mine.y + mine.height / 2);
+        const cv::Point centreOfOther(other.rect.x + other.rect.width / 2,
+                                      other.rect.y + other.rect.height / 2);
+        answer.confirmed =
+            other.score > 0 && other.rect.contains(centreOfMine) && mine.contains(centreOfOther);
+        qCDebug(lcLocate) << "weak face" << faceOf[best].score << "cascade" << other.score
+                          << (answer.confirmed ? "at the same place" : "elsewhere or nowhere");
     }
     answer.turn = best * 90;
     answer.score = faceOf[best].score;
@@ -958,11 +1008,27 @@ PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
                 text = textTurn(inkWithoutLines(work.grey, work), work);
             return *text;
         };
+        // The cascade alone, dlib seeing nothing, also finds faces in some pictures that are
+        // none, in any of their views: its face counts only when the printed text, if it
+        // tells the turn at all, stands the same way up.
+        if (findings.photo.found && bestFace.byCascade && textTurnOf().confidence >= kThreshold &&
+            text->turn != bestFace.turn) {
+            qCDebug(lcLocate) << "the cascade's face at turn" << bestFace.turn << "against the text's"
+                              << text->turn;
+            findings.photo.found = false;
+        }
         // A small or grainy face the detector is not sure of counts when it is the only
-        // face-like thing in the picture's views and the printed text stands the same way
-        // up: pictures that are no face score nothing at all.
-        if (anyFace && !findings.photo.found && bestFace.score >= kWeakFace && bestFace.secondScore <= 0 &&
-            textTurnOf().confidence >= kThreshold && text->turn == bestFace.turn) {
+        // face-like thing in the picture's views and either the cascade found it too or the
+        // printed text stands the same way up: pictures that are no face score nothing at all.
+        if (anyFace && !findings.photo.found && bestFace.confirmed && bestFace.secondScore <= 0) {
+            qCDebug(lcLocate) << "weak face" << bestFace.score << "confirmed by the cascade";
+            findings.photo.confidence = kThreshold;
+            findings.turnConfidence = kThreshold;
+            findings.photo.found = true;
+        }
+        if (anyFace && !findings.photo.found && !bestFace.byCascade && bestFace.score >= kWeakFace &&
+            bestFace.secondScore <= 0 && textTurnOf().confidence >= kThreshold &&
+            text->turn == bestFace.turn) {
             qCDebug(lcLocate) << "weak face" << bestFace.score << "upright with the text";
             findings.photo.confidence = kThreshold;
             findings.turnConfidence = std::min(kThreshold, text->confidence);

@@ -248,6 +248,7 @@ def page(rng, faces, n):
         "file": name, "dpi": dpi, "turn": turn, "width": W, "height": H, "format": fmt,
         "grey": grey, "noisy": noisy, "layout": layout,
         "photo": photo, "face": face, "other_picture": other_picture,
+        "picture": [px, py, px + pw, py + ph] if (has_photo or other_picture) else None,
         "signature": sig, "signature_mask": ("sig_%03d.png" % n) if sig else None,
     }
 

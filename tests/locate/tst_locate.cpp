@@ -4,6 +4,7 @@
 #include "tests/support/FormPage.h"
 #include "tests/support/SampleForm.h"
 
+#include <QPainter>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(OutputKind)
@@ -95,6 +96,35 @@ class TestLocate : public QObject {
         QVERIFY(found.signature.found);
         QVERIFY(SampleForm::signatureBox().contains(found.signature.rect));
         QVERIFY(found.signature.rect.width() > SampleForm::signatureBox().width() / 2);
+    }
+
+    // A photograph touching dense print (a filled field, a bold heading) is still one: the
+    // print joined to it must not make it look like no rectangle.
+    void findsAPhotographTouchingPrint_data() {
+        QTest::addColumn<QRect>("print");
+        QTest::addColumn<int>("turn");
+        const QRect photo = SampleForm::photo();
+        const QRect atLeft(photo.left() - 1200, photo.center().y(), 1210, 80);
+        const QRect atRight(photo.right() - 10, photo.top() + 100, 140, 70);
+        const QRect atCorner(photo.left() - 900, photo.top() - 80, 1000, 90);
+        QTest::newRow("a bar at its left") << atLeft << 0;
+        QTest::newRow("a field at its right") << atRight << 0;
+        QTest::newRow("a heading touching its corner") << atCorner << 0;
+        QTest::newRow("a bar at its left, sideways") << atLeft << 90;
+        QTest::newRow("a heading touching its corner, upside down") << atCorner << 180;
+    }
+    void findsAPhotographTouchingPrint() {
+        QFETCH(QRect, print);
+        QFETCH(int, turn);
+        QImage page = m_sample.convertToFormat(QImage::Format_RGB32);
+        QPainter(&page).fillRect(print, QColor(25, 25, 25));
+        const QImage stored = SampleForm::storedTurned(page, turn);
+        const PageFindings found = Locator::locate(reduced(stored), stored.size());
+        QVERIFY(found.photo.found);
+        QCOMPARE(found.turn, turn);
+        QVERIFY(SampleForm::photo().contains(found.photo.rect));
+        QVERIFY(overlapShare(found.photo.rect, SampleForm::photo()) > 0.8);
+        QVERIFY(found.photo.rect.contains(found.face));
     }
 
     void findsNothingWithoutSubject_data() {
