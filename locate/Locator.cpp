@@ -9,12 +9,14 @@
 #include <dlib/image_processing/frontal_face_detector.h>
 
 #include <QElapsedTimer>
+#include <QImage>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -284,6 +286,10 @@ std::vector<PhotoCandidate> photoCandidates(const Work& work) {
     return found;
 }
 
+// The least detector margin of a face that the printed text's turn may confirm: a
+// detection a quarter below the detector's own threshold (which is at 0.4).
+constexpr double kWeakFace = 0.15;
+
 struct FaceAnswer {
     int turn = 0;
     double score = 0;       // the detector's margin at that turn (0: no face)
@@ -352,6 +358,96 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo) {
                   turnedPhoto;
     qCDebug(lcLocate) << "face scores by turn" << faceOf[0].score << faceOf[1].score << faceOf[2].score
                       << faceOf[3].score;
+    return answer;
+}
+
+// ---- The printed text's turn.
+
+struct TextTurn {
+    int turn = 0;
+    double confidence = 0; // 0..1
+};
+
+// Ink of the page with its ruled lines and box edges (runs longer than 12 mm) taken out.
+cv::Mat inkWithoutLines(const cv::Mat& grey, const Work& work, cv::Mat* lines = nullptr) {
+    const cv::Mat ink = grey < int(work.paper * 0.70);
+    const int run = int(12 * work.pxPerMm);
+    cv::Mat across, along, ruled;
+    cv::morphologyEx(ink, across, cv::MORPH_OPEN,
+                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(run, 1)));
+    cv::morphologyEx(ink, along, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(1, run)));
+    cv::dilate(across | along, ruled, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
+    if (lines)
+        *lines = ruled;
+    return ink & ~ruled;
+}
+
+// The turn that shows the printed text upright, from the text itself: its lines run across
+// an upright page, not along it; and print is set flush left and ragged right, so that on
+// an upright page many lines start at one margin while few end at one, and the other way
+// round on a page upside down. A page with too little text, or text aligned on both sides
+// (or neither), answers confidence 0.
+TextTurn textTurn(const cv::Mat& print, const Work& work) {
+    TextTurn answer;
+    const double minHeight = 1.2 * work.pxPerMm;
+    const double maxHeight = 7 * work.pxPerMm;
+    // Pieces of text lines: runs of letters whose gaps a short closing across fills.
+    auto linePieces = [&](const cv::Mat& view, double gapMm, double minLength) {
+        const int gap = std::max(3, int(std::lround(gapMm * work.pxPerMm)));
+        cv::Mat joined;
+        cv::morphologyEx(view, joined, cv::MORPH_CLOSE,
+                         cv::getStructuringElement(cv::MORPH_RECT, cv::Size(gap, 1)));
+        cv::Mat labels, stats, centroids;
+        const int count = cv::connectedComponentsWithStats(joined, labels, stats, centroids, 8, CV_32S);
+        std::vector<cv::Rect> pieces;
+        for (int i = 1; i < count; ++i) {
+            const cv::Rect box(stats.at<int>(i, cv::CC_STAT_LEFT), stats.at<int>(i, cv::CC_STAT_TOP),
+                               stats.at<int>(i, cv::CC_STAT_WIDTH), stats.at<int>(i, cv::CC_STAT_HEIGHT));
+            if (box.height >= minHeight && box.height <= maxHeight && box.width >= minLength * box.height)
+                pieces.push_back(box);
+        }
+        return pieces;
+    };
+    // Across or along: the way words join into long pieces. Letters of neighbouring lines
+    // stay apart at this gap.
+    double length[2] = {0, 0};
+    for (int o = 0; o < 2; ++o) {
+        for (const cv::Rect& piece : linePieces(turned(print, o * 90), 1.5, 5))
+            length[o] += piece.width;
+    }
+    const int o = length[1] > length[0] ? 1 : 0;
+    const double lengthMm = length[o] / work.pxPerMm;
+    const double across = length[o] / std::max(1.0, length[0] + length[1]);
+
+    // Whole lines, the gaps between words filled too: where they start and end.
+    std::vector<int> starts, ends;
+    for (const cv::Rect& line : linePieces(turned(print, o * 90), 3, 3)) {
+        starts.push_back(line.x);
+        ends.push_back(line.x + line.width);
+    }
+    // Lines that share an edge with another line, within a pixel.
+    auto aligned = [](std::vector<int> edges) {
+        std::sort(edges.begin(), edges.end());
+        int n = 0;
+        for (size_t k = 0; k < edges.size(); ++k) {
+            const bool before = k > 0 && edges[k] - edges[k - 1] <= 1;
+            const bool after = k + 1 < edges.size() && edges[k + 1] - edges[k] <= 1;
+            n += before || after;
+        }
+        return n;
+    };
+    const int flushLeft = aligned(starts);
+    const int flushRight = aligned(ends);
+    const double flush = double(flushLeft - flushRight) / std::max(1, flushLeft + flushRight);
+    answer.turn = o * 90 + (flush < 0 ? 180 : 0);
+    // Confident with some length of text running clearly one way, and several lines on
+    // one margin clearly more than on the other.
+    answer.confidence = std::clamp(lengthMm / 300.0, 0.0, 1.0) * std::clamp((across - 0.5) / 0.3, 0.0, 1.0) *
+                        std::clamp(std::abs(flush) / 0.3, 0.0, 1.0) *
+                        std::clamp(std::max(flushLeft, flushRight) / 8.0, 0.0, 1.0);
+    qCDebug(lcLocate) << "text lines" << length[0] / work.pxPerMm << "mm across," << length[1] / work.pxPerMm
+                      << "mm along; flush left" << flushLeft << "right" << flushRight << "; turn"
+                      << answer.turn << "confidence" << answer.confidence;
     return answer;
 }
 
@@ -426,6 +522,25 @@ bool looksPrinted(const std::vector<const Component*>& parts) {
     return aligned >= 4 && aligned * 10 >= parts.size() * 6;
 }
 
+// Parts standing as close as the letters of a word: at least one per one and a half
+// heights along the row they make. A signature's loops, cut apart where their joining
+// strokes ran along a ruled line, stand further apart.
+bool setClosely(const std::vector<const Component*>& parts) {
+    if (parts.empty())
+        return false;
+    std::vector<int> heights;
+    int left = parts.front()->box.x;
+    int right = left;
+    for (const Component* c : parts) {
+        heights.push_back(c->box.height);
+        left = std::min(left, c->box.x);
+        right = std::max(right, c->box.x + c->box.width);
+    }
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    const double h = std::max(1, heights[heights.size() / 2]);
+    return double(parts.size()) >= (right - left) / (1.5 * h);
+}
+
 // Mean stroke width of a component, from its outline: ink area over half the outline's length.
 double strokeWidth(const cv::Mat& labels, const Component& c) {
     std::vector<std::vector<cv::Point>> contours;
@@ -480,7 +595,34 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                      cv::getStructuringElement(cv::MORPH_RECT, cv::Size(run, 1)));
     cv::morphologyEx(ink, along, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(1, run)));
     cv::dilate(across | along, lines, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
-    const cv::Mat strokes = ink & ~lines;
+    // A stroke that crosses a ruled line is cut in two by the line's removal: where ink
+    // reaches the removed band from both sides, the band's ink joins the pieces again.
+    cv::Mat strokes = ink & ~lines;
+    {
+        constexpr int reach = 4;
+        const cv::Mat cut = ink & lines;
+        cv::Mat joins = cv::Mat::zeros(ink.size(), CV_8U);
+        auto strokeAt = [&strokes](int x, int y) {
+            return x >= 0 && y >= 0 && x < strokes.cols && y < strokes.rows && strokes.at<uchar>(y, x) != 0;
+        };
+        for (int y = 0; y < cut.rows; ++y) {
+            const uchar* row = cut.ptr<uchar>(y);
+            for (int x = 0; x < cut.cols; ++x) {
+                if (!row[x])
+                    continue;
+                bool up = false, down = false, left = false, right = false;
+                for (int k = 1; k <= reach; ++k) {
+                    up = up || strokeAt(x, y - k);
+                    down = down || strokeAt(x, y + k);
+                    left = left || strokeAt(x - k, y);
+                    right = right || strokeAt(x + k, y);
+                }
+                if ((up && down) || (left && right))
+                    joins.at<uchar>(y, x) = 255;
+            }
+        }
+        strokes |= joins;
+    }
 
     cv::Mat labels, stats, centroids;
     const int count = cv::connectedComponentsWithStats(strokes, labels, stats, centroids, 8);
@@ -510,7 +652,7 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         Component& c = parts[k];
         const double fill = double(c.area) / c.box.area();
         if (c.box.height < 1.6 * textHeight || c.box.height > 40 * work.pxPerMm ||
-            c.box.width > 120 * work.pxPerMm)
+            c.box.width > 180 * work.pxPerMm)
             continue;
         if (fill > 0.5)
             continue;
@@ -527,25 +669,21 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     double tallest = 0;
     for (int k : hands)
         tallest = std::max<double>(tallest, parts[k].box.height);
-    const std::vector<int> group = groupsOf(parts, hands, 0.5 * tallest, 0.3 * tallest);
-    int bestRoot = -1;
-    double bestInk = 0;
-    // The group with the most handwritten ink that does not read as printed text.
+    std::vector<int> group = groupsOf(parts, hands, 0.5 * tallest, 0.3 * tallest);
+    // The groups of handwritten parts that do not read as printed text.
     std::vector<int> roots;
     for (int k : hands) {
         if (std::find(roots.begin(), roots.end(), group[k]) == roots.end())
             roots.push_back(group[k]);
     }
-    cv::Rect bestBox;
+    std::vector<std::pair<int, cv::Rect>> candidates;
     for (int r : roots) {
-        std::vector<const Component*> members;
-        double inkArea = 0;
+        size_t members = 0;
         cv::Rect box;
         for (int k : hands) {
             if (group[k] != r)
                 continue;
-            members.push_back(&parts[k]);
-            inkArea += parts[k].area;
+            ++members;
             box = box.area() > 0 ? (box | parts[k].box) : parts[k].box;
         }
         // Dots and accents do not count.
@@ -559,41 +697,203 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                 pieces.push_back(&c);
         }
         if (looksPrinted(pieces)) {
-            qCDebug(lcLocate) << "group of" << members.size() << "parts reads as printed text";
+            qCDebug(lcLocate) << "group of" << members << "parts reads as printed text";
             continue;
         }
-        if (inkArea > bestInk) {
-            bestInk = inkArea;
-            bestRoot = r;
-            bestBox = box;
+        candidates.emplace_back(r, box);
+    }
+    // Lines of print: letters that a short closing across joins into a long, low piece. A
+    // signature's loops, cut apart along a ruled line, stand too far apart to join.
+    std::vector<cv::Rect> printLines;
+    {
+        const int gap = std::max(3, int(std::lround(1.5 * work.pxPerMm)));
+        cv::Mat joined, lineLabels, lineStats, lineCentroids;
+        cv::morphologyEx(strokes, joined, cv::MORPH_CLOSE,
+                         cv::getStructuringElement(cv::MORPH_RECT, cv::Size(gap, 1)));
+        const int count =
+            cv::connectedComponentsWithStats(joined, lineLabels, lineStats, lineCentroids, 8, CV_32S);
+        for (int i = 1; i < count; ++i) {
+            const cv::Rect r(lineStats.at<int>(i, cv::CC_STAT_LEFT), lineStats.at<int>(i, cv::CC_STAT_TOP),
+                             lineStats.at<int>(i, cv::CC_STAT_WIDTH),
+                             lineStats.at<int>(i, cv::CC_STAT_HEIGHT));
+            if (r.height >= 1.2 * work.pxPerMm && r.height <= std::min(7 * work.pxPerMm, 2.2 * textHeight) &&
+                r.width >= 5 * r.height)
+                printLines.push_back(r);
         }
     }
-    if (bestRoot < 0)
+    auto inPrint = [&printLines](const cv::Rect& r) {
+        return std::any_of(printLines.begin(), printLines.end(),
+                           [&r](const cv::Rect& line) { return (line & r).area() * 5 >= r.area() * 4; });
+    };
+
+    // A group in a line of print is a word of it.
+    candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                    [&](const std::pair<int, cv::Rect>& c) {
+                                        if (!inPrint(c.second))
+                                            return false;
+                                        qCDebug(lcLocate) << "handwritten group in a line of print: left out";
+                                        return true;
+                                    }),
+                     candidates.end());
+    if (candidates.empty())
+        return answer;
+    if (candidates.empty())
         return answer;
 
-    // Dots, short strokes and loops cut off by a ruled line next to the signature belong to
-    // it, and so does a curved underline, which the line removal took for a ruled line.
-    const int gx = int(0.5 * bestBox.height);
-    const int gy = int(0.3 * bestBox.height);
-    const cv::Rect near(bestBox.x - gx, bestBox.y - gy, bestBox.width + 2 * gx, bestBox.height + 2 * gy);
-    cv::Rect box = bestBox;
-    double strokeLength = 0;
-    for (const Component& c : parts) {
-        const bool member = c.hand && group[&c - &parts[0]] == bestRoot;
-        if (!member && ((c.box & near) != c.box || c.box.height > bestBox.height))
-            continue;
-        box |= c.box;
-        strokeLength += c.area / std::max(1.0, member ? c.stroke : strokeWidth(labels, c));
+    // Handwriting that the line removal took for ruling: a flourish, or strokes that run
+    // along the line the signature sits on. Each run the removal took is fitted with a
+    // straight line; its ink off that line is pen stroke, and joins the parts.
+    struct Run {
+        cv::Rect rect;
+        bool curved = false;
+    };
+    std::vector<Run> runs;
+    {
+        // Only the rows of the groups, and about them.
+        int top = ink.rows;
+        int bottom = 0;
+        for (const auto& candidate : candidates) {
+            const cv::Rect& g = candidate.second;
+            top = std::min(top, g.y - g.height / 2);
+            bottom = std::max(bottom, g.y + g.height * 3 / 2);
+        }
+        const cv::Rect rows = cv::Rect(0, top, ink.cols, bottom - top) & cv::Rect(0, 0, ink.cols, ink.rows);
+        cv::Mat runLabels, runStats, runCentroids;
+        const int runCount = cv::connectedComponentsWithStats(ink(rows) & lines(rows), runLabels, runStats,
+                                                              runCentroids, 8, CV_32S);
+        std::vector<cv::Point> points;
+        for (int i = 1; i < runCount; ++i) {
+            const cv::Rect local(runStats.at<int>(i, cv::CC_STAT_LEFT), runStats.at<int>(i, cv::CC_STAT_TOP),
+                                 runStats.at<int>(i, cv::CC_STAT_WIDTH),
+                                 runStats.at<int>(i, cv::CC_STAT_HEIGHT));
+            const cv::Rect r = local + rows.tl();
+            // Only runs in the rows of a handwritten group, or about them.
+            const bool nearGroup =
+                std::any_of(candidates.begin(), candidates.end(), [&r](const std::pair<int, cv::Rect>& c) {
+                    const cv::Rect& g = c.second;
+                    return r.y + r.height >= g.y - g.height / 2 && r.y <= g.y + g.height * 3 / 2;
+                });
+            if (r.width < r.height || !nearGroup)
+                continue;
+            points.clear();
+            for (int y = local.y; y < local.y + local.height; ++y) {
+                const int* label = runLabels.ptr<int>(y);
+                for (int x = local.x; x < local.x + local.width; ++x) {
+                    if (label[x] == i)
+                        points.emplace_back(x, y);
+                }
+            }
+            cv::Vec4f fit;
+            cv::fitLine(points, fit, cv::DIST_HUBER, 0, 0.01, 0.01);
+            cv::Mat off = cv::Mat::zeros(r.size(), CV_8U);
+            int offCount = 0;
+            for (const cv::Point& point : points) {
+                const double distance = std::abs((point.x - fit[2]) * fit[1] - (point.y - fit[3]) * fit[0]);
+                if (distance > 1.5) {
+                    off.at<uchar>(point - local.tl()) = 255;
+                    ++offCount;
+                }
+            }
+            runs.push_back({r, offCount >= 4});
+            if (offCount < 4)
+                continue;
+            cv::Mat offLabels, offStats, offCentroids;
+            const int offParts =
+                cv::connectedComponentsWithStats(off, offLabels, offStats, offCentroids, 8, CV_32S);
+            for (int j = 1; j < offParts; ++j) {
+                Component c;
+                c.label = j;
+                c.box =
+                    cv::Rect(offStats.at<int>(j, cv::CC_STAT_LEFT), offStats.at<int>(j, cv::CC_STAT_TOP),
+                             offStats.at<int>(j, cv::CC_STAT_WIDTH), offStats.at<int>(j, cv::CC_STAT_HEIGHT));
+                c.area = offStats.at<int>(j, cv::CC_STAT_AREA);
+                if (c.area < 4)
+                    continue;
+                c.stroke = strokeWidth(offLabels, c);
+                c.box += r.tl();
+                parts.push_back(c);
+                group.push_back(-1);
+            }
+        }
     }
-    cv::Mat lineLabels, lineStats, lineCentroids;
-    const int lineCount =
-        cv::connectedComponentsWithStats(ink & lines, lineLabels, lineStats, lineCentroids, 8);
-    for (int i = 1; i < lineCount; ++i) {
-        const cv::Rect r(lineStats.at<int>(i, cv::CC_STAT_LEFT), lineStats.at<int>(i, cv::CC_STAT_TOP),
-                         lineStats.at<int>(i, cv::CC_STAT_WIDTH), lineStats.at<int>(i, cv::CC_STAT_HEIGHT));
-        const bool curved = r.height >= 4 && r.height < 0.6 * bestBox.height;
-        if (curved && (r & near) == r && r.width <= 1.3 * bestBox.width)
-            box |= r;
+
+    // Dots, short strokes and loops cut off by a ruled line next to a group belong to it,
+    // and so do the words beside it whose letters are all short: ink within the group's
+    // height that reaches, piece by piece, to within most of that height of it. Print stays
+    // out: a piece must lie wholly within the group's rows, grown by a third of its height
+    // (a label above it is cut by that edge), must not lie in a line of print, and pieces
+    // that together read as a line of print are left out. The group with the longest handwritten stroke is
+    // the signature.
+    std::vector<bool> partInPrint(parts.size());
+    for (size_t k = 0; k < parts.size(); ++k)
+        partInPrint[k] = inPrint(parts[k].box);
+    double strokeLength = 0;
+    cv::Rect box;
+    for (const auto& [root, groupBox] : candidates) {
+        const int gx = int(0.8 * groupBox.height);
+        const int gy = int(0.3 * groupBox.height);
+        const int bandTop = groupBox.y - gy;
+        const int bandBottom = groupBox.y + groupBox.height + gy;
+        cv::Rect grown = groupBox;
+        std::vector<bool> taken(parts.size(), false);
+        for (size_t k = 0; k < parts.size(); ++k)
+            taken[k] = parts[k].hand && group[k] == root;
+        std::vector<size_t> inBand;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            const cv::Rect& r = parts[k].box;
+            if (!taken[k] && !partInPrint[k] && r.y >= bandTop && r.y + r.height <= bandBottom &&
+                r.height <= groupBox.height)
+                inBand.push_back(k);
+        }
+        std::vector<const Component*> added;
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (size_t k : inBand) {
+                const Component& c = parts[k];
+                if (taken[k] || c.box.x > grown.x + grown.width + gx || c.box.x + c.box.width < grown.x - gx)
+                    continue;
+                taken[k] = true;
+                added.push_back(&c);
+                grown |= c.box;
+                grew = true;
+            }
+        }
+        if (looksPrinted(added) && setClosely(added)) {
+            qCDebug(lcLocate) << "ink beside a handwritten group reads as print: left out";
+            grown = groupBox;
+            for (const Component* c : added)
+                taken[size_t(c - &parts[0])] = false;
+        }
+        double length = 0;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            if (!taken[k])
+                continue;
+            if (parts[k].stroke <= 0)
+                parts[k].stroke = std::max(0.5, strokeWidth(labels, parts[k]));
+            length += parts[k].area / std::max(1.0, parts[k].stroke);
+        }
+        // An underline, which the line removal took for a ruled line, belongs to it too: a
+        // curved one near it, or a straight one that ends with the writing on one side at
+        // least (the form's own lines and boxes reach past it on both).
+        const double past = 2 * work.pxPerMm;
+        for (const Run& run : runs) {
+            const cv::Rect& r = run.rect;
+            if (r.y < bandTop || r.y + r.height > bandBottom || r.width > 1.3 * grown.width ||
+                r.x < grown.x - gx || r.x + r.width > grown.x + grown.width + gx)
+                continue;
+            if (run.curved || r.x >= grown.x - past || r.x + r.width <= grown.x + grown.width + past)
+                grown |= r;
+        }
+        qCDebug(lcLocate) << "handwritten group at" << groupBox.x << groupBox.y << groupBox.width
+                          << groupBox.height << "grown to" << grown.x << grown.y << grown.width
+                          << grown.height << "stroke" << length / work.pxPerMm << "mm";
+        // Lower than a line of print set large: a word of print, not a signature.
+        if (grown.height < 5.5 * work.pxPerMm)
+            continue;
+        if (length > strokeLength) {
+            strokeLength = length;
+            box = grown;
+        }
     }
     // Confidence grows with the length of handwritten stroke: a few millimetres of curve
     // are no signature.
@@ -651,17 +951,45 @@ PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
             findings.face = toPage(bestFace.face, work, findings.pageSize) & findings.photo.rect;
             findings.photo.found = findings.photo.confidence >= kThreshold;
         }
+        // The printed text's turn, read once when needed.
+        std::optional<TextTurn> text;
+        auto textTurnOf = [&]() -> const TextTurn& {
+            if (!text)
+                text = textTurn(inkWithoutLines(work.grey, work), work);
+            return *text;
+        };
+        // A small or grainy face the detector is not sure of counts when it is the only
+        // face-like thing in the picture's views and the printed text stands the same way
+        // up: pictures that are no face score nothing at all.
+        if (anyFace && !findings.photo.found && bestFace.score >= kWeakFace && bestFace.secondScore <= 0 &&
+            textTurnOf().confidence >= kThreshold && text->turn == bestFace.turn) {
+            qCDebug(lcLocate) << "weak face" << bestFace.score << "upright with the text";
+            findings.photo.confidence = kThreshold;
+            findings.turnConfidence = std::min(kThreshold, text->confidence);
+            findings.photo.found = true;
+        }
         if (!findings.photo.found) {
             findings.turn = 0;
             findings.turnConfidence = 0;
             findings.pageSize = pageSize;
             findings.face = QRect();
         }
+        // Without a face, the printed text tells the turn, when it is sure of it.
+        if (!findings.photo.found && wanted == Wanted::All && textTurnOf().confidence >= kThreshold) {
+            findings.turn = text->turn;
+            findings.turnConfidence = text->confidence;
+            findings.pageSize = (text->turn == 90 || text->turn == 270) ? pageSize.transposed() : pageSize;
+        }
 
         qCDebug(lcLocate) << "photograph and face after" << timer.elapsed() << "ms";
         if (wanted == Wanted::PhotoOnly) {
             qCDebug(lcLocate) << "turn" << findings.turn << "photo" << findings.photo.found
                               << findings.photo.confidence << findings.photo.rect;
+            return findings;
+        }
+        if (!findings.photo.found && findings.turnConfidence < kThreshold) {
+            // A signature framed on a page whose turn is not known might be saved upside down.
+            qCDebug(lcLocate) << "turn not known: no signature looked for";
             return findings;
         }
         const cv::Mat grey = turned(work.grey, findings.turn);

@@ -14,8 +14,9 @@ struct Finding {
 
 // What the locator found on a page.
 struct PageFindings {
-    // Clockwise quarter turn (0, 90, 180, 270) that shows the face upright; 0 when no face
-    // was found. turnConfidence is 0 then.
+    // Clockwise quarter turn (0, 90, 180, 270) that shows the page upright: the face's when
+    // the photograph was found, else the printed text's when the locator is sure of it (only
+    // when the signature was wanted); 0 when neither tells it, and turnConfidence is 0 then.
     int turn = 0;
     double turnConfidence = 0;
     QSize pageSize;    // the page after the turn, full resolution
@@ -27,8 +28,10 @@ struct PageFindings {
 // Finds, on a scanned form, the photograph (a continuous-tone rectangle with a face in it,
 // found with dlib's frontal face detector), the signature
 // (handwritten strokes, told from printed text, ruled lines and boxes by their shape), and
-// the quarter turn that makes the face upright. A page with no face has no photograph; a
-// page of printed text only has no signature: the locator prefers no answer to a wrong one.
+// the quarter turn that makes the face upright (without a face, the one that makes the
+// printed text upright). A page with no face has no photograph; a page of printed text only
+// has no signature; a page whose turn is not known has no signature either, lest it be
+// saved upside down: the locator prefers no answer to a wrong one.
 //
 // Works on a copy of about 75 dpi whatever the page's resolution, so a reduced copy of the
 // page is all it needs. Thread-safe: the window runs it on a worker thread while the batch

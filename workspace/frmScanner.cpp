@@ -1065,9 +1065,9 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
     ++m_framesLocated;
     if (SourceImage.isNull() || SourceImage.image().cacheKey() != cacheKey || Command3->isHidden())
         return;
-    if (findings.photo.found && findings.turn != 0) {
+    if (findings.turn != 0 && (findings.photo.found || findings.signature.found)) {
         // As if "Rotazione" had been pressed as often as the turn needs, in one turn of the
-        // page that Ctrl+Z takes back.
+        // page that Ctrl+Z takes back; only for a page with something to frame on it.
         const PageTurn turn = findings.turn == 90    ? PageTurn::Clockwise
                               : findings.turn == 180 ? PageTurn::HalfTurn
                                                      : PageTurn::Anticlockwise;

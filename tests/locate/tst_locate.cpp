@@ -1,11 +1,13 @@
 #include "imaging/FrameGeometry.h"
 #include "locate/FramePlacement.h"
 #include "locate/Locator.h"
+#include "tests/support/FormPage.h"
 #include "tests/support/SampleForm.h"
 
 #include <QtTest>
 
 Q_DECLARE_METATYPE(OutputKind)
+Q_DECLARE_METATYPE(FormPage::SignatureLine)
 
 namespace {
 
@@ -19,6 +21,27 @@ double factorFor(QSize page) {
 
 bool within(const QRectF& inner, const QRectF& outer) {
     return outer.adjusted(-0.5, -0.5, 0.5, 0.5).contains(inner);
+}
+
+// The share of the mask's ink that lies inside rect.
+double inkShare(const QImage& mask, const QRect& rect) {
+    qint64 inside = 0;
+    qint64 all = 0;
+    for (int y = 0; y < mask.height(); ++y) {
+        const uchar* line = mask.constScanLine(y);
+        for (int x = 0; x < mask.width(); ++x) {
+            if (line[x] > 127) {
+                ++all;
+                inside += rect.contains(x, y);
+            }
+        }
+    }
+    return all > 0 ? double(inside) / all : 0;
+}
+
+// The reduced copy the batch command and the window hand the locator.
+QImage reduced(const QImage& page) {
+    return page.scaled(page.size() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 double overlapShare(const QRect& found, const QRect& truth) {
@@ -98,6 +121,88 @@ class TestLocate : public QObject {
             QCOMPARE(found.turn, 0);
             QVERIFY(found.face.isEmpty());
         }
+    }
+
+    // Without a photograph the printed text tells the turn, and the signature is found on
+    // the page turned upright.
+    void turnsByTheText_data() {
+        QTest::addColumn<int>("turn");
+        QTest::newRow("upright") << 0;
+        QTest::newRow("sideways, a quarter turn clockwise") << 90;
+        QTest::newRow("upside down") << 180;
+        QTest::newRow("sideways, three quarter turns") << 270;
+    }
+    void turnsByTheText() {
+        QFETCH(int, turn);
+        const QImage stored = SampleForm::storedTurned(SampleForm::withoutPhoto(m_sample), turn);
+        const PageFindings found = Locator::locate(reduced(stored), stored.size());
+        QVERIFY(!found.photo.found);
+        QCOMPARE(found.turn, turn);
+        QVERIFY(found.turnConfidence >= Locator::kThreshold);
+        QCOMPARE(found.pageSize, kA4);
+        QVERIFY(found.signature.found);
+        QVERIFY(SampleForm::signatureBox().contains(found.signature.rect));
+        QVERIFY(found.signature.rect.width() > SampleForm::signatureBox().width() / 2);
+
+        // Only the photograph wanted: the text is not read and the turn stays unknown.
+        const PageFindings photoOnly =
+            Locator::locate(reduced(stored), stored.size(), Locator::Wanted::PhotoOnly);
+        QCOMPARE(photoOnly.turn, 0);
+        QCOMPARE(photoOnly.pageSize, stored.size());
+    }
+
+    // A signature on a page with no face and no print to tell its turn is not framed: it
+    // might be saved upside down.
+    void noSignatureWithoutTurn_data() {
+        QTest::addColumn<int>("turn");
+        QTest::newRow("upright") << 0;
+        QTest::newRow("upside down") << 180;
+    }
+    void noSignatureWithoutTurn() {
+        QFETCH(int, turn);
+        QImage blank(kA4, QImage::Format_RGB32);
+        blank.fill(QColor(250, 249, 244));
+        const QImage page =
+            FormPage::signedOn(blank, QRect(1300, 2250, 800, 160), FormPage::SignatureLine::None);
+        const QImage stored = SampleForm::storedTurned(page, turn);
+        const PageFindings found = Locator::locate(reduced(stored), stored.size());
+        QCOMPARE(found.turn, 0);
+        QVERIFY(!found.signature.found);
+    }
+
+    // The whole signature is framed where it meets the form's ruling, and no print with it.
+    void framesTheWholeSignature_data() {
+        QTest::addColumn<FormPage::SignatureLine>("line");
+        QTest::addColumn<QRect>("box");
+        QTest::newRow("free") << FormPage::SignatureLine::None << QRect(1350, 2260, 800, 180);
+        QTest::newRow("loops across a ruled line")
+            << FormPage::SignatureLine::Across << QRect(1350, 2260, 800, 180);
+        QTest::newRow("along its ruled line")
+            << FormPage::SignatureLine::Along << QRect(1350, 2260, 800, 180);
+        QTest::newRow("small, along its ruled line")
+            << FormPage::SignatureLine::Along << QRect(1400, 2300, 600, 120);
+        QTest::newRow("with a flourish under it")
+            << FormPage::SignatureLine::Underlined << QRect(1350, 2260, 800, 180);
+    }
+    void framesTheWholeSignature() {
+        QFETCH(FormPage::SignatureLine, line);
+        QFETCH(QRect, box);
+        QImage ink;
+        const QImage page = FormPage::signedOn(SampleForm::withoutSignature(m_sample), box, line, &ink);
+        const PageFindings found = Locator::locate(reduced(page), page.size());
+        QVERIFY(found.signature.found);
+        const QRect rect = found.signature.rect;
+        const double share = inkShare(ink, rect);
+        QVERIFY2(share >= 0.97, qPrintable(QStringLiteral("%1 of the ink in %2,%3 %4x%5")
+                                               .arg(share)
+                                               .arg(rect.x())
+                                               .arg(rect.y())
+                                               .arg(rect.width())
+                                               .arg(rect.height())));
+        // Nothing of the print around it: the box stays within a third of the signature's
+        // height of it (the ruled line reaches a whole height past it on each side).
+        const int m = box.height() / 3;
+        QVERIFY(box.adjusted(-m, -m, m, m).contains(rect));
     }
 
     void reachableSizesFollowTheSteps_data() {

@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 #include <QTransform>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -126,4 +127,47 @@ QImage FormPage::paint(int dpi, bool noisy) {
 
 QImage FormPage::sideways(const QImage& upright) {
     return upright.transformed(QTransform().rotate(270));
+}
+
+QImage FormPage::signedOn(QImage page, const QRect& box, SignatureLine line, QImage* ink) {
+    // Loops along a baseline at seven tenths of the height, every other one tall.
+    const double h = box.height();
+    const double base = box.top() + 0.7 * h;
+    const int loops = std::max(3, int(box.width() / (0.5 * h)));
+    const double step = double(box.width()) / loops;
+    QPainterPath pen;
+    pen.moveTo(box.left(), base + 0.1 * h);
+    for (int i = 0; i < loops; ++i) {
+        const double x = box.left() + i * step;
+        const double top = box.top() + (i % 3 == 0 ? 0.0 : 0.4 * h);
+        pen.cubicTo(x + 0.9 * step, base, x + 0.1 * step, top, x + 0.5 * step, top);
+        pen.cubicTo(x + 0.9 * step, top, x + 0.1 * step, base, x + step, base);
+    }
+    if (line == SignatureLine::Underlined) {
+        pen.moveTo(box.left(), box.bottom() - 0.05 * h);
+        pen.cubicTo(box.left() + box.width() / 3.0, box.bottom() + 0.02 * h,
+                    box.left() + box.width() * 2 / 3.0, box.bottom() - 0.12 * h, box.right(),
+                    box.bottom() - 0.1 * h);
+    }
+    const int penWidth = std::max(2, int(std::lround(h / 40)));
+    const QPen stroke(QColor(25, 35, 125), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    QPainter p(&page);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (line == SignatureLine::Across || line == SignatureLine::Along) {
+        const int y = int(line == SignatureLine::Across ? box.top() + 0.5 * h : base);
+        const int reach = box.height();
+        p.setPen(QPen(QColor(90, 90, 90), std::max(1, penWidth / 2)));
+        p.drawLine(box.left() - reach, y, box.right() + reach, y);
+    }
+    p.setPen(stroke);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(pen);
+    if (ink) {
+        *ink = QImage(page.size(), QImage::Format_Grayscale8);
+        ink->fill(0);
+        QPainter m(ink);
+        m.setPen(QPen(Qt::white, penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        m.drawPath(pen);
+    }
+    return page;
 }

@@ -75,6 +75,48 @@ class TestAutoFrame : public QObject {
         QVERIFY(!window.Shape2->Visible()); // kind 0 is on: only its frame shows
     }
 
+    // A form without a photograph, upside down: the printed text tells the turn, the page
+    // turns upright and the signature frame goes onto the signature; the photo frames,
+    // with nothing to frame, stay where they were. With nothing at all to frame, the page
+    // stays as it was loaded.
+    void turnsAPageWithoutPhotograph_data() {
+        QTest::addColumn<bool>("withSignature");
+        QTest::newRow("signed") << true;
+        QTest::newRow("printed text only") << false;
+    }
+    void turnsAPageWithoutPhotograph() {
+        QFETCH(bool, withSignature);
+        QImage page = SampleForm::withoutPhoto(SampleForm::page());
+        if (!withSignature)
+            page = SampleForm::withoutSignature(page);
+        const QString upsideDown = m_dir.filePath(QStringLiteral("upside-down.jpg"));
+        QVERIFY(TestImages::write(SampleForm::storedTurned(page, 180), upsideDown, "jpg", 90));
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        const FrameRect photoFrame = window.frameOf(OutputKind::Foto)->frameRect();
+        const FrameRect squareFrame = window.frameOf(OutputKind::AdrCqc)->frameRect();
+        const FrameRect signatureFrame = window.frameOf(OutputKind::Firma)->frameRect();
+        prompts.fileAnswers << upsideDown;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        const QImage shown = window.SourceImage.image();
+
+        QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
+        QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
+        QCOMPARE(window.canUndoTurn(), withSignature);
+        if (withSignature) {
+            // Turned half round: what was the stored page's last pixel is now its first.
+            QCOMPARE(window.SourceImage.image().pixel(0, 0),
+                     shown.pixel(shown.width() - 1, shown.height() - 1));
+            QVERIFY(
+                SampleForm::signatureBox().contains(cropOf(window, OutputKind::Firma).center().toPoint()));
+        } else {
+            QCOMPARE(window.SourceImage.image(), shown);
+            QCOMPARE(window.frameOf(OutputKind::Firma)->frameRect(), signatureFrame);
+        }
+        QCOMPARE(window.frameOf(OutputKind::Foto)->frameRect(), photoFrame);
+        QCOMPARE(window.frameOf(OutputKind::AdrCqc)->frameRect(), squareFrame);
+    }
+
     // Switched off in the settings file: nothing runs and the frames stay at their places.
     void settingSwitchesItOff() {
         setAutoFrame(false);
