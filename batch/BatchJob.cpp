@@ -1,6 +1,7 @@
 #include "batch/BatchJob.h"
 
 #include "batch/LocatorLoader.h"
+#include "core/CheckedFile.h"
 #include "core/OpenFolder.h"
 #include "core/SystemReason.h"
 #include "encode/GPP2J.h"
@@ -14,6 +15,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -227,6 +230,18 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
     const QImage picture = stretchRegion(region.image, region.mapFromPage(source), info.outputSize);
     GPP2J writer;
     const QualitySearch::Result found = QualitySearch::run(writer, picture, info.sizeLimit, kDpi, kDpi);
+    // While the rest of the page is still being checked, the file is written and flushed
+    // under a hidden name beside the output; it takes the output's name only once the page
+    // is known whole, and is removed otherwise.
+    std::optional<CheckedFile> file;
+    bool prepared = false;
+    if (found.status == QualitySearch::Status::Found) {
+        if (output.folder)
+            file.emplace(*output.folder, output.name);
+        else
+            file.emplace(output.path);
+        prepared = file->open() && file->write(found.bytes) && file->flush();
+    }
     // A damaged page is refused whatever the search found.
     if (!region.finish())
         return failure(BatchExit::Unreadable, naming(shownInput, region.error));
@@ -245,12 +260,10 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
         break;
     }
 
-    const bool written = output.folder ? writer.writeFile(found.bytes, *output.folder, output.name)
-                                       : writer.writeFile(found.bytes, output.path);
-    if (!written)
+    if (!prepared || !file->commit())
         return failure(BatchExit::WriteFailed,
                        QStringLiteral("impossibile salvare il file %1: %2")
-                           .arg(QDir::toNativeSeparators(output.path), writer.lastError()));
+                           .arg(QDir::toNativeSeparators(output.path), file->errorString()));
     Outcome outcome;
     outcome.quality = found.quality;
     outcome.bytes = found.bytes.size();

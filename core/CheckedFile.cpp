@@ -104,6 +104,7 @@ bool CheckedFile::open() {
     cancel();
     m_error = 0;
     m_written = 0;
+    m_flushed = -1;
     if (m_folderFd < 0 && m_requested.isEmpty())
         return fail(EBADF);
     if (!m_requested.isEmpty() && !resolveTarget())
@@ -170,7 +171,7 @@ bool CheckedFile::write(const char* data, qint64 size) {
     return true;
 }
 
-bool CheckedFile::commit() {
+bool CheckedFile::flush() {
     if (m_fd < 0)
         return fail(m_error != 0 ? m_error : EBADF);
     // Writes the system still holds in memory can fail later (a full disk on some file
@@ -182,6 +183,18 @@ bool CheckedFile::commit() {
         return fail(errno);
     if (qint64(ours.st_size) != m_written)
         return fail(EIO);
+    m_flushed = m_written;
+    return true;
+}
+
+bool CheckedFile::commit() {
+    if (m_fd < 0)
+        return fail(m_error != 0 ? m_error : EBADF);
+    if (m_flushed != m_written && !flush())
+        return false;
+    struct stat ours {};
+    if (::fstat(m_fd, &ours) != 0)
+        return fail(errno);
     const int closed = closeChecked(m_fd);
     m_fd = -1;
     if (closed != 0)

@@ -48,7 +48,12 @@ class CheckedFile {
     // Appends bytes; false (and the write cancelled) when not all of them could be written.
     bool write(const char* data, qint64 size);
     bool write(const QByteArray& bytes) { return write(bytes.constData(), bytes.size()); }
-    // Flushes, checks the size on disk, renames over the target, checks the target.
+    // Flushes what was written to the disk and checks its size there, ahead of commit():
+    // the target is not touched yet, and the write may still be cancelled. A caller that has
+    // to wait before it knows whether to commit spends the flush's time meanwhile.
+    bool flush();
+    // Flushes (unless flush() already did, with nothing written since), checks the size on
+    // disk, renames over the target, checks the target.
     bool commit();
     // Drops the temporary file; the target is untouched. Harmless when nothing is open.
     void cancel();
@@ -78,6 +83,7 @@ class CheckedFile {
     QByteArray m_tempName;  // the temporary file's name, while it exists
     int m_fd = -1;          // the temporary file
     qint64 m_written = 0;
+    qint64 m_flushed = -1; // m_written when flush() last succeeded
     int m_error = 0;
     std::optional<unsigned> m_mode; // explicit permission bits
 };

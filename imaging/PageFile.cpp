@@ -7,8 +7,15 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+constexpr qint64 kHugePage = qint64(2) << 20;
+
+} // namespace
 
 namespace PageLimits {
 
@@ -115,7 +122,20 @@ bool PageFile::readAll(QByteArray* bytes, QString* error) const {
         *bytes = m_head;
         return true;
     }
-    bytes->resize(m_size);
+    if (m_size >= kHugePage) {
+        // Room for one whole huge page inside the buffer wherever the allocator puts it:
+        // the kernel then fills most of a large file's buffer a huge page at a time instead
+        // of faulting in every small page as the file is copied in.
+        bytes->reserve(m_size + kHugePage);
+        bytes->resize(m_size);
+        const auto start = reinterpret_cast<quintptr>(bytes->data());
+        const quintptr first = (start + kHugePage - 1) & ~quintptr(kHugePage - 1);
+        const quintptr end = (start + quintptr(bytes->capacity())) & ~quintptr(kHugePage - 1);
+        if (end > first)
+            ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE); // advice only
+    } else {
+        bytes->resize(m_size);
+    }
     if (!readAt(0, bytes->data(), m_size)) {
         bytes->clear();
         *error = changedReason();

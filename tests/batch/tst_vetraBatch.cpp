@@ -257,6 +257,13 @@ class TestVetraBatch : public QObject {
         QTest::newRow("empty file") << foto + files << QByteArray("") << 3;
         QTest::newRow("text named .jpg") << foto + files << QByteArray("questa non è un'immagine\n") << 3;
         QTest::newRow("truncated JPEG") << foto + files << page.left(page.size() / 2) << 3;
+        // The rectangle's rows are whole; the damage lies in the rows checked while the
+        // picture is made and written, so the file already written must go.
+        QTest::newRow("JPEG cut short below the rectangle")
+            << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
+                           QStringLiteral("10,10,50,60")} +
+                   files
+            << page.left(page.size() * 7 / 8) << 3;
         QTest::newRow("no kind") << files + QStringList{QStringLiteral("--rect"), QStringLiteral("1,1,9,9")}
                                  << page << 2;
         QTest::newRow("unknown kind") << QStringList{QStringLiteral("--kind"), QStringLiteral("passaporto"),

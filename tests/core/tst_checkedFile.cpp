@@ -81,6 +81,44 @@ class TestCheckedFile : public QObject {
                      (QStringList{QStringLiteral("filler"), QStringLiteral("good.jpg")}));
     }
 
+    // A flush ahead of the decision leaves the target as it was until commit(): a cancel
+    // then keeps the old file, and bytes written after the flush still reach the disk.
+    void flushBeforeDeciding_data() {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("after"); // written after the flush
+        QTest::addColumn<bool>("commit");
+        QTest::newRow("flushed, committed") << QByteArray(3000, 'a') << QByteArray() << true;
+        QTest::newRow("flushed, more written, committed")
+            << QByteArray(3000, 'a') << QByteArray("tail") << true;
+        QTest::newRow("flushed, cancelled") << QByteArray(3000, 'a') << QByteArray() << false;
+        QTest::newRow("flushed, more written, cancelled")
+            << QByteArray("a") << QByteArray(5000, 'b') << false;
+    }
+
+    void flushBeforeDeciding() {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, after);
+        QFETCH(bool, commit);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("a.jpg"));
+        TestFiles::writeFile(path, "old");
+        {
+            CheckedFile file(path);
+            QVERIFY(file.open() && file.write(first) && file.flush());
+            QCOMPARE(readAll(path), QByteArray("old"));
+            if (!after.isEmpty())
+                QVERIFY(file.write(after));
+            if (commit) {
+                QVERIFY(file.commit());
+                QCOMPARE(file.written(), first.size() + after.size());
+            } else {
+                file.cancel();
+            }
+        }
+        QCOMPARE(readAll(path), commit ? first + after : QByteArray("old"));
+        QCOMPARE(everything(dir.path()), QStringList{QStringLiteral("a.jpg")});
+    }
+
     // The folder was opened before it was swapped for a link: the file still lands in it.
     void folderSwappedForLink() {
         QTemporaryDir dir;
