@@ -191,8 +191,9 @@ class FaceDetector {
         }
         return best;
     }
-    // A picture that is no face can gather 5 votes in one of its views; the sample form's
-    // drawn face gathers 10.
+    // A picture that is no face can gather 5 votes in one of its views, as many as a drawn
+    // face at some view sizes (the sample form's gets 4 to 10): the printed text's turn
+    // decides then (see locate).
     static constexpr double kCascadeVotes = 5;
 
   private:
@@ -312,8 +313,8 @@ std::vector<PhotoCandidate> photoCandidates(const Work& work) {
 // detection a quarter below the detector's own threshold (which is at 0.4).
 constexpr double kWeakFace = 0.15;
 
-// A face dlib scores this far above its threshold decides the turn: the other views of a
-// face never come near it (the best of them 0.36 on 159 photographs), so they are not looked at.
+// A face dlib scores this far above its threshold decides the turn: the upside-down view of a
+// face never came near it (the best 0.36, on 159 photographs), so the other views are not run.
 constexpr double kDecisiveFace = 0.9;
 
 struct FaceAnswer {
