@@ -98,4 +98,8 @@ std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings) {
     return std::nullopt;
 }
 
+int turnToShow(const PageFindings& findings) {
+    return findings.photo.found || findings.signature.found ? findings.turn : 0;
+}
+
 } // namespace FramePlacement

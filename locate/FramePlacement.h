@@ -27,4 +27,9 @@ QList<QSizeF> reachableSizes(OutputKind kind);
 // rules (a photograph smaller than the smallest frame).
 std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings);
 
+// The clockwise quarter turn (0, 90, 180 or 270) the window gives the page once the locator
+// has answered: the page's turn when something on it gets a frame, 0 otherwise, so a page
+// with nothing to frame stays as it was loaded.
+int turnToShow(const PageFindings& findings);
+
 } // namespace FramePlacement

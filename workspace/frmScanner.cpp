@@ -1065,12 +1065,12 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
     ++m_framesLocated;
     if (SourceImage.isNull() || SourceImage.image().cacheKey() != cacheKey || Command3->isHidden())
         return;
-    if (findings.turn != 0 && (findings.photo.found || findings.signature.found)) {
+    if (const int degrees = FramePlacement::turnToShow(findings)) {
         // As if "Rotazione" had been pressed as often as the turn needs, in one turn of the
-        // page that Ctrl+Z takes back; only for a page with something to frame on it.
-        const PageTurn turn = findings.turn == 90    ? PageTurn::Clockwise
-                              : findings.turn == 180 ? PageTurn::HalfTurn
-                                                     : PageTurn::Anticlockwise;
+        // page that Ctrl+Z takes back.
+        const PageTurn turn = degrees == 90    ? PageTurn::Clockwise
+                              : degrees == 180 ? PageTurn::HalfTurn
+                                               : PageTurn::Anticlockwise;
         if (!applyTurn(turn) || SourceImage.size() != findings.pageSize)
             return;
     }
