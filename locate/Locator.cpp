@@ -1,12 +1,12 @@
 #include "locate/Locator.h"
 
+#include "locate/FaceModel.h"
 #include "locate/Logging.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include <dlib/image_processing/frontal_face_detector.h>
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -14,10 +14,12 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <numeric>
 #include <optional>
 #include <sstream>
+#include <system_error>
 #include <vector>
 
 extern const unsigned char kFaceModel[];
@@ -135,24 +137,27 @@ class FaceDetector {
         return detector;
     }
     // The best face on an upright picture, score 0 and an empty rect when there is none
-    // within kAdjust of the detector's own threshold.
-    Face detect(const cv::Mat& grey) {
+    // within kAdjust of the detector's own threshold. Safe to call from several threads:
+    // each call builds its picture's HOG pyramid in a scanner of its own.
+    Face detect(const cv::Mat& grey) const {
         dlib::array2d<unsigned char> image(grey.rows, grey.cols);
         for (int y = 0; y < grey.rows; ++y)
             std::copy_n(grey.ptr<uchar>(y), grey.cols, &image[y][0]);
-        std::vector<dlib::rect_detection> found;
-        {
-            // The detector keeps scratch buffers: one caller at a time.
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_detector(image, found, kAdjust);
-        }
+        FaceModel::Scanner scanner;
+        scanner.copy_configuration(m_model.scanner);
+        scanner.load(image);
+        // What dlib's own detector does, less the suppression of overlapping boxes, which
+        // never takes away the best one.
         Face best;
-        for (const dlib::rect_detection& d : found) {
-            const double score = d.detection_confidence - kAdjust;
-            if (score > best.score) {
-                best.score = score;
-                best.rect = cv::Rect(int(d.rect.left()), int(d.rect.top()), int(d.rect.width()),
-                                     int(d.rect.height()));
+        std::vector<std::pair<double, dlib::rectangle>> found;
+        for (const FaceModel::Filter& filter : m_model.filters) {
+            scanner.detect(filter.bank, found, filter.threshold + kAdjust);
+            for (const auto& [value, rect] : found) {
+                const double score = value - filter.threshold - kAdjust;
+                if (score > best.score) {
+                    best.score = score;
+                    best.rect = cv::Rect(int(rect.left()), int(rect.top()), int(rect.width()), int(rect.height()));
+                }
             }
         }
         return best;
@@ -198,15 +203,15 @@ class FaceDetector {
 
   private:
     FaceDetector() {
-        // The model as serialised at build time: dlib's own packed copy takes seconds to unpack.
+        // The model as written at build time: dlib's own packed copy takes seconds to unpack.
         std::istringstream in(std::string(reinterpret_cast<const char*>(kFaceModel), kFaceModelSize));
-        dlib::deserialize(m_detector, in);
+        FaceModel::read(in, m_model);
     }
-    dlib::frontal_face_detector m_detector;
+    FaceModel::Model m_model;
     cv::CascadeClassifier m_cascade;
     bool m_cascadeTried = false;
     bool m_cascadeOk = false;
-    std::mutex m_mutex;
+    std::mutex m_mutex; // the cascade is loaded on first use and keeps scratch buffers
 };
 
 // ---- The photograph.
@@ -343,14 +348,37 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo) {
     // A photograph is taller than wide: one that looks wider lies on its side, one that
     // looks taller is upright or upside down. Only a square one needs all four views.
     const double aspect = double(search.height) / search.width;
-    Face faceOf[4];
+    std::vector<int> views;
     for (int t = 0; t < 4; ++t) {
         const bool sideways = t % 2 == 1;
-        if ((aspect > 1.08 && sideways) || (aspect < 1 / 1.08 && !sideways))
-            continue;
-        faceOf[t] = detector.detect(turned(crop, t * 90));
-        if (faceOf[t].score >= kDecisiveFace)
+        if (!((aspect > 1.08 && sideways) || (aspect < 1 / 1.08 && !sideways)))
+            views.push_back(t);
+    }
+    // The views are looked at two at a time, the later half on a second thread; a view that
+    // decides makes the later ones count for nothing, as if they had not been run.
+    Face faceOf[4];
+    const auto look = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k)
+            faceOf[views[k]] = detector.detect(turned(crop, views[k] * 90));
+    };
+    const std::size_t half = (views.size() + 1) / 2;
+    std::future<void> later;
+    if (views.size() > 1) {
+        try {
+            later = std::async(std::launch::async, look, half, views.size());
+        } catch (const std::system_error&) {
+            later = std::async(std::launch::deferred, look, half, views.size());
+        }
+    }
+    look(0, views.size() > 1 ? half : views.size());
+    if (later.valid())
+        later.get();
+    for (std::size_t k = 0; k < views.size(); ++k) {
+        if (faceOf[views[k]].score >= kDecisiveFace) {
+            for (std::size_t j = k + 1; j < views.size(); ++j)
+                faceOf[views[j]] = Face();
             break;
+        }
     }
     // The cascade was measured on a 200-pixel view; its face boxes come back to the
     // detector's view scale.
