@@ -12,6 +12,21 @@
 #include <sys/stat.h>
 #include <system_error>
 
+namespace {
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VETRA_SANITIZED_ALLOCATOR 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(VETRA_SANITIZED_ALLOCATOR)
+constexpr int kOwnLibrariesFirst = 0;
+#else
+constexpr int kOwnLibrariesFirst = RTLD_DEEPBIND;
+#endif
+
+} // namespace
+
 LocatorLoader::LocatorLoader(const QString& programDir)
     : m_path(QDir::cleanPath(programDir + QLatin1Char('/') + QLatin1String(LocatorModule::kFromProgram) +
                              QLatin1Char('/') + QLatin1String(LocatorModule::kFileName))) {}
@@ -67,8 +82,11 @@ LocatorLoader::Loaded LocatorLoader::load(const QString& path) {
         return fail(SystemReason::current());
     if (!S_ISREG(st.st_mode))
         return fail(QStringLiteral("non è un file"));
-    // Lazy: most of what OpenCV and dlib export is never called here.
-    void* handle = ::dlopen(file.constData(), RTLD_LAZY | RTLD_LOCAL);
+    // Lazy: most of what OpenCV and dlib export is never called here. Its own libraries
+    // first: the tens of thousands of symbols OpenCV binds as it loads are then found there
+    // without a search through the forty-odd libraries of this program before them. Not
+    // under the address sanitizer, whose allocator the module must share.
+    void* handle = ::dlopen(file.constData(), RTLD_LAZY | RTLD_LOCAL | kOwnLibrariesFirst);
     if (!handle) {
         const char* why = ::dlerror();
         qCDebug(lcBatch) << "dlopen:" << (why ? why : "?");
