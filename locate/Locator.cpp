@@ -1,11 +1,11 @@
 #include "locate/Locator.h"
 
+#include "locate/FaceCascade.h"
 #include "locate/FaceModel.h"
 #include "locate/Logging.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/objdetect.hpp>
 
 
 #include <QElapsedTimer>
@@ -169,30 +169,32 @@ class FaceDetector {
     // The cascade's best face, its score the number of neighbouring detections scaled so
     // that kCascadeVotes of them count as dlib's threshold.
     Face detectWithCascade(const cv::Mat& grey) {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_cascadeTried) {
-            m_cascadeTried = true;
-            try {
-                m_cascadeOk = m_cascade.load(VETRA_FACE_CASCADE);
-            } catch (const cv::Exception& e) {
-                qCDebug(lcLocate) << "OpenCV could not read the face cascade:" << e.what();
-            }
-            if (!m_cascadeOk)
-                qCDebug(lcLocate) << "no face cascade at" << VETRA_FACE_CASCADE;
-        }
         Face best;
-        if (!m_cascadeOk)
+        std::string why;
+        const FaceCascade::Finder find = FaceCascade::finder(&why);
+        if (!find) {
+            // An install without it finds fewer drawn faces: said once.
+            static std::once_flag said;
+            std::call_once(said, [&why] {
+                qCWarning(lcLocate).noquote()
+                    << QStringLiteral("impossibile usare il modulo che trova i volti disegnati: %1. "
+                                      "Reinstallare il programma.")
+                           .arg(QString::fromStdString(why));
+            });
             return best;
+        }
         cv::Mat equalised;
         cv::equalizeHist(grey, equalised);
-        std::vector<cv::Rect> faces;
-        std::vector<int> votes;
+        std::vector<FaceCascade::Hit> hits;
         const int minSide = int(0.3 * std::min(grey.cols, grey.rows));
-        m_cascade.detectMultiScale(equalised, faces, votes, 1.08, 2, 0, cv::Size(minSide, minSide));
-        for (size_t k = 0; k < faces.size(); ++k) {
-            const double score = double(votes[k]) / kCascadeVotes * -kAdjust;
-            if (faces[k].width <= 0.95 * grey.cols && score > best.score)
-                best = {faces[k], score};
+        if (!find(equalised, minSide, &hits, &why)) {
+            qCDebug(lcLocate) << "no face cascade:" << why.c_str();
+            return best;
+        }
+        for (const FaceCascade::Hit& hit : hits) {
+            const double score = double(hit.votes) / kCascadeVotes * -kAdjust;
+            if (hit.rect.width <= 0.95 * grey.cols && score > best.score)
+                best = {hit.rect, score};
         }
         return best;
     }
@@ -208,10 +210,6 @@ class FaceDetector {
         FaceModel::read(in, m_model);
     }
     FaceModel::Model m_model;
-    cv::CascadeClassifier m_cascade;
-    bool m_cascadeTried = false;
-    bool m_cascadeOk = false;
-    std::mutex m_mutex; // the cascade is loaded on first use and keeps scratch buffers
 };
 
 // ---- The photograph.

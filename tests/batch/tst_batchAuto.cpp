@@ -183,6 +183,42 @@ class TestBatchAuto : public QObject {
         QVERIFY(QFileInfo(byHand).size() > 0);
     }
 
+    // The face cascade, which finds the sample form's drawn face, is a module of its own
+    // that the locator's module loads from beside itself, wherever the program lies.
+    void cascadeModule_data() {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("beside the locator's") << true;
+        QTest::newRow("missing") << false;
+    }
+    void cascadeModule() {
+        QFETCH(bool, installed);
+        QTemporaryDir install;
+        QVERIFY(install.isValid());
+        QVERIFY(QDir(install.path()).mkpath(QStringLiteral("bin")));
+        QVERIFY(QDir(install.path()).mkpath(QStringLiteral("lib/vetra")));
+        const QString program = install.filePath(QStringLiteral("bin/vetra-batch"));
+        QVERIFY(QFile::copy(QStringLiteral(VETRA_BATCH_EXE), program));
+        QVERIFY(QFile::copy(QStringLiteral(VETRA_LOCATOR_MODULE),
+                            install.filePath(QStringLiteral("lib/vetra/vetra-locator.so"))));
+        const QString cascade = install.filePath(QStringLiteral("lib/vetra/vetra-face-cascade.so"));
+        if (installed)
+            QVERIFY(QFile::copy(QStringLiteral(VETRA_CASCADE_MODULE), cascade));
+        const QString output = install.filePath(QStringLiteral("out.jpg"));
+        const Run run = BatchProcess::run(program, {QStringLiteral("--kind"), QStringLiteral("foto"),
+                                                    QStringLiteral("--auto"), path(QStringLiteral("upright.jpg")),
+                                                    output});
+        if (installed) {
+            QCOMPARE(run.exitCode, 0);
+            QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+            QVERIFY(QFileInfo(output).size() > 0);
+        } else {
+            QCOMPARE(run.exitCode, 7);
+            QVERIFY2(run.err.contains(cascade) && run.err.contains(QLatin1String("Reinstallare")),
+                     qPrintable(run.err));
+            QVERIFY(!QFileInfo::exists(output));
+        }
+    }
+
     void refusesATurnByHand_data() {
         QTest::addColumn<QStringList>("extra");
         QTest::newRow("--rotate") << QStringList{QStringLiteral("--rotate"), QStringLiteral("90")};

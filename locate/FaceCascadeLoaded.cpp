@@ -1,0 +1,37 @@
+// vetra-batch's locator module: the cascade's own module, beside this one, is loaded the
+// first time a page needs it, so that the pages that never do (most) do not pay for the
+// OpenCV libraries it brings.
+#include "locate/FaceCascade.h"
+
+#include <dlfcn.h>
+#include <mutex>
+
+FaceCascade::Finder FaceCascade::finder(std::string* why) {
+    static std::once_flag once;
+    static Finder loaded = nullptr;
+    static std::string failure;
+    std::call_once(once, [] {
+        Dl_info self{};
+        if (!::dladdr(reinterpret_cast<void*>(&FaceCascade::finder), &self) || !self.dli_fname) {
+            failure = "the locator module does not know its own path";
+            return;
+        }
+        std::string path = self.dli_fname;
+        path = path.substr(0, path.find_last_of('/') + 1) + kModuleFile;
+        void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+        if (!handle) {
+            const char* error = ::dlerror();
+            failure = error ? error : path;
+            return;
+        }
+        // Never closed: OpenCV's static objects live to the end of the process.
+        using Entry = Finder (*)();
+        const auto entry = reinterpret_cast<Entry>(::dlsym(handle, kModuleEntry));
+        loaded = entry ? entry() : nullptr;
+        if (!loaded)
+            failure = path + ": no entry " + kModuleEntry;
+    });
+    if (!loaded)
+        *why = failure;
+    return loaded;
+}

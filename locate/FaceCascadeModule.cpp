@@ -1,0 +1,6 @@
+// The cascade's module (see FaceCascade.h): only its entry is visible outside it.
+#include "locate/FaceCascade.h"
+
+extern "C" __attribute__((visibility("default"))) FaceCascade::Finder vetra_face_cascade_entry() {
+    return &FaceCascade::find;
+}
