@@ -102,6 +102,7 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
     request.rect = QRect(QPoint(0, 0), *stored);
     request.targetSize = stored->scaled(kLocateLong, kLocateLong, Qt::KeepAspectRatio);
     request.keepData = true;
+    request.greyWillDo = true;
     PageRegion region = RegionReader::read(request);
     if (!region.ok()) {
         *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, region.error));
@@ -112,7 +113,8 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
         return false;
     }
     read->data = std::move(region.data);
-    if (region.scale == 1.0 && region.image.size() == *stored) {
+    if (region.scale == 1.0 && region.image.size() == *stored &&
+        region.image.format() == QImage::Format_RGB32) {
         read->page = region.image;
         read->method = region.method;
     }

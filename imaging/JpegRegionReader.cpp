@@ -154,8 +154,14 @@ JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteA
     out->pageSize = request.transform.transformedSize(stored);
 
     const int k = RegionReader::reductionFor(request.rect.size(), request.targetSize);
+    const bool grey = request.greyWillDo && !cmyk && request.transform.rotation == 0 &&
+                      request.transform.mirror == PageTransform::Mirror::None &&
+                      request.rect == QRect(QPoint(0, 0), stored) &&
+                      (d.cinfo.jpeg_color_space == JCS_YCbCr || d.cinfo.jpeg_color_space == JCS_GRAYSCALE);
     if (cmyk)
         d.cinfo.out_color_space = JCS_CMYK;
+    else if (grey)
+        d.cinfo.out_color_space = JCS_GRAYSCALE;
     else
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
         d.cinfo.out_color_space = JCS_EXT_BGRA; // memory order of QImage::Format_RGB32
@@ -177,6 +183,24 @@ JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteA
         out->origin = place.origin;
     }
 
+    if (grey) {
+        // The whole page, unturned: its luminance rows go straight into the picture.
+        QImage picture(reduced, QImage::Format_Grayscale8);
+        if (picture.isNull()) {
+            out->error = QStringLiteral("memoria insufficiente per la pagina (%1 x %2 pixel).")
+                             .arg(reduced.width())
+                             .arg(reduced.height());
+            return Result::Failed;
+        }
+        jpeg_start_decompress(&d.cinfo);
+        for (int y = 0; y < reduced.height(); ++y) {
+            JSAMPROW line = picture.scanLine(y);
+            if (jpeg_read_scanlines(&d.cinfo, &line, 1) != 1) // only with a suspending source
+                ERREXIT(&d.cinfo, JERR_INPUT_EMPTY);
+        }
+        out->image = picture;
+        return settle(finishWhole(d, row), out);
+    }
     canvas.emplace(reduced, request.transform, shown);
     if (!canvas->allocate(&out->error))
         return Result::Failed;

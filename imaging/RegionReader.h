@@ -37,6 +37,10 @@ struct RegionRequest {
     bool deferWholeness = false;
     // Hand the file's bytes back in PageRegion::data when they were read whole.
     bool keepData = false;
+    // Grey will do (the locator's copy of the whole page): a JPEG with a luminance channel
+    // then decodes only that, into a QImage::Format_Grayscale8, when the request is the
+    // whole page unturned. Other pages and requests give their colours as always.
+    bool greyWillDo = false;
 };
 
 // What a region read produced.

@@ -7,7 +7,6 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-
 #include <QElapsedTimer>
 #include <QImage>
 
@@ -38,6 +37,11 @@ struct Work {
 };
 
 cv::Mat greyOf(const QImage& picture) {
+    if (picture.format() == QImage::Format_Grayscale8) {
+        const cv::Mat wrapped(picture.height(), picture.width(), CV_8UC1,
+                              const_cast<uchar*>(picture.constBits()), size_t(picture.bytesPerLine()));
+        return wrapped.clone();
+    }
     const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
     const cv::Mat wrapped(rgb.height(), rgb.width(), CV_8UC4, const_cast<uchar*>(rgb.constBits()),
                           size_t(rgb.bytesPerLine()));
@@ -156,7 +160,8 @@ class FaceDetector {
                 const double score = value - filter.threshold - kAdjust;
                 if (score > best.score) {
                     best.score = score;
-                    best.rect = cv::Rect(int(rect.left()), int(rect.top()), int(rect.width()), int(rect.height()));
+                    best.rect =
+                        cv::Rect(int(rect.left()), int(rect.top()), int(rect.width()), int(rect.height()));
                 }
             }
         }

@@ -205,8 +205,8 @@ class TestBatchAuto : public QObject {
             QVERIFY(QFile::copy(QStringLiteral(VETRA_CASCADE_MODULE), cascade));
         const QString output = install.filePath(QStringLiteral("out.jpg"));
         const Run run = BatchProcess::run(program, {QStringLiteral("--kind"), QStringLiteral("foto"),
-                                                    QStringLiteral("--auto"), path(QStringLiteral("upright.jpg")),
-                                                    output});
+                                                    QStringLiteral("--auto"),
+                                                    path(QStringLiteral("upright.jpg")), output});
         if (installed) {
             QCOMPARE(run.exitCode, 0);
             QVERIFY2(run.err.isEmpty(), qPrintable(run.err));

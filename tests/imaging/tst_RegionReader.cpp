@@ -349,6 +349,65 @@ class TestRegionReader : public QObject {
 
     // Damaged, cut or foreign files give a message and no picture; none may crash or
     // return made-up pixels.
+    // The locator's copy: a JPEG of the whole page, unturned, decodes only its luminance;
+    // any other page or request keeps its colours, and a damaged page is still refused.
+    void greyWillDo_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<bool>("wholePage");
+        QTest::addColumn<bool>("grey");
+        QTest::newRow("4:2:0") << "page420.jpg" << 0 << true << true;
+        QTest::newRow("4:4:4") << "page444.jpg" << 0 << true << true;
+        QTest::newRow("progressive") << "pageprog.jpg" << 0 << true << true;
+        QTest::newRow("grey JPEG") << "pagegray.jpg" << 0 << true << true;
+        QTest::newRow("CMYK") << "pagecmyk.jpg" << 0 << true << false;
+        QTest::newRow("turned") << "page420.jpg" << 90 << true << false;
+        QTest::newRow("part of the page") << "page420.jpg" << 0 << false << false;
+        QTest::newRow("BMP") << "page24.bmp" << 0 << true << false;
+    }
+    void greyWillDo() {
+        QFETCH(QString, name);
+        QFETCH(int, rotation);
+        QFETCH(bool, wholePage);
+        QFETCH(bool, grey);
+        const QString path = m_dir.filePath(name);
+        const QSize page = rotation % 180 ? QSize(kPageHeight, kPageWidth) : QSize(kPageWidth, kPageHeight);
+        RegionRequest request{path,
+                              {rotation, Mirror::None},
+                              QRect(QPoint(0, 0), wholePage ? page : page / 2),
+                              QSize(kPageWidth / 4, kPageHeight / 4)};
+        const PageRegion colour = RegionReader::read(request);
+        request.greyWillDo = true;
+        const PageRegion region = RegionReader::read(request);
+        QVERIFY2(colour.ok() && region.ok(), qPrintable(colour.error + region.error));
+        QCOMPARE(region.image.format(), grey ? QImage::Format_Grayscale8 : colour.image.format());
+        QCOMPARE(region.image.size(), colour.image.size());
+        QCOMPARE(region.origin, colour.origin);
+        QCOMPARE(region.scale, colour.scale);
+        double worst = 0;
+        for (int y = 0; y < region.image.height(); ++y)
+            for (int x = 0; x < region.image.width(); ++x) {
+                const QRgb want = colour.image.pixel(x, y);
+                const QRgb got = region.image.pixel(x, y);
+                // The luminance the JPEG holds; its colours were clipped to 0..255 on the way out.
+                const double luminance = 0.299 * qRed(want) + 0.587 * qGreen(want) + 0.114 * qBlue(want);
+                if (grey)
+                    worst = std::max(worst, std::abs(qGray(got) - luminance));
+                else
+                    QCOMPARE(got, want);
+            }
+        QVERIFY2(worst <= 2, qPrintable(QString::number(worst)));
+        if (grey) {
+            const QString cut = m_dir.filePath(QStringLiteral("cut-") + name);
+            QFile whole(path);
+            QVERIFY(whole.open(QIODevice::ReadOnly));
+            QVERIFY(PageFiles::write(cut, whole.readAll().chopped(whole.size() / 3)));
+            request.path = cut;
+            const PageRegion refused = RegionReader::read(request);
+            QVERIFY(!refused.ok() && refused.image.isNull());
+        }
+    }
+
     void badInputGivesError_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("rotation");
