@@ -19,6 +19,14 @@ Run vetraBatch(const QStringList& arguments) {
     return BatchProcess::run(QStringLiteral(VETRA_BATCH_EXE), arguments);
 }
 
+// An install of vetra-batch alone in a scratch folder, laid out as the package lays it
+// out (bin/, lib/vetra/): the modules are the caller's to add. False if it cannot be made.
+bool installProgram(const QTemporaryDir& install) {
+    return install.isValid() && QDir(install.path()).mkpath(QStringLiteral("bin")) &&
+           QDir(install.path()).mkpath(QStringLiteral("lib/vetra")) &&
+           QFile::copy(QStringLiteral(VETRA_BATCH_EXE), install.filePath(QStringLiteral("bin/vetra-batch")));
+}
+
 } // namespace
 
 class TestBatchAuto : public QObject {
@@ -142,11 +150,8 @@ class TestBatchAuto : public QObject {
         QFETCH(QString, module);
         QFETCH(bool, folder);
         QTemporaryDir install;
-        QVERIFY(install.isValid());
-        QVERIFY(QDir(install.path()).mkpath(QStringLiteral("bin")));
-        QVERIFY(QDir(install.path()).mkpath(QStringLiteral("lib/vetra")));
+        QVERIFY(installProgram(install));
         const QString program = install.filePath(QStringLiteral("bin/vetra-batch"));
-        QVERIFY(QFile::copy(QStringLiteral(VETRA_BATCH_EXE), program));
         const QString modulePath = install.filePath(QStringLiteral("lib/vetra/vetra-locator.so"));
         if (module == QLatin1String("folder")) {
             QVERIFY(QDir().mkpath(modulePath));
@@ -193,11 +198,8 @@ class TestBatchAuto : public QObject {
     void cascadeModule() {
         QFETCH(bool, installed);
         QTemporaryDir install;
-        QVERIFY(install.isValid());
-        QVERIFY(QDir(install.path()).mkpath(QStringLiteral("bin")));
-        QVERIFY(QDir(install.path()).mkpath(QStringLiteral("lib/vetra")));
+        QVERIFY(installProgram(install));
         const QString program = install.filePath(QStringLiteral("bin/vetra-batch"));
-        QVERIFY(QFile::copy(QStringLiteral(VETRA_BATCH_EXE), program));
         QVERIFY(QFile::copy(QStringLiteral(VETRA_LOCATOR_MODULE),
                             install.filePath(QStringLiteral("lib/vetra/vetra-locator.so"))));
         const QString cascade = install.filePath(QStringLiteral("lib/vetra/vetra-face-cascade.so"));
