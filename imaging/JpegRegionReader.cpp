@@ -133,6 +133,7 @@ JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteA
     Decoder& d = *decoder;
     std::vector<quint32> row;
     std::optional<RegionCanvas> canvas;
+    QImage grey; // a grey copy of the whole page, when grey will do
     if (setjmp(d.err.jump)) {
         out->image = QImage();
         out->error = d.err.reason();
@@ -154,13 +155,13 @@ JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteA
     out->pageSize = request.transform.transformedSize(stored);
 
     const int k = RegionReader::reductionFor(request.rect.size(), request.targetSize);
-    const bool grey = request.greyWillDo && !cmyk && request.transform.rotation == 0 &&
+    const bool greyWillDo = request.greyWillDo && !cmyk && request.transform.rotation == 0 &&
                       request.transform.mirror == PageTransform::Mirror::None &&
                       request.rect == QRect(QPoint(0, 0), stored) &&
                       (d.cinfo.jpeg_color_space == JCS_YCbCr || d.cinfo.jpeg_color_space == JCS_GRAYSCALE);
     if (cmyk)
         d.cinfo.out_color_space = JCS_CMYK;
-    else if (grey)
+    else if (greyWillDo)
         d.cinfo.out_color_space = JCS_GRAYSCALE;
     else
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
@@ -183,10 +184,10 @@ JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteA
         out->origin = place.origin;
     }
 
-    if (grey) {
+    if (greyWillDo) {
         // The whole page, unturned: its luminance rows go straight into the picture.
-        QImage picture(reduced, QImage::Format_Grayscale8);
-        if (picture.isNull()) {
+        grey = QImage(reduced, QImage::Format_Grayscale8);
+        if (grey.isNull()) {
             out->error = QStringLiteral("memoria insufficiente per la pagina (%1 x %2 pixel).")
                              .arg(reduced.width())
                              .arg(reduced.height());
@@ -194,11 +195,11 @@ JpegRegionReader::Result readRegion(const uchar* data, qint64 size, const QByteA
         }
         jpeg_start_decompress(&d.cinfo);
         for (int y = 0; y < reduced.height(); ++y) {
-            JSAMPROW line = picture.scanLine(y);
+            JSAMPROW line = grey.scanLine(y);
             if (jpeg_read_scanlines(&d.cinfo, &line, 1) != 1) // only with a suspending source
                 ERREXIT(&d.cinfo, JERR_INPUT_EMPTY);
         }
-        out->image = picture;
+        out->image = grey;
         return settle(finishWhole(d, row), out);
     }
     canvas.emplace(reduced, request.transform, shown);
