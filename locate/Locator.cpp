@@ -403,12 +403,8 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo) {
         return face;
     };
     if (faceOf[0].score <= 0 && faceOf[1].score <= 0 && faceOf[2].score <= 0 && faceOf[3].score <= 0) {
-        for (int t = 0; t < 4; ++t) {
-            const bool sideways = t % 2 == 1;
-            if ((aspect > 1.08 && sideways) || (aspect < 1 / 1.08 && !sideways))
-                continue;
+        for (int t : views)
             faceOf[t] = cascadeAt(t);
-        }
         answer.byCascade = true;
     }
     int best = 0;
@@ -456,18 +452,48 @@ struct TextTurn {
     double confidence = 0; // 0..1
 };
 
-// Ink of the page with its ruled lines and box edges (runs longer than 12 mm) taken out.
-cv::Mat inkWithoutLines(const cv::Mat& grey, const Work& work, cv::Mat* lines = nullptr) {
-    const cv::Mat ink = grey < int(work.paper * 0.70);
+// The ink of a grey page: what is well darker than its paper.
+cv::Mat inkOf(const cv::Mat& grey, const Work& work) {
+    return grey < int(work.paper * 0.70);
+}
+
+// Ruled lines and box edges in ink: runs longer than 12 mm across or along, a pixel wider
+// on each side.
+cv::Mat ruledLines(const cv::Mat& ink, const Work& work) {
     const int run = int(12 * work.pxPerMm);
     cv::Mat across, along, ruled;
     cv::morphologyEx(ink, across, cv::MORPH_OPEN,
                      cv::getStructuringElement(cv::MORPH_RECT, cv::Size(run, 1)));
     cv::morphologyEx(ink, along, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(1, run)));
     cv::dilate(across | along, ruled, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
-    if (lines)
-        *lines = ruled;
-    return ink & ~ruled;
+    return ruled;
+}
+
+// Ink of the page with its ruled lines and box edges taken out.
+cv::Mat inkWithoutLines(const cv::Mat& grey, const Work& work) {
+    const cv::Mat ink = inkOf(grey, work);
+    return ink & ~ruledLines(ink, work);
+}
+
+// Pieces of text lines in ink: runs of letters whose gaps a closing across of gapMm fills,
+// from 1.2 mm to maxHeight high and at least minLength times as long as high.
+std::vector<cv::Rect> linePieces(const cv::Mat& ink, const Work& work, double gapMm, double minLength,
+                                 double maxHeight) {
+    const int gap = std::max(3, int(std::lround(gapMm * work.pxPerMm)));
+    cv::Mat joined;
+    cv::morphologyEx(ink, joined, cv::MORPH_CLOSE,
+                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(gap, 1)));
+    cv::Mat labels, stats, centroids;
+    const int count = cv::connectedComponentsWithStats(joined, labels, stats, centroids, 8, CV_32S);
+    std::vector<cv::Rect> pieces;
+    for (int i = 1; i < count; ++i) {
+        const cv::Rect box(stats.at<int>(i, cv::CC_STAT_LEFT), stats.at<int>(i, cv::CC_STAT_TOP),
+                           stats.at<int>(i, cv::CC_STAT_WIDTH), stats.at<int>(i, cv::CC_STAT_HEIGHT));
+        if (box.height >= 1.2 * work.pxPerMm && box.height <= maxHeight &&
+            box.width >= minLength * box.height)
+            pieces.push_back(box);
+    }
+    return pieces;
 }
 
 // The turn that shows the printed text upright, from the text itself: its lines run across
@@ -477,30 +503,12 @@ cv::Mat inkWithoutLines(const cv::Mat& grey, const Work& work, cv::Mat* lines = 
 // (or neither), answers confidence 0.
 TextTurn textTurn(const cv::Mat& print, const Work& work) {
     TextTurn answer;
-    const double minHeight = 1.2 * work.pxPerMm;
     const double maxHeight = 7 * work.pxPerMm;
-    // Pieces of text lines: runs of letters whose gaps a short closing across fills.
-    auto linePieces = [&](const cv::Mat& view, double gapMm, double minLength) {
-        const int gap = std::max(3, int(std::lround(gapMm * work.pxPerMm)));
-        cv::Mat joined;
-        cv::morphologyEx(view, joined, cv::MORPH_CLOSE,
-                         cv::getStructuringElement(cv::MORPH_RECT, cv::Size(gap, 1)));
-        cv::Mat labels, stats, centroids;
-        const int count = cv::connectedComponentsWithStats(joined, labels, stats, centroids, 8, CV_32S);
-        std::vector<cv::Rect> pieces;
-        for (int i = 1; i < count; ++i) {
-            const cv::Rect box(stats.at<int>(i, cv::CC_STAT_LEFT), stats.at<int>(i, cv::CC_STAT_TOP),
-                               stats.at<int>(i, cv::CC_STAT_WIDTH), stats.at<int>(i, cv::CC_STAT_HEIGHT));
-            if (box.height >= minHeight && box.height <= maxHeight && box.width >= minLength * box.height)
-                pieces.push_back(box);
-        }
-        return pieces;
-    };
     // Across or along: the way words join into long pieces. Letters of neighbouring lines
     // stay apart at this gap.
     double length[2] = {0, 0};
     for (int o = 0; o < 2; ++o) {
-        for (const cv::Rect& piece : linePieces(turned(print, o * 90), 1.5, 5))
+        for (const cv::Rect& piece : linePieces(turned(print, o * 90), work, 1.5, 5, maxHeight))
             length[o] += piece.width;
     }
     const int o = length[1] > length[0] ? 1 : 0;
@@ -509,7 +517,7 @@ TextTurn textTurn(const cv::Mat& print, const Work& work) {
 
     // Whole lines, the gaps between words filled too: where they start and end.
     std::vector<int> starts, ends;
-    for (const cv::Rect& line : linePieces(turned(print, o * 90), 3, 3)) {
+    for (const cv::Rect& line : linePieces(turned(print, o * 90), work, 3, 3, maxHeight)) {
         starts.push_back(line.x);
         ends.push_back(line.x + line.width);
     }
@@ -664,7 +672,7 @@ struct SignatureAnswer {
 
 SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rect& photo) {
     SignatureAnswer answer;
-    cv::Mat ink = grey < int(work.paper * 0.70);
+    cv::Mat ink = inkOf(grey, work);
     if (photo.area() > 0) {
         const int m = int(3 * work.pxPerMm);
         ink(cv::Rect(photo.x - m, photo.y - m, photo.width + 2 * m, photo.height + 2 * m) &
@@ -676,13 +684,7 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         return answer;
     }
 
-    // Ruled lines and box edges: runs of ink longer than 12 mm across or along.
-    const int run = int(12 * work.pxPerMm);
-    cv::Mat across, along, lines;
-    cv::morphologyEx(ink, across, cv::MORPH_OPEN,
-                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(run, 1)));
-    cv::morphologyEx(ink, along, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(1, run)));
-    cv::dilate(across | along, lines, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
+    const cv::Mat lines = ruledLines(ink, work);
     // A stroke that crosses a ruled line is cut in two by the line's removal: where ink
     // reaches the removed band from both sides, the band's ink joins the pieces again.
     cv::Mat strokes = ink & ~lines;
@@ -792,23 +794,8 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     }
     // Lines of print: letters that a short closing across joins into a long, low piece. A
     // signature's loops, cut apart along a ruled line, stand too far apart to join.
-    std::vector<cv::Rect> printLines;
-    {
-        const int gap = std::max(3, int(std::lround(1.5 * work.pxPerMm)));
-        cv::Mat joined, lineLabels, lineStats, lineCentroids;
-        cv::morphologyEx(strokes, joined, cv::MORPH_CLOSE,
-                         cv::getStructuringElement(cv::MORPH_RECT, cv::Size(gap, 1)));
-        const int count =
-            cv::connectedComponentsWithStats(joined, lineLabels, lineStats, lineCentroids, 8, CV_32S);
-        for (int i = 1; i < count; ++i) {
-            const cv::Rect r(lineStats.at<int>(i, cv::CC_STAT_LEFT), lineStats.at<int>(i, cv::CC_STAT_TOP),
-                             lineStats.at<int>(i, cv::CC_STAT_WIDTH),
-                             lineStats.at<int>(i, cv::CC_STAT_HEIGHT));
-            if (r.height >= 1.2 * work.pxPerMm && r.height <= std::min(7 * work.pxPerMm, 2.2 * textHeight) &&
-                r.width >= 5 * r.height)
-                printLines.push_back(r);
-        }
-    }
+    const std::vector<cv::Rect> printLines =
+        linePieces(strokes, work, 1.5, 5, std::min(7 * work.pxPerMm, 2.2 * textHeight));
     auto inPrint = [&printLines](const cv::Rect& r) {
         return std::any_of(printLines.begin(), printLines.end(),
                            [&r](const cv::Rect& line) { return (line & r).area() * 5 >= r.area() * 4; });
