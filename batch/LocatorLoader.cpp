@@ -102,7 +102,6 @@ LocatorLoader::Loaded LocatorLoader::load(const QString& path) {
     }
     // The face detector is built here too, while the page is still being read.
     table->preload();
-    loaded.handle = handle;
     loaded.locate = table->locate;
     return loaded;
 }

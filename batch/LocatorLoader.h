@@ -24,12 +24,8 @@ class LocatorLoader {
     // The locator, through the module; ready() must have answered true.
     PageFindings locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted) const;
 
-    // Where the module is looked for.
-    QString modulePath() const { return m_path; }
-
   private:
     struct Loaded {
-        void* handle = nullptr;
         PageFindings (*locate)(const QImage&, QSize, Locator::Wanted) = nullptr;
         QString error;
     };
