@@ -40,8 +40,7 @@ void ImageFile::makeReduced() {
         m_reduced = QList<QImage>(m_frames.size());
     for (qsizetype i = 0; i < m_frames.size(); ++i) {
         const QImage& frame = m_frames.at(i);
-        const bool large = frame.width() >= kReduceFrom && frame.height() >= kReduceFrom;
-        if (!large)
+        if (!needsReducedCopy(frame.size()))
             m_reduced[i] = QImage();
         else if (m_reduced.at(i).size() != FastPixels::reducedSize(frame.size()))
             m_reduced[i] = FastPixels::blockAverage(frame);

@@ -19,6 +19,9 @@ class ImageFile {
     // Frames at least this wide and high get a reduced copy: on smaller ones, fitting and
     // cropping from the frame itself is quick.
     static constexpr int kReduceFrom = 1024;
+    static bool needsReducedCopy(QSize frame) {
+        return frame.width() >= kReduceFrom && frame.height() >= kReduceFrom;
+    }
 
     // The largest decoded image the reader may allocate, in megabytes (that of
     // PageLimits::kPageBytes). A file whose header claims more fails to load instead of
