@@ -184,6 +184,8 @@ bool CheckedFile::flush() {
     if (qint64(ours.st_size) != m_written)
         return fail(EIO);
     m_flushed = m_written;
+    m_device = ours.st_dev;
+    m_inode = ours.st_ino;
     return true;
 }
 
@@ -192,9 +194,6 @@ bool CheckedFile::commit() {
         return fail(m_error != 0 ? m_error : EBADF);
     if (m_flushed != m_written && !flush())
         return false;
-    struct stat ours {};
-    if (::fstat(m_fd, &ours) != 0)
-        return fail(errno);
     const int closed = closeChecked(m_fd);
     m_fd = -1;
     if (closed != 0)
@@ -206,7 +205,7 @@ bool CheckedFile::commit() {
     struct stat now {};
     if (::fstatat(m_folderFd, m_name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
         return fail(errno);
-    if (now.st_ino != ours.st_ino || now.st_dev != ours.st_dev || qint64(now.st_size) != m_written)
+    if (now.st_ino != m_inode || now.st_dev != m_device || qint64(now.st_size) != m_written)
         return fail(EIO);
     return true;
 }

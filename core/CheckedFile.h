@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include <sys/types.h>
+
 // Writes a file whole or not at all, and never reports a write that did not reach the disk.
 //
 // The bytes go to a hidden temporary file beside the target. commit() then flushes that
@@ -84,6 +86,8 @@ class CheckedFile {
     int m_fd = -1;          // the temporary file
     qint64 m_written = 0;
     qint64 m_flushed = -1; // m_written when flush() last succeeded
+    dev_t m_device = 0;    // the temporary file's, as flush() found it
+    ino_t m_inode = 0;
     int m_error = 0;
     std::optional<unsigned> m_mode; // explicit permission bits
 };
