@@ -3,8 +3,8 @@
 #include "locate/Locator.h"
 
 // The locator as a module that a program loads at run time, only when it needs it: the
-// locator brings OpenCV, dlib, LAPACK and BLAS, whose loading would otherwise cost every
-// start of vetra-batch, --auto or not. The window links the locator directly.
+// locator brings OpenCV and BLAS (and dlib, linked into it), whose loading would otherwise
+// cost every start of vetra-batch, --auto or not. The window links the locator directly.
 //
 // The module exports one C function, kEntryName, answering the table below. A program
 // checks kVersion before calling through it: module and program come from the same build.
