@@ -39,7 +39,9 @@ struct RegionRequest {
     bool keepData = false;
     // Grey will do (the locator's copy of the whole page): a JPEG with a luminance channel
     // then decodes only that, into a QImage::Format_Grayscale8, when the request is the
-    // whole page unturned. Other pages and requests give their colours as always.
+    // whole page unturned. Other pages and requests give their colours as always. Such a read
+    // decodes every row, so it tells a damaged page itself: deferWholeness and wholeKnown do
+    // not apply to it.
     bool greyWillDo = false;
 };
 
