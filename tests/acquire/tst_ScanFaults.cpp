@@ -241,7 +241,10 @@ class TestScanFaults : public QObject {
         }
         QCoreApplication::processEvents(); // the reader's last post, to a window now gone
         QCOMPARE(entries("/proc/self/fd"), fds);
-        QCOMPARE(entries("/proc/self/task"), threads);
+        // No more threads than before: a worker of an earlier test (Qt's pool lets an idle one
+        // go after 30 s) may end meanwhile on a loaded machine, but none of ours may stay.
+        QVERIFY2(entries("/proc/self/task") <= threads,
+                 qPrintable(QStringLiteral("%1 threads, %2 before").arg(entries("/proc/self/task")).arg(threads)));
     }
 
     // The wait panel's progress and its "Annulla": the bar follows the bytes read against the
@@ -301,7 +304,10 @@ class TestScanFaults : public QObject {
         }
         QCOMPARE(QImage(path).size(), QSize(50, 50));
         QCOMPARE(entries("/proc/self/fd"), fds);
-        QCOMPARE(entries("/proc/self/task"), threads);
+        // No more threads than before: a worker of an earlier test (Qt's pool lets an idle one
+        // go after 30 s) may end meanwhile on a loaded machine, but none of ours may stay.
+        QVERIFY2(entries("/proc/self/task") <= threads,
+                 qPrintable(QStringLiteral("%1 threads, %2 before").arg(entries("/proc/self/task")).arg(threads)));
 #ifdef VETRA_LEAK_CHECKER
         QCOMPARE(__lsan_do_recoverable_leak_check(), 0);
 #else
