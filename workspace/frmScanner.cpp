@@ -433,6 +433,24 @@ void frmScanner::Command11_Click() {
 }
 
 void frmScanner::Command12_Click() {
+    if (const std::optional<QString> chosen = chooseFile())
+        loadPage(*chosen);
+}
+
+void frmScanner::loadAnotherPage() {
+    if (const std::optional<QString> chosen = chooseFile())
+        loadFresh(*chosen);
+}
+
+void frmScanner::loadFresh(const QString& path) {
+    // A page loaded over another one starts as if "NUOVA" had been pressed first: the
+    // previous person's crops and their enabled save buttons must not survive into the new
+    // page, where one key would save them under the new name.
+    Command11_Click();
+    loadPage(path);
+}
+
+std::optional<QString> frmScanner::chooseFile() {
     ImagePath.clear();
 
     Prompts::FileRequest request;
@@ -451,10 +469,7 @@ void frmScanner::Command12_Click() {
     if (const QString folder = loadFolder(); !folder.isEmpty())
         request.fileName = folder + QLatin1Char('/');
     dialogDefaultSuffix = request.defaultSuffix;
-    const std::optional<QString> chosen = m_prompts.openFile(request);
-    if (!chosen)
-        return;
-    loadPage(*chosen);
+    return m_prompts.openFile(request);
 }
 
 bool frmScanner::loadPage(const QString& path) {
@@ -846,7 +861,7 @@ void frmScanner::buildShortcuts() {
             press(saveButtonOf(OutputKind(kind)));
     });
     // The load is offered in both states: with a page loaded it replaces it, as a scan does.
-    bind(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { Command12_Click(); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { loadAnotherPage(); });
     bind(QKeySequence(Qt::CTRL | Qt::Key_R), [this, press] { press(Command5); });
     bind(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] {
         if (pageLoaded())
@@ -927,7 +942,7 @@ void frmScanner::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     // As the load command once its dialog has given a file.
     ImagePath.clear();
-    loadPage(path);
+    loadFresh(path);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -216,6 +216,13 @@ class frmScanner : public QDialog, private ScanWindow {
     void buildControls();
     void buildShortcuts();
     void loadFailed();
+    // The load command's file dialog; empty when the operator cancels it.
+    std::optional<QString> chooseFile();
+    // Ctrl+O: the load command's dialog, then the chosen page loaded afresh (loadFresh).
+    void loadAnotherPage();
+    // "NUOVA", then loadPage(path): how a page loaded by key or by a drop replaces the one
+    // shown, crops and readouts included.
+    void loadFresh(const QString& path);
     // Shows a new page (loaded or scanned) with the options reset; false, with the window
     // back in its empty state, when the page cannot be read.
     bool showPage(const QString& path);

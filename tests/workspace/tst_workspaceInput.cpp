@@ -294,6 +294,44 @@ class TestWorkspaceInput : public QObject {
         }
     }
 
+    // A page loaded over a cropped one, by key or by a drop, starts as after "NUOVA": the
+    // previous person's crop cannot be saved under the new page.
+    void anotherPageStartsAfresh_data() {
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("Ctrl+O") << false;
+        QTest::newRow("drop") << true;
+    }
+
+    void anotherPageStartsAfresh() {
+        QFETCH(bool, dropped);
+        Workspace ws;
+        frmScanner& w = ws.window;
+        ws.load(ws.file(QStringLiteral("a.png"), TestImages::page(850, 1170)));
+        const QImage blank = w.pict2->image();
+        press(ws, QStringLiteral("Return"));
+        QTRY_VERIFY_WITH_TIMEOUT(w.readoutReady(OutputKind::Foto), 20000);
+        QVERIFY(w.Command6->isEnabled());
+        QVERIFY(w.pict2->image() != blank);
+
+        const QString next = ws.file(QStringLiteral("b.png"), TestImages::page(600, 800));
+        if (dropped) {
+            QVERIFY(drop(w, {QUrl::fromLocalFile(next)}));
+        } else {
+            ws.prompts.fileAnswers << next;
+            press(ws, QStringLiteral("Ctrl+O"));
+        }
+        QVERIFY(loaded(w));
+        QCOMPARE(w.SourceImage.size(), QSize(600, 800));
+        QCOMPARE(w.pict2->image(), blank);
+        for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+            QVERIFY(!w.saveButtonOf(kind)->isEnabled());
+            QVERIFY(!w.readoutReady(kind));
+            QVERIFY(w.controlsOf(kind).readout->text().isEmpty());
+        }
+        press(ws, QStringLiteral("Ctrl+S"));
+        QVERIFY(ws.prompts.saveRequests.isEmpty());
+    }
+
     // The readout beside the preview gives the quality and size of the file the save then
     // writes, byte for byte.
     void readoutIsTheSavedFile_data() {
