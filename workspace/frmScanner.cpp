@@ -495,6 +495,7 @@ bool frmScanner::showPage(const QString& path) {
     pict2->show();
     pict4->show();
     clearTurnHistory();
+    m_edits.reset();
     SourceImage = ImageFile();
     if (!SourceImage.loadFile(path)) {
         loadFailed();
@@ -567,6 +568,8 @@ void frmScanner::Command3_Click() {
         }
         saveButtonOf(kind)->setEnabled(true);
         startReadout(kind);
+        m_edits.pageTouched();
+        m_edits.frameTouched(kind);
     }
 }
 
@@ -606,21 +609,27 @@ bool frmScanner::turnOrFlip(PageTurn turn) {
 void frmScanner::Command5_Click() {
     if (SourceImage.isNull())
         return;
-    if (turnOrFlip(PageTurn::Clockwise))
+    if (turnOrFlip(PageTurn::Clockwise)) {
         recordTurn(PageTurn::Clockwise);
+        m_edits.pageTouched();
+    }
 }
 
 void frmScanner::Command8_Click() {
     if (SourceImage.isNull())
         return;
-    if (turnOrFlip(PageTurn::MirrorLeftRight))
+    if (turnOrFlip(PageTurn::MirrorLeftRight)) {
         recordTurn(PageTurn::MirrorLeftRight);
+        m_edits.pageTouched();
+    }
 }
 
 void frmScanner::Command10_Click() {
     // No test for an empty image here: the turn fails and says so.
-    if (turnOrFlip(PageTurn::MirrorTopBottom))
+    if (turnOrFlip(PageTurn::MirrorTopBottom)) {
         recordTurn(PageTurn::MirrorTopBottom);
+        m_edits.pageTouched();
+    }
 }
 
 bool frmScanner::applyTurn(PageTurn turn) {
@@ -666,6 +675,7 @@ void frmScanner::undoTurn() {
     // A turn that cannot be taken back stays on the history, so nothing is lost or skipped.
     if (!turnOrFlip(inverse(turn)))
         return;
+    m_edits.pageTouched();
     m_undo.pop_back();
     m_redo.push_back(turn);
 }
@@ -676,6 +686,7 @@ void frmScanner::redoTurn() {
     const PageTurn turn = m_redo.back();
     if (!turnOrFlip(turn))
         return;
+    m_edits.pageTouched();
     m_redo.pop_back();
     m_undo.push_back(turn);
 }
@@ -689,6 +700,7 @@ void frmScanner::Command7_Click() {
         const auto k = static_cast<std::size_t>(kind);
         FrameGeometry::grow(rect, kind, StepWidth[k], StepHeight[k]);
         frame->setFrameRect(rect);
+        m_edits.frameTouched(kind);
         return;
     }
 }
@@ -702,6 +714,7 @@ void frmScanner::Command9_Click() {
         const auto k = static_cast<std::size_t>(kind);
         FrameGeometry::shrink(rect, kind, StepWidth[k], StepHeight[k]);
         frame->setFrameRect(rect);
+        m_edits.frameTouched(kind);
         return;
     }
 }
@@ -717,11 +730,13 @@ void frmScanner::pict_MouseDown(int button, int /*shift*/, float x, float y) {
 }
 
 void frmScanner::pict_MouseMove(int button, int /*shift*/, float x, float y) {
-    for (SelectionFrame* frame : {shape1, Shape2, Shape3}) {
+    for (OutputKind kind : kKinds) {
+        SelectionFrame* frame = frameOf(kind);
         if (!frame->Visible() || button != 1)
             continue;
         FrameRect rect = frame->frameRect();
-        FrameGeometry::dragStep(rect, x, y, DragLastX, DragLastY);
+        if (FrameGeometry::dragStep(rect, x, y, DragLastX, DragLastY))
+            m_edits.frameTouched(kind);
         FrameGeometry::applyDragBounds(rect);
         frame->setFrameRect(rect);
     }
@@ -902,6 +917,7 @@ void frmScanner::moveFrame(double dx, double dy) {
         rect.Top = float(double(rect.Top) + dy);
         FrameGeometry::applyDragBounds(rect);
         frame->setFrameRect(rect);
+        m_edits.frameTouched(kind);
         return;
     }
 }
@@ -1064,8 +1080,8 @@ void frmScanner::locateFrames() {
     const QSize pageSize = SourceImage.size();
     const qint64 key = SourceImage.image().cacheKey();
     QPointer<frmScanner> window(this);
-    QThreadPool::globalInstance()->start([window, picture, pageSize, key] {
-        const PageFindings findings = Locator::locate(picture, pageSize);
+    QThreadPool::globalInstance()->start([window, picture, pageSize, key, locate = m_locate] {
+        const PageFindings findings = locate(picture, pageSize);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [window, key, findings] {
@@ -1081,6 +1097,9 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
     if (SourceImage.isNull() || SourceImage.image().cacheKey() != cacheKey || Command3->isHidden())
         return;
     if (const int degrees = FramePlacement::turnToShow(findings)) {
+        // The frames below are for the turned page: without the turn, none of them fits.
+        if (!m_edits.mayTurn())
+            return;
         // As if "Rotazione" had been pressed as often as the turn needs, in one turn of the
         // page that Ctrl+Z takes back.
         const PageTurn turn = degrees == 90    ? PageTurn::Clockwise
@@ -1090,6 +1109,8 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
             return;
     }
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+        if (!m_edits.mayPlace(kind))
+            continue;
         if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings))
             frameOf(kind)->setFrameRect(*frame);
     }

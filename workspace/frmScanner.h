@@ -6,6 +6,7 @@
 #include "imaging/ImageProcess.h"
 #include "imaging/OutputKinds.h"
 #include "locate/Locator.h"
+#include "workspace/OperatorEdits.h"
 #include "workspace/SaveCommand.h"
 
 #include <QDialog>
@@ -191,8 +192,14 @@ class frmScanner : public QDialog, private ScanWindow {
     // of the program's settings file (or of setSettingsFile's) is false.
     bool autoFrameEnabled() const;
     // The locator's answer for the page whose pixels had cacheKey; an answer for a page no
-    // longer shown (another load, a turn, "NUOVA") is dropped.
+    // longer shown (another load, a turn, "NUOVA") is dropped, and so is whatever of it the
+    // operator has overtaken: a frame moved, resized or cropped with keeps its place, and
+    // a page the operator has done anything to is not turned.
     void framesLocated(qint64 cacheKey, const PageFindings& findings);
+    // What runs on the worker thread to locate (picture, stored page size); Locator::locate
+    // unless a test holds it back.
+    using LocateFunction = std::function<PageFindings(const QImage&, QSize)>;
+    void setLocator(LocateFunction locate) { m_locate = std::move(locate); }
     // How many answers were applied or dropped so far; for tests and measurements.
     int framesLocatedCount() const { return m_framesLocated; }
 
@@ -262,4 +269,8 @@ class frmScanner : public QDialog, private ScanWindow {
     std::vector<PageTurn> m_undo;
     std::vector<PageTurn> m_redo;
     QString m_settingsFile;
+    OperatorEdits m_edits;
+    LocateFunction m_locate = [](const QImage& picture, QSize pageSize) {
+        return Locator::locate(picture, pageSize);
+    };
 };
