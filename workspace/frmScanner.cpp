@@ -433,11 +433,16 @@ void frmScanner::Command11_Click() {
 }
 
 void frmScanner::Command12_Click() {
+    if (m_scanCommands.isScanning())
+        return;
     if (const std::optional<QString> chosen = chooseFile())
         loadPage(*chosen);
 }
 
 void frmScanner::loadAnotherPage() {
+    // The scan's page is on its way: a file now would be replaced by it moments later.
+    if (m_scanCommands.isScanning())
+        return;
     if (const std::optional<QString> chosen = chooseFile())
         loadFresh(*chosen);
 }
@@ -947,13 +952,14 @@ QString droppedFile(const QMimeData* data) {
 } // namespace
 
 void frmScanner::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedFile(event->mimeData()).isEmpty())
+    // Refused while a scan runs, as Ctrl+O is.
+    if (!m_scanCommands.isScanning() && !droppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void frmScanner::dropEvent(QDropEvent* event) {
     const QString path = droppedFile(event->mimeData());
-    if (path.isEmpty())
+    if (path.isEmpty() || m_scanCommands.isScanning())
         return;
     event->acceptProposedAction();
     // As the load command once its dialog has given a file.

@@ -46,20 +46,6 @@ void press(Workspace& ws, const QString& what) {
     QTest::keyClick(&w, combination.key(), combination.keyboardModifiers());
 }
 
-// A drag of urls entering the window and, when the window takes it, dropped there.
-bool drop(frmScanner& window, const QList<QUrl>& urls) {
-    QMimeData data;
-    data.setUrls(urls);
-    const QPointF at(250, 300);
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &dropped);
-    return dropped.isAccepted();
-}
-
 QStringList keyList(std::initializer_list<const char*> keys) {
     QStringList list;
     for (const char* key : keys)
@@ -282,7 +268,7 @@ class TestWorkspaceInput : public QObject {
             urls << QUrl(QStringLiteral("https://example.org/modulo.jpg"));
         }
 
-        QCOMPARE(drop(w, urls), taken);
+        QCOMPARE(dropOn(w, urls), taken);
         QVERIFY(ws.prompts.openRequests.isEmpty());
         QVERIFY(ws.prompts.messages.isEmpty()); // a refused page is not told, as with the dialog
         QCOMPARE(loaded(w), loads);
@@ -315,7 +301,7 @@ class TestWorkspaceInput : public QObject {
 
         const QString next = ws.file(QStringLiteral("b.png"), TestImages::page(600, 800));
         if (dropped) {
-            QVERIFY(drop(w, {QUrl::fromLocalFile(next)}));
+            QVERIFY(dropOn(w, {QUrl::fromLocalFile(next)}));
         } else {
             ws.prompts.fileAnswers << next;
             press(ws, QStringLiteral("Ctrl+O"));
