@@ -320,6 +320,12 @@ void frmScanner::buildControls() {
         textButton(form, "Command1", QStringLiteral("ESCI"), QRect(968, 616, 65, 30), serif(14.25, true));
     Command1->setToolTip(QStringLiteral("Chiude l'area di lavoro"));
 
+    // One line under the page for what the operator should know and no button shows.
+    QFont noticeFont(QStringLiteral("Liberation Sans"));
+    noticeFont.setPixelSize(11);
+    noticeFont.setBold(true);
+    m_notice = textLabel(form, "notice", QString(), QRect(47, 595, 427, 13), noticeFont, kYellow);
+
     // The frames are drawn over the picture and the wait panel over everything.
     attesa->raise();
 
@@ -430,6 +436,7 @@ void frmScanner::Command11_Click() {
     Command13->hide();
     // The previews are empty again: what their saves would have written no longer holds.
     clearReadouts();
+    showNotice(QString());
 }
 
 void frmScanner::Command12_Click() {
@@ -483,8 +490,11 @@ bool frmScanner::loadPage(const QString& path) {
     attesa->show();
     attesa->repaint();
     ImagePath = path;
-    if (!showPage(ImagePath))
+    if (!showPage(ImagePath)) {
+        // A drop has no dialog to show that something happened at all.
+        showNotice(QStringLiteral("Il file %1 non è un'immagine leggibile").arg(QFileInfo(path).fileName()));
         return false;
+    }
     rememberFolder(kLoadFolderKey, ImagePath);
     attesa->hide();
     Label44->setText(kWaitText);
@@ -511,6 +521,7 @@ bool frmScanner::showPage(const QString& path) {
 }
 
 void frmScanner::pageShown() {
+    showNotice(QString());
     frameopt->hide();
     Frame1->setEnabled(true);
     Command3->show();
@@ -518,7 +529,8 @@ void frmScanner::pageShown() {
 }
 
 void frmScanner::loadFailed() {
-    // No message: the window simply goes back to offering the scan and load options.
+    // The window goes back to offering the scan and load options, with nothing of the
+    // earlier page left to save: the operator may take the failure for the new page shown.
     attesa->hide();
     Label44->setText(kWaitText);
     for (QRadioButton* option : Option1)
@@ -529,6 +541,14 @@ void frmScanner::loadFailed() {
     Frame1->setEnabled(false);
     Command3->hide();
     ScanIm->setEnabled(true);
+    Command11_Click();
+}
+
+void frmScanner::showNotice(const QString& text) {
+    if (!m_notice)
+        return;
+    m_notice->setText(m_notice->fontMetrics().elidedText(text, Qt::ElideMiddle, m_notice->width()));
+    m_notice->setToolTip(text);
 }
 
 void frmScanner::RefreshDisplay() {

@@ -223,6 +223,8 @@ class frmScanner : public QDialog, private ScanWindow {
     void buildControls();
     void buildShortcuts();
     void loadFailed();
+    // The line under the page; empty clears it.
+    void showNotice(const QString& text);
     // The load command's file dialog; empty when the operator cancels it.
     std::optional<QString> chooseFile();
     // Ctrl+O: the load command's dialog, then the chosen page loaded afresh (loadFresh).
@@ -262,6 +264,7 @@ class frmScanner : public QDialog, private ScanWindow {
     ScanCommands m_scanCommands{*this, m_prompts};
     std::optional<int> m_closeAfterScan; // a close asked for while the scan was stopping
     QWidget* m_form = nullptr;
+    QLabel* m_notice = nullptr; // the line under the page
     bool m_formShown = false;
     int m_framesLocated = 0;
     std::array<KindControls, 3> m_kinds{};

@@ -270,7 +270,11 @@ class TestWorkspaceInput : public QObject {
 
         QCOMPARE(dropOn(w, urls), taken);
         QVERIFY(ws.prompts.openRequests.isEmpty());
-        QVERIFY(ws.prompts.messages.isEmpty()); // a refused page is not told, as with the dialog
+        QVERIFY(ws.prompts.messages.isEmpty()); // no message box, as with the dialog
+        // A file taken but unreadable is told on the line under the page.
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("notice"))->text(),
+                 taken && !loads ? QStringLiteral("Il file note.jpg non è un'immagine leggibile")
+                                 : QString());
         QCOMPARE(loaded(w), loads);
         QCOMPARE(empty(w), !loads);
         QCOMPARE(w.SourceImage.isNull(), !loads);
