@@ -309,6 +309,8 @@ TW_UINT16 SaneSourceManager::openSource(pTW_IDENTITY id) {
     if (index < 0 && handed == m_handedOut.end() && product.isEmpty())
         index = m_store.defaultDevice(list);
     if (index < 0) {
+        if (list.empty())
+            ScanMonitor::setFault(ScanFault::NoScanner);
         endSane();
         return fail(TWCC_NODS);
     }
@@ -499,6 +501,9 @@ TW_UINT16 SaneSourceManager::nativeTransfer(TW_HANDLE* handle) {
             (page.status == SANE_STATUS_IO_ERROR || page.status == SANE_STATUS_INVAL) &&
             !listed(m_device.name()))
             fault = ScanFault::Unplugged;
+        // Still there but the page broke off: the cable or the scanner, not its settings.
+        if (fault == ScanFault::None && page.status == SANE_STATUS_IO_ERROR)
+            fault = ScanFault::ReadError;
         if (fault != ScanFault::None)
             ScanMonitor::setFault(fault);
     }

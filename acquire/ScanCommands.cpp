@@ -11,11 +11,6 @@ namespace {
 
 const QString kNothingScanned = QStringLiteral("Non è stata scansionata nessuna immagine.");
 
-// Faults the scanner's settings dialog cannot help with: the device itself is out of reach.
-bool outOfReach(ScanFault fault) {
-    return fault == ScanFault::Busy || fault == ScanFault::Denied || fault == ScanFault::Unplugged;
-}
-
 } // namespace
 
 ScanWindow::~ScanWindow() = default;
@@ -79,7 +74,7 @@ void ScanCommands::ScanIm_Click() {
         cancelled = mdlTwain::LastScanCancelled() || m_cancelRequested;
     }
     // The scanner's dialog only helps when the scanner refused the fixed settings.
-    if (m_scanResult == 1 && !cancelled && !outOfReach(ScanMonitor::fault())) {
+    if (m_scanResult == 1 && !cancelled && ScanMonitor::settingsMayHelp(ScanMonitor::fault())) {
         ScanMonitor::reset();
         m_scanResult = mdlTwain::ScanToFileWithDialog(path);
         cancelled = mdlTwain::LastScanCancelled() || m_cancelRequested;

@@ -65,12 +65,20 @@ QString text(ScanFault fault) {
         return QStringLiteral("Accesso allo scanner negato.");
     case ScanFault::Unplugged:
         return QStringLiteral("Scanner scollegato.");
+    case ScanFault::ReadError:
+        return QStringLiteral("Errore di comunicazione con lo scanner durante la lettura della pagina.");
+    case ScanFault::NoScanner:
+        return QStringLiteral("Nessuno scanner trovato: collegarlo e accenderlo, poi riprovare.");
     }
     return {};
 }
 
 bool isPaperFault(ScanFault fault) {
     return fault == ScanFault::Jammed || fault == ScanFault::NoPaper || fault == ScanFault::CoverOpen;
+}
+
+bool settingsMayHelp(ScanFault fault) {
+    return fault == ScanFault::None;
 }
 
 } // namespace ScanMonitor

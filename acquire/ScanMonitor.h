@@ -13,6 +13,8 @@ enum class ScanFault {
     Busy,      // another program holds the scanner
     Denied,    // no permission to use the scanner
     Unplugged, // the scanner is gone
+    ReadError, // the page stopped coming in, the scanner still there
+    NoScanner, // no scanner connected at all
 };
 
 // What the running scan shows the operator: its progress and, when it fails, the reason.
@@ -32,5 +34,8 @@ ScanFault faultOf(SANE_Status status);
 QString text(ScanFault fault);
 // Jam, empty feeder or open cover: the operator can put it right and scan again.
 bool isPaperFault(ScanFault fault);
+// Whether the scanner's settings dialog may help: only when nothing else explains the
+// failure, since a refused setting is the one failure SANE gives no reason for.
+bool settingsMayHelp(ScanFault fault);
 
 } // namespace ScanMonitor

@@ -172,8 +172,15 @@ class TestScanFaults : public QObject {
             << "set" << int(SANE_STATUS_INVAL) << 0 << QList<A>{A::Ok} << true << QStringList{kPlace} << 1
             << true;
         QTest::newRow("an error with no reason: the dialog is offered, then closed")
-            << "read" << int(SANE_STATUS_IO_ERROR) << 1 << QList<A>{A::Ok} << false
+            << "start" << int(SANE_STATUS_INVAL) << 0 << QList<A>{A::Ok} << false
             << QStringList{kPlace, kNothing} << 1 << false;
+        // Failures with a reason of their own: the settings dialog could not help.
+        QTest::newRow("the page breaks off")
+            << "read" << int(SANE_STATUS_IO_ERROR) << 1 << QList<A>{A::Ok} << false
+            << QStringList{kPlace, nothing(ScanFault::ReadError)} << 0 << false;
+        QTest::newRow("no scanner at all")
+            << "none" << 0 << 0 << QList<A>{A::Ok} << false
+            << QStringList{kPlace, nothing(ScanFault::NoScanner)} << 0 << false;
     }
     void faultsThroughTheScanButton() {
         QFETCH(QString, call);
@@ -188,6 +195,8 @@ class TestScanFaults : public QObject {
             sane.failStatus = SANE_Status(status);
         } else if (call == QLatin1String("vanish")) {
             sane.vanishAfterReads = afterReads;
+        } else if (call == QLatin1String("none")) {
+            sane.devices.clear();
         } else {
             sane.answer(call.toStdString(), SANE_Status(status));
         }
