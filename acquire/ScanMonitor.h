@@ -23,10 +23,16 @@ enum class ScanFault {
 namespace ScanMonitor {
 
 SanePageReader::Progress& progress();
-// Forgets the last operation's progress and fault.
+// Forgets the last operation's progress, fault and stall.
 void reset();
 void setFault(ScanFault fault);
 ScanFault fault();
+// The scanner's session did not end (or an earlier one has still not ended): whatever the
+// operation's outcome, SANE may not work again in this run of the program.
+void setStalled();
+bool stalled();
+// What the operator is told then.
+QString stalledText();
 
 // The fault a SANE status stands for; None for one that tells nothing about the scanner.
 ScanFault faultOf(SANE_Status status);
