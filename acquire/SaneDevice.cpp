@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -45,11 +46,14 @@ bool SaneDevice::open(const QByteArray& deviceName) {
 }
 
 void SaneDevice::close() {
-    if (m_handle)
-        m_api->close(m_handle);
-    m_handle = nullptr;
+    if (SANE_Handle handle = release())
+        m_api->close(handle);
+}
+
+SANE_Handle SaneDevice::release() {
     m_name.clear();
     m_options.clear();
+    return std::exchange(m_handle, nullptr);
 }
 
 void SaneDevice::reloadOptions() {

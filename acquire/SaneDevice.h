@@ -25,6 +25,9 @@ class SaneDevice {
     SANE_Status lastOpenStatus() const { return m_openStatus; }
     SaneApi& api() const { return *m_api; }
     void close();
+    // Forgets the open device without closing it and hands its handle over (null when none
+    // is open), for whoever closes it elsewhere.
+    SANE_Handle release();
     bool isOpen() const { return m_handle != nullptr; }
     SANE_Handle handle() const { return m_handle; }
     const QByteArray& name() const { return m_name; }

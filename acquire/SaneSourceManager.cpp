@@ -8,6 +8,8 @@
 #include <QApplication>
 
 #include <algorithm>
+#include <future>
+#include <thread>
 #include <utility>
 
 #include <cstring>
@@ -163,14 +165,19 @@ TW_UINT16 SaneSourceManager::closeManager() {
 void SaneSourceManager::findDevices() {
     if (m_saneOpen)
         m_searchPending = true;
-    else
+    else if (!teardownStalled()) // a search would start SANE again beside the hung end
         m_search.start();
 }
 
 bool SaneSourceManager::beginSane() {
-    m_search.wait();
     if (m_saneOpen)
         return true;
+    if (teardownStalled()) {
+        qCDebug(lcAcquire) << "the last SANE session has not ended: not starting another";
+        ScanMonitor::setStalled();
+        return false;
+    }
+    m_search.wait();
     SANE_Int version = 0;
     if (const SANE_Status status = m_api.init(&version); status != SANE_STATUS_GOOD) {
         qCDebug(lcAcquire) << "sane_init failed:" << saneStatusText(status);
@@ -183,10 +190,30 @@ bool SaneSourceManager::beginSane() {
 void SaneSourceManager::endSane() {
     if (!m_saneOpen)
         return;
-    m_api.exit();
     m_saneOpen = false;
+    SANE_Handle device = m_device.release();
+    // A backend's reader thread that died holding the loader's lock makes sane_exit (its
+    // dlclose) wait for ever: the end runs where that can only cost a thread.
+    auto running = std::make_shared<std::atomic<bool>>(true);
+    auto ended = std::make_shared<std::promise<void>>();
+    std::future<void> endedFuture = ended->get_future();
+    std::thread worker([api = &m_api, device, running, ended] {
+        if (device)
+            api->close(device);
+        api->exit();
+        *running = false;
+        ended->set_value();
+    });
+    if (endedFuture.wait_for(m_teardownWait) == std::future_status::ready) {
+        worker.join();
+    } else {
+        qCDebug(lcAcquire) << "closing the scanner did not come back: leaving it behind";
+        worker.detach();
+        m_teardownRunning = running;
+        ScanMonitor::setStalled();
+    }
     if (std::exchange(m_searchPending, false))
-        m_search.start();
+        findDevices();
 }
 
 std::vector<SaneDeviceInfo> SaneSourceManager::devices() {
@@ -309,6 +336,8 @@ TW_UINT16 SaneSourceManager::openSource(pTW_IDENTITY id) {
     if (index < 0 && handed == m_handedOut.end() && product.isEmpty())
         index = m_store.defaultDevice(list);
     if (index < 0) {
+        if (list.empty())
+            ScanMonitor::setFault(ScanFault::NoScanner);
         endSane();
         return fail(TWCC_NODS);
     }
@@ -330,7 +359,6 @@ TW_UINT16 SaneSourceManager::openSource(pTW_IDENTITY id) {
 void SaneSourceManager::closeSource() {
     if (atLeast(m_state, TwainState::SourceEnabled))
         disable();
-    m_device.close();
     endSane();
     m_deviceInfo = SaneDeviceInfo{};
     m_sourceId = 0;
@@ -499,6 +527,9 @@ TW_UINT16 SaneSourceManager::nativeTransfer(TW_HANDLE* handle) {
             (page.status == SANE_STATUS_IO_ERROR || page.status == SANE_STATUS_INVAL) &&
             !listed(m_device.name()))
             fault = ScanFault::Unplugged;
+        // Still there but the page broke off: the cable or the scanner, not its settings.
+        if (fault == ScanFault::None && page.status == SANE_STATUS_IO_ERROR)
+            fault = ScanFault::ReadError;
         if (fault != ScanFault::None)
             ScanMonitor::setFault(fault);
     }

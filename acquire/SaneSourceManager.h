@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -37,8 +39,9 @@ class ScannerSettingsDialog;
 //  - a failure the scanner explained (a jam, no paper, busy, refused, gone) is left in
 //    ScanMonitor for the scan commands, which TWAIN's condition codes could not carry.
 //
-// Everything except the page read runs on the user-interface thread. The SANE calls go
-// through `api`, which must outlive the manager.
+// Everything except the page read and the session's end runs on the user-interface thread.
+// The SANE calls go through `api`, which must outlive the manager and any session's end
+// left running (teardownStalled()).
 class SaneSourceManager {
   public:
     explicit SaneSourceManager(SaneApi& api = SaneApi::real());
@@ -60,6 +63,15 @@ class SaneSourceManager {
 
     // Where the default source is remembered: an INI file, or the user's settings when empty.
     void setSettingsFile(const QString& path);
+
+    // How long the end of a session (closing the device, ending SANE) may take. It runs on a
+    // thread of its own: a backend that hangs there cannot take the interface with it. One
+    // that has not come back by then is left running, ScanMonitor says so, and SANE is not
+    // touched again until it does come back.
+    void setTeardownWait(std::chrono::milliseconds wait) { m_teardownWait = wait; }
+    static constexpr std::chrono::milliseconds kTeardownWait{5000};
+    // True while a session's end that outlasted the wait is still running.
+    bool teardownStalled() const { return m_teardownRunning && *m_teardownRunning; }
 
     // SANE name of the device the open source reads, empty when none is open.
     QByteArray openDevice() const { return m_device.name(); }
@@ -86,7 +98,8 @@ class SaneSourceManager {
     TW_UINT16 processEvent(TW_EVENT* event);
     TW_UINT16 nativeTransfer(TW_HANDLE* handle);
 
-    // SANE for the open source: started once no search runs, ended with the source.
+    // SANE for the open source: started once no search runs, ended with the source (whose
+    // device endSane closes).
     bool beginSane();
     void endSane();
     // The last search's list when it found something, else the devices listed now.
@@ -118,4 +131,6 @@ class SaneSourceManager {
     std::optional<SanePageReader::Page> m_page; // a page that never reached a reader (no device)
     QPointer<ScannerSettingsDialog> m_dialog;
     SourceStore m_store;
+    std::chrono::milliseconds m_teardownWait = kTeardownWait;
+    std::shared_ptr<std::atomic<bool>> m_teardownRunning; // the last session's end left behind
 };

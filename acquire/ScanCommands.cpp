@@ -5,16 +5,12 @@
 #include "env/Prompts.h"
 #include "env/modulo1.h"
 
+#include <QStringList>
 #include <QTimer>
 
 namespace {
 
 const QString kNothingScanned = QStringLiteral("Non è stata scansionata nessuna immagine.");
-
-// Faults the scanner's settings dialog cannot help with: the device itself is out of reach.
-bool outOfReach(ScanFault fault) {
-    return fault == ScanFault::Busy || fault == ScanFault::Denied || fault == ScanFault::Unplugged;
-}
 
 } // namespace
 
@@ -68,8 +64,9 @@ void ScanCommands::ScanIm_Click() {
     m_scanResult = firstAttempt(path);
     cancelled = mdlTwain::LastScanCancelled() || m_cancelRequested;
     // A jam, an empty feeder or an open cover: the operator puts it right and scans again;
-    // the scanner's dialog would not help.
-    while (m_scanResult == 1 && !cancelled && ScanMonitor::isPaperFault(ScanMonitor::fault())) {
+    // the scanner's dialog would not help. Neither helps a scanner that stopped answering.
+    while (m_scanResult == 1 && !cancelled && !ScanMonitor::stalled() &&
+           ScanMonitor::isPaperFault(ScanMonitor::fault())) {
         if (m_prompts.message(retryText(ScanMonitor::text(ScanMonitor::fault())),
                               Prompts::Buttons::OkCancel) != Prompts::Answer::Ok) {
             cancelled = true;
@@ -79,20 +76,25 @@ void ScanCommands::ScanIm_Click() {
         cancelled = mdlTwain::LastScanCancelled() || m_cancelRequested;
     }
     // The scanner's dialog only helps when the scanner refused the fixed settings.
-    if (m_scanResult == 1 && !cancelled && !outOfReach(ScanMonitor::fault())) {
+    if (m_scanResult == 1 && !cancelled && !ScanMonitor::stalled() &&
+        ScanMonitor::settingsMayHelp(ScanMonitor::fault())) {
         ScanMonitor::reset();
         m_scanResult = mdlTwain::ScanToFileWithDialog(path);
         cancelled = mdlTwain::LastScanCancelled() || m_cancelRequested;
     }
     m_progress.reset();
     m_scanning = false;
+    const bool stalled = ScanMonitor::stalled();
     if (m_scanResult == 1) {
         // Nothing partial is kept: the page of a failed or cancelled scan is gone.
         modulo1::RemoveScanFile(path);
-        if (!cancelled) {
-            const QString reason = ScanMonitor::text(ScanMonitor::fault());
-            m_prompts.message(reason.isEmpty() ? kNothingScanned
-                                               : kNothingScanned + QLatin1Char('\n') + reason);
+        if (!cancelled || stalled) {
+            QStringList lines{kNothingScanned};
+            if (const QString reason = ScanMonitor::text(ScanMonitor::fault()); !reason.isEmpty())
+                lines << reason;
+            if (stalled)
+                lines << ScanMonitor::stalledText();
+            m_prompts.message(lines.join(QLatin1Char('\n')));
         }
         m_window.setScanEnabled(true);
         m_window.showWaitPanel(false);
@@ -104,6 +106,9 @@ void ScanCommands::ScanIm_Click() {
         discardScanFile();
     m_scanFile = path;
     m_window.setScanEnabled(true);
+    // The page is good; the scanner may not be for the next one.
+    if (stalled)
+        m_prompts.message(ScanMonitor::stalledText());
 }
 
 void ScanCommands::cancelScan() {

@@ -11,6 +11,11 @@ std::atomic<ScanFault>& lastFault() {
     return value;
 }
 
+std::atomic<bool>& lastStalled() {
+    static std::atomic<bool> value{false};
+    return value;
+}
+
 } // namespace
 
 SanePageReader::Progress& progress() {
@@ -22,6 +27,20 @@ void reset() {
     progress().bytesRead = 0;
     progress().bytesExpected = -1;
     lastFault() = ScanFault::None;
+    lastStalled() = false;
+}
+
+void setStalled() {
+    lastStalled() = true;
+}
+
+bool stalled() {
+    return lastStalled();
+}
+
+QString stalledText() {
+    return QStringLiteral("Lo scanner non ha risposto. Se la prossima scansione non parte, chiudere e "
+                          "riaprire il programma.");
 }
 
 void setFault(ScanFault fault) {
@@ -65,12 +84,20 @@ QString text(ScanFault fault) {
         return QStringLiteral("Accesso allo scanner negato.");
     case ScanFault::Unplugged:
         return QStringLiteral("Scanner scollegato.");
+    case ScanFault::ReadError:
+        return QStringLiteral("Errore di comunicazione con lo scanner durante la lettura della pagina.");
+    case ScanFault::NoScanner:
+        return QStringLiteral("Nessuno scanner trovato: collegarlo e accenderlo, poi riprovare.");
     }
     return {};
 }
 
 bool isPaperFault(ScanFault fault) {
     return fault == ScanFault::Jammed || fault == ScanFault::NoPaper || fault == ScanFault::CoverOpen;
+}
+
+bool settingsMayHelp(ScanFault fault) {
+    return fault == ScanFault::None;
 }
 
 } // namespace ScanMonitor

@@ -1,9 +1,12 @@
+#include "acquire/SaneSourceManager.h"
 #include "app/frmSplash.h"
 #include "env/Artwork.h"
 #include "env/Prompts.h"
 #include "update/HttpSession.h"
 
 #include <QApplication>
+
+#include <cstdlib>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -23,5 +26,12 @@ int main(int argc, char* argv[]) {
     if (!splash.Form_Load())
         return 0;
     splash.show();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // A scanner session whose end never came back (a backend hung in sane_exit, holding the
+    // program loader's lock) would hang the ordinary exit too, in the unloading of libraries,
+    // and this instance would keep its single-instance lock: the operator could not start the
+    // program again. Everything is saved by now; the next start takes the lock over.
+    if (SaneSourceManager::instance().teardownStalled())
+        std::_Exit(code);
+    return code;
 }

@@ -87,6 +87,10 @@ QString aggiorna::connectionText(const QString& problem) {
         .arg(problem);
 }
 
+QString aggiorna::stoppedText(const QString& what) {
+    return what + QStringLiteral("\nCliccare AVVIA  PROCEDURA per riprovare.");
+}
+
 bool aggiorna::canVerify() const {
     return UpdateSignature::parsePublicKey(m_session.updateKey()).has_value();
 }
@@ -305,20 +309,20 @@ void aggiorna::RunDownload() {
             installagg->show();
             return;
         }
-        m_prompts.message(notVerifiedText());
+        stopped(notVerifiedText());
     } else if (outcome == UpdateDownload::Outcome::WriteFailed) {
         attesa->hide();
         // Not the file's fault: say what stopped the write, so the operator can free the disk or fix the
         // folder.
-        m_prompts.message(QStringLiteral("Impossibile salvare l'aggiornamento in %1.\nMotivo: %2")
-                              .arg(QDir::toNativeSeparators(updater), Inet1->errorString()));
+        stopped(QStringLiteral("Impossibile salvare l'aggiornamento in %1.\nMotivo: %2")
+                    .arg(QDir::toNativeSeparators(updater), Inet1->errorString()));
     } else if (outcome == UpdateDownload::Outcome::ConnectionFailed) {
         attesa->hide();
-        m_prompts.message(connectionText(Inet1->errorString()));
+        stopped(connectionText(Inet1->errorString()));
     } else {
         attesa->hide();
-        m_prompts.message(QStringLiteral("Il file scaricato non è valido per l'aggiornamento.\n"
-                                         "Se il problema persiste, rivolgersi ad Orvanta."));
+        stopped(QStringLiteral("Il file scaricato non è valido per l'aggiornamento.\n"
+                               "Se il problema persiste, rivolgersi ad Orvanta."));
     }
     Command5->hide();
     Command5->setEnabled(true);
@@ -344,6 +348,13 @@ bool aggiorna::verifyDownload(const QString& updater) {
     QFile::remove(updater);
     m_signature.clear();
     return false;
+}
+
+void aggiorna::stopped(const QString& what) {
+    m_prompts.message(what);
+    // The text of the finished download ("Clicca su Installa Aggiornamento") would send the
+    // operator to a button that is no longer there.
+    generica->setText(stoppedText(what));
 }
 
 void aggiorna::backToStart() {
@@ -390,20 +401,21 @@ void aggiorna::installagg_Click() {
     // file that was signed are started.
     if (!canVerify()) {
         m_prompts.message(noKeyText());
+        generica->setText(noKeyText()); // trying again cannot help
         backToStart();
         return;
     }
     if (!modulo1::FileExists(updater)) {
-        m_prompts.message(notVerifiedText());
+        stopped(notVerifiedText());
         backToStart();
         return;
     }
     if (!UpdateFiles::isSafeProgram(updater)) {
         const QString folder = QDir::toNativeSeparators(modulo1::DataFolder());
-        m_prompts.message(QStringLiteral("L'aggiornamento non è stato avviato: la cartella %1 o il file %2 "
-                                         "possono essere modificati da altri utenti del computer.\n"
-                                         "L'amministratore del sistema deve eseguire: chmod o-w %1 %2")
-                              .arg(folder, QDir::toNativeSeparators(updater)));
+        stopped(QStringLiteral("L'aggiornamento non è stato avviato: la cartella %1 o il file %2 "
+                               "possono essere modificati da altri utenti del computer.\n"
+                               "L'amministratore del sistema deve eseguire: chmod o-w %1 %2")
+                    .arg(folder, QDir::toNativeSeparators(updater)));
         backToStart();
         return;
     }
@@ -412,7 +424,7 @@ void aggiorna::installagg_Click() {
         qCDebug(lcUpdate) << "the updater changed after its check; not started";
         QFile::remove(updater);
         m_signature.clear();
-        m_prompts.message(notVerifiedText());
+        stopped(notVerifiedText());
         backToStart();
         return;
     }

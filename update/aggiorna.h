@@ -77,6 +77,9 @@ class aggiorna : public QDialog {
     static QString notVerifiedText();
     static QString refusedAccountText();
     static QString connectionText(const QString& problem);
+    // What the window keeps saying once a download or its start has been refused: what
+    // happened, and how to try again.
+    static QString stoppedText(const QString& what);
 
     void reject() override;
 
@@ -89,6 +92,8 @@ class aggiorna : public QDialog {
     void waitForPage();
     void stopWork();
     bool verifyDownload(const QString& updater);
+    // Tells the operator why the update stopped, and leaves it said in the window.
+    void stopped(const QString& what);
     void backToStart();
 
     Prompts& m_prompts;

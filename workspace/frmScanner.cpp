@@ -320,6 +320,12 @@ void frmScanner::buildControls() {
         textButton(form, "Command1", QStringLiteral("ESCI"), QRect(968, 616, 65, 30), serif(14.25, true));
     Command1->setToolTip(QStringLiteral("Chiude l'area di lavoro"));
 
+    // One line under the page for what the operator should know and no button shows.
+    QFont noticeFont(QStringLiteral("Liberation Sans"));
+    noticeFont.setPixelSize(11);
+    noticeFont.setBold(true);
+    m_notice = textLabel(form, "notice", QString(), QRect(47, 595, 427, 13), noticeFont, kYellow);
+
     // The frames are drawn over the picture and the wait panel over everything.
     attesa->raise();
 
@@ -430,9 +436,33 @@ void frmScanner::Command11_Click() {
     Command13->hide();
     // The previews are empty again: what their saves would have written no longer holds.
     clearReadouts();
+    showNotice(QString());
 }
 
 void frmScanner::Command12_Click() {
+    if (m_scanCommands.isScanning())
+        return;
+    if (const std::optional<QString> chosen = chooseFile())
+        loadPage(*chosen);
+}
+
+void frmScanner::loadAnotherPage() {
+    // The scan's page is on its way: a file now would be replaced by it moments later.
+    if (m_scanCommands.isScanning())
+        return;
+    if (const std::optional<QString> chosen = chooseFile())
+        loadFresh(*chosen);
+}
+
+void frmScanner::loadFresh(const QString& path) {
+    // A page loaded over another one starts as if "NUOVA" had been pressed first: the
+    // previous person's crops and their enabled save buttons must not survive into the new
+    // page, where one key would save them under the new name.
+    Command11_Click();
+    loadPage(path);
+}
+
+std::optional<QString> frmScanner::chooseFile() {
     ImagePath.clear();
 
     Prompts::FileRequest request;
@@ -451,10 +481,7 @@ void frmScanner::Command12_Click() {
     if (const QString folder = loadFolder(); !folder.isEmpty())
         request.fileName = folder + QLatin1Char('/');
     dialogDefaultSuffix = request.defaultSuffix;
-    const std::optional<QString> chosen = m_prompts.openFile(request);
-    if (!chosen)
-        return;
-    loadPage(*chosen);
+    return m_prompts.openFile(request);
 }
 
 bool frmScanner::loadPage(const QString& path) {
@@ -463,8 +490,11 @@ bool frmScanner::loadPage(const QString& path) {
     attesa->show();
     attesa->repaint();
     ImagePath = path;
-    if (!showPage(ImagePath))
+    if (!showPage(ImagePath)) {
+        // A drop has no dialog to show that something happened at all.
+        showNotice(QStringLiteral("Il file %1 non è un'immagine leggibile").arg(QFileInfo(path).fileName()));
         return false;
+    }
     rememberFolder(kLoadFolderKey, ImagePath);
     attesa->hide();
     Label44->setText(kWaitText);
@@ -480,6 +510,7 @@ bool frmScanner::showPage(const QString& path) {
     pict2->show();
     pict4->show();
     clearTurnHistory();
+    m_edits.reset();
     SourceImage = ImageFile();
     if (!SourceImage.loadFile(path)) {
         loadFailed();
@@ -490,6 +521,7 @@ bool frmScanner::showPage(const QString& path) {
 }
 
 void frmScanner::pageShown() {
+    showNotice(QString());
     frameopt->hide();
     Frame1->setEnabled(true);
     Command3->show();
@@ -497,7 +529,8 @@ void frmScanner::pageShown() {
 }
 
 void frmScanner::loadFailed() {
-    // No message: the window simply goes back to offering the scan and load options.
+    // The window goes back to offering the scan and load options, with nothing of the
+    // earlier page left to save: the operator may take the failure for the new page shown.
     attesa->hide();
     Label44->setText(kWaitText);
     for (QRadioButton* option : Option1)
@@ -508,6 +541,14 @@ void frmScanner::loadFailed() {
     Frame1->setEnabled(false);
     Command3->hide();
     ScanIm->setEnabled(true);
+    Command11_Click();
+}
+
+void frmScanner::showNotice(const QString& text) {
+    if (!m_notice)
+        return;
+    m_notice->setText(m_notice->fontMetrics().elidedText(text, Qt::ElideMiddle, m_notice->width()));
+    m_notice->setToolTip(text);
 }
 
 void frmScanner::RefreshDisplay() {
@@ -552,6 +593,8 @@ void frmScanner::Command3_Click() {
         }
         saveButtonOf(kind)->setEnabled(true);
         startReadout(kind);
+        m_edits.pageTouched();
+        m_edits.frameTouched(kind);
     }
 }
 
@@ -591,21 +634,27 @@ bool frmScanner::turnOrFlip(PageTurn turn) {
 void frmScanner::Command5_Click() {
     if (SourceImage.isNull())
         return;
-    if (turnOrFlip(PageTurn::Clockwise))
+    if (turnOrFlip(PageTurn::Clockwise)) {
         recordTurn(PageTurn::Clockwise);
+        m_edits.pageTouched();
+    }
 }
 
 void frmScanner::Command8_Click() {
     if (SourceImage.isNull())
         return;
-    if (turnOrFlip(PageTurn::MirrorLeftRight))
+    if (turnOrFlip(PageTurn::MirrorLeftRight)) {
         recordTurn(PageTurn::MirrorLeftRight);
+        m_edits.pageTouched();
+    }
 }
 
 void frmScanner::Command10_Click() {
     // No test for an empty image here: the turn fails and says so.
-    if (turnOrFlip(PageTurn::MirrorTopBottom))
+    if (turnOrFlip(PageTurn::MirrorTopBottom)) {
         recordTurn(PageTurn::MirrorTopBottom);
+        m_edits.pageTouched();
+    }
 }
 
 bool frmScanner::applyTurn(PageTurn turn) {
@@ -651,6 +700,7 @@ void frmScanner::undoTurn() {
     // A turn that cannot be taken back stays on the history, so nothing is lost or skipped.
     if (!turnOrFlip(inverse(turn)))
         return;
+    m_edits.pageTouched();
     m_undo.pop_back();
     m_redo.push_back(turn);
 }
@@ -661,6 +711,7 @@ void frmScanner::redoTurn() {
     const PageTurn turn = m_redo.back();
     if (!turnOrFlip(turn))
         return;
+    m_edits.pageTouched();
     m_redo.pop_back();
     m_undo.push_back(turn);
 }
@@ -674,6 +725,7 @@ void frmScanner::Command7_Click() {
         const auto k = static_cast<std::size_t>(kind);
         FrameGeometry::grow(rect, kind, StepWidth[k], StepHeight[k]);
         frame->setFrameRect(rect);
+        m_edits.frameTouched(kind);
         return;
     }
 }
@@ -687,6 +739,7 @@ void frmScanner::Command9_Click() {
         const auto k = static_cast<std::size_t>(kind);
         FrameGeometry::shrink(rect, kind, StepWidth[k], StepHeight[k]);
         frame->setFrameRect(rect);
+        m_edits.frameTouched(kind);
         return;
     }
 }
@@ -702,11 +755,13 @@ void frmScanner::pict_MouseDown(int button, int /*shift*/, float x, float y) {
 }
 
 void frmScanner::pict_MouseMove(int button, int /*shift*/, float x, float y) {
-    for (SelectionFrame* frame : {shape1, Shape2, Shape3}) {
+    for (OutputKind kind : kKinds) {
+        SelectionFrame* frame = frameOf(kind);
         if (!frame->Visible() || button != 1)
             continue;
         FrameRect rect = frame->frameRect();
-        FrameGeometry::dragStep(rect, x, y, DragLastX, DragLastY);
+        if (FrameGeometry::dragStep(rect, x, y, DragLastX, DragLastY))
+            m_edits.frameTouched(kind);
         FrameGeometry::applyDragBounds(rect);
         frame->setFrameRect(rect);
     }
@@ -846,7 +901,7 @@ void frmScanner::buildShortcuts() {
             press(saveButtonOf(OutputKind(kind)));
     });
     // The load is offered in both states: with a page loaded it replaces it, as a scan does.
-    bind(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { Command12_Click(); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { loadAnotherPage(); });
     bind(QKeySequence(Qt::CTRL | Qt::Key_R), [this, press] { press(Command5); });
     bind(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] {
         if (pageLoaded())
@@ -887,6 +942,7 @@ void frmScanner::moveFrame(double dx, double dy) {
         rect.Top = float(double(rect.Top) + dy);
         FrameGeometry::applyDragBounds(rect);
         frame->setFrameRect(rect);
+        m_edits.frameTouched(kind);
         return;
     }
 }
@@ -916,18 +972,19 @@ QString droppedFile(const QMimeData* data) {
 } // namespace
 
 void frmScanner::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedFile(event->mimeData()).isEmpty())
+    // Refused while a scan runs, as Ctrl+O is.
+    if (!m_scanCommands.isScanning() && !droppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void frmScanner::dropEvent(QDropEvent* event) {
     const QString path = droppedFile(event->mimeData());
-    if (path.isEmpty())
+    if (path.isEmpty() || m_scanCommands.isScanning())
         return;
     event->acceptProposedAction();
     // As the load command once its dialog has given a file.
     ImagePath.clear();
-    loadPage(path);
+    loadFresh(path);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1049,8 +1106,8 @@ void frmScanner::locateFrames() {
     const QSize pageSize = SourceImage.size();
     const qint64 key = SourceImage.image().cacheKey();
     QPointer<frmScanner> window(this);
-    QThreadPool::globalInstance()->start([window, picture, pageSize, key] {
-        const PageFindings findings = Locator::locate(picture, pageSize);
+    QThreadPool::globalInstance()->start([window, picture, pageSize, key, locate = m_locate] {
+        const PageFindings findings = locate(picture, pageSize);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [window, key, findings] {
@@ -1066,6 +1123,9 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
     if (SourceImage.isNull() || SourceImage.image().cacheKey() != cacheKey || Command3->isHidden())
         return;
     if (const int degrees = FramePlacement::turnToShow(findings)) {
+        // The frames below are for the turned page: without the turn, none of them fits.
+        if (!m_edits.mayTurn())
+            return;
         // As if "Rotazione" had been pressed as often as the turn needs, in one turn of the
         // page that Ctrl+Z takes back.
         const PageTurn turn = degrees == 90    ? PageTurn::Clockwise
@@ -1075,6 +1135,8 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
             return;
     }
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+        if (!m_edits.mayPlace(kind))
+            continue;
         if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings))
             frameOf(kind)->setFrameRect(*frame);
     }

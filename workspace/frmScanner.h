@@ -6,6 +6,7 @@
 #include "imaging/ImageProcess.h"
 #include "imaging/OutputKinds.h"
 #include "locate/Locator.h"
+#include "workspace/OperatorEdits.h"
 #include "workspace/SaveCommand.h"
 
 #include <QDialog>
@@ -191,8 +192,14 @@ class frmScanner : public QDialog, private ScanWindow {
     // of the program's settings file (or of setSettingsFile's) is false.
     bool autoFrameEnabled() const;
     // The locator's answer for the page whose pixels had cacheKey; an answer for a page no
-    // longer shown (another load, a turn, "NUOVA") is dropped.
+    // longer shown (another load, a turn, "NUOVA") is dropped, and so is whatever of it the
+    // operator has overtaken: a frame moved, resized or cropped with keeps its place, and
+    // a page the operator has done anything to is not turned.
     void framesLocated(qint64 cacheKey, const PageFindings& findings);
+    // What runs on the worker thread to locate (picture, stored page size); Locator::locate
+    // unless a test holds it back.
+    using LocateFunction = std::function<PageFindings(const QImage&, QSize)>;
+    void setLocator(LocateFunction locate) { m_locate = std::move(locate); }
     // How many answers were applied or dropped so far; for tests and measurements.
     int framesLocatedCount() const { return m_framesLocated; }
 
@@ -216,6 +223,15 @@ class frmScanner : public QDialog, private ScanWindow {
     void buildControls();
     void buildShortcuts();
     void loadFailed();
+    // The line under the page; empty clears it.
+    void showNotice(const QString& text);
+    // The load command's file dialog; empty when the operator cancels it.
+    std::optional<QString> chooseFile();
+    // Ctrl+O: the load command's dialog, then the chosen page loaded afresh (loadFresh).
+    void loadAnotherPage();
+    // "NUOVA", then loadPage(path): how a page loaded by key or by a drop replaces the one
+    // shown, crops and readouts included.
+    void loadFresh(const QString& path);
     // Shows a new page (loaded or scanned) with the options reset; false, with the window
     // back in its empty state, when the page cannot be read.
     bool showPage(const QString& path);
@@ -248,6 +264,7 @@ class frmScanner : public QDialog, private ScanWindow {
     ScanCommands m_scanCommands{*this, m_prompts};
     std::optional<int> m_closeAfterScan; // a close asked for while the scan was stopping
     QWidget* m_form = nullptr;
+    QLabel* m_notice = nullptr; // the line under the page
     bool m_formShown = false;
     int m_framesLocated = 0;
     std::array<KindControls, 3> m_kinds{};
@@ -255,4 +272,8 @@ class frmScanner : public QDialog, private ScanWindow {
     std::vector<PageTurn> m_undo;
     std::vector<PageTurn> m_redo;
     QString m_settingsFile;
+    OperatorEdits m_edits;
+    LocateFunction m_locate = [](const QImage& picture, QSize pageSize) {
+        return Locator::locate(picture, pageSize);
+    };
 };

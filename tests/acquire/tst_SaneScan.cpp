@@ -3,6 +3,7 @@
 #include "DialogDriver.h"
 #include "RecordingWindow.h"
 #include "acquire/SaneSourceManager.h"
+#include "acquire/ScanMonitor.h"
 #include "acquire/ScannerSettingsDialog.h"
 #include "acquire/SourceSelectDialog.h"
 #include "acquire/TwainShim.h"
@@ -226,7 +227,7 @@ class TestSaneScan : public QObject {
     }
 
     // The scanner's own fault statuses, end to end: a paper fault asks the operator to put it
-    // right (here they give up); any other failure offers the scanner's dialog.
+    // right (here they give up); a page that breaks off is said so, with no settings dialog.
     void faultsEndTheScan_data() {
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("asked"); // the second message
@@ -237,7 +238,9 @@ class TestSaneScan : public QObject {
         QTest::newRow("no documents")
             << QStringLiteral("SANE_STATUS_NO_DOCS")
             << ScanCommands::retryText(QStringLiteral("Nessun foglio nell'alimentatore.")) << 0;
-        QTest::newRow("input/output error") << QStringLiteral("SANE_STATUS_IO_ERROR") << kNothing << 1;
+        QTest::newRow("input/output error")
+            << QStringLiteral("SANE_STATUS_IO_ERROR")
+            << kNothing + QLatin1Char('\n') + ScanMonitor::text(ScanFault::ReadError) << 0;
     }
     void faultsEndTheScan() {
         QFETCH(QString, status);
@@ -265,7 +268,8 @@ class TestSaneScan : public QObject {
         ScriptedPrompts prompts;
         ScanCommands commands(window, prompts);
         commands.ScanIm_Click();
-        QCOMPARE(prompts.messages, (QStringList{kPlace, kNothing}));
+        QCOMPARE(prompts.messages, (QStringList{kPlace, kNothing + QLatin1Char('\n') +
+                                                            ScanMonitor::text(ScanFault::NoScanner)}));
         QCOMPARE(driver.shown, 0);
         QCOMPARE(commands.ScanResult(), 1);
     }

@@ -172,8 +172,15 @@ class TestScanFaults : public QObject {
             << "set" << int(SANE_STATUS_INVAL) << 0 << QList<A>{A::Ok} << true << QStringList{kPlace} << 1
             << true;
         QTest::newRow("an error with no reason: the dialog is offered, then closed")
-            << "read" << int(SANE_STATUS_IO_ERROR) << 1 << QList<A>{A::Ok} << false
+            << "start" << int(SANE_STATUS_INVAL) << 0 << QList<A>{A::Ok} << false
             << QStringList{kPlace, kNothing} << 1 << false;
+        // Failures with a reason of their own: the settings dialog could not help.
+        QTest::newRow("the page breaks off")
+            << "read" << int(SANE_STATUS_IO_ERROR) << 1 << QList<A>{A::Ok} << false
+            << QStringList{kPlace, nothing(ScanFault::ReadError)} << 0 << false;
+        QTest::newRow("no scanner at all")
+            << "none" << 0 << 0 << QList<A>{A::Ok} << false
+            << QStringList{kPlace, nothing(ScanFault::NoScanner)} << 0 << false;
     }
     void faultsThroughTheScanButton() {
         QFETCH(QString, call);
@@ -188,6 +195,8 @@ class TestScanFaults : public QObject {
             sane.failStatus = SANE_Status(status);
         } else if (call == QLatin1String("vanish")) {
             sane.vanishAfterReads = afterReads;
+        } else if (call == QLatin1String("none")) {
+            sane.devices.clear();
         } else {
             sane.answer(call.toStdString(), SANE_Status(status));
         }
@@ -215,6 +224,60 @@ class TestScanFaults : public QObject {
         QCOMPARE(window.steps.last(), scanned ? QStringLiteral("scan 1") : QStringLiteral("wait 0"));
         if (scanned)
             QVERIFY(!window.image.isNull());
+    }
+
+    // A session whose end hangs (sane_exit never returning): the scan command returns all the
+    // same and says so, the next scan is refused at once instead of hanging too, and once
+    // the end has come back the scanner works again.
+    void hungSessionEndIsLeftBehind_data() {
+        QTest::addColumn<bool>("jammed");
+        QTest::newRow("after a jam") << true;
+        QTest::newRow("after a good page") << false;
+    }
+    void hungSessionEndIsLeftBehind() {
+        QFETCH(bool, jammed);
+        FakeSane& sane = scanner->sane;
+        SaneSourceManager& manager = scanner->manager;
+        sane.readSize = 64 * 1024;
+        if (jammed) {
+            sane.failAtRead = 1;
+            sane.failStatus = SANE_STATUS_JAMMED;
+        }
+        // The end is held, so any wait runs out; a short one keeps the test quick.
+        manager.setTeardownWait(std::chrono::milliseconds(100));
+        sane.holdExit();
+        RecordingWindow window;
+        ScriptedPrompts prompts;
+        ScanCommands commands(window, prompts); // every prompt answered OK
+        commands.ScanIm_Click();
+        QVERIFY(manager.teardownStalled());
+        QTRY_VERIFY_WITH_TIMEOUT(sane.exiting, 10000);
+        const QString stalled = ScanMonitor::stalledText();
+        const QString told =
+            jammed
+                ? QStringList{kNothing, ScanMonitor::text(ScanFault::Jammed), stalled}.join(QLatin1Char('\n'))
+                : stalled;
+        QCOMPARE(prompts.messages, (QStringList{kPlace, told})); // no retry is offered
+        QCOMPARE(window.steps.contains(QStringLiteral("image")), !jammed);
+        QCOMPARE(window.steps.last(), jammed ? QStringLiteral("wait 0") : QStringLiteral("scan 1"));
+
+        // While it hangs, SANE is left alone: the next scan fails at once and says why.
+        const int inits = sane.initDepth();
+        prompts.messages.clear();
+        commands.ScanIm_Click();
+        QCOMPARE(commands.ScanResult(), 1);
+        QCOMPARE(prompts.messages, (QStringList{kPlace, kNothing + QLatin1Char('\n') + stalled}));
+        QCOMPARE(sane.initDepth(), inits);
+
+        sane.releaseExit();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.teardownStalled(), 10000);
+        manager.setTeardownWait(SaneSourceManager::kTeardownWait);
+        sane.failAtRead = -1;
+        prompts.messages.clear();
+        commands.ScanIm_Click();
+        QCOMPARE(commands.ScanResult(), 0);
+        QCOMPARE(prompts.messages, QStringList{kPlace});
+        QVERIFY(!manager.teardownStalled());
     }
 
     // A read that never comes back: disabling the source cancels it in the device and

@@ -143,6 +143,12 @@ SANE_Status FakeSane::init(SANE_Int* version) {
 }
 
 void FakeSane::exit() {
+    {
+        std::unique_lock gate(m_gateMutex);
+        exiting = m_exitHeld;
+        m_gateOpened.wait(gate, [this] { return !m_exitHeld; });
+        exiting = false;
+    }
     const std::lock_guard lock(m_mutex);
     m_handles.clear(); // as SANE closes what is still open
     m_init = std::max(0, m_init - 1);
@@ -157,6 +163,19 @@ void FakeSane::releaseListing() {
     {
         const std::lock_guard lock(m_gateMutex);
         m_held = false;
+    }
+    m_gateOpened.notify_all();
+}
+
+void FakeSane::holdExit() {
+    const std::lock_guard lock(m_gateMutex);
+    m_exitHeld = true;
+}
+
+void FakeSane::releaseExit() {
+    {
+        const std::lock_guard lock(m_gateMutex);
+        m_exitHeld = false;
     }
     m_gateOpened.notify_all();
 }

@@ -51,6 +51,10 @@ class FakeSane final : public SaneApi {
     // Makes getDevices wait until releaseListing(), as a search on the network does.
     void holdListing();
     void releaseListing();
+    // Makes exit wait until releaseExit(), as a backend whose reader died holding the
+    // loader's lock does.
+    void holdExit();
+    void releaseExit();
     // Back after a vanish.
     void plugBackIn();
 
@@ -59,6 +63,7 @@ class FakeSane final : public SaneApi {
     std::atomic<int> cancels{0};
     std::atomic<bool> stalled{false}; // a read is blocked in the stall now
     std::atomic<int> listings{0};     // getDevices calls
+    std::atomic<bool> exiting{false}; // an exit is held now
     int openHandles() const;
     int initDepth() const;
     bool gone() const;
@@ -87,6 +92,7 @@ class FakeSane final : public SaneApi {
     std::mutex m_gateMutex;
     std::condition_variable m_gateOpened;
     bool m_held = false;
+    bool m_exitHeld = false;
     std::vector<SANE_Device> m_listed;
     std::vector<const SANE_Device*> m_list;
     std::vector<std::unique_ptr<Handle>> m_handles;

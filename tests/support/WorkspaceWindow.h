@@ -5,9 +5,26 @@
 #include "workspace/PictureSurface.h"
 #include "workspace/frmScanner.h"
 
+#include <QDropEvent>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+// A drag of urls entering the window and, when the window takes it, dropped there; whether
+// the drop was taken.
+inline bool dropOn(frmScanner& window, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    const QPointF at(250, 300);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &dropped);
+    return dropped.isAccepted();
+}
 
 // A shown workspace with a scripted dialog service, a folder for its files and its own
 // settings file there, so that folders remembered by one test reach no other test or run.

@@ -434,6 +434,7 @@ class TestTrust : public QObject {
         } else {
             QCOMPARE(fixture.prompts.messages, QStringList{aggiorna::notVerifiedText()});
             QVERIFY(window.Command3->isVisibleTo(&window));
+            QCOMPARE(window.generica->text(), aggiorna::stoppedText(aggiorna::notVerifiedText()));
             QVERIFY(fixture.strayFiles().isEmpty());
         }
         if (replaced) {
@@ -449,6 +450,7 @@ class TestTrust : public QObject {
             QCOMPARE(fixture.prompts.messages, QStringList{aggiorna::notVerifiedText()});
             QVERIFY(!QFileInfo::exists(updater));
             QVERIFY(window.installagg->isHidden() && window.Command3->isVisibleTo(&window));
+            QCOMPARE(window.generica->text(), aggiorna::stoppedText(aggiorna::notVerifiedText()));
         }
     }
 

@@ -3,10 +3,12 @@
 #include "tests/support/SampleForm.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestImages.h"
+#include "workspace/PictureSurface.h"
 #include "workspace/SelectionFrame.h"
 #include "workspace/frmScanner.h"
 
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -36,6 +38,9 @@ class TestAutoFrame : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_sideways;
+    QString m_upright;
+    PageFindings m_sidewaysFound;
+    PageFindings m_uprightFound;
 
   private Q_SLOTS:
     void initTestCase() {
@@ -43,6 +48,16 @@ class TestAutoFrame : public QObject {
         QVERIFY(m_dir.isValid());
         m_sideways = m_dir.filePath(QStringLiteral("sideways.jpg"));
         QVERIFY(TestImages::write(SampleForm::storedTurned(SampleForm::page(), 90), m_sideways, "jpg", 90));
+        m_upright = m_dir.filePath(QStringLiteral("upright.jpg"));
+        QVERIFY(TestImages::write(SampleForm::page(), m_upright, "jpg", 90));
+        // What the locator answers for each, worked out once for the tests that hold it back.
+        for (auto [path, found] :
+             {std::pair{m_sideways, &m_sidewaysFound}, std::pair{m_upright, &m_uprightFound}}) {
+            const QImage stored(path);
+            *found = Locator::locate(stored, stored.size());
+            QVERIFY(found->photo.found && found->signature.found);
+        }
+        QVERIFY(m_sidewaysFound.turn != 0 && m_uprightFound.turn == 0);
     }
     void cleanup() { setAutoFrame(QVariant()); }
 
@@ -130,6 +145,67 @@ class TestAutoFrame : public QObject {
         QCOMPARE(window.framesLocatedCount(), 0);
         QCOMPARE(window.shape1->frameRect(), before);
         QCOMPARE(window.SourceImage.size(), QSize(3508, 2480));
+    }
+
+    // The answer comes after the operator has started: what the operator did stands. A
+    // frame moved, resized or cropped with stays; the page is turned only if nothing at all
+    // was done to it (the frames found are for the turned page, so they go with the turn).
+    void lateAnswerGivesWay_data() {
+        QTest::addColumn<bool>("sideways");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("turned");
+        QTest::addColumn<bool>("photoPlaced");
+        QTest::addColumn<bool>("signaturePlaced");
+        QTest::newRow("sideways, untouched") << true << QString() << true << true << true;
+        QTest::newRow("sideways, frame moved") << true << QStringLiteral("move") << false << false << false;
+        QTest::newRow("sideways, frame resized") << true << QStringLiteral("grow") << false << false << false;
+        QTest::newRow("sideways, cropped") << true << QStringLiteral("crop") << false << false << false;
+        QTest::newRow("upright, photo frame moved")
+            << false << QStringLiteral("move") << false << false << true;
+        QTest::newRow("upright, cropped") << false << QStringLiteral("crop") << false << false << true;
+    }
+    void lateAnswerGivesWay() {
+        QFETCH(bool, sideways);
+        QFETCH(QString, action);
+        const QString path = sideways ? m_sideways : m_upright;
+        // The locator's answer for this page, handed over only when the test says.
+        const PageFindings findings = sideways ? m_sidewaysFound : m_uprightFound;
+        QSemaphore gate;
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.setLocator([&gate, findings](const QImage&, QSize) {
+            gate.acquire();
+            return findings;
+        });
+        prompts.fileAnswers << path;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        const QImage shown = window.SourceImage.image();
+        if (action == QLatin1String("move"))
+            QTest::keyClick(&window, Qt::Key_Right);
+        else if (action == QLatin1String("grow"))
+            QTest::mouseClick(window.Command7, Qt::LeftButton);
+        else if (action == QLatin1String("crop"))
+            QTest::mouseClick(window.Command3, Qt::LeftButton);
+        const QImage preview = window.pict2->image();
+        const FrameRect photoFrame = window.shape1->frameRect();
+        const FrameRect signatureFrame = window.Shape2->frameRect();
+
+        gate.release();
+        QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
+        QFETCH(bool, turned);
+        QCOMPARE(window.SourceImage.image() != shown, turned);
+        QCOMPARE(window.canUndoTurn(), turned);
+        QTEST(window.shape1->frameRect() != photoFrame, "photoPlaced");
+        QTEST(window.Shape2->frameRect() != signatureFrame, "signaturePlaced");
+        if (action == QLatin1String("crop")) {
+            QCOMPARE(window.pict2->image(), preview);
+            QVERIFY(window.Command6->isEnabled());
+        }
+        if (!turned)
+            QCOMPARE(window.SourceImage.image(), shown);
+        QVERIFY(prompts.messages.isEmpty());
     }
 
     // An answer for a page no longer shown changes nothing.

@@ -296,12 +296,20 @@ class TestWorkspaceWindow : public QObject {
         QCOMPARE(w.ImagePath, bad);
         QVERIFY(w.SourceImage.isNull());
         QVERIFY(ws.prompts.messages.isEmpty());
-        // What was shown stays until the next load, and so does the enabled save button.
-        QCOMPARE(w.pict->picture(), earlier);
-        QVERIFY(w.Command6->isEnabled());
+        // Nothing of the earlier page is left to be taken for the new one: the line under
+        // the page says what happened.
+        QVERIFY(w.pict->picture() != earlier);
+        QVERIFY(!w.pict->hasPicture());
+        QVERIFY(!w.Command6->isEnabled());
+        QVERIFY(!w.readoutReady(OutputKind::Foto));
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("notice"))->text(),
+                 QStringLiteral("Il file bad.jpg non è un'immagine leggibile"));
         // The turn buttons are disabled; pressed anyway, nothing breaks.
         w.Command5_Click();
         QVERIFY(ws.prompts.messages.isEmpty());
+        // The next page clears the line.
+        ws.load(ws.file(QStringLiteral("good.png"), TestImages::page(300, 400)));
+        QVERIFY(w.findChild<QLabel*>(QStringLiteral("notice"))->text().isEmpty());
     }
 
     void dragWithTheMouse() {

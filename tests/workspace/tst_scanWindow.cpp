@@ -6,6 +6,7 @@
 #include "tests/support/FakeSane.h"
 #include "tests/support/SaneTestConfig.h"
 #include "tests/support/ScriptedPrompts.h"
+#include "tests/support/WorkspaceWindow.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/frmScanner.h"
 
@@ -149,6 +150,35 @@ class TestScanWindow : public QObject {
         QVERIFY(!window.frameopt->isHidden());
         QVERIFY(window.attesa->isHidden());
         QVERIFY(window.ScanIm->isEnabled());
+    }
+
+    // While the page comes in, Ctrl+O and a drop are refused: the scan would replace their
+    // page moments later. Once it has stopped they work again.
+    void loadsWaitForTheScan() {
+        const auto scanner = slowScanner();
+        const QString file = out.filePath(QStringLiteral("modulo.png"));
+        QVERIFY(TestImages::write(TestImages::page(300, 400), file, "png"));
+        ScriptedPrompts prompts;
+        prompts.fileAnswers << file;
+        frmScanner window(prompts);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        bool dropTaken = true;
+        bool stillScanning = false;
+        onceScanning(window, [&] {
+            QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+            dropTaken = dropOn(window, {QUrl::fromLocalFile(file)});
+            stillScanning = window.attesa->isVisible() && window.scanCancel->isVisible();
+            QTest::mouseClick(window.scanCancel, Qt::LeftButton);
+        });
+        QTest::mouseClick(window.ScanIm, Qt::LeftButton);
+        QVERIFY(stillScanning);
+        QVERIFY(!dropTaken);
+        QVERIFY(prompts.openRequests.isEmpty());
+        QVERIFY(window.SourceImage.isNull());
+
+        QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(window.SourceImage.size(), QSize(300, 400));
     }
 
     // ESCI during a scan: the scan is cancelled, the window closes as soon as it has stopped,

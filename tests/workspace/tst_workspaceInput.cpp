@@ -46,20 +46,6 @@ void press(Workspace& ws, const QString& what) {
     QTest::keyClick(&w, combination.key(), combination.keyboardModifiers());
 }
 
-// A drag of urls entering the window and, when the window takes it, dropped there.
-bool drop(frmScanner& window, const QList<QUrl>& urls) {
-    QMimeData data;
-    data.setUrls(urls);
-    const QPointF at(250, 300);
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &dropped);
-    return dropped.isAccepted();
-}
-
 QStringList keyList(std::initializer_list<const char*> keys) {
     QStringList list;
     for (const char* key : keys)
@@ -282,9 +268,13 @@ class TestWorkspaceInput : public QObject {
             urls << QUrl(QStringLiteral("https://example.org/modulo.jpg"));
         }
 
-        QCOMPARE(drop(w, urls), taken);
+        QCOMPARE(dropOn(w, urls), taken);
         QVERIFY(ws.prompts.openRequests.isEmpty());
-        QVERIFY(ws.prompts.messages.isEmpty()); // a refused page is not told, as with the dialog
+        QVERIFY(ws.prompts.messages.isEmpty()); // no message box, as with the dialog
+        // A file taken but unreadable is told on the line under the page.
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("notice"))->text(),
+                 taken && !loads ? QStringLiteral("Il file note.jpg non è un'immagine leggibile")
+                                 : QString());
         QCOMPARE(loaded(w), loads);
         QCOMPARE(empty(w), !loads);
         QCOMPARE(w.SourceImage.isNull(), !loads);
@@ -292,6 +282,44 @@ class TestWorkspaceInput : public QObject {
             QCOMPARE(w.ImagePath, image);
             QCOMPARE(w.SourceImage.size(), QSize(850, 1170));
         }
+    }
+
+    // A page loaded over a cropped one, by key or by a drop, starts as after "NUOVA": the
+    // previous person's crop cannot be saved under the new page.
+    void anotherPageStartsAfresh_data() {
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("Ctrl+O") << false;
+        QTest::newRow("drop") << true;
+    }
+
+    void anotherPageStartsAfresh() {
+        QFETCH(bool, dropped);
+        Workspace ws;
+        frmScanner& w = ws.window;
+        ws.load(ws.file(QStringLiteral("a.png"), TestImages::page(850, 1170)));
+        const QImage blank = w.pict2->image();
+        press(ws, QStringLiteral("Return"));
+        QTRY_VERIFY_WITH_TIMEOUT(w.readoutReady(OutputKind::Foto), 20000);
+        QVERIFY(w.Command6->isEnabled());
+        QVERIFY(w.pict2->image() != blank);
+
+        const QString next = ws.file(QStringLiteral("b.png"), TestImages::page(600, 800));
+        if (dropped) {
+            QVERIFY(dropOn(w, {QUrl::fromLocalFile(next)}));
+        } else {
+            ws.prompts.fileAnswers << next;
+            press(ws, QStringLiteral("Ctrl+O"));
+        }
+        QVERIFY(loaded(w));
+        QCOMPARE(w.SourceImage.size(), QSize(600, 800));
+        QCOMPARE(w.pict2->image(), blank);
+        for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+            QVERIFY(!w.saveButtonOf(kind)->isEnabled());
+            QVERIFY(!w.readoutReady(kind));
+            QVERIFY(w.controlsOf(kind).readout->text().isEmpty());
+        }
+        press(ws, QStringLiteral("Ctrl+S"));
+        QVERIFY(ws.prompts.saveRequests.isEmpty());
     }
 
     // The readout beside the preview gives the quality and size of the file the save then
