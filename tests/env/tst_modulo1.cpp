@@ -16,7 +16,6 @@ class TestModulo1 : public QObject {
   private Q_SLOTS:
     void cleanup() {
         modulo1::setCommonAppDataRoot({});
-        modulo1::setTempFolder({});
         modulo1::setScanFolder({});
         modulo1::resetDataFolder();
     }
@@ -39,41 +38,6 @@ class TestModulo1 : public QObject {
         QCOMPARE(prompts.messages,
                  QStringList{QStringLiteral("Impossibile trovare il percorso della cartella Program.\n"
                                             "Se il problema persiste contattare l'assistenza di Orvanta.")});
-    }
-
-    void tempFileName_data() {
-        QTest::addColumn<QString>("prefix");
-        QTest::addColumn<QString>("stem");
-        QTest::newRow("sca") << QStringLiteral("sca") << QStringLiteral("sca");
-        QTest::newRow("long prefix cut to three") << QStringLiteral("scansione") << QStringLiteral("sca");
-        QTest::newRow("short prefix") << QStringLiteral("x") << QStringLiteral("x");
-    }
-
-    void tempFileName() {
-        QFETCH(QString, prefix);
-        QFETCH(QString, stem);
-        QTemporaryDir folder;
-        modulo1::setTempFolder(folder.path());
-        const QString first = modulo1::MakeTempFileName(prefix);
-        const QString second = modulo1::MakeTempFileName(prefix);
-        for (const QString& name : {first, second}) {
-            QVERIFY(!name.isEmpty());
-            const QFileInfo info(name);
-            QCOMPARE(info.absolutePath(), QFileInfo(folder.path()).canonicalFilePath());
-            QVERIFY2(QRegularExpression(QStringLiteral("^") + stem + QStringLiteral("[0-9A-F]{1,4}\\.tmp$"))
-                         .match(info.fileName())
-                         .hasMatch(),
-                     qPrintable(info.fileName()));
-            QVERIFY(info.isFile());
-            QCOMPARE(info.size(), 0);
-        }
-        QVERIFY(first != second);
-    }
-
-    void tempFileNameInUnusableFolder() {
-        QTemporaryDir folder;
-        modulo1::setTempFolder(folder.filePath(QStringLiteral("gone")));
-        QCOMPARE(modulo1::MakeTempFileName(QStringLiteral("sca")), QString());
     }
 
     // Scanned pages go into a folder only the user can enter, in files only the user can read,
