@@ -1,4 +1,5 @@
 #include "env/Prompts.h"
+#include "env/Settings.h"
 #include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
 
@@ -6,9 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
 #include <sys/stat.h>
 
 class TestModulo1 : public QObject {
@@ -155,6 +158,64 @@ class TestModulo1 : public QObject {
         QFETCH(QString, filter);
         QFETCH(QString, qt);
         QCOMPARE(QtPrompts::qtNameFilter(filter), qt);
+    }
+
+    // The settings are read only from a regular file (or a link to one): a FIFO would block
+    // the reader until someone writes, a folder or a device is no settings file at all.
+    void settingsFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("regular file") << QStringLiteral("file") << true;
+        QTest::newRow("none yet") << QStringLiteral("missing") << true;
+        QTest::newRow("link to a regular file") << QStringLiteral("link to file") << true;
+        QTest::newRow("FIFO") << QStringLiteral("fifo") << false;
+        QTest::newRow("link to a FIFO") << QStringLiteral("link to fifo") << false;
+        QTest::newRow("folder") << QStringLiteral("folder") << false;
+        QTest::newRow("device") << QStringLiteral("device") << false;
+    }
+
+    void settingsFile() {
+        QFETCH(QString, kind);
+        QFETCH(bool, read);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("Vetra.conf"));
+        const QString regular = dir.filePath(QStringLiteral("real.conf"));
+        const QString fifo = dir.filePath(QStringLiteral("pipe"));
+        QFile real(regular);
+        QVERIFY(real.open(QIODevice::WriteOnly));
+        real.write("[Workspace]\nAutoFrame=false\n");
+        real.close();
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        if (kind == QLatin1String("file"))
+            QVERIFY(QFile::copy(regular, file));
+        else if (kind == QLatin1String("link to file"))
+            QVERIFY(QFile::link(regular, file));
+        else if (kind == QLatin1String("fifo"))
+            QVERIFY(QFile::rename(fifo, file));
+        else if (kind == QLatin1String("link to fifo"))
+            QVERIFY(QFile::link(fifo, file));
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(file));
+        else if (kind == QLatin1String("device"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
+
+        const std::unique_ptr<QSettings> settings = Settings::open(file);
+        const QString refusal = Settings::refusal(file);
+        QCOMPARE(bool(settings), read);
+        QCOMPARE(refusal.isEmpty(), read);
+        if (!read) {
+            QVERIFY2(refusal.contains(file) && refusal.contains(QLatin1String("impostazioni predefinite")),
+                     qPrintable(refusal));
+            return;
+        }
+        QCOMPARE(settings->value(QStringLiteral("Workspace/AutoFrame"), true).toBool(),
+                 kind == QLatin1String("missing"));
+        settings->setValue(QStringLiteral("Scanner/DefaultSource"), QStringLiteral("test:0"));
+        settings->sync();
+        QCOMPARE(settings->status(), QSettings::NoError);
+        QCOMPARE(
+            QSettings(file, QSettings::IniFormat).value(QStringLiteral("Scanner/DefaultSource")).toString(),
+            QStringLiteral("test:0"));
     }
 
     void updaterFile_data() {
