@@ -49,9 +49,24 @@ class TestFrmSplash : public QObject {
     QTemporaryDir m_root;
     QString m_lock;
     QString m_updater;
-    // The user's folders, in the temporary root for the tests that use the settings file.
+    // The user's folders, in the temporary root for the tests that use the default lock
+    // and the settings file.
     SavedVariable m_cacheHome{"XDG_CACHE_HOME"};
     SavedVariable m_configHome{"XDG_CONFIG_HOME"};
+    SavedVariable m_runtime{"XDG_RUNTIME_DIR"};
+
+    // kind: "" unset, "own" a private folder of the user, "open" a folder anyone may write.
+    void setRuntimeFolder(const QString& kind) {
+        if (kind.isEmpty()) {
+            qunsetenv("XDG_RUNTIME_DIR");
+            return;
+        }
+        const QString folder = m_root.filePath(QStringLiteral("run-") + kind);
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), kind == QLatin1String("open") ? 0777 : 0700) ==
+                0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
+    }
 
   private Q_SLOTS:
     void init() {
@@ -161,6 +176,32 @@ class TestFrmSplash : public QObject {
         QVERIFY(prompts.messages.at(0).startsWith(QStringLiteral("Impossibile trovare il percorso")));
         QCOMPARE(prompts.messages.at(1), QStringLiteral("Vetra è già in esecuzione."));
         QCOMPARE(modulo1::DataFolder(), QStringLiteral("/Orvanta/Vetra/"));
+    }
+
+    // Every instance of the user finds the same lock, whether its environment names a runtime
+    // folder or not, and whatever that folder is.
+    void secondInstanceWhateverTheRuntimeFolder_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::newRow("runtime folder, then none") << QStringLiteral("own") << QString();
+        QTest::newRow("none, then a runtime folder") << QString() << QStringLiteral("own");
+        QTest::newRow("anyone's folder, then own") << QStringLiteral("open") << QStringLiteral("own");
+    }
+
+    void secondInstanceWhateverTheRuntimeFolder() {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        setRuntimeFolder(first);
+        ScriptedPrompts firstPrompts;
+        frmSplash running(firstPrompts);
+        QVERIFY(running.Form_Load());
+        QVERIFY(firstPrompts.messages.isEmpty());
+
+        setRuntimeFolder(second);
+        ScriptedPrompts prompts;
+        frmSplash splash(prompts);
+        QVERIFY(!splash.Form_Load());
+        QCOMPARE(prompts.messages, QStringList{QStringLiteral("Vetra è già in esecuzione.")});
     }
 
     // A settings file that cannot be read as one is set aside with a word to the operator, and
