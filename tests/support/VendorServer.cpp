@@ -1,4 +1,4 @@
-#include "VendorServer.h"
+#include "tests/support/VendorServer.h"
 
 #include <QRandomGenerator>
 #include <QSslServer>
