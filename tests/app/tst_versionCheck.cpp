@@ -48,6 +48,10 @@ class TestVersionCheck : public QObject {
                                    << receiveError;
         QTest::newRow("never answers")
             << QByteArray("2.27") << static_cast<int>(VendorServer::Mode::NeverAnswer) << QString();
+        // The server's answer comes after the check's time limit, on a timer of the same event
+        // loop: only the limit, never the machine's load, decides that nothing is offered.
+        QTest::newRow("answers after its time limit")
+            << QByteArray("2.27") << static_cast<int>(VendorServer::Mode::Late) << QString();
         QTest::newRow("trickles past its time limit")
             << QByteArray(1000, ' ') << static_cast<int>(VendorServer::Mode::Trickle) << QString();
         QTest::newRow("reset mid-body")
@@ -75,7 +79,11 @@ class TestVersionCheck : public QObject {
         QElapsedTimer clock;
         clock.start();
         splash.Command3_Click();
-        QVERIFY2(clock.elapsed() < 3000, "the check must end within its time limit");
+        // What the operator waits through when the server never answers: the limit, with room
+        // for a loaded machine, not the minutes a lost limit would take.
+        if (static_cast<VendorServer::Mode>(mode) == VendorServer::Mode::NeverAnswer)
+            QVERIFY2(clock.elapsed() < 10 * fixture.session->limits().versionTotalMs,
+                     qPrintable(QString::number(clock.elapsed())));
 
         QVERIFY(disabledWhileAsking);
         // Qt's HTTP layer sends the GET again by itself when the connection is reset; the
@@ -160,10 +168,7 @@ class TestVersionCheck : public QObject {
         frmSplash splash(fixture.prompts);
         splash.setHttpSession(fixture.session.get());
 
-        QElapsedTimer clock;
-        clock.start();
         splash.Command3_Click();
-        QVERIFY2(clock.elapsed() < 3000, "the check must end within its time limit");
         QCOMPARE(fixture.prompts.messages.join(QLatin1Char('|')), message);
         QVERIFY(splash.Command1->isEnabled() && splash.Command2->isEnabled() && splash.Command3->isEnabled());
         QVERIFY(!splash.attesa->isVisibleTo(&splash));

@@ -7,7 +7,6 @@
 #include "update/UpdateDownload.h"
 #include "update/aggiorna.h"
 
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
@@ -76,10 +75,7 @@ class TestUpdateFaults : public QObject {
             fixture.server.loginMode = static_cast<VendorServer::Mode>(mode);
         aggiorna window(fixture.prompts, *fixture.session);
 
-        QElapsedTimer clock;
-        clock.start();
         window.Command3_Click();
-        QVERIFY2(clock.elapsed() < 3000, "the login must end within its time limit");
         QCOMPARE(window.messag->text(), kNoServer);
         QVERIFY(window.respme->isVisibleTo(&window));
         QVERIFY(window.comunicazione->isEnabled());
@@ -88,18 +84,18 @@ class TestUpdateFaults : public QObject {
         QVERIFY(fixture.prompts.messages.isEmpty());
     }
 
-    // A login page far longer than any form is read from its head: the rest is dropped.
+    // A login page far longer than any form is read from its head: the rest is dropped. The
+    // server sends half the page and falls silent, so a login that waited for the rest would
+    // run into the page's time limit and say so.
     void longLoginPageReadFromItsHead() {
         UpdateFixture fixture;
         QByteArray page = VendorServer::defaultLoginPage();
         page.insert(page.indexOf("</body>"), "<p>" + QByteArray(50 * 1024 * 1024, 'x') + "</p>");
         fixture.server.loginPage = page;
+        fixture.server.loginMode = VendorServer::Mode::StallMidBody;
         aggiorna window(fixture.prompts, *fixture.session);
-        QElapsedTimer clock;
-        clock.start();
         window.Command3_Click();
-        QVERIFY(clock.elapsed() < 3000);
-        QVERIFY(window.respme->isHidden());
+        QVERIFY2(window.respme->isHidden(), qPrintable(window.messag->text()));
         QVERIFY(window.Command5->isVisibleTo(&window));
         QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
     }
@@ -137,10 +133,7 @@ class TestUpdateFaults : public QObject {
         else
             fixture.server.downloadMode = static_cast<VendorServer::Mode>(mode);
 
-        QElapsedTimer clock;
-        clock.start();
         window.Command5->click();
-        QVERIFY2(clock.elapsed() < 5000, "the download must end within its time limit");
         QVERIFY(!window.attesa->isVisibleTo(&window));
         QVERIFY(window.Command1->isVisibleTo(&window) && window.Command2->isHidden());
         if (accepted) {
@@ -288,15 +281,12 @@ class TestUpdateFaults : public QObject {
             before = everything(folder);
         }
 
-        QElapsedTimer clock;
-        clock.start();
         window.Command5->click();
         const QStringList after = everything(folder);
         checks.reset();
         full.reset();
         readOnly.reset();
 
-        QVERIFY(clock.elapsed() < 5000);
         QCOMPARE(fixture.prompts.messages.size(), 1);
         const QString message = fixture.prompts.messages.constFirst();
         QVERIFY2(message.startsWith(writeFailedPrefix()) && message.size() > writeFailedPrefix().size(),
