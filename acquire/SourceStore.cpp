@@ -1,19 +1,13 @@
 #include "acquire/SourceStore.h"
 
-#include <QSettings>
+#include "env/Settings.h"
 
-#include <memory>
+#include <QSettings>
 
 namespace {
 
 const QString kDefaultNameKey = QStringLiteral("Scanner/DefaultSource");
 const QString kDefaultStableKey = QStringLiteral("Scanner/DefaultSourceKey");
-
-std::unique_ptr<QSettings> openSettings(const QString& file) {
-    if (file.isEmpty())
-        return std::make_unique<QSettings>(QStringLiteral("Orvanta"), QStringLiteral("Vetra"));
-    return std::make_unique<QSettings>(file, QSettings::IniFormat);
-}
 
 } // namespace
 
@@ -56,9 +50,9 @@ int SourceStore::firstChoice(const std::vector<SaneDeviceInfo>& devices) {
 }
 
 int SourceStore::defaultDevice(const std::vector<SaneDeviceInfo>& list) const {
-    const auto settings = openSettings(m_settingsFile);
-    const QByteArray name = settings->value(kDefaultNameKey).toString().toUtf8();
-    const QString key = settings->value(kDefaultStableKey).toString();
+    const auto settings = Settings::open(m_settingsFile);
+    const QByteArray name = settings ? settings->value(kDefaultNameKey).toString().toUtf8() : QByteArray();
+    const QString key = settings ? settings->value(kDefaultStableKey).toString() : QString();
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (!name.isEmpty() && list[i].name == name)
             return static_cast<int>(i);
@@ -71,7 +65,9 @@ int SourceStore::defaultDevice(const std::vector<SaneDeviceInfo>& list) const {
 }
 
 void SourceStore::remember(const SaneDeviceInfo& device) {
-    const auto settings = openSettings(m_settingsFile);
+    const auto settings = Settings::open(m_settingsFile);
+    if (!settings)
+        return;
     settings->setValue(kDefaultNameKey, QString::fromUtf8(device.name));
     settings->setValue(kDefaultStableKey, device.stableKey());
     settings->sync();

@@ -2,6 +2,7 @@
 
 #include "env/Artwork.h"
 #include "env/Prompts.h"
+#include "env/Settings.h"
 #include "env/SingleInstance.h"
 #include "env/WindowControls.h"
 #include "env/modulo1.h"
@@ -130,6 +131,11 @@ bool frmSplash::Form_Load() {
         m_prompts.message(QStringLiteral("Vetra è già in esecuzione."));
         return false;
     }
+
+    // Settings that cannot be read (a FIFO would block the start for good) are left alone:
+    // the program goes on with its defaults and says so.
+    if (const QString refusal = Settings::refusal(); !refusal.isEmpty())
+        m_prompts.message(refusal);
 
     // Scanned pages left by a run that did not end normally: no one else can be using them.
     modulo1::RemoveScanLeftovers();

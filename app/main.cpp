@@ -2,6 +2,7 @@
 #include "app/frmSplash.h"
 #include "env/Artwork.h"
 #include "env/Prompts.h"
+#include "env/Settings.h"
 #include "update/HttpSession.h"
 
 #include <QApplication>
@@ -10,8 +11,8 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vetra"));
-    QApplication::setOrganizationName(QStringLiteral("Orvanta"));
+    QApplication::setApplicationName(QLatin1String(Settings::kApplication));
+    QApplication::setOrganizationName(QLatin1String(Settings::kOrganisation));
     // Every window's title bar and the task bar show the program's icon; the desktop file
     // name lets the desktop match the windows to the menu entry.
     QApplication::setWindowIcon(Artwork::programIcon());

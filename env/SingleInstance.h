@@ -9,7 +9,7 @@ class QLockFile;
 // behind by a crashed process is taken over (the owner's process id is no longer alive).
 class SingleInstance {
   public:
-    // lockPath empty: the user's runtime folder (or the temporary folder), "vetra.lock".
+    // lockPath empty: defaultLockPath().
     explicit SingleInstance(const QString& lockPath = {});
     ~SingleInstance();
 
@@ -17,6 +17,8 @@ class SingleInstance {
     bool acquire();
     QString lockPath() const { return m_path; }
 
+    // "vetra-<machine>.lock" in the user's cache folder, "Orvanta/Vetra": the same for every
+    // instance of the user on this machine, whatever its environment says of a runtime folder.
     static QString defaultLockPath();
 
   private:

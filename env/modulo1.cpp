@@ -30,11 +30,6 @@ QString& commonRoot() {
     return value;
 }
 
-QString& tempFolderOverride() {
-    static QString value;
-    return value;
-}
-
 QString& scanFolderOverride() {
     static QString value;
     return value;
@@ -123,28 +118,6 @@ bool FileExists(const QString& path) {
     return info.exists() && !info.isDir();
 }
 
-QString MakeTempFileName(const QString& prefix) {
-    const QString folder = tempFolderOverride().isEmpty() ? QDir::tempPath() : tempFolderOverride();
-    if (!QFileInfo(folder).isDir())
-        return {};
-    const QString stem = prefix.left(3);
-    // Start from a time-derived number and walk on, so that successive calls rarely collide.
-    const quint32 start = static_cast<quint32>(QDateTime::currentMSecsSinceEpoch() & 0xFFFF);
-    for (quint32 i = 0; i < 0xFFFF; ++i) {
-        const quint32 unique = ((start + i) % 0xFFFF) + 1; // 1..FFFF, never 0
-        const QString name = stem + QString::number(unique, 16).toUpper() + QStringLiteral(".tmp");
-        QFile file(QDir(folder).filePath(name));
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            file.close();
-            return ToLongPathName(file.fileName());
-        }
-        if (file.exists())
-            continue; // taken: try the next number
-        return {};    // the folder refuses new files
-    }
-    return {};
-}
-
 // Where the scan folder is, whether or not it exists yet.
 QString scanFolderPath() {
     if (!scanFolderOverride().isEmpty())
@@ -168,6 +141,7 @@ QString MakeScanFileName(const QString& prefix) {
     if (folder.isEmpty())
         return {};
     const QString stem = prefix.left(3);
+    // Start from a time-derived number and walk on, so that successive calls rarely collide.
     const quint32 start = static_cast<quint32>(QDateTime::currentMSecsSinceEpoch() & 0xFFFF);
     for (quint32 i = 0; i < 0xFFFF; ++i) {
         const quint32 unique = ((start + i) % 0xFFFF) + 1; // 1..FFFF, never 0
@@ -230,10 +204,6 @@ QString UpdaterFile() {
 
 void setCommonAppDataRoot(const QString& root) {
     commonRoot() = root.isEmpty() ? QStringLiteral("/var/lib") : root;
-}
-
-void setTempFolder(const QString& folder) {
-    tempFolderOverride() = folder;
 }
 
 void setScanFolder(const QString& folder) {

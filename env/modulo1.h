@@ -5,7 +5,7 @@
 class Prompts;
 
 // Facts about the machine that the rest of the program asks for: the data folder,
-// the network connection, file existence and fresh temporary files.
+// the network connection, file existence and fresh scan files.
 //
 // The data folder is the machine-wide application state folder (/var/lib) followed by
 // "Orvanta/Vetra/", always ending with a separator. Tests point the roots elsewhere.
@@ -31,19 +31,16 @@ bool IsInternetConnected();
 // True for an existing file; false for a folder or a missing path.
 bool FileExists(const QString& path);
 
-// Creates a new empty file in the temporary folder named from the first three
-// characters of prefix, up to four hexadecimal digits and ".tmp", and returns its
-// canonical path; empty text when no file could be made. The caller owns the file.
-QString MakeTempFileName(const QString& prefix);
-
 // The user's private folder for scanned pages: "vetra" under $XDG_RUNTIME_DIR, or
 // "scansioni" under the user's cache folder when there is no runtime folder. Created on
 // first use with mode 0700; a folder that belongs to someone else, is a symbolic link or
 // cannot be made private is refused. Empty text when no such folder can be had.
 QString ScanFolder();
 
-// MakeTempFileName's contract in ScanFolder(): the new empty file is created exclusively,
-// with mode 0600, so that only the user can read the page written into it.
+// Creates a new empty file in ScanFolder() named from the first three characters of prefix,
+// up to four hexadecimal digits and ".tmp", and returns its canonical path; empty text when
+// no file could be made. The file is created exclusively, with mode 0600, so that only the
+// user can read the page written into it. The caller owns the file.
 QString MakeScanFileName(const QString& prefix);
 
 // Deletes a file made by MakeScanFileName; nothing for an empty path or a file elsewhere.
@@ -70,8 +67,6 @@ QString InstallationFile();
 // --- for tests and embedding ---------------------------------------------------------
 // Root that stands for the machine-wide application data folder ("/var/lib" unless set).
 void setCommonAppDataRoot(const QString& root);
-// Folder used by MakeTempFileName (the system's temporary folder unless set).
-void setTempFolder(const QString& folder);
 // Folder used by ScanFolder() instead of the user's own (for tests); it is still made private.
 void setScanFolder(const QString& folder);
 // Forgets DataFolder(), as before start-up.

@@ -2,6 +2,7 @@
 
 #include "env/Artwork.h"
 #include "env/Prompts.h"
+#include "env/Settings.h"
 #include "env/WindowControls.h"
 #include "imaging/FrameGeometry.h"
 #include "imaging/StretchRegion.h"
@@ -1063,22 +1064,14 @@ bool frmScanner::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------------------------------
 // Remembered folders, kept in the program's settings across runs.
 
-namespace {
-
-std::unique_ptr<QSettings> openSettings(const QString& file) {
-    if (file.isEmpty())
-        return std::make_unique<QSettings>(QStringLiteral("Orvanta"), QStringLiteral("Vetra"));
-    return std::make_unique<QSettings>(file, QSettings::IniFormat);
-}
-
-} // namespace
-
 void frmScanner::rememberFolder(const char* key, const QString& file) {
-    openSettings(m_settingsFile)->setValue(QLatin1String(key), QFileInfo(file).absolutePath());
+    if (const auto settings = Settings::open(m_settingsFile))
+        settings->setValue(QLatin1String(key), QFileInfo(file).absolutePath());
 }
 
 QString frmScanner::rememberedFolder(const char* key) const {
-    const QString folder = openSettings(m_settingsFile)->value(QLatin1String(key)).toString();
+    const auto settings = Settings::open(m_settingsFile);
+    const QString folder = settings ? settings->value(QLatin1String(key)).toString() : QString();
     // A folder removed or unmounted since is forgotten: the dialog opens where it would anyway.
     return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
 }
@@ -1095,7 +1088,8 @@ QString frmScanner::saveFolder() const {
 // Automatic framing: the locator's answer puts the frames on the photograph and signature.
 
 bool frmScanner::autoFrameEnabled() const {
-    return openSettings(m_settingsFile)->value(QStringLiteral("Workspace/AutoFrame"), true).toBool();
+    const auto settings = Settings::open(m_settingsFile);
+    return !settings || settings->value(QStringLiteral("Workspace/AutoFrame"), true).toBool();
 }
 
 void frmScanner::locateFrames() {

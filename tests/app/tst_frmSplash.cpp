@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <qpa/qwindowsysteminterface.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,6 +28,19 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
+// The environment variable `name` as it was, put back when this goes.
+struct SavedVariable {
+    const char* name;
+    QByteArray value = qgetenv(name);
+    bool set = qEnvironmentVariableIsSet(name);
+    ~SavedVariable() {
+        if (set)
+            qputenv(name, value);
+        else
+            qunsetenv(name);
+    }
+};
+
 } // namespace
 
 class TestFrmSplash : public QObject {
@@ -35,9 +49,29 @@ class TestFrmSplash : public QObject {
     QTemporaryDir m_root;
     QString m_lock;
     QString m_updater;
+    // The user's folders, in the temporary root for the tests that use the default lock
+    // and the settings file.
+    SavedVariable m_cacheHome{"XDG_CACHE_HOME"};
+    SavedVariable m_configHome{"XDG_CONFIG_HOME"};
+    SavedVariable m_runtime{"XDG_RUNTIME_DIR"};
+
+    // kind: "" unset, "own" a private folder of the user, "open" a folder anyone may write.
+    void setRuntimeFolder(const QString& kind) {
+        if (kind.isEmpty()) {
+            qunsetenv("XDG_RUNTIME_DIR");
+            return;
+        }
+        const QString folder = m_root.filePath(QStringLiteral("run-") + kind);
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), kind == QLatin1String("open") ? 0777 : 0700) ==
+                0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
+    }
 
   private Q_SLOTS:
     void init() {
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_root.filePath(QStringLiteral("cache"))));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_root.filePath(QStringLiteral("config"))));
         modulo1::setCommonAppDataRoot(m_root.path());
         modulo1::resetDataFolder();
         m_lock = m_root.filePath(QStringLiteral("vetra.lock"));
@@ -142,6 +176,61 @@ class TestFrmSplash : public QObject {
         QVERIFY(prompts.messages.at(0).startsWith(QStringLiteral("Impossibile trovare il percorso")));
         QCOMPARE(prompts.messages.at(1), QStringLiteral("Vetra è già in esecuzione."));
         QCOMPARE(modulo1::DataFolder(), QStringLiteral("/Orvanta/Vetra/"));
+    }
+
+    // Every instance of the user finds the same lock, whether its environment names a runtime
+    // folder or not, and whatever that folder is.
+    void secondInstanceWhateverTheRuntimeFolder_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::newRow("runtime folder, then none") << QStringLiteral("own") << QString();
+        QTest::newRow("none, then a runtime folder") << QString() << QStringLiteral("own");
+        QTest::newRow("anyone's folder, then own") << QStringLiteral("open") << QStringLiteral("own");
+    }
+
+    void secondInstanceWhateverTheRuntimeFolder() {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        setRuntimeFolder(first);
+        ScriptedPrompts firstPrompts;
+        frmSplash running(firstPrompts);
+        QVERIFY(running.Form_Load());
+        QVERIFY(firstPrompts.messages.isEmpty());
+
+        setRuntimeFolder(second);
+        ScriptedPrompts prompts;
+        frmSplash splash(prompts);
+        QVERIFY(!splash.Form_Load());
+        QCOMPARE(prompts.messages, QStringList{QStringLiteral("Vetra è già in esecuzione.")});
+    }
+
+    // A settings file that cannot be read as one is set aside with a word to the operator, and
+    // the program starts with its defaults (a FIFO used to keep the window from ever showing).
+    void unreadableSettingsSetAside_data() {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("FIFO") << true;
+        QTest::newRow("folder") << false;
+    }
+
+    void unreadableSettingsSetAside() {
+        QFETCH(bool, fifo);
+        const QString folder = m_root.filePath(QStringLiteral("config/Orvanta"));
+        const QString file = folder + QStringLiteral("/Vetra.conf");
+        QVERIFY(QDir().mkpath(folder));
+        QFile::remove(file); // what a failed row may have left
+        QDir().rmdir(file);
+        QVERIFY(fifo ? ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0 : QDir().mkdir(file));
+        ScriptedPrompts prompts;
+        frmSplash splash(prompts);
+        splash.setInstanceLockPath(m_lock);
+        QVERIFY(splash.Form_Load());
+        QCOMPARE(prompts.messages.size(), 1);
+        QVERIFY2(prompts.messages.constFirst().contains(file) &&
+                     prompts.messages.constFirst().contains(QLatin1String("impostazioni predefinite")),
+                 qPrintable(prompts.messages.constFirst()));
+        QVERIFY(splash.Command1->isEnabled());
+        QFile::remove(file);
+        QDir().rmdir(file);
     }
 
     void leftLock_data() {

@@ -1,4 +1,5 @@
 #include "env/Prompts.h"
+#include "env/Settings.h"
 #include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
 
@@ -6,9 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
 #include <sys/stat.h>
 
 class TestModulo1 : public QObject {
@@ -16,7 +19,6 @@ class TestModulo1 : public QObject {
   private Q_SLOTS:
     void cleanup() {
         modulo1::setCommonAppDataRoot({});
-        modulo1::setTempFolder({});
         modulo1::setScanFolder({});
         modulo1::resetDataFolder();
     }
@@ -39,41 +41,6 @@ class TestModulo1 : public QObject {
         QCOMPARE(prompts.messages,
                  QStringList{QStringLiteral("Impossibile trovare il percorso della cartella Program.\n"
                                             "Se il problema persiste contattare l'assistenza di Orvanta.")});
-    }
-
-    void tempFileName_data() {
-        QTest::addColumn<QString>("prefix");
-        QTest::addColumn<QString>("stem");
-        QTest::newRow("sca") << QStringLiteral("sca") << QStringLiteral("sca");
-        QTest::newRow("long prefix cut to three") << QStringLiteral("scansione") << QStringLiteral("sca");
-        QTest::newRow("short prefix") << QStringLiteral("x") << QStringLiteral("x");
-    }
-
-    void tempFileName() {
-        QFETCH(QString, prefix);
-        QFETCH(QString, stem);
-        QTemporaryDir folder;
-        modulo1::setTempFolder(folder.path());
-        const QString first = modulo1::MakeTempFileName(prefix);
-        const QString second = modulo1::MakeTempFileName(prefix);
-        for (const QString& name : {first, second}) {
-            QVERIFY(!name.isEmpty());
-            const QFileInfo info(name);
-            QCOMPARE(info.absolutePath(), QFileInfo(folder.path()).canonicalFilePath());
-            QVERIFY2(QRegularExpression(QStringLiteral("^") + stem + QStringLiteral("[0-9A-F]{1,4}\\.tmp$"))
-                         .match(info.fileName())
-                         .hasMatch(),
-                     qPrintable(info.fileName()));
-            QVERIFY(info.isFile());
-            QCOMPARE(info.size(), 0);
-        }
-        QVERIFY(first != second);
-    }
-
-    void tempFileNameInUnusableFolder() {
-        QTemporaryDir folder;
-        modulo1::setTempFolder(folder.filePath(QStringLiteral("gone")));
-        QCOMPARE(modulo1::MakeTempFileName(QStringLiteral("sca")), QString());
     }
 
     // Scanned pages go into a folder only the user can enter, in files only the user can read,
@@ -191,6 +158,64 @@ class TestModulo1 : public QObject {
         QFETCH(QString, filter);
         QFETCH(QString, qt);
         QCOMPARE(QtPrompts::qtNameFilter(filter), qt);
+    }
+
+    // The settings are read only from a regular file (or a link to one): a FIFO would block
+    // the reader until someone writes, a folder or a device is no settings file at all.
+    void settingsFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("regular file") << QStringLiteral("file") << true;
+        QTest::newRow("none yet") << QStringLiteral("missing") << true;
+        QTest::newRow("link to a regular file") << QStringLiteral("link to file") << true;
+        QTest::newRow("FIFO") << QStringLiteral("fifo") << false;
+        QTest::newRow("link to a FIFO") << QStringLiteral("link to fifo") << false;
+        QTest::newRow("folder") << QStringLiteral("folder") << false;
+        QTest::newRow("device") << QStringLiteral("device") << false;
+    }
+
+    void settingsFile() {
+        QFETCH(QString, kind);
+        QFETCH(bool, read);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("Vetra.conf"));
+        const QString regular = dir.filePath(QStringLiteral("real.conf"));
+        const QString fifo = dir.filePath(QStringLiteral("pipe"));
+        QFile real(regular);
+        QVERIFY(real.open(QIODevice::WriteOnly));
+        real.write("[Workspace]\nAutoFrame=false\n");
+        real.close();
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        if (kind == QLatin1String("file"))
+            QVERIFY(QFile::copy(regular, file));
+        else if (kind == QLatin1String("link to file"))
+            QVERIFY(QFile::link(regular, file));
+        else if (kind == QLatin1String("fifo"))
+            QVERIFY(QFile::rename(fifo, file));
+        else if (kind == QLatin1String("link to fifo"))
+            QVERIFY(QFile::link(fifo, file));
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(file));
+        else if (kind == QLatin1String("device"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
+
+        const std::unique_ptr<QSettings> settings = Settings::open(file);
+        const QString refusal = Settings::refusal(file);
+        QCOMPARE(bool(settings), read);
+        QCOMPARE(refusal.isEmpty(), read);
+        if (!read) {
+            QVERIFY2(refusal.contains(file) && refusal.contains(QLatin1String("impostazioni predefinite")),
+                     qPrintable(refusal));
+            return;
+        }
+        QCOMPARE(settings->value(QStringLiteral("Workspace/AutoFrame"), true).toBool(),
+                 kind == QLatin1String("missing"));
+        settings->setValue(QStringLiteral("Scanner/DefaultSource"), QStringLiteral("test:0"));
+        settings->sync();
+        QCOMPARE(settings->status(), QSettings::NoError);
+        QCOMPARE(
+            QSettings(file, QSettings::IniFormat).value(QStringLiteral("Scanner/DefaultSource")).toString(),
+            QStringLiteral("test:0"));
     }
 
     void updaterFile_data() {

@@ -5,7 +5,6 @@
 
 #include "update/HtmlPage.h"
 
-#include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
@@ -52,11 +51,7 @@ class TestHostilePages : public QObject {
     void deepPages() {
         QFETCH(QByteArray, page);
         QFETCH(bool, parsed);
-        QElapsedTimer clock;
-        clock.start();
         HtmlPage html(page, kUrl);
-        const qint64 took = clock.elapsed();
-        QVERIFY2(took < 10000, qPrintable(QString::number(took)));
 
         QVERIFY(!html.isEmpty());
         QCOMPARE(html.bodyHtml().contains(QLatin1String("loggare")), parsed);

@@ -2,7 +2,7 @@
 // the vendor's own server only, certificates checked over https, and files on disk that
 // others cannot change.
 
-#include "UpdateFixture.h"
+#include "tests/support/UpdateFixture.h"
 #include "core/SystemReason.h"
 #include "tests/support/TestFiles.h"
 #include "update/UpdateFiles.h"

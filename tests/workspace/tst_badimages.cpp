@@ -9,7 +9,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QPushButton>
@@ -237,10 +236,7 @@ class TestBadImages : public QObject {
 
         const QString path = ws.dir.filePath(name);
         QVERIFY(TestImages::writeBytes(path, bytes));
-        QElapsedTimer timer;
-        timer.start();
         ws.load(path);
-        QVERIFY2(timer.elapsed() < 10000, "the load took too long");
         verifyEmpty(ws.window);
         QCOMPARE(ws.window.ImagePath, path);
         QVERIFY(ws.prompts.messages.isEmpty());
@@ -336,10 +332,7 @@ class TestBadImages : public QObject {
         Workspace ws;
         const QString path = ws.dir.filePath(QStringLiteral("animazione.gif"));
         QVERIFY(TestImages::writeBytes(path, gifOfTinyFrames(screen.width(), screen.height(), frames)));
-        QElapsedTimer timer;
-        timer.start();
         ws.load(path);
-        QVERIFY2(timer.elapsed() < 60000, "the load took too long");
         verifyLoaded(ws.window, screen);
         const ImageFile& image = ws.window.SourceImage;
         QVERIFY(image.frameCount() >= 1);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TestKeys.h"
-#include "VendorServer.h"
+#include "tests/support/TestKeys.h"
+#include "tests/support/VendorServer.h"
 #include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "update/HttpSession.h"

@@ -28,6 +28,7 @@ class VendorServer : public QObject {
         Trickle,      // one byte of the body at a time, slowly, never silent for long
         RedirectLoop, // redirects to a page that redirects back, for ever
         NoLength,     // the whole body without Content-Length, ended by closing the connection
+        Late,         // the whole reply, well formed, once lateMs have passed in silence
     };
 
     struct Request {
@@ -86,6 +87,10 @@ class VendorServer : public QObject {
     QList<Request> requests;
     // Session names are unique to this server, so a session never passes on another.
     QSet<QByteArray> authorisedSessions;
+
+    // How long Mode::Late keeps silent. Its timer runs in the client's event loop, so a
+    // client's time limit shorter than this always fires first, however busy the machine.
+    int lateMs = 3000;
 
     static QByteArray defaultLoginPage();
 

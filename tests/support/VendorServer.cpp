@@ -1,4 +1,4 @@
-#include "VendorServer.h"
+#include "tests/support/VendorServer.h"
 
 #include <QRandomGenerator>
 #include <QSslServer>
@@ -215,6 +215,12 @@ void VendorServer::send(QTcpSocket* socket, int status, const QByteArray& body, 
                         const QList<QByteArray>& extraHeaders) {
     if (mode == Mode::NeverAnswer)
         return;
+    if (mode == Mode::Late) {
+        QTimer::singleShot(lateMs, socket, [this, socket, status, body, extraHeaders] {
+            send(socket, status, body, Mode::Normal, extraHeaders);
+        });
+        return;
+    }
     if (mode == Mode::RedirectLoop) {
         send(socket, 302, {}, Mode::Normal, {"Location: /vetra/giro/a"});
         return;
