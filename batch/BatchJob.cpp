@@ -6,8 +6,7 @@
 #include "core/SystemReason.h"
 #include "encode/GPP2J.h"
 #include "encode/QualitySearch.h"
-#include "imaging/FastPixels.h"
-#include "imaging/ImageFile.h"
+#include "imaging/LocatorPicture.h"
 #include "imaging/RegionCanvas.h"
 #include "imaging/RegionReader.h"
 #include "imaging/StretchRegion.h"
@@ -75,9 +74,6 @@ bool pastAllocationLimit(const QRect& rect) {
     return qint64(rect.width()) * rect.height() * 4 > RegionCanvas::kAllocationLimitMb * 1024 * 1024;
 }
 
-// The locator works on about 75 dpi; a JPEG page is decoded at the reduction closest to that.
-constexpr int kLocateLong = 860;
-
 // What --auto has read of the page already, so that the job reads the file once and goes
 // through its data once.
 struct PageRead {
@@ -99,12 +95,8 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
         *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, error));
         return false;
     }
-    RegionRequest request;
-    request.path = input;
-    request.rect = QRect(QPoint(0, 0), *stored);
-    request.targetSize = stored->scaled(kLocateLong, kLocateLong, Qt::KeepAspectRatio);
+    RegionRequest request = LocatorPicture::request(input, *stored);
     request.keepData = true;
-    request.greyWillDo = true;
     PageRegion region = RegionReader::read(request);
     if (!region.ok()) {
         *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, region.error));
@@ -116,20 +108,18 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
     }
     read->data = std::move(region.data);
     // A page read whole at full size (a BMP or GIF, not a JPEG's reduced or grey copy) is
-    // kept to cut the region from, and reaches the locator as the window's does: its reduced
-    // copy, averaged over blocks of 4 x 4 (ImageFile). The window's answers, for a fraction
-    // of the work (on an A4 page at 300 dpi, 25 ms less).
-    QImage reduced;
+    // kept to cut the region from.
     if (region.scale == 1.0 && region.image.size() == *stored &&
         region.image.format() == QImage::Format_RGB32) {
         read->page = region.image;
         read->method = region.method;
-        if (ImageFile::needsReducedCopy(*stored))
-            reduced = FastPixels::blockAverage(region.image);
     }
+    // The window's picture of the page, so the window's answers.
+    const QImage picture = LocatorPicture::of(region, *stored);
+    region = PageRegion();
     // The photo kinds need no signature: its search is skipped.
     const PageFindings findings = locator->locate(
-        reduced.isNull() ? region.image : reduced, *stored,
+        picture, *stored,
         options.kind == OutputKind::Firma ? Locator::Wanted::All : Locator::Wanted::PhotoOnly);
     const std::optional<FrameRect> frame = FramePlacement::place(options.kind, findings);
     if (!frame) {

@@ -4,6 +4,7 @@
 #include "env/Prompts.h"
 #include "env/WindowControls.h"
 #include "imaging/FrameGeometry.h"
+#include "imaging/LocatorPicture.h"
 #include "imaging/StretchRegion.h"
 #include "locate/FramePlacement.h"
 #include "workspace/PictureSurface.h"
@@ -1048,9 +1049,13 @@ void frmScanner::locateFrames() {
     const QImage picture = SourceImage.reduced().isNull() ? SourceImage.image() : SourceImage.reduced();
     const QSize pageSize = SourceImage.size();
     const qint64 key = SourceImage.image().cacheKey();
+    const QString path = ImagePath;
     QPointer<frmScanner> window(this);
-    QThreadPool::globalInstance()->start([window, picture, pageSize, key] {
-        const PageFindings findings = Locator::locate(picture, pageSize);
+    QThreadPool::globalInstance()->start([window, picture, pageSize, key, path] {
+        // A JPEG page is looked at as vetra-batch looks at it (its reduced decode, not the
+        // average of the full one), so both place the same frames on it.
+        const QImage jpeg = LocatorPicture::ofJpegFile(path, pageSize);
+        const PageFindings findings = Locator::locate(jpeg.isNull() ? picture : jpeg, pageSize);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [window, key, findings] {

@@ -1,5 +1,6 @@
 // The workspace's automatic framing through a real load of the sample form.
 #include "imaging/FrameGeometry.h"
+#include "tests/support/BatchProcess.h"
 #include "tests/support/SampleForm.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestImages.h"
@@ -7,6 +8,7 @@
 #include "workspace/frmScanner.h"
 
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -115,6 +117,55 @@ class TestAutoFrame : public QObject {
         }
         QCOMPARE(window.frameOf(OutputKind::Foto)->frameRect(), photoFrame);
         QCOMPARE(window.frameOf(OutputKind::AdrCqc)->frameRect(), squareFrame);
+    }
+
+    // The window and vetra-batch --auto look at the same picture of a page, so they frame
+    // the same rectangle on it (a JPEG's once differed by several pixels of the view).
+    void sameFramesAsTheBatchCommand_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("jpeg foto") << "jpg"
+                                   << "foto";
+        QTest::newRow("jpeg adr") << "jpg"
+                                  << "adr";
+        QTest::newRow("jpeg firma") << "jpg"
+                                    << "firma";
+        QTest::newRow("bmp foto") << "bmp"
+                                  << "foto";
+    }
+    void sameFramesAsTheBatchCommand() {
+        QFETCH(QString, format);
+        QFETCH(QString, kind);
+        const QString page = m_dir.filePath(QStringLiteral("same.") + format);
+        if (!QFileInfo::exists(page))
+            QVERIFY(TestImages::write(SampleForm::storedTurned(SampleForm::page(), 90), page,
+                                      format.toLatin1().constData(), 90));
+        const OutputKind outputKind = kind == QLatin1String("firma") ? OutputKind::Firma
+                                      : kind == QLatin1String("adr") ? OutputKind::AdrCqc
+                                                                     : OutputKind::Foto;
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        prompts.fileAnswers << page;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
+        const QRectF framed = cropOf(window, outputKind);
+
+        const BatchProcess::Run run = BatchProcess::run(
+            QStringLiteral(VETRA_BATCH_EXE), {QStringLiteral("--kind"), kind, QStringLiteral("--auto"), page,
+                                              m_dir.filePath(QStringLiteral("same-out.jpg"))});
+        QCOMPARE(run.exitCode, 0);
+        const QRegularExpressionMatch line =
+            QRegularExpression(
+                QStringLiteral(" turn=(\\d+) rect=(\\d+),(\\d+),(\\d+),(\\d+)"))
+                .match(run.out);
+        QVERIFY2(line.hasMatch(), qPrintable(run.out));
+        QCOMPARE(line.captured(1).toInt(), 90);
+        // Whole pixels against the window's fractional crop: less than a pixel apart on every side.
+        const QRectF batch(line.captured(2).toInt(), line.captured(3).toInt(), line.captured(4).toInt(),
+                           line.captured(5).toInt());
+        for (const double difference : {batch.left() - framed.left(), batch.top() - framed.top(),
+                                        batch.right() - framed.right(), batch.bottom() - framed.bottom()})
+            QVERIFY2(std::abs(difference) < 1, qPrintable(run.out));
     }
 
     // Switched off in the settings file: nothing runs and the frames stay at their places.
