@@ -76,13 +76,13 @@ class TestBatchAuto : public QObject {
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
         const QRegularExpressionMatch line =
-            QRegularExpression(
-                QStringLiteral("^quality=\\d+ bytes=(\\d+) turn=(\\d+) rect=(\\d+),(\\d+),(\\d+),(\\d+)\\n$"))
+            QRegularExpression(QStringLiteral("^quality=\\d+ bytes=(\\d+) turn=(\\d+) straighten=(-?[0-9.]+) "
+                                              "rect=((\\d+),(\\d+),(\\d+),(\\d+))\\n$"))
                 .match(run.out);
         QVERIFY2(line.hasMatch(), qPrintable(run.out));
         QCOMPARE(line.captured(2).toInt(), turn);
-        const QRect rect(line.captured(3).toInt(), line.captured(4).toInt(), line.captured(5).toInt(),
-                         line.captured(6).toInt());
+        const QRect rect(line.captured(5).toInt(), line.captured(6).toInt(), line.captured(7).toInt(),
+                         line.captured(8).toInt());
         if (kind == QLatin1String("firma"))
             QVERIFY(SampleForm::signatureBox().contains(rect.center()));
         else
@@ -93,6 +93,21 @@ class TestBatchAuto : public QObject {
                                ? OutputKind::Firma
                                : (kind == QLatin1String("adr") ? OutputKind::AdrCqc : OutputKind::Foto));
         QCOMPARE(QImage(output).size(), info.outputSize);
+
+        // The answer given back by hand makes the same file, byte for byte.
+        const QString replayed = path(QStringLiteral("replayed.jpg"));
+        QFile::remove(replayed);
+        QStringList byHand{QStringLiteral("--kind"), kind};
+        if (turn != 0)
+            byHand << QStringLiteral("--rotate") << QString::number(turn);
+        byHand << QStringLiteral("--straighten") << line.captured(3) << QStringLiteral("--rect")
+               << line.captured(4) << path(page) << replayed;
+        const Run replay = vetraBatch(byHand);
+        QCOMPARE(replay.exitCode, 0);
+        QFile made(output);
+        QFile again(replayed);
+        QVERIFY(made.open(QIODevice::ReadOnly) && again.open(QIODevice::ReadOnly));
+        QVERIFY(made.readAll() == again.readAll());
     }
 
     // Nothing found: its own exit code, an Italian message, and no file.
@@ -128,9 +143,9 @@ class TestBatchAuto : public QObject {
             vetraBatch({QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--auto"), in, out});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.startsWith(QLatin1String("[1/2] a.jpg: ERRORE: ")), qPrintable(run.err));
-        QVERIFY2(run.out.contains(
-                     QRegularExpression(QStringLiteral("\\[2/2\\] b.jpg -> b.jpg quality=\\d+ bytes=\\d+ "
-                                                       "turn=90 rect=\\d+,\\d+,\\d+,\\d+\\n"))),
+        QVERIFY2(run.out.contains(QRegularExpression(
+                     QStringLiteral("\\[2/2\\] b.jpg -> b.jpg quality=\\d+ bytes=\\d+ "
+                                    "turn=90 straighten=\\S+ rect=\\d+,\\d+,\\d+,\\d+\\n"))),
                  qPrintable(run.out));
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("b.jpg")});
     }
@@ -226,6 +241,7 @@ class TestBatchAuto : public QObject {
         QTest::newRow("--rotate") << QStringList{QStringLiteral("--rotate"), QStringLiteral("90")};
         QTest::newRow("--mirror") << QStringList{QStringLiteral("--mirror"), QStringLiteral("h")};
         QTest::newRow("--rect") << QStringList{QStringLiteral("--rect"), QStringLiteral("1,1,10,10")};
+        QTest::newRow("--straighten") << QStringList{QStringLiteral("--straighten"), QStringLiteral("1")};
     }
     void refusesATurnByHand() {
         QFETCH(QStringList, extra);
