@@ -1,7 +1,7 @@
 // Writes the largest pages the readers accept, for measuring peak memory of the window and
 // of vetra-batch --auto on them (bench/README.md, "Memory on the largest pages"): the
 // sample form stretched over 8192 x 8192 pixels as GIFs (256 colours; plain, interlaced,
-// with a transparent colour) and as a grey PNG.
+// with a transparent colour), as a grey PNG, a 24-bit BMP and a JPEG.
 //
 // Usage: largest_pages FOLDER
 #include "tests/support/PageFiles.h"
@@ -32,7 +32,10 @@ int main(int argc, char** argv) {
                          PageFiles::gif(indexed, false, 0));
     const bool png = form.convertToFormat(QImage::Format_Grayscale8)
                          .save(folder.filePath(QStringLiteral("form-8192-grey.png")), "png");
+    const bool others =
+        PageFiles::write(folder.filePath(QStringLiteral("form-8192.bmp")), PageFiles::bmp(form, 24)) &&
+        PageFiles::write(folder.filePath(QStringLiteral("form-8192.jpg")), PageFiles::jpeg(form, 90, true));
     std::printf("%s\n%s\n", gif ? "GIF pages written" : "GIF failed",
                 png ? "PNG page written" : "PNG failed");
-    return gif && png ? 0 : 1;
+    return gif && png && others ? 0 : 1;
 }
