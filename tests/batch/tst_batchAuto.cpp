@@ -1,6 +1,7 @@
 // vetra-batch --auto as a separate process, on pages made from the sample form.
 #include "imaging/OutputKinds.h"
 #include "tests/support/BatchProcess.h"
+#include "tests/support/PageFiles.h"
 #include "tests/support/SampleForm.h"
 #include "tests/support/TestImages.h"
 
@@ -10,6 +11,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstring>
 
 namespace {
 
@@ -234,6 +237,47 @@ class TestBatchAuto : public QObject {
                      qPrintable(run.err));
             QVERIFY(!QFileInfo::exists(output));
         }
+    }
+
+    // --auto holds a page read through Qt's reader about once more than a --rect read of it
+    // does; it held it three times (twice its 32-bit size more: 529 MB on a grey PNG of
+    // 8192 x 8192, where the window peaks at 374 MB).
+    void memoryOnPagesReadByQt_data() {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("grey PNG") << "png";
+        QTest::newRow("interlaced GIF") << "gif";
+    }
+    void memoryOnPagesReadByQt() {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the sanitizer's own memory would be counted with the page's");
+#endif
+        QFETCH(QString, format);
+        constexpr int kSide = 6000;
+        const bool gif = format == QLatin1String("gif");
+        QImage page(kSide, kSide, gif ? QImage::Format_Indexed8 : QImage::Format_Grayscale8);
+        if (gif) {
+            QList<QRgb> greys;
+            for (int i = 0; i < 256; ++i)
+                greys << qRgb(i, i, i);
+            page.setColorTable(greys);
+        }
+        for (int y = 0; y < kSide; ++y)
+            std::memset(page.scanLine(y), 128 + (y / 64 % 2) * 100, kSide);
+        const QString file = path(QStringLiteral("large.") + format);
+        QVERIFY(gif ? PageFiles::write(file, PageFiles::gif(page, true)) : page.save(file, "png"));
+
+        const QString output = path(QStringLiteral("large-out.jpg"));
+        const long byRect = BatchProcess::peakMemoryKb(QStringLiteral(VETRA_BATCH_EXE),
+                                                       {QStringLiteral("--kind"), QStringLiteral("foto"),
+                                                        QStringLiteral("--rect"),
+                                                        QStringLiteral("10,10,400,480"), file, output});
+        const long automatic = BatchProcess::peakMemoryKb(
+            QStringLiteral(VETRA_BATCH_EXE),
+            {QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--auto"), file, output});
+        QVERIFY(byRect > 0 && automatic > 0);
+        const double pageKb = double(kSide) * kSide * 4 / 1024;
+        QVERIFY2(automatic - byRect < 1.5 * pageKb,
+                 qPrintable(QStringLiteral("--rect %1 KB, --auto %2 KB").arg(byRect).arg(automatic)));
     }
 
     void refusesATurnByHand_data() {
