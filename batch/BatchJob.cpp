@@ -6,10 +6,10 @@
 #include "core/SystemReason.h"
 #include "encode/GPP2J.h"
 #include "encode/QualitySearch.h"
-#include "imaging/FastPixels.h"
-#include "imaging/ImageFile.h"
+#include "imaging/LocatorPicture.h"
 #include "imaging/RegionCanvas.h"
 #include "imaging/RegionReader.h"
+#include "imaging/Straighten.h"
 #include "imaging/StretchRegion.h"
 #include "locate/FramePlacement.h"
 
@@ -18,6 +18,8 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include <fcntl.h>
@@ -75,9 +77,6 @@ bool pastAllocationLimit(const QRect& rect) {
     return qint64(rect.width()) * rect.height() * 4 > RegionCanvas::kAllocationLimitMb * 1024 * 1024;
 }
 
-// The locator works on about 75 dpi; a JPEG page is decoded at the reduction closest to that.
-constexpr int kLocateLong = 860;
-
 // What --auto has read of the page already, so that the job reads the file once and goes
 // through its data once.
 struct PageRead {
@@ -99,12 +98,8 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
         *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, error));
         return false;
     }
-    RegionRequest request;
-    request.path = input;
-    request.rect = QRect(QPoint(0, 0), *stored);
-    request.targetSize = stored->scaled(kLocateLong, kLocateLong, Qt::KeepAspectRatio);
+    RegionRequest request = LocatorPicture::request(input, *stored);
     request.keepData = true;
-    request.greyWillDo = true;
     PageRegion region = RegionReader::read(request);
     if (!region.ok()) {
         *failed = failure(BatchExit::Unreadable, QStringLiteral("%1: %2").arg(shownInput, region.error));
@@ -116,20 +111,18 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
     }
     read->data = std::move(region.data);
     // A page read whole at full size (a BMP or GIF, not a JPEG's reduced or grey copy) is
-    // kept to cut the region from, and reaches the locator as the window's does: its reduced
-    // copy, averaged over blocks of 4 x 4 (ImageFile). The window's answers, for a fraction
-    // of the work (on an A4 page at 300 dpi, 25 ms less).
-    QImage reduced;
+    // kept to cut the region from.
     if (region.scale == 1.0 && region.image.size() == *stored &&
         region.image.format() == QImage::Format_RGB32) {
         read->page = region.image;
         read->method = region.method;
-        if (ImageFile::needsReducedCopy(*stored))
-            reduced = FastPixels::blockAverage(region.image);
     }
+    // The window's picture of the page, so the window's answers.
+    const QImage picture = LocatorPicture::of(region, *stored);
+    region = PageRegion();
     // The photo kinds need no signature: its search is skipped.
     const PageFindings findings = locator->locate(
-        reduced.isNull() ? region.image : reduced, *stored,
+        picture, *stored,
         options.kind == OutputKind::Firma ? Locator::Wanted::All : Locator::Wanted::PhotoOnly);
     const std::optional<FrameRect> frame = FramePlacement::place(options.kind, findings);
     if (!frame) {
@@ -145,10 +138,21 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
     placed->frame = *frame;
     placed->transform = PageTransform();
     placed->transform.rotation = findings.turn;
+    // Kept to a hundredth of a degree (a pixel at 2 m of a 300 dpi page), so that the printed
+    // answer is short and reads back as the very angle used.
+    const double degrees =
+        std::isfinite(findings.straighten)
+            ? std::clamp(findings.straighten, -Straighten::kMaxDegrees, Straighten::kMaxDegrees)
+            : 0.0;
+    placed->straighten = std::round(degrees * 100) / 100 + 0.0;
     return true;
 }
 
 } // namespace
+
+QString BatchJob::degreesText(double degrees) {
+    return QLocale::c().toString(degrees, 'g', QLocale::FloatingPointShortest);
+}
 
 QRectF BatchJob::sourceRect(const BatchOptions& options, QSize pageSize) {
     if (options.area == BatchOptions::Area::Rect)
@@ -197,16 +201,46 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
                 return failure(BatchExit::Unreadable, naming(shownInput, error));
         }
         source = sourceRect(options, stored);
+        // --auto crops the whole-pixel rectangle it prints, so that the answer given back as
+        // --rect makes the same file; the frame's own rectangle is fractional.
+        if (requested.area == BatchOptions::Area::Auto && std::isfinite(source.width()) &&
+            std::isfinite(source.height()))
+            source = QRectF(QRect(qRound(source.x()), qRound(source.y()), qRound(source.width()),
+                                  qRound(source.height())));
     }
     const QRect needed = source.toAlignedRect();
     if (source.isEmpty() || needed.isEmpty())
         return failure(BatchExit::Usage, QStringLiteral("il riquadro non contiene alcun pixel"));
 
+    // A straightened page: only the pixels of the turned page that the rectangle comes from
+    // are read, at full size, and straightened into the rectangle.
+    const bool straightening = options.straighten != 0;
+    QRect readRect = needed;
+    if (straightening) {
+        if (pastAllocationLimit(needed))
+            return failure(BatchExit::Usage,
+                           QStringLiteral("il rettangolo richiesto (%1 x %2 pixel) è troppo grande")
+                               .arg(needed.width())
+                               .arg(needed.height()));
+        if (stored.isEmpty()) {
+            QString error;
+            stored = RegionReader::pageSize(input, &error);
+            if (stored.isEmpty())
+                return failure(BatchExit::Unreadable, naming(shownInput, error));
+        }
+        const QRect from =
+            Straighten::sourceRect(options.transform.transformedSize(stored), options.straighten, needed);
+        // A rectangle that shows only paper still has the page read, so a damaged page is refused.
+        if (!from.isEmpty())
+            readRect = from;
+    }
+
     RegionRequest request;
     request.path = input;
     request.transform = options.transform;
-    request.rect = needed;
-    request.targetSize = info.outputSize;
+    request.rect = readRect;
+    if (!straightening)
+        request.targetSize = info.outputSize;
     request.data = read.data;
     request.wholeKnown = !read.data.isEmpty();
     // The rest of the page is checked while the picture is made; nothing is written before
@@ -238,6 +272,22 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
                            .arg(region.pageSize.height()));
     }
 
+    if (straightening) {
+        const QImage level = Straighten::region(region.image, region.origin.toPoint(), region.pageSize,
+                                                options.straighten, needed);
+        if (level.isNull()) {
+            region.finish();
+            return failure(
+                BatchExit::Unreadable,
+                QStringLiteral("%1: memoria insufficiente per raddrizzare un rettangolo di %2 x %3 pixel")
+                    .arg(shownInput)
+                    .arg(needed.width())
+                    .arg(needed.height()));
+        }
+        region.image = level;
+        region.origin = needed.topLeft();
+        region.scale = 1.0;
+    }
     const QImage picture = stretchRegion(region.image, region.mapFromPage(source), info.outputSize);
     GPP2J writer;
     const QualitySearch::Result found = QualitySearch::run(writer, picture, info.sizeLimit, kDpi, kDpi);
@@ -279,6 +329,7 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
     outcome.quality = found.quality;
     outcome.bytes = found.bytes.size();
     outcome.turn = options.transform.rotation;
+    outcome.straighten = options.straighten;
     outcome.rect = needed;
     return outcome;
 }

@@ -33,8 +33,10 @@ class BatchJob {
         QString error;
         int quality = -1;
         qint64 bytes = 0;
-        // --auto: the turn chosen and the crop rectangle, in pixels of the turned page.
+        // --auto: the turn and straightening chosen and the crop rectangle, in pixels of the
+        // turned and straightened page.
         int turn = 0;
+        double straighten = 0.0;
         QRect rect;
     };
 
@@ -52,6 +54,10 @@ class BatchJob {
                        LocatorLoader* locator = nullptr) {
         return run(options, input, Output{output, nullptr, {}}, locator);
     }
+
+    // An angle as --straighten reads it back to the same double: the shortest decimal, with a
+    // point whatever the locale.
+    static QString degreesText(double degrees);
 
     // The rectangle of the turned page that options select on a stored page of pageSize.
     static QRectF sourceRect(const BatchOptions& options, QSize pageSize);

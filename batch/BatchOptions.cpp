@@ -1,5 +1,7 @@
 #include "batch/BatchOptions.h"
 
+#include "imaging/Straighten.h"
+
 #include <QLocale>
 
 #include <cmath>
@@ -32,7 +34,8 @@ namespace BatchArguments {
 QString usage() {
     return QStringLiteral(
         "Uso: vetra-batch --kind foto|firma|adr [--rotate 90|180|270] [--mirror h|v]\n"
-        "                 (--rect X,Y,L,A | --frame S,A,L,H | --auto) INGRESSO USCITA\n"
+        "                 [--straighten GRADI] (--rect X,Y,L,A | --frame S,A,L,H | --auto)\n"
+        "                 INGRESSO USCITA\n"
         "\n"
         "Ritaglia la pagina INGRESSO e salva il JPEG del tipo scelto in USCITA\n"
         "(dimensioni del tipo, 300 dpi, la qualità più alta entro il limite di byte).\n"
@@ -40,11 +43,14 @@ QString usage() {
         "                          foto ADR-CQC 400x400 (9.900 byte)\n"
         "  --rotate 90|180|270     rotazione in senso orario, applicata per prima\n"
         "  --mirror h|v            specchio orizzontale o verticale, dopo la rotazione\n"
+        "  --straighten GRADI      raddrizza la pagina ruotata e specchiata di GRADI (da -10\n"
+        "                          a 10, anche decimali col punto), in senso orario se positivi\n"
         "  --rect X,Y,L,A          rettangolo in pixel della pagina ruotata e specchiata\n"
         "  --frame S,A,L,H         riquadro in pixel dell'area di lavoro (425x585) come nella\n"
         "                          finestra: sinistra, alto, larghezza, altezza\n"
         "  --auto                  trova da sé la fotografia (o la firma) e il verso della\n"
-        "                          pagina, e stampa anche turn=ROTAZIONE rect=X,Y,L,A\n"
+        "                          pagina, e stampa anche turn=ROTAZIONE straighten=GRADI\n"
+        "                          rect=X,Y,L,A\n"
         "Se INGRESSO è una cartella, ogni immagine che contiene viene elaborata con le stesse\n"
         "opzioni e salvata in USCITA (una cartella) con lo stesso nome ed estensione .jpg.\n"
         "Codici di uscita: 0 riuscito, 1 alcuni file della cartella non riusciti, 2 opzioni\n"
@@ -58,6 +64,7 @@ bool parse(const QStringList& arguments, BatchOptions* options, QString* error) 
     bool kindSeen = false;
     bool rotateSeen = false;
     bool mirrorSeen = false;
+    bool straightenSeen = false;
     bool areaSeen = false;
     QStringList positional;
     const auto fail = [error](const QString& why) {
@@ -127,6 +134,17 @@ bool parse(const QStringList& arguments, BatchOptions* options, QString* error) 
                 o.transform.mirror = PageTransform::Mirror::Vertical;
             else
                 return fail(QStringLiteral("specchio non valido \"%1\": usare h o v").arg(value));
+        } else if (name == QLatin1String("--straighten")) {
+            if (straightenSeen)
+                return fail(QStringLiteral("--straighten ripetuta"));
+            straightenSeen = true;
+            bool ok = false;
+            const double degrees = QLocale::c().toDouble(value.trimmed(), &ok);
+            if (!ok || !std::isfinite(degrees) || std::abs(degrees) > Straighten::kMaxDegrees)
+                return fail(QStringLiteral("inclinazione non valida \"%1\": usare un numero di gradi "
+                                           "da -10 a 10, col punto decimale")
+                                .arg(value));
+            o.straighten = degrees + 0.0; // -0 prints and turns as 0
         } else if (name == QLatin1String("--rect") || name == QLatin1String("--frame")) {
             if (areaSeen)
                 return fail(QStringLiteral("indicare una sola volta --rect, --frame oppure --auto"));
@@ -157,9 +175,9 @@ bool parse(const QStringList& arguments, BatchOptions* options, QString* error) 
     if (!areaSeen)
         return fail(QStringLiteral("manca --rect X,Y,L,A, --frame S,A,L,H oppure --auto"));
     // The locator decides the turn; a turn or mirror given by hand would contradict it.
-    if (o.area == BatchOptions::Area::Auto && (rotateSeen || mirrorSeen))
-        return fail(
-            QStringLiteral("--auto sceglie da sé il verso della pagina: togliere --rotate e --mirror"));
+    if (o.area == BatchOptions::Area::Auto && (rotateSeen || mirrorSeen || straightenSeen))
+        return fail(QStringLiteral(
+            "--auto sceglie da sé il verso della pagina: togliere --rotate, --mirror e --straighten"));
     if (positional.size() != 2)
         return fail(
             QStringLiteral("servono un INGRESSO e un'USCITA (trovati %1 nomi)").arg(positional.size()));

@@ -14,6 +14,7 @@ struct BatchOptions {
 
     OutputKind kind = OutputKind::Foto;
     PageTransform transform;
+    double straighten = 0.0; // --straighten: clockwise degrees after the turn and mirror
     Area area = Area::Rect;
     QRect rect;        // --rect: pixels of the page after the rotation and mirror
     FrameRect frame;   // --frame: pixels of the workspace's picture box

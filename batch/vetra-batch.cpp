@@ -30,12 +30,14 @@ int exitCode(BatchExit exit) {
     return int(exit);
 }
 
-// quality=Q bytes=N, and with --auto the turn and the crop rectangle the locator chose.
+// quality=Q bytes=N, and with --auto the turn, the straightening and the crop rectangle the
+// locator chose: given back as --rotate, --straighten and --rect they make the same file.
 QString resultText(const BatchOptions& options, const BatchJob::Outcome& outcome) {
     QString text = QStringLiteral("quality=%1 bytes=%2").arg(outcome.quality).arg(outcome.bytes);
     if (options.area == BatchOptions::Area::Auto)
-        text += QStringLiteral(" turn=%1 rect=%2,%3,%4,%5")
+        text += QStringLiteral(" turn=%1 straighten=%2 rect=%3,%4,%5,%6")
                     .arg(outcome.turn)
+                    .arg(BatchJob::degreesText(outcome.straighten))
                     .arg(outcome.rect.x())
                     .arg(outcome.rect.y())
                     .arg(outcome.rect.width())

@@ -1,6 +1,7 @@
 #include "imaging/RegionReader.h"
 
 #include "imaging/BmpRegionReader.h"
+#include "imaging/FastPixels.h"
 #include "imaging/GifRegionReader.h"
 #include "imaging/JpegRegionReader.h"
 #include "imaging/Logging.h"
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QtEndian>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -55,8 +57,13 @@ void readGeneric(const QByteArray& bytes, const RegionRequest& request, PageRegi
     out->scale = 1.0;
     out->method = PageRegion::Method::Generic;
 
+    // The whole page unturned (the locator's copy of it): the decoded picture becomes the
+    // region itself, so the page is not held twice (a grey 8192 x 8192 PNG reached 620 MB so).
+    const bool wholePage = request.transform.rotation == 0 &&
+                           request.transform.mirror == PageTransform::Mirror::None &&
+                           request.rect == QRect(QPoint(0, 0), stored);
     RegionCanvas canvas(stored, request.transform, request.rect);
-    if (!canvas.allocate(&out->error))
+    if (!wholePage && !canvas.allocate(&out->error))
         return;
     // The whole page is decoded whatever the rectangle, so damage anywhere refuses it.
     if (whole.isNull())
@@ -66,23 +73,58 @@ void readGeneric(const QByteArray& bytes, const RegionRequest& request, PageRegi
         out->error = QStringLiteral("lettura non riuscita (%1).").arg(reader.errorString());
         return;
     }
-    const QRect want = canvas.storedRect();
-    if (!want.isEmpty()) {
-        QImage clip = whole.copy(want);
-        whole = QImage();
-        if (clip.hasAlphaChannel()) { // transparent parts lie on white paper
-            QImage flat(clip.size(), QImage::Format_RGB32);
-            flat.fill(Qt::white);
-            QPainter(&flat).drawImage(0, 0, clip);
-            clip = flat;
-        } else if (clip.format() != QImage::Format_RGB32) {
-            clip.convertTo(QImage::Format_RGB32);
-        }
-        for (int y = 0; y < clip.height(); ++y)
-            canvas.putRow(want.top() + y, want.left(),
-                          reinterpret_cast<const quint32*>(clip.constScanLine(y)), clip.width());
+    if (wholePage && !whole.hasAlphaChannel()) {
+        if (whole.format() != QImage::Format_RGB32)
+            whole.convertTo(QImage::Format_RGB32);
+        out->image = whole;
+        return;
     }
-    out->image = canvas.image();
+    // A band at a time: transparent parts laid on white paper, other formats made 32-bit RGB,
+    // so no copy of the page is made beside it. The whole page's 32-bit pixels are flattened
+    // in place; others into a page of their own.
+    const QRect want = wholePage ? QRect(QPoint(0, 0), stored) : canvas.storedRect();
+    QImage flatPage;
+    if (wholePage && whole.depth() != 32) {
+        flatPage = FastPixels::allocate(stored, QImage::Format_RGB32);
+        if (flatPage.isNull()) {
+            out->error = QStringLiteral("Memoria insufficiente per una pagina di %1 x %2 pixel.")
+                             .arg(stored.width())
+                             .arg(stored.height());
+            return;
+        }
+    }
+    constexpr int kBand = 64;
+    for (int top = want.top(); top <= want.bottom() && !want.isEmpty(); top += kBand) {
+        const QRect band(want.left(), top, want.width(), std::min(kBand, want.bottom() - top + 1));
+        QImage clip;
+        if (whole.hasAlphaChannel()) {
+            clip = QImage(band.size(), QImage::Format_RGB32);
+            clip.fill(Qt::white);
+            QPainter(&clip).drawImage(QPoint(0, 0), whole, band);
+        } else if (whole.format() != QImage::Format_RGB32) {
+            clip = whole.copy(band).convertToFormat(QImage::Format_RGB32);
+        }
+        for (int y = 0; y < band.height(); ++y) {
+            const auto* row =
+                clip.isNull()
+                    ? reinterpret_cast<const quint32*>(whole.constScanLine(band.top() + y)) + band.left()
+                    : reinterpret_cast<const quint32*>(clip.constScanLine(y));
+            if (!wholePage)
+                canvas.putRow(band.top() + y, band.left(), row, band.width());
+            else
+                std::copy(row, row + band.width(),
+                          reinterpret_cast<quint32*>(flatPage.isNull() ? whole.scanLine(band.top() + y)
+                                                                       : flatPage.scanLine(band.top() + y)));
+        }
+    }
+    if (!wholePage) {
+        out->image = canvas.image();
+    } else if (flatPage.isNull()) {
+        whole.reinterpretAsFormat(QImage::Format_RGB32);
+        out->image = whole;
+    } else {
+        out->image = flatPage;
+    }
 }
 
 const uchar* bytesOf(const QByteArray& bytes) {

@@ -19,7 +19,11 @@ struct PageFindings {
     // when the signature was wanted); 0 when neither tells it, and turnConfidence is 0 then.
     int turn = 0;
     double turnConfidence = 0;
-    QSize pageSize;    // the page after the turn, full resolution
+    QSize pageSize; // the page after the turn, full resolution
+    // Degrees the turned (and mirrored) page is then straightened by, clockwise when
+    // positive, about its centre onto a canvas of the same size (imaging/Straighten.h); the
+    // rectangles below are in pixels of that straightened page. 0 when the page is level.
+    double straighten = 0.0;
     Finding photo;     // the continuous-tone picture holding a face
     QRect face;        // the face inside photo.rect; empty unless photo.found
     Finding signature; // the bounding box of the handwritten ink

@@ -5,6 +5,8 @@
 #include "env/Settings.h"
 #include "env/WindowControls.h"
 #include "imaging/FrameGeometry.h"
+#include "imaging/LocatorPicture.h"
+#include "imaging/Straighten.h"
 #include "imaging/StretchRegion.h"
 #include "locate/FramePlacement.h"
 #include "workspace/PictureSurface.h"
@@ -31,6 +33,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -621,13 +624,22 @@ bool frmScanner::turnOrFlip(PageTurn turn) {
     }
 
     ImageFile turned = ImageProcessor.apply(SourceImage);
-    if (turned.isNull()) {
+    // A straightened page's level copy turns with it; a mirror turns the straightening the
+    // other way.
+    ImageFile levelTurned = m_unstraightened.isNull() ? ImageFile() : ImageProcessor.apply(m_unstraightened);
+    if (turned.isNull() || (!m_unstraightened.isNull() && levelTurned.isNull())) {
         m_prompts.message(QStringLiteral("La rotazione dell'immagine non è riuscita."));
         return false;
     }
     if (turned.frameCount() == SourceImage.frameCount())
         turned.setActiveFrame(SourceImage.activeFrame());
     SourceImage = std::move(turned);
+    if (!m_unstraightened.isNull()) {
+        levelTurned.setActiveFrame(m_unstraightened.activeFrame());
+        m_unstraightened = std::move(levelTurned);
+        if (turn == PageTurn::MirrorLeftRight || turn == PageTurn::MirrorTopBottom)
+            m_straighten = -m_straighten;
+    }
     RefreshDisplay();
     return true;
 }
@@ -666,13 +678,55 @@ bool frmScanner::applyTurn(PageTurn turn) {
 }
 
 void frmScanner::recordTurn(PageTurn turn) {
-    m_undo.push_back(turn);
+    m_undo.push_back(HistoryStep{turn});
     m_redo.clear();
 }
 
 void frmScanner::clearTurnHistory() {
     m_undo.clear();
     m_redo.clear();
+    m_unstraightened = ImageFile();
+    m_straighten = 0;
+}
+
+bool frmScanner::straightenBy(double degrees) {
+    if (SourceImage.isNull())
+        return false;
+    // Hundredths of a degree, so that half-degree steps come back exactly to level.
+    const double from = m_straighten;
+    const double to = std::round((from + degrees) * 100) / 100 + 0.0;
+    if (!std::isfinite(to) || std::abs(to) > Straighten::kMaxDegrees || to == from)
+        return false;
+    if (!straightenTo(to))
+        return false;
+    m_undo.push_back(HistoryStep{std::nullopt, from, to});
+    m_redo.clear();
+    return true;
+}
+
+bool frmScanner::straightenTo(double degrees) {
+    if (degrees == m_straighten)
+        return true;
+    if (degrees == 0) {
+        SourceImage = std::move(m_unstraightened);
+        m_unstraightened = ImageFile();
+        m_straighten = 0;
+        RefreshDisplay();
+        return true;
+    }
+    const ImageFile& level = m_unstraightened.isNull() ? SourceImage : m_unstraightened;
+    // The shown frame only: the other frames of an animation come back with the level page.
+    const QImage straightened = Straighten::page(level.image(), degrees);
+    if (straightened.isNull()) {
+        m_prompts.message(QStringLiteral("Il raddrizzamento dell'immagine non è riuscito."));
+        return false;
+    }
+    if (m_unstraightened.isNull())
+        m_unstraightened = SourceImage;
+    SourceImage = ImageFile({straightened});
+    m_straighten = degrees;
+    RefreshDisplay();
+    return true;
 }
 
 namespace {
@@ -697,24 +751,24 @@ frmScanner::PageTurn inverse(frmScanner::PageTurn turn) {
 void frmScanner::undoTurn() {
     if (m_undo.empty() || SourceImage.isNull())
         return;
-    const PageTurn turn = m_undo.back();
-    // A turn that cannot be taken back stays on the history, so nothing is lost or skipped.
-    if (!turnOrFlip(inverse(turn)))
+    const HistoryStep step = m_undo.back();
+    // A step that cannot be taken back stays on the history, so nothing is lost or skipped.
+    if (step.turn ? !turnOrFlip(inverse(*step.turn)) : !straightenTo(step.fromDegrees))
         return;
     m_edits.pageTouched();
     m_undo.pop_back();
-    m_redo.push_back(turn);
+    m_redo.push_back(step);
 }
 
 void frmScanner::redoTurn() {
     if (m_redo.empty() || SourceImage.isNull())
         return;
-    const PageTurn turn = m_redo.back();
-    if (!turnOrFlip(turn))
+    const HistoryStep step = m_redo.back();
+    if (step.turn ? !turnOrFlip(*step.turn) : !straightenTo(step.toDegrees))
         return;
     m_edits.pageTouched();
     m_redo.pop_back();
-    m_undo.push_back(turn);
+    m_undo.push_back(step);
 }
 
 void frmScanner::Command7_Click() {
@@ -904,6 +958,15 @@ void frmScanner::buildShortcuts() {
     // The load is offered in both states: with a page loaded it replaces it, as a scan does.
     bind(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { loadAnotherPage(); });
     bind(QKeySequence(Qt::CTRL | Qt::Key_R), [this, press] { press(Command5); });
+    // Half a degree clockwise / anticlockwise: the page straightened by hand.
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Right), [this] {
+        if (pageLoaded() && straightenBy(0.5))
+            m_edits.pageTouched();
+    });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Left), [this] {
+        if (pageLoaded() && straightenBy(-0.5))
+            m_edits.pageTouched();
+    });
     bind(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] {
         if (pageLoaded())
             undoTurn();
@@ -1099,9 +1162,13 @@ void frmScanner::locateFrames() {
     const QImage picture = SourceImage.reduced().isNull() ? SourceImage.image() : SourceImage.reduced();
     const QSize pageSize = SourceImage.size();
     const qint64 key = SourceImage.image().cacheKey();
+    const QString path = ImagePath;
     QPointer<frmScanner> window(this);
-    QThreadPool::globalInstance()->start([window, picture, pageSize, key, locate = m_locate] {
-        const PageFindings findings = locate(picture, pageSize);
+    QThreadPool::globalInstance()->start([window, picture, pageSize, key, path, locate = m_locate] {
+        // A JPEG page is looked at as vetra-batch looks at it (its reduced decode, not the
+        // average of the full one), so both place the same frames on it.
+        const QImage jpeg = LocatorPicture::ofJpegFile(path, pageSize);
+        const PageFindings findings = locate(jpeg.isNull() ? picture : jpeg, pageSize);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [window, key, findings] {
@@ -1128,6 +1195,10 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
         if (!applyTurn(turn) || SourceImage.size() != findings.pageSize)
             return;
     }
+    // The page shown straightened as the frames expect it, in one step Ctrl+Z takes back.
+    if (findings.straighten != 0 &&
+        (!m_edits.mayTurn() || !straightenBy(findings.straighten - m_straighten)))
+        return;
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
         if (!m_edits.mayPlace(kind))
             continue;

@@ -95,6 +95,14 @@ class frmScanner : public QDialog, private ScanWindow {
     void redoTurn();
     bool canUndoTurn() const { return !m_undo.empty(); }
     bool canRedoTurn() const { return !m_redo.empty(); }
+    // Straightens the page degrees more, clockwise when positive (Ctrl+Right and Ctrl+Left
+    // by half a degree), up to Straighten::kMaxDegrees either way in all; recorded in the
+    // same history as the turns. The page is straightened afresh from the level page each
+    // time, so steps never add up their blur. False, with nothing changed, beyond the limit
+    // or when it fails (told to the operator). Does nothing without a page.
+    bool straightenBy(double degrees);
+    // How far the shown page is straightened, clockwise degrees.
+    double straightenDegrees() const { return m_straighten; }
 
     // The settings file that keeps the remembered folders (INI). Empty: the program's own
     // settings. Tests point it at a temporary file.
@@ -269,8 +277,18 @@ class frmScanner : public QDialog, private ScanWindow {
     int m_framesLocated = 0;
     std::array<KindControls, 3> m_kinds{};
     std::array<Readout, 3> m_readouts{};
-    std::vector<PageTurn> m_undo;
-    std::vector<PageTurn> m_redo;
+    // One step of the history: a turn or mirror, or a straightening from one angle to another.
+    struct HistoryStep {
+        std::optional<PageTurn> turn;
+        double fromDegrees = 0;
+        double toDegrees = 0;
+    };
+    bool straightenTo(double degrees);
+    std::vector<HistoryStep> m_undo;
+    std::vector<HistoryStep> m_redo;
+    // While the page is straightened: the page as it was before, turned and mirrored with it.
+    ImageFile m_unstraightened;
+    double m_straighten = 0;
     QString m_settingsFile;
     OperatorEdits m_edits;
     LocateFunction m_locate = [](const QImage& picture, QSize pageSize) {

@@ -5,6 +5,7 @@
 #include "encode/QualitySearch.h"
 #include "imaging/FrameGeometry.h"
 #include "imaging/OutputKinds.h"
+#include "imaging/Straighten.h"
 #include "imaging/StretchRegion.h"
 #include "tests/support/BatchProcess.h"
 #include "tests/support/FsFaults.h"
@@ -170,6 +171,67 @@ class TestVetraBatch : public QObject {
         QVERIFY2(difference < 6, qPrintable(QString::number(difference)));
     }
 
+    // A straightened crop is the same crop of the whole page turned, mirrored and straightened
+    // beforehand: exactly so from a page read without loss, within JPEG's loss otherwise.
+    void straighten_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<QString>("mirror");
+        QTest::addColumn<QString>("degrees");
+        QTest::addColumn<QRect>("rect");
+        QTest::newRow("bmp, clockwise")
+            << QStringLiteral("bmp") << 0 << QString() << QStringLiteral("2.5") << QRect(95, 130, 240, 300);
+        QTest::newRow("bmp, turned, mirrored, anticlockwise")
+            << QStringLiteral("bmp") << 90 << QStringLiteral("h") << QStringLiteral("-7.25")
+            << QRect(400, 300, 433, 260);
+        QTest::newRow("bmp, past the corner") << QStringLiteral("bmp") << 270 << QStringLiteral("v")
+                                              << QStringLiteral("10") << QRect(-20, -30, 200, 240);
+        QTest::newRow("large jpeg, turned") << QStringLiteral("large") << 180 << QString()
+                                            << QStringLiteral("-1.5") << QRect(150, 100, 1200, 1500);
+    }
+
+    void straighten() {
+        QFETCH(QString, page);
+        QFETCH(int, rotation);
+        QFETCH(QString, mirror);
+        QFETCH(QString, degrees);
+        QFETCH(QRect, rect);
+        const QString input = page == QLatin1String("bmp") ? m_bmp : m_large;
+        const QString rectText =
+            QStringLiteral("%1,%2,%3,%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
+        QStringList arguments{QStringLiteral("--kind"), QStringLiteral("foto")};
+        if (rotation != 0)
+            arguments << QStringLiteral("--rotate") << QString::number(rotation);
+        if (!mirror.isEmpty())
+            arguments << QStringLiteral("--mirror") << mirror;
+        const QString output = path(QStringLiteral("straightened.jpg"));
+        QFile::remove(output);
+        const Run run =
+            vetraBatch(arguments + QStringList{QStringLiteral("--straighten"), degrees,
+                                               QStringLiteral("--rect"), rectText, input, output});
+        checkOutput(run, output, OutputKind::Foto);
+        if (QTest::currentTestFailed())
+            return;
+
+        const QImage level = Straighten::page(shownPage(input, rotation, mirror), degrees.toDouble());
+        const QString levelPage = path(QStringLiteral("level.bmp"));
+        QVERIFY(PageFiles::write(levelPage, PageFiles::bmp(level, 24)));
+        const QString expected = path(QStringLiteral("level.jpg"));
+        QFile::remove(expected);
+        const Run byHand = vetraBatch({QStringLiteral("--kind"), QStringLiteral("foto"),
+                                       QStringLiteral("--rect"), rectText, levelPage, expected});
+        QCOMPARE(byHand.exitCode, 0);
+        if (page == QLatin1String("bmp")) {
+            QFile a(output);
+            QFile b(expected);
+            QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+            QVERIFY(a.readAll() == b.readAll());
+        } else {
+            const double difference = meanDifference(QImage(output), QImage(expected));
+            QVERIFY2(difference < 3, qPrintable(QString::number(difference)));
+        }
+    }
+
     void frame_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("rotation");
@@ -305,6 +367,16 @@ class TestVetraBatch : public QObject {
         QTest::newRow("photo frame one pixel wide")
             << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--frame"),
                            QStringLiteral("80,80,1,60")} +
+                   files
+            << page << 2;
+        for (const char* degrees : {"10.5", "-11", "1,5", "uno", "nan", "inf", ""})
+            QTest::addRow("straighten %s", degrees)
+                << foto + QStringList{QStringLiteral("--straighten"), QString::fromLatin1(degrees)} + files
+                << page << 2;
+        QTest::newRow("straightened rect off the page")
+            << QStringList{QStringLiteral("--kind"),       QStringLiteral("foto"),
+                           QStringLiteral("--straighten"), QStringLiteral("3"),
+                           QStringLiteral("--rect"),       QStringLiteral("5000,10,200,240")} +
                    files
             << page << 2;
         QTest::newRow("output over the page")

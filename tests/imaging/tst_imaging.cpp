@@ -1,8 +1,10 @@
 #include "imaging/ImageFile.h"
 #include "imaging/ImageProcess.h"
+#include "imaging/Straighten.h"
 #include "imaging/StretchRegion.h"
 #include "tests/support/TestImages.h"
 
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -255,6 +257,81 @@ class TestImaging : public QObject {
             QCOMPARE(blank.size(), QSize(40, 30));
             QCOMPARE(blank.pixel(20, 15), qRgb(255, 255, 255));
         }
+    }
+
+    // A rectangle straightened alone is that rectangle of the whole straightened page,
+    // byte for byte, from no more of the page than sourceRect() names; at 0 degrees the
+    // page comes back as it was.
+    void straightenedRegionIsPartOfTheWholePage_data() {
+        QTest::addColumn<QSize>("page");
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<QRect>("region");
+        QTest::newRow("level") << QSize(301, 420) << 0.0 << QRect(40, 50, 120, 140);
+        QTest::newRow("clockwise") << QSize(301, 420) << 2.5 << QRect(40, 50, 120, 140);
+        QTest::newRow("anticlockwise, odd offsets") << QSize(301, 420) << -0.7 << QRect(181, 7, 119, 411);
+        QTest::newRow("widest, corner") << QSize(420, 301) << 10.0 << QRect(0, 0, 60, 50);
+        QTest::newRow("one pixel") << QSize(64, 64) << -10.0 << QRect(63, 63, 1, 1);
+        QTest::newRow("reaching past the page") << QSize(301, 420) << -3.0 << QRect(-15, 380, 100, 60);
+    }
+
+    void straightenedRegionIsPartOfTheWholePage() {
+        QFETCH(QSize, page);
+        QFETCH(double, degrees);
+        QFETCH(QRect, region);
+        const QImage original = TestImages::page(page.width(), page.height());
+        const QImage whole = Straighten::page(original, degrees);
+        QCOMPARE(whole.size(), page);
+        if (degrees == 0)
+            QCOMPARE(whole, original);
+        const QRect source = Straighten::sourceRect(page, degrees, region);
+        const QImage part =
+            Straighten::region(original.copy(source), source.topLeft(), page, degrees, region);
+        // Past the page (whose size the canvas keeps) lies white paper.
+        QImage expected(region.size(), QImage::Format_RGB32);
+        expected.fill(Qt::white);
+        QPainter(&expected).drawImage(-region.topLeft(), whole);
+        QCOMPARE(part, expected);
+        // Less of the page than the region needs gives nothing rather than wrong pixels.
+        const QRect less = source.adjusted(1, 0, 0, 0);
+        QVERIFY(Straighten::region(original.copy(less), less.topLeft(), page, degrees, region).isNull());
+    }
+
+    // Positive turns the page clockwise about its centre; what the turn uncovers is paper.
+    void straightenTurnsClockwiseOntoPaper_data() {
+        QTest::addColumn<double>("degrees");
+        QTest::newRow("+4") << 4.0;
+        QTest::newRow("-4") << -4.0;
+        QTest::newRow("+10") << 10.0;
+    }
+
+    void straightenTurnsClockwiseOntoPaper() {
+        QFETCH(double, degrees);
+        // A grey page with a black mark straight above the centre.
+        QImage page(400, 300, QImage::Format_RGB32);
+        page.fill(qRgb(128, 128, 128));
+        const QPointF centre(200, 150);
+        const double r = 120;
+        for (int y = -2; y < 2; ++y)
+            for (int x = -2; x < 2; ++x)
+                page.setPixel(200 + x, 30 + y, qRgb(0, 0, 0)); // centred on (200, 30)
+        const QImage got = Straighten::page(page, degrees);
+        const double a = qDegreesToRadians(degrees);
+        const QPointF expected = centre + QPointF(r * std::sin(a), -r * std::cos(a));
+        // Where the mark went: the centre of the darkness below the page's grey.
+        QPointF sum;
+        double weight = 0;
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < got.width(); ++x)
+                if (const int dark = 128 - qGray(got.pixel(x, y)); dark > 0) {
+                    sum += dark * QPointF(x + 0.5, y + 0.5);
+                    weight += dark;
+                }
+        const QPointF mark = sum / weight;
+        QVERIFY2(std::hypot(mark.x() - expected.x(), mark.y() - expected.y()) < 0.5,
+                 qPrintable(QStringLiteral("%1,%2").arg(mark.x()).arg(mark.y())));
+        for (const QPoint corner : {QPoint(0, 0), QPoint(399, 0), QPoint(0, 299), QPoint(399, 299)})
+            QCOMPARE(got.pixel(corner), qRgb(255, 255, 255));
+        QCOMPARE(got.pixel(200, 150), qRgb(128, 128, 128));
     }
 };
 

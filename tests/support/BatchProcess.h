@@ -1,11 +1,17 @@
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <vector>
 
 // vetra-batch run as a separate process, as an operator's script would run it.
 namespace BatchProcess {
@@ -40,6 +46,34 @@ inline Run run(const QString& program, const QStringList& arguments, bool asUser
     result.out = QString::fromUtf8(process.readAllStandardOutput());
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
+}
+
+// The program run with arguments, its output thrown away: the most memory it held at once
+// (peak resident set), in kilobytes; -1 when it could not be run.
+inline long peakMemoryKb(const QString& program, const QStringList& arguments) {
+    std::vector<QByteArray> words{QFile::encodeName(program)};
+    for (const QString& argument : arguments)
+        words.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    // wait4 gives this child's own peak, not the largest of every child so far.
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) == 127)
+        return -1;
+    return usage.ru_maxrss;
 }
 
 } // namespace BatchProcess

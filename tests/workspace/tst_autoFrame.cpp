@@ -1,5 +1,7 @@
 // The workspace's automatic framing through a real load of the sample form.
 #include "imaging/FrameGeometry.h"
+#include "imaging/Straighten.h"
+#include "tests/support/BatchProcess.h"
 #include "tests/support/SampleForm.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestImages.h"
@@ -8,6 +10,7 @@
 #include "workspace/frmScanner.h"
 
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QSettings>
 #include <QStandardPaths>
@@ -130,6 +133,81 @@ class TestAutoFrame : public QObject {
         }
         QCOMPARE(window.frameOf(OutputKind::Foto)->frameRect(), photoFrame);
         QCOMPARE(window.frameOf(OutputKind::AdrCqc)->frameRect(), squareFrame);
+    }
+
+    // The window and vetra-batch --auto look at the same picture of a page, so they frame
+    // the same rectangle on it (a JPEG's once differed by several pixels of the view).
+    void sameFramesAsTheBatchCommand_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("jpeg foto") << "jpg"
+                                   << "foto";
+        QTest::newRow("jpeg adr") << "jpg"
+                                  << "adr";
+        QTest::newRow("jpeg firma") << "jpg"
+                                    << "firma";
+        QTest::newRow("bmp foto") << "bmp"
+                                  << "foto";
+    }
+    void sameFramesAsTheBatchCommand() {
+        QFETCH(QString, format);
+        QFETCH(QString, kind);
+        const QString page = m_dir.filePath(QStringLiteral("same.") + format);
+        if (!QFileInfo::exists(page))
+            QVERIFY(TestImages::write(SampleForm::storedTurned(SampleForm::page(), 90), page,
+                                      format.toLatin1().constData(), 90));
+        const OutputKind outputKind = kind == QLatin1String("firma") ? OutputKind::Firma
+                                      : kind == QLatin1String("adr") ? OutputKind::AdrCqc
+                                                                     : OutputKind::Foto;
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        prompts.fileAnswers << page;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
+        const QRectF framed = cropOf(window, outputKind);
+
+        const BatchProcess::Run run = BatchProcess::run(
+            QStringLiteral(VETRA_BATCH_EXE), {QStringLiteral("--kind"), kind, QStringLiteral("--auto"), page,
+                                              m_dir.filePath(QStringLiteral("same-out.jpg"))});
+        QCOMPARE(run.exitCode, 0);
+        const QRegularExpressionMatch line =
+            QRegularExpression(
+                QStringLiteral(" turn=(\\d+) straighten=(\\S+) rect=(\\d+),(\\d+),(\\d+),(\\d+)"))
+                .match(run.out);
+        QVERIFY2(line.hasMatch(), qPrintable(run.out));
+        QCOMPARE(line.captured(1).toInt(), 90);
+        QCOMPARE(line.captured(2).toDouble(), window.straightenDegrees());
+        // Whole pixels against the window's fractional crop: less than a pixel apart on every side.
+        const QRectF batch(line.captured(3).toInt(), line.captured(4).toInt(), line.captured(5).toInt(),
+                           line.captured(6).toInt());
+        for (const double difference : {batch.left() - framed.left(), batch.top() - framed.top(),
+                                        batch.right() - framed.right(), batch.bottom() - framed.bottom()})
+            QVERIFY2(std::abs(difference) < 1, qPrintable(run.out));
+    }
+
+    // An answer that straightens the page shows it straightened after its turn, in a step
+    // Ctrl+Z takes back.
+    void showsTheAnswerStraightened() {
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        setAutoFrame(false);
+        prompts.fileAnswers << m_sideways;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        PageFindings findings;
+        findings.turn = 90;
+        findings.photo.found = true; // a page is turned only for something found on it
+        findings.pageSize = QSize(2480, 3508);
+        findings.straighten = -1.5;
+        window.framesLocated(window.SourceImage.image().cacheKey(), findings);
+        QCOMPARE(window.straightenDegrees(), -1.5);
+        const QImage straightened = window.SourceImage.image();
+        window.undoTurn();
+        QCOMPARE(window.straightenDegrees(), 0.0);
+        QCOMPARE(window.SourceImage.size(), findings.pageSize); // still turned
+        QCOMPARE(straightened, Straighten::page(window.SourceImage.image(), -1.5));
+        window.undoTurn();
+        QCOMPARE(window.SourceImage.size(), QSize(3508, 2480));
+        QVERIFY(prompts.messages.isEmpty());
     }
 
     // Switched off in the settings file: nothing runs and the frames stay at their places.

@@ -1,5 +1,6 @@
 #include "encode/GPP2J.h"
 #include "imaging/FrameGeometry.h"
+#include "imaging/Straighten.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WorkspaceWindow.h"
 #include "workspace/PictureSurface.h"
@@ -121,8 +122,8 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         const FrameRect before = w.shape1->frameRect();
-        for (const QString& key :
-             keyList({"Right", "Shift+Down", "+", "wheel+1", "Return", "Ctrl+S", "Ctrl+R", "Ctrl+Z"}))
+        for (const QString& key : keyList({"Right", "Shift+Down", "+", "wheel+1", "Return", "Ctrl+S",
+                                           "Ctrl+R", "Ctrl+Right", "Ctrl+Z"}))
             press(ws, key);
         QCOMPARE(w.shape1->frameRect(), before);
         QVERIFY(w.pict2->isHidden());
@@ -229,6 +230,47 @@ class TestWorkspaceInput : public QObject {
         QVERIFY(!w.canUndoTurn() && !w.canRedoTurn());
         press(ws, QStringLiteral("Ctrl+Z"));
         QCOMPARE(w.SourceImage.image(), fresh);
+        QVERIFY(ws.prompts.messages.isEmpty());
+    }
+
+    // Ctrl+Right / Ctrl+Left straighten by half a degree, always from the level page; a
+    // mirror turns the angle with the page, Ctrl+Z takes each step back to the page as it
+    // was loaded, and the straightening stops at its limit.
+    void straightenByHand() {
+        Workspace ws;
+        frmScanner& w = ws.window;
+        ws.load(ws.file(QStringLiteral("s.png"), TestImages::page(600, 800)));
+        const QImage original = w.SourceImage.image().copy();
+        const QImage shownLevel = w.pict->picture().copy();
+
+        press(ws, QStringLiteral("Ctrl+Right"));
+        press(ws, QStringLiteral("Ctrl+Right"));
+        QCOMPARE(w.straightenDegrees(), 1.0);
+        QCOMPARE(w.SourceImage.image(), Straighten::page(original, 1.0));
+        QVERIFY(w.pict->picture() != shownLevel);
+        press(ws, QStringLiteral("Ctrl+Left"));
+        QCOMPARE(w.SourceImage.image(), Straighten::page(original, 0.5));
+
+        ws.click(w.Command8);
+        QCOMPARE(w.straightenDegrees(), -0.5);
+        press(ws, QStringLiteral("Ctrl+Left"));
+        QCOMPARE(w.straightenDegrees(), -1.0);
+        QCOMPARE(w.SourceImage.image(), Straighten::page(original.mirrored(true, false), -1.0));
+
+        for (double expected : {-0.5, 0.5, 1.0, 0.5, 0.0}) {
+            press(ws, QStringLiteral("Ctrl+Z"));
+            QCOMPARE(w.straightenDegrees(), expected);
+        }
+        QCOMPARE(w.SourceImage.image(), original);
+        QCOMPARE(w.pict->picture(), shownLevel);
+        QVERIFY(!w.canUndoTurn());
+        press(ws, QStringLiteral("Ctrl+Y"));
+        QCOMPARE(w.SourceImage.image(), Straighten::page(original, 0.5));
+
+        for (int i = 0; i < 25; ++i)
+            press(ws, QStringLiteral("Ctrl+Right"));
+        QCOMPARE(w.straightenDegrees(), Straighten::kMaxDegrees);
+        QCOMPARE(w.SourceImage.size(), original.size());
         QVERIFY(ws.prompts.messages.isEmpty());
     }
 
