@@ -1,5 +1,6 @@
 #include "imaging/GifRegionReader.h"
 
+#include "imaging/FastPixels.h"
 #include "imaging/PageFile.h"
 #include "imaging/RegionCanvas.h"
 
@@ -11,16 +12,20 @@
 
 namespace {
 
+// Qt's reader gives this for the transparent colour and for indices past the colour table.
+constexpr quint32 kClearWhite = 0x00FFFFFFu;
+
 struct GifLayout {
     QSize screen;
+    QRect frame; // the first image on the screen; it may reach past it
     bool interlaced = false;
-    bool wholeScreen = false;
-    bool hasPalette = false;
     int minCodeSize = 0;
     qint64 dataStart = 0; // first sub-block length byte of the first image's data
     int images = 0;
-    bool transparent = false;
+    int transparent = -1;
+    // The first image's colours and the screen around it, as Qt's reader paints them.
     std::array<quint32, 256> palette{};
+    quint32 background = 0;
 };
 
 quint16 u16(const uchar* p) {
@@ -48,12 +53,25 @@ bool skipSubBlocks(const uchar* data, qint64 size, qint64* at) {
     return false;
 }
 
-void readPalette(const uchar* p, int count, GifLayout* gif) {
-    gif->palette.fill(0xFF000000u); // indices past the table read as black, as in Qt's reader
-    for (int i = 0; i < count; ++i)
-        gif->palette[size_t(i)] =
-            0xFF000000u | quint32(p[3 * i]) << 16 | quint32(p[3 * i + 1]) << 8 | p[3 * i + 2];
-    gif->hasPalette = true;
+// The first image's colours. The table in use is the image's own or else the global one;
+// its length counts even without a global table (2 << the screen's size bits). Indices past
+// the table read as clear white (with no table at all, those up to its length as 0), and
+// the transparent index loses its alpha.
+void makePalette(const uchar* table, int length, int transparent, GifLayout* gif) {
+    for (int i = 0; i < 256; ++i) {
+        quint32 c;
+        if (i > length)
+            c = kClearWhite;
+        else if (!table)
+            c = 0;
+        else if (i == length)
+            c = kClearWhite;
+        else
+            c = 0xFF000000u | quint32(table[3 * i]) << 16 | quint32(table[3 * i + 1]) << 8 | table[3 * i + 2];
+        if (i == transparent)
+            c &= kClearWhite;
+        gif->palette[size_t(i)] = c;
+    }
 }
 
 // Walks every block of the file to its trailer and keeps what the first image needs.
@@ -72,13 +90,16 @@ GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QS
     }
     qint64 at = 13;
     const uchar flags = data[10];
+    const int globalLength = 2 << (flags & 7);
+    const uchar* globalTable = nullptr;
     if (flags & 0x80) {
-        const int count = 2 << (flags & 7);
-        if (at + 3 * count > size)
+        if (at + 3 * globalLength > size)
             return truncated(error);
-        readPalette(data + at, count, gif);
-        at += 3 * count;
+        globalTable = data + at;
+        at += 3 * globalLength;
     }
+    const uchar* localTable = nullptr;
+    int localLength = 0;
     int transparent = -1;
     int images = 0;
     for (;;) {
@@ -109,8 +130,10 @@ GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QS
             const int count = 2 << (imageFlags & 7);
             if (at + 3 * count > size)
                 return truncated(error);
-            if (images == 0)
-                readPalette(data + at, count, gif);
+            if (images == 0) {
+                localTable = data + at;
+                localLength = count;
+            }
             at += 3 * count;
         }
         if (at >= size)
@@ -121,8 +144,8 @@ GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QS
         if (images == 0) {
             if (frame.isEmpty())
                 return fail(error, QStringLiteral("immagine vuota"));
+            gif->frame = frame;
             gif->interlaced = imageFlags & 0x40;
-            gif->wholeScreen = frame == QRect(QPoint(0, 0), gif->screen);
             gif->minCodeSize = minCodeSize;
             gif->dataStart = at + 1;
         }
@@ -133,10 +156,18 @@ GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QS
     }
     if (images == 0)
         return fail(error, QStringLiteral("nessuna immagine"));
-    if (transparent >= 0)
-        gif->palette[size_t(transparent)] = 0xFFFFFFFFu; // transparent parts lie on white paper
     gif->images = images;
-    gif->transparent = transparent >= 0;
+    gif->transparent = transparent;
+    if (localTable)
+        makePalette(localTable, localLength, transparent, gif);
+    else
+        makePalette(globalTable, globalLength, transparent, gif);
+    // Around an image that leaves part of the screen: the transparent colour, else the
+    // background colour the screen names (read through the image's table), else nothing (0).
+    if (transparent >= 0)
+        gif->background = gif->palette[size_t(transparent)];
+    else if (globalTable)
+        gif->background = gif->palette[data[11]];
     return GifRegionReader::Result::Read;
 }
 
@@ -228,6 +259,131 @@ class StringTable {
     std::array<quint32, 4096> m_length{};
 };
 
+// The image row each row of the data fills: in order, or interlaced in four passes (every
+// 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1).
+std::vector<int> imageRows(int height, bool interlaced) {
+    std::vector<int> rows;
+    rows.reserve(size_t(height));
+    if (!interlaced) {
+        for (int r = 0; r < height; ++r)
+            rows.push_back(r);
+        return rows;
+    }
+    constexpr int kStart[] = {0, 4, 2, 1};
+    constexpr int kStep[] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int r = kStart[pass]; r < height; r += kStep[pass])
+            rows.push_back(r);
+    return rows;
+}
+
+// Decodes the first image and hands every screen row of want (inside the screen) to
+// put(y, pixels), the pixels being want's columns: the image's where it lies, palette
+// colours, and background around it. Rows come in the order the data holds them.
+template <typename Put>
+GifRegionReader::Result decodeFirst(const uchar* data, qint64 size, const GifLayout& gif,
+                                    const std::array<quint32, 256>& palette, quint32 background,
+                                    const QRect& want, Put&& put, QString* error) {
+    const QRect frame = gif.frame;
+    const int frameWidth = frame.width();
+    // want's columns the image covers, in image and in row coordinates.
+    const int from = std::max(want.left(), frame.left());
+    const int to = std::min(want.right(), frame.right());
+    const int covered = want.isEmpty() ? 0 : std::max(0, to - from + 1);
+    std::vector<quint32> row(size_t(std::max(0, want.width())), background);
+    // Rows of want the image does not reach are background alone.
+    for (int y = want.top(); y <= want.bottom() && !want.isEmpty(); ++y)
+        if (y < frame.top() || y > frame.bottom())
+            put(y, row.data());
+
+    const std::vector<int> rows = imageRows(frame.height(), gif.interlaced);
+    const auto wanted = [&](int dataRow) {
+        const int y = frame.top() + rows[size_t(dataRow)];
+        return !want.isEmpty() && y >= want.top() && y <= want.bottom();
+    };
+    // Past the last wanted row of the data the codes are only counted.
+    int lastWanted = -1;
+    for (int k = frame.height() - 1; k >= 0; --k)
+        if (wanted(k)) {
+            lastWanted = k;
+            break;
+        }
+
+    const qint64 pixels = qint64(frameWidth) * frame.height();
+    std::vector<uchar> indices(static_cast<size_t>(frameWidth));
+    int dataRow = 0;
+    bool rowWanted = lastWanted >= 0 && wanted(0);
+    const auto flush = [&] {
+        if (rowWanted) {
+            const uchar* in = indices.data() + (from - frame.left());
+            quint32* out = row.data() + (from - want.left());
+            for (int i = 0; i < covered; ++i)
+                out[i] = palette[in[i]];
+            put(frame.top() + rows[size_t(dataRow)], row.data());
+        }
+        ++dataRow;
+        rowWanted = dataRow <= lastWanted && wanted(dataRow);
+    };
+
+    StringTable table(gif.minCodeSize);
+    const int clear = table.clearCode();
+    const int end = clear + 1;
+    const int width0 = gif.minCodeSize + 1;
+    int codeWidth = width0;
+    int previous = -1;
+    qint64 pos = 0;
+    int x = 0;
+    CodeReader codes(data, size, gif.dataStart);
+
+    while (pos < pixels) {
+        const int code = codes.next(codeWidth);
+        if (code < 0 || code == end)
+            break;
+        if (code == clear) {
+            table.reset();
+            codeWidth = width0;
+            previous = -1;
+            continue;
+        }
+        const bool keepStrings = dataRow <= lastWanted;
+        if (previous < 0) {
+            if (code >= clear)
+                return fail(error, QStringLiteral("codice %1 dopo l'azzeramento").arg(code));
+        } else {
+            const int next = table.next();
+            if (code > next || (code == next && next >= 4096))
+                return fail(error, QStringLiteral("codice %1 fuori tabella").arg(code));
+            table.add(previous, code, keepStrings);
+            if (table.next() == (1 << codeWidth) && codeWidth < 12)
+                ++codeWidth;
+        }
+        previous = code;
+
+        int n = table.length(code);
+        pos += n;
+        if (!keepStrings)
+            continue; // past the last wanted row: only counted
+        const uchar* s = table.string(code);
+        while (n > 0 && dataRow <= lastWanted) {
+            const int chunk = std::min(n, frameWidth - x);
+            if (rowWanted)
+                std::memcpy(indices.data() + x, s, size_t(chunk));
+            x += chunk;
+            s += chunk;
+            n -= chunk;
+            if (x == frameWidth) {
+                flush();
+                x = 0;
+            }
+        }
+    }
+    if (pos < pixels) {
+        *error = QStringLiteral("il file GIF è danneggiato (dati dell'immagine incompleti).");
+        return GifRegionReader::Result::Failed;
+    }
+    return GifRegionReader::Result::Read;
+}
+
 } // namespace
 
 bool GifRegionReader::isGif(const uchar* data, qint64 size) {
@@ -258,8 +414,7 @@ bool GifRegionReader::inspect(const uchar* data, qint64 size, Summary* summary, 
     if (parse(data, size, &gif, error) != Result::Read)
         return false;
     summary->images = gif.images;
-    summary->transparent = gif.transparent;
-    summary->ownDecoder = !gif.interlaced && gif.wholeScreen && gif.hasPalette;
+    summary->transparent = gif.transparent >= 0;
     return true;
 }
 
@@ -271,11 +426,6 @@ GifRegionReader::Result GifRegionReader::read(const uchar* data, qint64 size, co
     const Result parsed = parse(data, size, &gif, &out->error);
     if (parsed != Result::Read)
         return parsed;
-    if (gif.interlaced || !gif.wholeScreen || !gif.hasPalette) {
-        out->error = QStringLiteral("questo tipo di file GIF (interlacciato o a riquadri) si legge con il "
-                                    "lettore generico.");
-        return Result::Unsupported;
-    }
     out->pageSize = request.transform.transformedSize(gif.screen);
     out->origin = request.rect.topLeft();
     out->scale = 1.0;
@@ -285,79 +435,48 @@ GifRegionReader::Result GifRegionReader::read(const uchar* data, qint64 size, co
         return Result::Failed;
     const QRect want = canvas.storedRect();
 
-    const int width = gif.screen.width();
-    const qint64 pixels = qint64(width) * gif.screen.height();
-    // Rows [top, bottom] are coloured; the data after them is only checked.
-    const int top = want.isEmpty() ? gif.screen.height() : want.top();
-    const int bottom = want.isEmpty() ? -1 : want.bottom();
-    std::vector<uchar> indices(static_cast<size_t>(width));
-    std::vector<quint32> row(size_t(std::max(0, want.width())));
-    const auto flush = [&](int y) {
-        const uchar* in = indices.data() + want.left();
-        for (int i = 0; i < want.width(); ++i)
-            row[size_t(i)] = gif.palette[in[i]];
-        canvas.putRow(y, want.left(), row.data(), want.width());
-    };
-
-    StringTable table(gif.minCodeSize);
-    const int clear = table.clearCode();
-    const int end = clear + 1;
-    const int width0 = gif.minCodeSize + 1;
-    int codeWidth = width0;
-    int previous = -1;
-    qint64 pos = 0;
-    int x = 0;
-    int y = 0;
-    CodeReader codes(data, size, gif.dataStart);
-
-    while (pos < pixels) {
-        const int code = codes.next(codeWidth);
-        if (code < 0 || code == end)
-            break;
-        if (code == clear) {
-            table.reset();
-            codeWidth = width0;
-            previous = -1;
-            continue;
-        }
-        const bool keepStrings = y <= bottom;
-        if (previous < 0) {
-            if (code >= clear)
-                return fail(&out->error, QStringLiteral("codice %1 dopo l'azzeramento").arg(code));
-        } else {
-            const int next = table.next();
-            if (code > next || (code == next && next >= 4096))
-                return fail(&out->error, QStringLiteral("codice %1 fuori tabella").arg(code));
-            table.add(previous, code, keepStrings);
-            if (table.next() == (1 << codeWidth) && codeWidth < 12)
-                ++codeWidth;
-        }
-        previous = code;
-
-        int n = table.length(code);
-        pos += n;
-        if (!keepStrings)
-            continue; // below the rectangle: only counted
-        const uchar* s = table.string(code);
-        while (n > 0 && y <= bottom) {
-            const int chunk = std::min(n, width - x);
-            if (y >= top)
-                std::memcpy(indices.data() + x, s, size_t(chunk));
-            x += chunk;
-            s += chunk;
-            n -= chunk;
-            if (x == width) {
-                if (y >= top)
-                    flush(y);
-                x = 0;
-                ++y;
-            }
-        }
+    // Transparent parts lie on white paper.
+    std::array<quint32, 256> palette = gif.palette;
+    quint32 background = gif.background;
+    if (gif.transparent >= 0) {
+        for (quint32& c : palette)
+            if (qAlpha(c) == 0)
+                c = 0xFFFFFFFFu;
+        if (qAlpha(background) == 0)
+            background = 0xFFFFFFFFu;
     }
-    if (pos < pixels) {
-        out->error = QStringLiteral("il file GIF è danneggiato (dati dell'immagine incompleti).");
+    const auto put = [&](int y, const quint32* pixels) {
+        canvas.putRow(y, want.left(), pixels, want.width());
+    };
+    const Result decoded = decodeFirst(data, size, gif, palette, background, want, put, &out->error);
+    if (decoded != Result::Read)
+        return decoded;
+    out->image = canvas.image();
+    return Result::Read;
+}
+
+GifRegionReader::Result GifRegionReader::readScreen(const uchar* data, qint64 size, QImage* screen,
+                                                    QString* error) {
+    if (!isGif(data, size))
+        return Result::NotGif;
+    GifLayout gif;
+    const Result parsed = parse(data, size, &gif, error);
+    if (parsed != Result::Read)
+        return parsed;
+    QImage image =
+        FastPixels::allocate(gif.screen, gif.transparent >= 0 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull()) {
+        *error = QStringLiteral("memoria insufficiente per una pagina di %1 x %2 pixel.")
+                     .arg(gif.screen.width())
+                     .arg(gif.screen.height());
         return Result::Failed;
     }
-    out->image = canvas.image();
+    const QRect all(QPoint(0, 0), gif.screen);
+    const size_t rowBytes = size_t(all.width()) * 4;
+    const auto put = [&](int y, const quint32* pixels) { std::memcpy(image.scanLine(y), pixels, rowBytes); };
+    const Result decoded = decodeFirst(data, size, gif, gif.palette, gif.background, all, put, error);
+    if (decoded != Result::Read)
+        return decoded;
+    *screen = image;
     return Result::Read;
 }

@@ -116,28 +116,23 @@ bool ImageFile::load(const QString& path) {
         m_error = page.error;
         return false;
     case PageFormat::Gif: {
+        // The region reader's decoder gives the first frame, checking the image data as the
+        // batch command does; only the later frames of an animation are Qt's.
         GifRegionReader::Summary gif;
         if (!GifRegionReader::inspect(data, bytes.size(), &gif, &m_error))
             return false;
-        if (gif.ownDecoder) {
-            // The region reader's decoder over the whole page: it checks the image data as
-            // the batch command does. Frames after the first and transparency are Qt's.
-            QSize screen;
-            if (GifRegionReader::size(data, bytes.size(), &screen, &m_error) != GifRegionReader::Result::Read)
-                return false;
-            RegionRequest whole;
-            whole.rect = QRect(QPoint(0, 0), screen);
-            PageRegion region;
-            if (GifRegionReader::read(data, bytes.size(), whole, &region) != GifRegionReader::Result::Read) {
-                m_error = region.error;
-                return false;
-            }
-            if (gif.images == 1 && !gif.transparent) {
-                m_frames = {region.image};
-                return true;
-            }
+        QImage first;
+        if (GifRegionReader::readScreen(data, bytes.size(), &first, &m_error) !=
+            GifRegionReader::Result::Read)
+            return false;
+        if (gif.images == 1) {
+            m_frames = {first};
+            return true;
         }
-        break;
+        if (!readFrames(bytes))
+            return false;
+        m_frames[0] = first;
+        return true;
     }
     case PageFormat::Png:
         if (!RegionReader::pngIsWhole(bytes, &m_error))
