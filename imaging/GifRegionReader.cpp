@@ -21,11 +21,16 @@ struct GifLayout {
     bool interlaced = false;
     int minCodeSize = 0;
     qint64 dataStart = 0; // first sub-block length byte of the first image's data
-    int images = 0;
     int transparent = -1;
     // The first image's colours and the screen around it, as Qt's reader paints them.
     std::array<quint32, 256> palette{};
     quint32 background = 0;
+    // What the animation's later images need: the first image's table and length, the
+    // disposal its graphic control block asks for, and whether it leaves part of the screen.
+    const uchar* table = nullptr;
+    int tableLength = 0;
+    int disposal = 0;
+    bool framed = false;
 };
 
 quint16 u16(const uchar* p) {
@@ -111,8 +116,12 @@ GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QS
         if (kind == 0x21) { // extension
             if (at + 2 > size)
                 return truncated(error);
-            if (images == 0 && data[at + 1] == 0xF9 && at + 7 < size && data[at + 2] >= 4) // graphic control
+            if (images == 0 && data[at + 1] == 0xF9 && at + 7 < size &&
+                data[at + 2] >= 4) { // graphic control
                 transparent = (data[at + 3] & 1) ? data[at + 6] : -1;
+                const int method = (data[at + 3] >> 2) & 7;
+                gif->disposal = method <= 3 ? method : 0;
+            }
             at += 2;
             if (!skipSubBlocks(data, size, &at))
                 return truncated(error);
@@ -156,12 +165,12 @@ GifRegionReader::Result parse(const uchar* data, qint64 size, GifLayout* gif, QS
     }
     if (images == 0)
         return fail(error, QStringLiteral("nessuna immagine"));
-    gif->images = images;
     gif->transparent = transparent;
-    if (localTable)
-        makePalette(localTable, localLength, transparent, gif);
-    else
-        makePalette(globalTable, globalLength, transparent, gif);
+    gif->table = localTable ? localTable : globalTable;
+    gif->tableLength = localTable ? localLength : globalLength;
+    makePalette(gif->table, gif->tableLength, transparent, gif);
+    gif->framed = gif->frame.left() != 0 || gif->frame.top() != 0 ||
+                  gif->frame.width() < gif->screen.width() || gif->frame.height() < gif->screen.height();
     // Around an image that leaves part of the screen: the transparent colour, else the
     // background colour the screen names (read through the image's table), else nothing (0).
     if (transparent >= 0)
@@ -277,6 +286,81 @@ std::vector<int> imageRows(int height, bool interlaced) {
     return rows;
 }
 
+// Decodes one image's LZW data (from its first sub-block length byte) row by row, rows in
+// the order the data holds them: row(k, indices) for data rows 0 .. lastRow, the indices
+// copied out only where copy(k). Past lastRow the codes are only counted. Failed when the
+// data is damaged or holds fewer than width x height pixels.
+template <typename Copy, typename Row>
+GifRegionReader::Result decodeRows(const uchar* data, qint64 size, qint64 dataStart, int minCodeSize,
+                                   int width, int height, int lastRow, Copy&& copy, Row&& row,
+                                   QString* error) {
+    const qint64 pixels = qint64(width) * height;
+    std::vector<uchar> indices(static_cast<size_t>(width));
+    int dataRow = 0;
+    bool copying = lastRow >= 0 && copy(0);
+
+    StringTable table(minCodeSize);
+    const int clear = table.clearCode();
+    const int end = clear + 1;
+    const int width0 = minCodeSize + 1;
+    int codeWidth = width0;
+    int previous = -1;
+    qint64 pos = 0;
+    int x = 0;
+    CodeReader codes(data, size, dataStart);
+
+    while (pos < pixels) {
+        const int code = codes.next(codeWidth);
+        if (code < 0 || code == end)
+            break;
+        if (code == clear) {
+            table.reset();
+            codeWidth = width0;
+            previous = -1;
+            continue;
+        }
+        const bool keepStrings = dataRow <= lastRow;
+        if (previous < 0) {
+            if (code >= clear)
+                return fail(error, QStringLiteral("codice %1 dopo l'azzeramento").arg(code));
+        } else {
+            const int next = table.next();
+            if (code > next || (code == next && next >= 4096))
+                return fail(error, QStringLiteral("codice %1 fuori tabella").arg(code));
+            table.add(previous, code, keepStrings);
+            if (table.next() == (1 << codeWidth) && codeWidth < 12)
+                ++codeWidth;
+        }
+        previous = code;
+
+        int n = table.length(code);
+        pos += n;
+        if (!keepStrings)
+            continue; // past the last row wanted: only counted
+        const uchar* s = table.string(code);
+        while (n > 0 && dataRow <= lastRow) {
+            const int chunk = std::min(n, width - x);
+            if (copying)
+                std::memcpy(indices.data() + x, s, size_t(chunk));
+            x += chunk;
+            s += chunk;
+            n -= chunk;
+            if (x == width) {
+                if (copying)
+                    row(dataRow, indices.data());
+                ++dataRow;
+                copying = dataRow <= lastRow && copy(dataRow);
+                x = 0;
+            }
+        }
+    }
+    if (pos < pixels) {
+        *error = QStringLiteral("il file GIF è danneggiato (dati dell'immagine incompleti).");
+        return GifRegionReader::Result::Failed;
+    }
+    return GifRegionReader::Result::Read;
+}
+
 // Decodes the first image and hands every screen row of want (inside the screen) to
 // put(y, pixels), the pixels being want's columns: the image's where it lies, palette
 // colours, and background around it. Rows come in the order the data holds them.
@@ -285,8 +369,7 @@ GifRegionReader::Result decodeFirst(const uchar* data, qint64 size, const GifLay
                                     const std::array<quint32, 256>& palette, quint32 background,
                                     const QRect& want, Put&& put, QString* error) {
     const QRect frame = gif.frame;
-    const int frameWidth = frame.width();
-    // want's columns the image covers, in image and in row coordinates.
+    // want's columns the image covers.
     const int from = std::max(want.left(), frame.left());
     const int to = std::min(want.right(), frame.right());
     const int covered = want.isEmpty() ? 0 : std::max(0, to - from + 1);
@@ -308,81 +391,283 @@ GifRegionReader::Result decodeFirst(const uchar* data, qint64 size, const GifLay
             lastWanted = k;
             break;
         }
-
-    const qint64 pixels = qint64(frameWidth) * frame.height();
-    std::vector<uchar> indices(static_cast<size_t>(frameWidth));
-    int dataRow = 0;
-    bool rowWanted = lastWanted >= 0 && wanted(0);
-    const auto flush = [&] {
-        if (rowWanted) {
-            const uchar* in = indices.data() + (from - frame.left());
-            quint32* out = row.data() + (from - want.left());
-            for (int i = 0; i < covered; ++i)
-                out[i] = palette[in[i]];
-            put(frame.top() + rows[size_t(dataRow)], row.data());
-        }
-        ++dataRow;
-        rowWanted = dataRow <= lastWanted && wanted(dataRow);
+    const auto colour = [&](int dataRow, const uchar* indices) {
+        const uchar* in = indices + (from - frame.left());
+        quint32* out = row.data() + (from - want.left());
+        for (int i = 0; i < covered; ++i)
+            out[i] = palette[in[i]];
+        put(frame.top() + rows[size_t(dataRow)], row.data());
     };
+    return decodeRows(data, size, gif.dataStart, gif.minCodeSize, frame.width(), frame.height(), lastWanted,
+                      wanted, colour, error);
+}
 
-    StringTable table(gif.minCodeSize);
-    const int clear = table.clearCode();
-    const int end = clear + 1;
-    const int width0 = gif.minCodeSize + 1;
-    int codeWidth = width0;
-    int previous = -1;
-    qint64 pos = 0;
-    int x = 0;
-    CodeReader codes(data, size, gif.dataStart);
-
-    while (pos < pixels) {
-        const int code = codes.next(codeWidth);
-        if (code < 0 || code == end)
-            break;
-        if (code == clear) {
-            table.reset();
-            codeWidth = width0;
-            previous = -1;
-            continue;
-        }
-        const bool keepStrings = dataRow <= lastWanted;
-        if (previous < 0) {
-            if (code >= clear)
-                return fail(error, QStringLiteral("codice %1 dopo l'azzeramento").arg(code));
-        } else {
-            const int next = table.next();
-            if (code > next || (code == next && next >= 4096))
-                return fail(error, QStringLiteral("codice %1 fuori tabella").arg(code));
-            table.add(previous, code, keepStrings);
-            if (table.next() == (1 << codeWidth) && codeWidth < 12)
-                ++codeWidth;
-        }
-        previous = code;
-
-        int n = table.length(code);
-        pos += n;
-        if (!keepStrings)
-            continue; // past the last wanted row: only counted
-        const uchar* s = table.string(code);
-        while (n > 0 && dataRow <= lastWanted) {
-            const int chunk = std::min(n, frameWidth - x);
-            if (rowWanted)
-                std::memcpy(indices.data() + x, s, size_t(chunk));
-            x += chunk;
-            s += chunk;
-            n -= chunk;
-            if (x == frameWidth) {
-                flush();
-                x = 0;
+// The later images of an animation painted over the first one as Qt's reader paints them,
+// for the workspace's frames: the previous image disposed of as its graphic control block
+// says (left, cleared to the background or to clear white, or restored) when the next block
+// comes, pixels of the transparent colour left as they are, interlaced rows in the passes
+// Qt's reader follows (its place for each row, and each row of the first three passes
+// copied down over the rows still to come unless there is a transparent colour).
+class FramePainter {
+  public:
+    FramePainter(const uchar* data, qint64 size, QImage first, const GifLayout& gif)
+        : m_data(data), m_size(size), m_canvas(std::move(first)), m_screen(gif.screen),
+          m_transparent(gif.transparent) {
+        m_bgcol = (data[10] & 0x80) ? data[11] : -1;
+        m_global = (data[10] & 0x80) ? data + 13 : nullptr;
+        m_globalLength = 2 << (data[10] & 7);
+        m_at = gif.dataStart;
+        skipSubBlocks(data, size, &m_at); // past the first image's data
+        setImage(gif.frame, gif.table, gif.tableLength, gif.transparent);
+        m_disposed = false;
+        m_disposal = gif.disposal;
+        if (m_disposal == 3) { // what lay under the first image: its background, or nothing
+            const QRect rect = disposalRect();
+            const quint32 under = gif.framed ? gif.background : 0;
+            m_saved = QImage(rect.size(), QImage::Format_RGB32);
+            for (int y = 0; y < m_saved.height(); ++y) {
+                auto* line = reinterpret_cast<quint32*>(m_saved.scanLine(y));
+                std::fill(line, line + m_saved.width(), under);
             }
         }
     }
-    if (pos < pixels) {
-        *error = QStringLiteral("il file GIF è danneggiato (dati dell'immagine incompleti).");
-        return GifRegionReader::Result::Failed;
+
+    // The next frame; false at the trailer, or with *unsupported when the file holds what
+    // this painter leaves to Qt's reader (damaged image data, short control blocks).
+    bool next(QImage* frame, bool* unsupported) {
+        for (;;) {
+            const uchar kind = m_data[m_at];
+            if (kind == 0x3B)
+                return false;
+            if (kind == 0x21) {
+                if (m_data[m_at + 1] == 0xF9) {
+                    if (m_data[m_at + 2] < 4) {
+                        *unsupported = true;
+                        return false;
+                    }
+                    dispose();
+                    const int method = (m_data[m_at + 3] >> 2) & 7;
+                    m_disposal = method <= 3 ? method : 0;
+                    m_transparent = (m_data[m_at + 3] & 1) ? m_data[m_at + 6] : -1;
+                }
+                m_at += 2;
+                skipSubBlocks(m_data, m_size, &m_at);
+                continue;
+            }
+            // An image (the structural check let nothing else through).
+            const uchar* d = m_data + m_at;
+            const QRect rect(u16(d + 1), u16(d + 3), u16(d + 5), u16(d + 7));
+            const uchar flags = d[9];
+            m_at += 10;
+            const uchar* table = m_global;
+            int length = m_globalLength;
+            if (flags & 0x80) {
+                table = m_data + m_at;
+                length = 2 << (flags & 7);
+                m_at += 3 * length;
+            }
+            dispose();
+            own();
+            m_disposed = false;
+            setImage(rect, table, length, m_transparent);
+            if (m_disposal == 3)
+                save();
+            const int minCodeSize = m_data[m_at];
+            const qint64 dataStart = m_at + 1;
+            m_at = dataStart;
+            skipSubBlocks(m_data, m_size, &m_at);
+            if (!paint(dataStart, minCodeSize, (flags & 0x40) != 0)) {
+                *unsupported = true;
+                return false;
+            }
+            *frame = m_canvas; // shared until the next image paints
+            return true;
+        }
     }
-    return GifRegionReader::Result::Read;
-}
+
+  private:
+    // The image's place as Qt's reader keeps it: right and bottom clipped to the screen.
+    void setImage(const QRect& rect, const uchar* table, int length, int transparent) {
+        m_left = rect.left();
+        m_top = rect.top();
+        m_width = rect.width();
+        m_height = rect.height();
+        m_right = std::max(0, std::min(m_left + m_width, m_screen.width()) - 1);
+        m_bottom = std::max(0, std::min(m_top + m_height, m_screen.height()) - 1);
+        GifLayout colours;
+        makePalette(table, length, transparent, &colours);
+        m_palette = colours.palette;
+        // Background fills read the table without the transparent index's alpha rule.
+        makePalette(table, length, -1, &colours);
+        m_table = colours.palette;
+    }
+
+    QRect disposalRect() const {
+        const int l = std::min(m_screen.width() - 1, m_left);
+        const int r = std::min(m_screen.width() - 1, m_right);
+        const int t = std::min(m_screen.height() - 1, m_top);
+        const int b = std::min(m_screen.height() - 1, m_bottom);
+        return QRect(QPoint(l, t), QPoint(r, b));
+    }
+
+    // The canvas to paint on, no longer shared with the frame handed out last: a fresh
+    // page-sized buffer from FastPixels, whose huge pages spare the faults of a plain copy.
+    void own() {
+        if (m_canvas.isDetached())
+            return;
+        QImage copy = FastPixels::allocate(m_canvas.size(), m_canvas.format());
+        if (copy.isNull()) {
+            m_canvas.detach();
+            return;
+        }
+        const size_t rowBytes = size_t(m_canvas.width()) * 4;
+        for (int y = 0; y < m_canvas.height(); ++y)
+            std::memcpy(copy.scanLine(y), m_canvas.constScanLine(y), rowBytes);
+        m_canvas = copy;
+    }
+
+    void fill(const QRect& rect, quint32 value) {
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            auto* line = reinterpret_cast<quint32*>(m_canvas.scanLine(y));
+            std::fill(line + rect.left(), line + rect.right() + 1, value);
+        }
+    }
+
+    void dispose() {
+        if (m_disposed)
+            return;
+        if (m_disposal == 2 || m_disposal == 3)
+            own();
+        const QRect rect = disposalRect();
+        if (m_disposal == 2) { // restore the background
+            if (m_transparent >= 0)
+                fill(rect, kClearWhite);
+            else if (m_bgcol >= 0)
+                fill(rect, colour(m_bgcol));
+            else
+                fill(rect, reinterpret_cast<const quint32*>(m_canvas.constBits())[0]);
+        } else if (m_disposal == 3 && !m_saved.isNull()) { // restore what was there
+            for (int y = rect.top(); y <= rect.bottom(); ++y)
+                std::memcpy(reinterpret_cast<quint32*>(m_canvas.scanLine(y)) + rect.left(),
+                            m_saved.constScanLine(y - rect.top()), size_t(rect.width()) * 4);
+        }
+        m_disposal = 0;
+        m_disposed = true;
+    }
+
+    void save() {
+        const QRect rect = disposalRect();
+        m_saved = QImage(rect.size(), QImage::Format_RGB32);
+        for (int y = rect.top(); y <= rect.bottom(); ++y)
+            std::memcpy(m_saved.scanLine(y - rect.top()),
+                        reinterpret_cast<const quint32*>(m_canvas.constScanLine(y)) + rect.left(),
+                        size_t(rect.width()) * 4);
+    }
+
+    quint32 colour(int index) const {
+        const quint32 c = m_table[size_t(index)];
+        return index == m_transparent ? c & kClearWhite : c;
+    }
+
+    // Qt's reader's walk through the rows: y after the row just painted.
+    void nextRow(int* pass, int* y, bool* out) {
+        if (*out)
+            return;
+        const auto copyDown = [&](int rows) {
+            if (m_transparent >= 0)
+                return;
+            const int count = std::min(rows, m_bottom - *y);
+            const auto* source = reinterpret_cast<const quint32*>(m_canvas.constScanLine(*y)) + m_left;
+            for (int i = 1; i <= count; ++i)
+                std::memcpy(reinterpret_cast<quint32*>(m_canvas.scanLine(*y + i)) + m_left, source,
+                            size_t(m_right - m_left + 1) * 4);
+        };
+        switch (*pass) {
+        case 0:
+            ++*y;
+            break;
+        case 1:
+            copyDown(7);
+            *y += 8;
+            if (*y > m_bottom) {
+                *pass = 2;
+                *y = m_top + 4;
+                if (*y > m_bottom) {
+                    *pass = 2;
+                    *y = m_top + 2;
+                    if (*y > m_bottom) {
+                        *pass = 0;
+                        *y = m_top + 1;
+                    }
+                }
+            }
+            break;
+        case 2:
+            copyDown(3);
+            *y += 8;
+            if (*y > m_bottom) {
+                *pass = 3;
+                *y = m_top + 2;
+                if (*y > m_bottom) {
+                    *pass = 3;
+                    *y = m_top + 1;
+                }
+            }
+            break;
+        case 3:
+            copyDown(1);
+            *y += 4;
+            if (*y > m_bottom) {
+                *pass = 4;
+                *y = m_top + 1;
+            }
+            break;
+        default:
+            *y += 2;
+            break;
+        }
+        if (*y >= m_screen.height())
+            *out = true;
+    }
+
+    bool paint(qint64 dataStart, int minCodeSize, bool interlaced) {
+        int pass = interlaced ? 1 : 0;
+        int y = m_top;
+        const int screenWidth = m_screen.width();
+        bool out = m_left >= screenWidth || y >= m_screen.height();
+        const auto all = [](int) { return true; };
+        const auto row = [&](int, const uchar* indices) {
+            if (!out) {
+                auto* line = reinterpret_cast<quint32*>(m_canvas.scanLine(y));
+                const int count = std::min(m_width, screenWidth - m_left);
+                for (int i = 0; i < count; ++i)
+                    if (indices[i] != m_transparent)
+                        line[m_left + i] = m_palette[indices[i]];
+            }
+            out = m_left >= screenWidth || y >= m_screen.height();
+            nextRow(&pass, &y, &out);
+        };
+        QString ignored;
+        return decodeRows(m_data, m_size, dataStart, minCodeSize, m_width, m_height, m_height - 1, all, row,
+                          &ignored) == GifRegionReader::Result::Read;
+    }
+
+    const uchar* m_data;
+    qint64 m_size;
+    qint64 m_at = 0;
+    QImage m_canvas;
+    QImage m_saved;
+    QSize m_screen;
+    int m_transparent;
+    int m_bgcol = -1;
+    const uchar* m_global = nullptr;
+    int m_globalLength = 0;
+    int m_left = 0, m_top = 0, m_width = 0, m_height = 0, m_right = 0, m_bottom = 0;
+    int m_disposal = 0;
+    bool m_disposed = true;
+    std::array<quint32, 256> m_palette{};
+    std::array<quint32, 256> m_table{};
+};
 
 } // namespace
 
@@ -403,19 +688,6 @@ GifRegionReader::Result GifRegionReader::size(const uchar* data, qint64 size, QS
         return fail(error, QStringLiteral("dimensioni %1 x %2").arg(screen.width()).arg(screen.height()));
     *pageSize = screen;
     return Result::Read;
-}
-
-bool GifRegionReader::inspect(const uchar* data, qint64 size, Summary* summary, QString* error) {
-    GifLayout gif;
-    if (!isGif(data, size)) {
-        *error = QStringLiteral("il file non è un GIF.");
-        return false;
-    }
-    if (parse(data, size, &gif, error) != Result::Read)
-        return false;
-    summary->images = gif.images;
-    summary->transparent = gif.transparent >= 0;
-    return true;
 }
 
 GifRegionReader::Result GifRegionReader::read(const uchar* data, qint64 size, const RegionRequest& request,
@@ -455,28 +727,57 @@ GifRegionReader::Result GifRegionReader::read(const uchar* data, qint64 size, co
     return Result::Read;
 }
 
-GifRegionReader::Result GifRegionReader::readScreen(const uchar* data, qint64 size, QImage* screen,
-                                                    QString* error) {
-    if (!isGif(data, size))
-        return Result::NotGif;
-    GifLayout gif;
-    const Result parsed = parse(data, size, &gif, error);
-    if (parsed != Result::Read)
-        return parsed;
+namespace {
+
+// The whole screen with the first image on it, in Qt's reader's pixels.
+GifRegionReader::Result screenOf(const uchar* data, qint64 size, const GifLayout& gif, QImage* screen,
+                                 QString* error) {
     QImage image =
         FastPixels::allocate(gif.screen, gif.transparent >= 0 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull()) {
         *error = QStringLiteral("memoria insufficiente per una pagina di %1 x %2 pixel.")
                      .arg(gif.screen.width())
                      .arg(gif.screen.height());
-        return Result::Failed;
+        return GifRegionReader::Result::Failed;
     }
     const QRect all(QPoint(0, 0), gif.screen);
     const size_t rowBytes = size_t(all.width()) * 4;
     const auto put = [&](int y, const quint32* pixels) { std::memcpy(image.scanLine(y), pixels, rowBytes); };
-    const Result decoded = decodeFirst(data, size, gif, gif.palette, gif.background, all, put, error);
+    const GifRegionReader::Result decoded =
+        decodeFirst(data, size, gif, gif.palette, gif.background, all, put, error);
+    if (decoded == GifRegionReader::Result::Read)
+        *screen = image;
+    return decoded;
+}
+
+} // namespace
+
+GifRegionReader::Result GifRegionReader::readFrames(const uchar* data, qint64 size, int maxFrames,
+                                                    qint64 maxBytes, QList<QImage>* frames, bool* complete,
+                                                    QString* error) {
+    *complete = true;
+    if (!isGif(data, size))
+        return Result::NotGif;
+    GifLayout gif;
+    const Result parsed = parse(data, size, &gif, error);
+    if (parsed != Result::Read)
+        return parsed;
+    QImage first;
+    const Result decoded = screenOf(data, size, gif, &first, error);
     if (decoded != Result::Read)
         return decoded;
-    *screen = image;
+    QList<QImage> all{first};
+    const qint64 frameBytes = first.sizeInBytes();
+    FramePainter painter(data, size, first, gif);
+    QImage next;
+    bool unsupported = false;
+    while (all.size() < maxFrames && (all.size() + 1) * frameBytes <= maxBytes &&
+           painter.next(&next, &unsupported))
+        all << next;
+    if (unsupported) {
+        *complete = false;
+        all = {first};
+    }
+    *frames = std::move(all);
     return Result::Read;
 }

@@ -116,22 +116,20 @@ bool ImageFile::load(const QString& path) {
         m_error = page.error;
         return false;
     case PageFormat::Gif: {
-        // The region reader's decoder gives the first frame, checking the image data as the
-        // batch command does; only the later frames of an animation are Qt's.
-        GifRegionReader::Summary gif;
-        if (!GifRegionReader::inspect(data, bytes.size(), &gif, &m_error))
+        // The region reader's decoder, checking the image data as the batch command does;
+        // the later images of an animation it does not paint are Qt's.
+        QList<QImage> frames;
+        bool complete = true;
+        if (GifRegionReader::readFrames(data, bytes.size(), kMaxFrames, kFramesBudgetMb * 1024 * 1024,
+                                        &frames, &complete, &m_error) != GifRegionReader::Result::Read)
             return false;
-        QImage first;
-        if (GifRegionReader::readScreen(data, bytes.size(), &first, &m_error) !=
-            GifRegionReader::Result::Read)
-            return false;
-        if (gif.images == 1) {
-            m_frames = {first};
+        if (complete) {
+            m_frames = std::move(frames);
             return true;
         }
         if (!readFrames(bytes))
             return false;
-        m_frames[0] = first;
+        m_frames[0] = frames.first();
         return true;
     }
     case PageFormat::Png:

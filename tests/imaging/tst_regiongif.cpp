@@ -165,24 +165,27 @@ class TestRegionGif : public QObject {
         QVERIFY(sameBytes(window.image(), expected));
     }
 
-    // The layouts Qt's reader gets right: the workspace's first frame holds the same 32-bit
-    // words in the same format as Qt's (transparency as alpha, the unused alpha byte of
-    // indices past the table and of an unpainted screen as Qt leaves it), and the batch
-    // command's region is the same page on white paper.
-    void firstFrameAsQtReadsIt_data() {
+    // The layouts Qt's reader gets right: the workspace's frames hold the same 32-bit words
+    // in the same format as Qt's (transparency as alpha, the unused alpha byte of indices
+    // past the table and of an unpainted screen as Qt leaves it; later images painted over
+    // the frame before as their disposals say), and the batch command's region is the first
+    // frame on white paper.
+    void framesAsQtReadsThem_data() {
         QTest::addColumn<QSize>("screen");
         QTest::addColumn<QList<QRgb>>("global");
         QTest::addColumn<int>("background");
         QTest::addColumn<Images>("images");
         const QList<QRgb> global = palette(16, 2);
         const QList<QRgb> own = palette(4, 9);
-        const auto image = [](QImage picture, QPoint at, bool ownTable, bool interlaced, int transparent) {
+        const auto image = [](QImage picture, QPoint at, bool ownTable, bool interlaced, int transparent,
+                              int disposal = 0) {
             PageFiles::GifImage i;
             i.indexed = std::move(picture);
             i.at = at;
             i.ownTable = ownTable;
             i.interlaced = interlaced;
             i.transparentIndex = transparent;
+            i.disposal = disposal;
             return i;
         };
         const QImage page = indexedPicture(QSize(50, 37), global);
@@ -213,8 +216,25 @@ class TestRegionGif : public QObject {
             << QSize(50, 37) << global << 0
             << Images{image(page, {}, false, true, -1), image(small, {3, 3}, true, false, -1),
                       image(small, {20, 9}, true, true, 1)};
+        // Each disposal, after a first image that leaves part of the screen and one that
+        // covers it, with and without transparency, and images reaching past the screen.
+        const QImage tiny = indexedPicture(QSize(6, 4), own);
+        for (int disposal : {1, 2, 3})
+            for (bool framedFirst : {false, true})
+                for (int transparent : {-1, 1}) {
+                    const QImage first = framedFirst ? indexedPicture({20, 15}, global) : page;
+                    QTest::addRow("disposal %d, %s first image, transparency %d", disposal,
+                                  framedFirst ? "framed" : "whole", transparent)
+                        << QSize(50, 37) << global << 4
+                        << Images{image(first, framedFirst ? QPoint(7, 5) : QPoint(), false, !framedFirst,
+                                        transparent, disposal),
+                                  image(small, {3, 3}, true, true, transparent, disposal),
+                                  image(tiny, {45, 34}, true, false, transparent, disposal),
+                                  image(indexedPicture({9, 3}, global), {1, 20}, false, true, -1, disposal),
+                                  image(tiny, {47, 2}, false, false, 2, 0)};
+                }
     }
-    void firstFrameAsQtReadsIt() {
+    void framesAsQtReadsThem() {
         QFETCH(QSize, screen);
         QFETCH(QList<QRgb>, global);
         QFETCH(int, background);
@@ -223,14 +243,20 @@ class TestRegionGif : public QObject {
         QVERIFY(PageFiles::write(path, PageFiles::gifScreen(screen, global, background, images)));
 
         QImageReader reader(path);
-        QImage qt;
-        QVERIFY2(reader.read(&qt), qPrintable(reader.errorString()));
+        QList<QImage> qtFrames;
+        QImage next;
+        while (reader.read(&next))
+            qtFrames << next;
+        QCOMPARE(qtFrames.size(), images.size());
+        const QImage qt = qtFrames.first();
         QCOMPARE(qt.size(), screen);
 
         ImageFile window;
         QVERIFY2(window.loadFile(path), qPrintable(window.errorString()));
         QCOMPARE(window.frameCount(), int(images.size()));
-        QVERIFY(sameBytes(window.frame(0), qt));
+        for (int f = 0; f < window.frameCount(); ++f)
+            QVERIFY2(sameBytes(window.frame(f), qtFrames.at(f)),
+                     qPrintable(QStringLiteral("frame %1").arg(f)));
 
         const PageRegion region = readWhole(path, screen);
         QVERIFY2(region.ok(), qPrintable(region.error));

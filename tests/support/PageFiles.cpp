@@ -372,9 +372,11 @@ QByteArray PageFiles::gifScreen(QSize screen, const QList<QRgb>& globalTable, in
     if (!globalTable.isEmpty())
         gifTable(b, globalTable, bits);
     for (const GifImage& image : images) {
-        if (image.transparentIndex >= 0) {
-            b.append("\x21\xF9\x04\x01\x00\x00", 6);
-            b.append(char(image.transparentIndex));
+        if (image.transparentIndex >= 0 || image.disposal != 0) {
+            b.append("\x21\xF9\x04", 3);
+            b.append(char(image.disposal << 2 | (image.transparentIndex >= 0 ? 1 : 0)));
+            b.append("\x00\x00", 2);
+            b.append(char(std::max(0, image.transparentIndex)));
             b.append('\0');
         }
         gifImage(b, image.indexed, bits, image.interlaced, image.at, image.ownTable);

@@ -50,13 +50,15 @@ QByteArray gif(const QImage& indexed, bool interlaced = false, int transparentIn
 
 // One image of gifScreen(): an 8-bit indexed picture placed at `at`, with indexed's colours
 // as its own table when ownTable, its rows interlaced on request, preceded by a graphic
-// control block naming a transparent index when transparentIndex >= 0.
+// control block when it names a transparent index (transparentIndex >= 0) or a disposal
+// (1 leave, 2 restore the background, 3 restore what was there).
 struct GifImage {
     QImage indexed;
     QPoint at;
     bool ownTable = false;
     bool interlaced = false;
     int transparentIndex = -1;
+    int disposal = 0;
 };
 // A GIF89a logical screen of the given size: globalTable as the global colour table (none
 // when empty) and `background` as its background index, then the images in order.
