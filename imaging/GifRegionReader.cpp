@@ -361,23 +361,27 @@ GifRegionReader::Result decodeRows(const uchar* data, qint64 size, qint64 dataSt
     return GifRegionReader::Result::Read;
 }
 
-// Decodes the first image and hands every screen row of want (inside the screen) to
-// put(y, pixels), the pixels being want's columns: the image's where it lies, palette
-// colours, and background around it. Rows come in the order the data holds them.
-template <typename Put>
+// Decodes the first image into every screen row of want (inside the screen): the image's
+// palette colours where it lies, background around it. rowOf(y) gives where want's columns
+// of screen row y go, done(y) is told once the row is written; rows come in the order the
+// data holds them.
+template <typename RowOf, typename Done>
 GifRegionReader::Result decodeFirst(const uchar* data, qint64 size, const GifLayout& gif,
                                     const std::array<quint32, 256>& palette, quint32 background,
-                                    const QRect& want, Put&& put, QString* error) {
+                                    const QRect& want, RowOf&& rowOf, Done&& done, QString* error) {
     const QRect frame = gif.frame;
-    // want's columns the image covers.
-    const int from = std::max(want.left(), frame.left());
-    const int to = std::min(want.right(), frame.right());
-    const int covered = want.isEmpty() ? 0 : std::max(0, to - from + 1);
-    std::vector<quint32> row(size_t(std::max(0, want.width())), background);
+    // want's columns the image covers, as offsets into the row.
+    const int from = std::max(want.left(), frame.left()) - want.left();
+    const int to = std::min(want.right(), frame.right()) - want.left() + 1;
+    const int covered = want.isEmpty() ? 0 : std::max(0, to - from);
+    const int width = std::max(0, want.width());
     // Rows of want the image does not reach are background alone.
     for (int y = want.top(); y <= want.bottom() && !want.isEmpty(); ++y)
-        if (y < frame.top() || y > frame.bottom())
-            put(y, row.data());
+        if (y < frame.top() || y > frame.bottom()) {
+            quint32* out = rowOf(y);
+            std::fill(out, out + width, background);
+            done(y);
+        }
 
     const std::vector<int> rows = imageRows(frame.height(), gif.interlaced);
     const auto wanted = [&](int dataRow) {
@@ -391,12 +395,20 @@ GifRegionReader::Result decodeFirst(const uchar* data, qint64 size, const GifLay
             lastWanted = k;
             break;
         }
+    const int skip = want.left() + from - frame.left(); // image columns before want's
     const auto colour = [&](int dataRow, const uchar* indices) {
-        const uchar* in = indices + (from - frame.left());
-        quint32* out = row.data() + (from - want.left());
-        for (int i = 0; i < covered; ++i)
-            out[i] = palette[in[i]];
-        put(frame.top() + rows[size_t(dataRow)], row.data());
+        const int y = frame.top() + rows[size_t(dataRow)];
+        quint32* out = rowOf(y);
+        if (covered == 0) {
+            std::fill(out, out + width, background);
+        } else {
+            std::fill(out, out + from, background);
+            const uchar* in = indices + skip;
+            for (int i = 0; i < covered; ++i)
+                out[from + i] = palette[in[i]];
+            std::fill(out + from + covered, out + width, background);
+        }
+        done(y);
     };
     return decodeRows(data, size, gif.dataStart, gif.minCodeSize, frame.width(), frame.height(), lastWanted,
                       wanted, colour, error);
@@ -717,10 +729,10 @@ GifRegionReader::Result GifRegionReader::read(const uchar* data, qint64 size, co
         if (qAlpha(background) == 0)
             background = 0xFFFFFFFFu;
     }
-    const auto put = [&](int y, const quint32* pixels) {
-        canvas.putRow(y, want.left(), pixels, want.width());
-    };
-    const Result decoded = decodeFirst(data, size, gif, palette, background, want, put, &out->error);
+    std::vector<quint32> row(size_t(std::max(0, want.width())));
+    const auto rowOf = [&](int) { return row.data(); };
+    const auto put = [&](int y) { canvas.putRow(y, want.left(), row.data(), want.width()); };
+    const Result decoded = decodeFirst(data, size, gif, palette, background, want, rowOf, put, &out->error);
     if (decoded != Result::Read)
         return decoded;
     out->image = canvas.image();
@@ -740,11 +752,13 @@ GifRegionReader::Result screenOf(const uchar* data, qint64 size, const GifLayout
                      .arg(gif.screen.height());
         return GifRegionReader::Result::Failed;
     }
-    const QRect all(QPoint(0, 0), gif.screen);
-    const size_t rowBytes = size_t(all.width()) * 4;
-    const auto put = [&](int y, const quint32* pixels) { std::memcpy(image.scanLine(y), pixels, rowBytes); };
-    const GifRegionReader::Result decoded =
-        decodeFirst(data, size, gif, gif.palette, gif.background, all, put, error);
+    // Straight into the page's rows.
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    const auto rowOf = [&](int y) { return reinterpret_cast<quint32*>(bits + y * stride); };
+    const auto done = [](int) {};
+    const GifRegionReader::Result decoded = decodeFirst(data, size, gif, gif.palette, gif.background,
+                                                        QRect(QPoint(0, 0), gif.screen), rowOf, done, error);
     if (decoded == GifRegionReader::Result::Read)
         *screen = image;
     return decoded;
