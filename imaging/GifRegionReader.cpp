@@ -447,6 +447,8 @@ class FramePainter {
     // The next frame; false at the trailer, or with *unsupported when the file holds what
     // this painter leaves to Qt's reader (damaged image data, short control blocks).
     bool next(QImage* frame, bool* unsupported) {
+        m_changedTop = m_screen.height();
+        m_changedBottom = -1;
         for (;;) {
             const uchar kind = m_data[m_at];
             if (kind == 0x3B)
@@ -497,6 +499,10 @@ class FramePainter {
         }
     }
 
+    // The rows the last next() changed, first and last (none when first > last).
+    int changedTop() const { return m_changedTop; }
+    int changedBottom() const { return m_changedBottom; }
+
   private:
     // The image's place as Qt's reader keeps it: right and bottom clipped to the screen.
     void setImage(const QRect& rect, const uchar* table, int length, int transparent) {
@@ -538,7 +544,13 @@ class FramePainter {
         m_canvas = copy;
     }
 
+    void touch(int top, int bottom) {
+        m_changedTop = std::min(m_changedTop, top);
+        m_changedBottom = std::max(m_changedBottom, bottom);
+    }
+
     void fill(const QRect& rect, quint32 value) {
+        touch(rect.top(), rect.bottom());
         for (int y = rect.top(); y <= rect.bottom(); ++y) {
             auto* line = reinterpret_cast<quint32*>(m_canvas.scanLine(y));
             std::fill(line + rect.left(), line + rect.right() + 1, value);
@@ -559,6 +571,7 @@ class FramePainter {
             else
                 fill(rect, reinterpret_cast<const quint32*>(m_canvas.constBits())[0]);
         } else if (m_disposal == 3 && !m_saved.isNull()) { // restore what was there
+            touch(rect.top(), rect.bottom());
             for (int y = rect.top(); y <= rect.bottom(); ++y)
                 std::memcpy(reinterpret_cast<quint32*>(m_canvas.scanLine(y)) + rect.left(),
                             m_saved.constScanLine(y - rect.top()), size_t(rect.width()) * 4);
@@ -589,6 +602,8 @@ class FramePainter {
             if (m_transparent >= 0)
                 return;
             const int count = std::min(rows, m_bottom - *y);
+            if (count > 0)
+                touch(*y + 1, *y + count);
             const auto* source = reinterpret_cast<const quint32*>(m_canvas.constScanLine(*y)) + m_left;
             for (int i = 1; i <= count; ++i)
                 std::memcpy(reinterpret_cast<quint32*>(m_canvas.scanLine(*y + i)) + m_left, source,
@@ -650,6 +665,7 @@ class FramePainter {
         const auto all = [](int) { return true; };
         const auto row = [&](int, const uchar* indices) {
             if (!out) {
+                touch(y, y);
                 auto* line = reinterpret_cast<quint32*>(m_canvas.scanLine(y));
                 const int count = std::min(m_width, screenWidth - m_left);
                 for (int i = 0; i < count; ++i)
@@ -676,6 +692,8 @@ class FramePainter {
     int m_globalLength = 0;
     int m_left = 0, m_top = 0, m_width = 0, m_height = 0, m_right = 0, m_bottom = 0;
     int m_disposal = 0;
+    int m_changedTop = 0;
+    int m_changedBottom = -1;
     bool m_disposed = true;
     std::array<quint32, 256> m_palette{};
     std::array<quint32, 256> m_table{};
@@ -767,8 +785,8 @@ GifRegionReader::Result screenOf(const uchar* data, qint64 size, const GifLayout
 } // namespace
 
 GifRegionReader::Result GifRegionReader::readFrames(const uchar* data, qint64 size, int maxFrames,
-                                                    qint64 maxBytes, QList<QImage>* frames, bool* complete,
-                                                    QString* error) {
+                                                    qint64 maxBytes, int reduceFrom, QList<QImage>* frames,
+                                                    QList<QImage>* reduced, bool* complete, QString* error) {
     *complete = true;
     if (!isGif(data, size))
         return Result::NotGif;
@@ -780,18 +798,40 @@ GifRegionReader::Result GifRegionReader::readFrames(const uchar* data, qint64 si
     const Result decoded = screenOf(data, size, gif, &first, error);
     if (decoded != Result::Read)
         return decoded;
+    QImage small;
+    if (first.width() >= reduceFrom && first.height() >= reduceFrom)
+        small = FastPixels::blockAverage(first); // null for a transparent (ARGB32) page
     QList<QImage> all{first};
+    QList<QImage> allSmall{small};
     const qint64 frameBytes = first.sizeInBytes();
     FramePainter painter(data, size, first, gif);
     QImage next;
     bool unsupported = false;
     while (all.size() < maxFrames && (all.size() + 1) * frameBytes <= maxBytes &&
-           painter.next(&next, &unsupported))
+           painter.next(&next, &unsupported)) {
         all << next;
+        // The reduced copy of the frame before, its block rows over changed rows averaged again.
+        if (!small.isNull()) {
+            QImage copy = FastPixels::allocate(small.size(), QImage::Format_RGB32);
+            if (copy.isNull()) {
+                small = QImage();
+            } else {
+                for (int y = 0; y < small.height(); ++y)
+                    std::memcpy(copy.scanLine(y), small.constScanLine(y), size_t(small.width()) * 4);
+                if (painter.changedTop() <= painter.changedBottom())
+                    FastPixels::blockAverageRows(next, copy, painter.changedTop() / FastPixels::kBlock,
+                                                 painter.changedBottom() / FastPixels::kBlock + 1);
+                small = copy;
+            }
+        }
+        allSmall << small;
+    }
     if (unsupported) {
         *complete = false;
         all = {first};
+        allSmall = {allSmall.first()};
     }
     *frames = std::move(all);
+    *reduced = std::move(allSmall);
     return Result::Read;
 }

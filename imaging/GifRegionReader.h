@@ -34,13 +34,14 @@ class GifRegionReader {
     static Result read(const uchar* data, qint64 size, const RegionRequest& request, PageRegion* out);
     // The frames of an animation for the workspace: the first is the whole screen with the
     // first image on it (RGB32, or ARGB32 when that image has a transparent colour: alpha 0
-    // where nothing opaque was painted), then
-    // each later image painted over the frame before it as Qt's reader paints it, at most
-    // maxFrames frames taking at most maxBytes. *complete is false when a later image is one
-    // this reader leaves to Qt's (its data damaged or cut short, a control block too short to
-    // read): frames then holds the first frame alone.
-    static Result readFrames(const uchar* data, qint64 size, int maxFrames, qint64 maxBytes,
-                             QList<QImage>* frames, bool* complete, QString* error);
+    // where nothing opaque was painted), then each later image painted over the frame before
+    // it as Qt's reader paints it, at most maxFrames frames taking at most maxBytes. reduced
+    // gets each frame's FastPixels::blockAverage() copy when the page is at least reduceFrom
+    // wide and high and RGB32 (null entries otherwise). *complete is false when a later
+    // image is one this reader leaves to Qt's (its data damaged or cut short, a control
+    // block too short to read): frames then holds the first frame alone.
+    static Result readFrames(const uchar* data, qint64 size, int maxFrames, qint64 maxBytes, int reduceFrom,
+                             QList<QImage>* frames, QList<QImage>* reduced, bool* complete, QString* error);
     // The page size from the file's header alone (the logical screen): 10 bytes are read.
     static Result size(const uchar* data, qint64 size, QSize* pageSize, QString* error);
 };

@@ -119,12 +119,15 @@ bool ImageFile::load(const QString& path) {
         // The region reader's decoder, checking the image data as the batch command does;
         // the later images of an animation it does not paint are Qt's.
         QList<QImage> frames;
+        QList<QImage> reduced;
         bool complete = true;
         if (GifRegionReader::readFrames(data, bytes.size(), kMaxFrames, kFramesBudgetMb * 1024 * 1024,
-                                        &frames, &complete, &m_error) != GifRegionReader::Result::Read)
+                                        kReduceFrom, &frames, &reduced, &complete,
+                                        &m_error) != GifRegionReader::Result::Read)
             return false;
         if (complete) {
             m_frames = std::move(frames);
+            m_reduced = std::move(reduced);
             return true;
         }
         if (!readFrames(bytes))

@@ -2,6 +2,7 @@
 // workspace's load give the first image on its logical screen, as Qt's reader has always
 // shown it, and the size read on its own agrees with it.
 
+#include "imaging/FastPixels.h"
 #include "imaging/ImageFile.h"
 #include "imaging/RegionReader.h"
 #include "tests/support/PageFiles.h"
@@ -262,6 +263,44 @@ class TestRegionGif : public QObject {
         QVERIFY2(region.ok(), qPrintable(region.error));
         QCOMPARE(region.method, PageRegion::Method::Gif);
         QVERIFY(sameBytes(region.image, qt.hasAlphaChannel() ? onWhite(qt) : qt));
+    }
+
+    // A page large enough for the window's reduced copies: each frame's copy is the block
+    // average of that frame, though later ones are averaged again only where rows changed
+    // (images and disposals at rows that are not multiples of the block).
+    void reducedCopiesFollowTheFrames() {
+        const QList<QRgb> colours = palette(16, 5);
+        const QSize screen(ImageFile::kReduceFrom + 6, ImageFile::kReduceFrom + 3);
+        PageFiles::GifImage page;
+        page.indexed = indexedPicture(screen, colours);
+        page.disposal = 1;
+        QList<PageFiles::GifImage> images{page};
+        const struct {
+            QPoint at;
+            int disposal;
+            bool interlaced;
+        } later[] = {{{5, 6}, 2, false}, {{300, 701}, 3, true}, {{1020, 1018}, 1, false}, {{7, 3}, 0, true}};
+        for (const auto& l : later) {
+            PageFiles::GifImage i;
+            i.indexed = indexedPicture(QSize(37, 11), colours, true);
+            i.at = l.at;
+            i.disposal = l.disposal;
+            i.interlaced = l.interlaced;
+            images << i;
+        }
+        const QString path = m_dir.filePath(QStringLiteral("large-animation.gif"));
+        QVERIFY(PageFiles::write(path, PageFiles::gifScreen(screen, colours, 3, images)));
+
+        ImageFile window;
+        QVERIFY2(window.loadFile(path), qPrintable(window.errorString()));
+        QCOMPARE(window.frameCount(), int(images.size()));
+        for (int f = 0; f < window.frameCount(); ++f) {
+            QVERIFY(!window.reducedFrame(f).isNull());
+            QVERIFY2(sameBytes(window.reducedFrame(f), FastPixels::blockAverage(window.frame(f))),
+                     qPrintable(QStringLiteral("frame %1").arg(f)));
+        }
+        // The frames differ, so equal copies are no accident of one copy shared by all.
+        QVERIFY(!sameBytes(window.reducedFrame(1), window.reducedFrame(2)));
     }
 
     void emptyScreenIsRefusedByBoth() {
