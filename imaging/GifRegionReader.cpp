@@ -471,6 +471,10 @@ class FramePainter {
             // An image (the structural check let nothing else through).
             const uchar* d = m_data + m_at;
             const QRect rect(u16(d + 1), u16(d + 3), u16(d + 5), u16(d + 7));
+            if (rect.isEmpty()) { // Qt's reader still paints its pixels somewhere
+                *unsupported = true;
+                return false;
+            }
             const uchar flags = d[9];
             m_at += 10;
             const uchar* table = m_global;
