@@ -55,8 +55,9 @@ def tools(build, all_peers):
     vetra = os.path.join(build, "batch", "vetra-batch")
     found.append(("vetra-batch", lambda k, r, rect, i, o: [vetra, "--kind", k, "--rotate", r, "--rect", rect, i, o],
                   None, os.path.exists(vetra)))
+    # A GIF's first image only, as the other tools read it (not one output file per frame).
     found.append(("ImageMagick convert", lambda k, r, rect, i, o: [
-        "/usr/bin/convert", i, "-rotate", r, "-crop", rect_args(rect), "+repage", "-resize", size_of(k) + "!",
+        "/usr/bin/convert", i + "[0]" if i.endswith(".gif") else i, "-rotate", r, "-crop", rect_args(rect), "+repage", "-resize", size_of(k) + "!",
         "-units", "PixelsPerInch", "-density", "300", "-define", f"jpeg:extent={KINDS[k][1]}", o],
         None, os.path.exists("/usr/bin/convert")))
     found.append(("Pillow (loop)", lambda k, r, rect, i, o: [
