@@ -15,6 +15,10 @@
 #include "workspace/SelectionFrame.h"
 #include "workspace/frmScanner.h"
 
+#ifdef VETRA_BENCH_GIFLIB
+#include "bench/bare/GifFloor.h"
+#endif
+
 #include <QApplication>
 #include <QFile>
 #include <QImageReader>
@@ -243,6 +247,22 @@ bool bareTurboDecode(const QString& path) {
     return true;
 }
 
+// giflib's decode of every row, the file read into memory first.
+bool bareGifDecode(const QString& path) {
+#ifdef VETRA_BENCH_GIFLIB
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    gif_floor::Decoded decoded;
+    return gif_floor::decode(reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()),
+                             &decoded);
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
 void BM_BareDecode(benchmark::State& state) {
     const int which = int(state.range(0));
     for (auto _ : state)
@@ -292,17 +312,25 @@ void BM_Paired(benchmark::State& state) {
     const int which = int(state.range(1));
     const QString path = pagePath(which);
     const bool jpeg = qstrcmp(kPages[which].format, "jpg") == 0;
+#ifdef VETRA_BENCH_GIFLIB
+    const bool gif = qstrcmp(kPages[which].format, "gif") == 0;
+#else
+    const bool gif = false;
+#endif
     PagePrompts prompts;
     prompts.path = path;
     frmScanner window(prompts);
     window.Command12_Click();
     Clocks qt;
     Clocks turbo;
+    Clocks giflib;
     Clocks road;
     for (auto _ : state) {
         qt += timed([&] { bareQtDecode(path); });
         if (jpeg)
             turbo += timed([&] { bareTurboDecode(path); });
+        if (gif)
+            giflib += timed([&] { bareGifDecode(path); });
         road += timed([&] { rotate ? window.Command5_Click() : window.Command12_Click(); });
     }
     const double n = double(state.iterations());
@@ -315,6 +343,11 @@ void BM_Paired(benchmark::State& state) {
         state.counters["turbo_cpu_ms"] = turbo.cpuMs / n;
         state.counters["per_turbo_cpu"] = road.cpuMs / turbo.cpuMs;
         state.counters["per_turbo_wall"] = road.wallMs / turbo.wallMs;
+    }
+    if (gif) {
+        state.counters["giflib_cpu_ms"] = giflib.cpuMs / n;
+        state.counters["per_giflib_cpu"] = road.cpuMs / giflib.cpuMs;
+        state.counters["per_giflib_wall"] = road.wallMs / giflib.wallMs;
     }
     state.SetLabel(
         QByteArray(rotate ? "rotate+refresh " : "load+refresh ").append(kPages[which].name).constData());

@@ -116,28 +116,24 @@ bool ImageFile::load(const QString& path) {
         m_error = page.error;
         return false;
     case PageFormat::Gif: {
-        GifRegionReader::Summary gif;
-        if (!GifRegionReader::inspect(data, bytes.size(), &gif, &m_error))
+        // The region reader's decoder, checking the image data as the batch command does;
+        // the later images of an animation it does not paint are Qt's.
+        QList<QImage> frames;
+        QList<QImage> reduced;
+        bool complete = true;
+        if (GifRegionReader::readFrames(data, bytes.size(), kMaxFrames, kFramesBudgetMb * 1024 * 1024,
+                                        kReduceFrom, &frames, &reduced, &complete,
+                                        &m_error) != GifRegionReader::Result::Read)
             return false;
-        if (gif.ownDecoder) {
-            // The region reader's decoder over the whole page: it checks the image data as
-            // the batch command does. Frames after the first and transparency are Qt's.
-            QSize screen;
-            if (GifRegionReader::size(data, bytes.size(), &screen, &m_error) != GifRegionReader::Result::Read)
-                return false;
-            RegionRequest whole;
-            whole.rect = QRect(QPoint(0, 0), screen);
-            PageRegion region;
-            if (GifRegionReader::read(data, bytes.size(), whole, &region) != GifRegionReader::Result::Read) {
-                m_error = region.error;
-                return false;
-            }
-            if (gif.images == 1 && !gif.transparent) {
-                m_frames = {region.image};
-                return true;
-            }
+        if (complete) {
+            m_frames = std::move(frames);
+            m_reduced = std::move(reduced);
+            return true;
         }
-        break;
+        if (!readFrames(bytes))
+            return false;
+        m_frames[0] = frames.first();
+        return true;
     }
     case PageFormat::Png:
         if (!RegionReader::pngIsWhole(bytes, &m_error))

@@ -32,15 +32,8 @@ void readGeneric(const QByteArray& bytes, const RegionRequest& request, PageRegi
         return true;
     }();
     Q_UNUSED(limitSet);
-    QSize stored = reader.size();
+    const QSize stored = reader.size();
     const bool readable = reader.canRead();
-    // Qt's GIF reader gives the first image's size here but decodes the whole screen, with
-    // that image at its place: the decoded picture is the page.
-    QImage whole;
-    if (readable && reader.format() == "gif") {
-        whole = reader.read();
-        stored = whole.size();
-    }
     if (!readable || stored.isEmpty()) {
         qCDebug(lcImaging) << "QImageReader:" << reader.errorString();
         out->error = QStringLiteral("il file non è un'immagine leggibile (%1).").arg(reader.errorString());
@@ -66,8 +59,7 @@ void readGeneric(const QByteArray& bytes, const RegionRequest& request, PageRegi
     if (!wholePage && !canvas.allocate(&out->error))
         return;
     // The whole page is decoded whatever the rectangle, so damage anywhere refuses it.
-    if (whole.isNull())
-        whole = reader.read();
+    QImage whole = reader.read();
     if (whole.isNull() || whole.size() != stored) {
         qCDebug(lcImaging) << "QImageReader:" << reader.errorString();
         out->error = QStringLiteral("lettura non riuscita (%1).").arg(reader.errorString());
@@ -252,16 +244,10 @@ PageRegion readWhole(const QByteArray& bytes, PageFormat format, const RegionReq
             out.method = PageRegion::Method::Jpeg;
         return out;
     case PageFormat::Gif:
-        switch (GifRegionReader::read(bytesOf(bytes), bytes.size(), request, &out)) {
-        case GifRegionReader::Result::Read:
+        if (GifRegionReader::read(bytesOf(bytes), bytes.size(), request, &out) ==
+            GifRegionReader::Result::Read)
             out.method = PageRegion::Method::Gif;
-            return out;
-        case GifRegionReader::Result::Unsupported:
-            break;
-        default:
-            return out;
-        }
-        break;
+        return out;
     case PageFormat::Png:
         if (!RegionReader::pngIsWhole(bytes, &out.error))
             return out;

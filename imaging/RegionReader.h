@@ -77,8 +77,8 @@ struct PageRegion {
 
 // Reads one rectangle of a page file without decoding more of it than the rectangle
 // needs: JPEG through libjpeg-turbo's cropped and skipped scanlines, BMP rows read from the
-// file a band at a time, single-image GIF pages through our own LZW decoder, the other
-// pages (PNG, 16-bit BMP, interlaced or tiled GIF) through QImageReader. The pages are the
+// file a band at a time, GIF pages through our own LZW decoder, the other pages (PNG,
+// 16-bit BMP) through QImageReader. The pages are the
 // workspace's: BMP, JPEG, GIF and PNG recognised by their content, anything else refused.
 // A page is accepted or refused by the same rules and limits as the workspace's load
 // (JpegErrors, BmpHeader, PageLimits), whatever the rectangle: the data outside it is

@@ -26,6 +26,13 @@ import time
 
 KINDS = {"foto": ((400, 480), 34900), "firma": ((375, 72), 19900), "adr": ((400, 400), 9900)}
 HERE = os.path.dirname(os.path.abspath(__file__))
+# The floors: vetra-batch's "bare" column is the one present for the page's format.
+BARES = ("bare libjpeg-turbo", "giflib floor")
+FLOORS_WITHOUT_OUTPUT = ("giflib floor",)
+
+
+def bare_of(row):
+    return next((row[name] for name in BARES if row.get(name) is not None), None)
 
 
 def tools(build, all_peers):
@@ -42,11 +49,15 @@ def tools(build, all_peers):
     found.append(("bare libjpeg-turbo", lambda k, r, rect, i, o: [
         bare, "--rotate", r, "--rect", rect, "--size", size_of(k), "--limit", str(KINDS[k][1]), i, o],
         (".jpg",), os.path.exists(bare)))
+    # GIF pages have giflib's whole decode as their floor (decode only, no output file).
+    floor = os.path.join(build, "bench", "bare", "gif-floor")
+    found.append(("giflib floor", lambda k, r, rect, i, o: [floor, i], (".gif",), os.path.exists(floor)))
     vetra = os.path.join(build, "batch", "vetra-batch")
     found.append(("vetra-batch", lambda k, r, rect, i, o: [vetra, "--kind", k, "--rotate", r, "--rect", rect, i, o],
                   None, os.path.exists(vetra)))
+    # A GIF's first image only, as the other tools read it (not one output file per frame).
     found.append(("ImageMagick convert", lambda k, r, rect, i, o: [
-        "/usr/bin/convert", i, "-rotate", r, "-crop", rect_args(rect), "+repage", "-resize", size_of(k) + "!",
+        "/usr/bin/convert", i + "[0]" if i.endswith(".gif") else i, "-rotate", r, "-crop", rect_args(rect), "+repage", "-resize", size_of(k) + "!",
         "-units", "PixelsPerInch", "-density", "300", "-define", f"jpeg:extent={KINDS[k][1]}", o],
         None, os.path.exists("/usr/bin/convert")))
     found.append(("Pillow (loop)", lambda k, r, rect, i, o: [
@@ -142,7 +153,8 @@ def main():
                     entry[1].extend(times)
                     if cpu is not None:
                         entry[2].append(cpu)
-                    samples[page][name] = entry[:3] + (check(out, kind),)
+                    verdict = "decode only" if name in FLOORS_WITHOUT_OUTPUT else check(out, kind)
+                    samples[page][name] = entry[:3] + (verdict,)
                 except subprocess.CalledProcessError as e:
                     samples[page][name] = entry[:3] + (
                         "failed: " + (e.stderr or b"").decode(errors="replace").strip()[-60:],)
@@ -164,7 +176,7 @@ def main():
                 continue
             row[name] = (statistics.median(medians), min(times), statistics.median(cpus) if cpus else None, verdict)
         figures[page] = row
-        bare = row.get("bare libjpeg-turbo")
+        bare = bare_of(row)
         vetra = row.get("vetra-batch")
         for name, value in row.items():
             if value is None:
@@ -182,7 +194,7 @@ def main():
     # faster it is than each peer (goal at least 5 for ImageMagick and Pillow). Median
     # wall time, then minimum wall time in brackets.
     peers = [name for name, _, _, present in available
-             if present and name not in ("bare libjpeg-turbo", "vetra-batch")]
+             if present and name not in BARES + ("vetra-batch",)]
     print()
     print("vetra-batch ratios (median wall [min wall]): vetra/bare (goal <= 1.5), peer/vetra (goal >= 5 for "
           "ImageMagick and Pillow)")
@@ -195,11 +207,11 @@ def main():
             print(f"{page:<22} {'-':>17}")
             continue
         cells.append(f"{vetra[0]:.1f} [{vetra[1]:.1f}]")
-        for name in ["bare libjpeg-turbo"] + peers:
-            other = row.get(name)
+        for name in ["bare"] + peers:
+            other = bare_of(row) if name == "bare" else row.get(name)
             if other is None:
                 cells.append("-")
-            elif name == "bare libjpeg-turbo":
+            elif name == "bare":
                 cells.append(f"{vetra[0] / other[0]:.2f} [{vetra[1] / other[1]:.2f}]")
             else:
                 cells.append(f"{other[0] / vetra[0]:.1f} [{other[1] / vetra[1]:.1f}]")
@@ -215,11 +227,11 @@ def main():
         if vetra is None or vetra[2] is None:
             continue
         cells = [f"{vetra[2]:.1f}"]
-        for name in ["bare libjpeg-turbo"] + peers:
-            other = row.get(name)
+        for name in ["bare"] + peers:
+            other = bare_of(row) if name == "bare" else row.get(name)
             if other is None or other[2] is None:
                 cells.append("-")
-            elif name == "bare libjpeg-turbo":
+            elif name == "bare":
                 cells.append(f"{vetra[2] / other[2]:.2f}")
             else:
                 cells.append(f"{other[2] / vetra[2]:.1f}")

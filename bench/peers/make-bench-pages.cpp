@@ -2,8 +2,8 @@
 //   JOB FILE KIND ROTATION X,Y,W,H
 // where KIND is vetra-batch's (foto, firma, adr) and the rectangle the box to crop on the
 // page turned by ROTATION. The pages are scanned sideways, so each needs a quarter turn
-// clockwise. The GIF page (a4-300.gif) is made from the BMP page by scripts/bench, since
-// Qt writes no GIF.
+// clockwise. The GIF pages (a4-300.gif, and from it a4-300-interlaced.gif and
+// a4-300-frames.gif) are made from the BMP page by scripts/bench, since Qt writes no GIF.
 #include "tests/support/FormPage.h"
 
 #include <QDir>
@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
         const char* kind;
         int dpi;
         bool signature;
+        bool far = false; // the box on the other side of the page, as bench_region's "far" one
     };
     const Job jobs[] = {
         {"photo-a4-300-jpeg", "a4-300.jpg", "foto", 300, false},
@@ -68,9 +69,14 @@ int main(int argc, char** argv) {
         {"photo-a4-600-jpeg", "a4-600.jpg", "foto", 600, false},
         {"photo-a4-300-bmp", "a4-300.bmp", "foto", 300, false},
         {"signature-a4-300-jpeg", "a4-300.jpg", "firma", 300, true},
+        {"photo-300-gif-inter", "a4-300-interlaced.gif", "foto", 300, false},
+        {"photo-far-gif-inter", "a4-300-interlaced.gif", "foto", 300, false, true},
+        {"photo-300-gif-frames", "a4-300-frames.gif", "foto", 300, false},
     };
     for (const Job& job : jobs) {
-        const QRect r = job.signature ? FormPage::signatureRect(job.dpi) : FormPage::photoRect(job.dpi);
+        QRect r = job.signature ? FormPage::signatureRect(job.dpi) : FormPage::photoRect(job.dpi);
+        if (job.far) // near the upright page's left edge: its stored rows come last in the file
+            r.moveLeft(r.left() * 100 / 1690);
         out << job.name << ' ' << job.file << ' ' << job.kind << " 90 " << r.x() << ',' << r.y() << ','
             << r.width() << ',' << r.height() << '\n';
     }

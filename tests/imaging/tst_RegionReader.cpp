@@ -72,7 +72,7 @@ const Format kFormats[] = {
     {"bmp1", "page1.bmp", 0, PageRegion::Method::Bmp},
     {"png", "page.png", 0, PageRegion::Method::Generic},
     {"gif", "page.gif", 0, PageRegion::Method::Gif},
-    {"gif-interlaced", "pagei.gif", 0, PageRegion::Method::Generic},
+    {"gif-interlaced", "pagei.gif", 0, PageRegion::Method::Gif},
 };
 
 const char* mirrorName(Mirror m) {

@@ -109,6 +109,11 @@ QList<HostilePages::Page> HostilePages::all() {
     add("gif-data-ends-early.gif", shortData, false, "incompleti");
     const QByteArray interlaced = PageFiles::gif(indexed, true);
     add("gif-interlaced.gif", interlaced, true);
+    // The same for interlaced rows: the page's last pass is missing.
+    QByteArray shortInterlaced = PageFiles::gif(indexed.copy(0, 0, 240, 200), true);
+    qToLittleEndian<quint16>(320, shortInterlaced.data() + 8);
+    qToLittleEndian<quint16>(320, shortInterlaced.data() + descriptor + 7);
+    add("gif-interlaced-data-ends-early.gif", shortInterlaced, false, "incompleti");
     add("gif-interlaced-cut.gif", interlaced.left(interlaced.size() / 2), false, "troncato");
     add("gif-transparent.gif", PageFiles::gif(indexed, false, 3), true);
     add("gif-animated.gif", TestImages::animatedGif(60, 40, {Qt::red, Qt::green, Qt::blue}), true);

@@ -259,16 +259,38 @@ QByteArray gifHeader(const QImage& indexed, int* bits) {
     return b;
 }
 
-// One image covering the screen, LZW-coded.
-void gifImage(QByteArray& b, const QImage& indexed, int bits, bool interlaced) {
+// The colours of a table of 2^bits entries, padded with black.
+void gifTable(QByteArray& b, const QList<QRgb>& colors, int bits) {
+    for (int i = 0; i < (1 << bits); ++i) {
+        const QRgb c = i < colors.size() ? colors[i] : 0;
+        b.append(char(qRed(c)));
+        b.append(char(qGreen(c)));
+        b.append(char(qBlue(c)));
+    }
+}
+
+int gifTableBits(qsizetype colors) {
+    int bits = 1;
+    while ((1 << bits) < colors)
+        ++bits;
+    return bits;
+}
+
+// One image at `at`, LZW-coded; with its own colour table (indexed's) when ownTable.
+void gifImage(QByteArray& b, const QImage& indexed, int bits, bool interlaced, QPoint at = {},
+              bool ownTable = false) {
     const int w = indexed.width();
     const int h = indexed.height();
     b.append(char(0x2C));
-    put16(b, 0);
-    put16(b, 0);
+    put16(b, quint16(at.x()));
+    put16(b, quint16(at.y()));
     put16(b, quint16(w));
     put16(b, quint16(h));
-    b.append(char(interlaced ? 0x40 : 0));
+    if (ownTable)
+        bits = gifTableBits(indexed.colorCount());
+    b.append(char((interlaced ? 0x40 : 0) | (ownTable ? 0x80 | (bits - 1) : 0)));
+    if (ownTable)
+        gifTable(b, indexed.colorTable(), bits);
 
     std::vector<int> rows;
     if (interlaced) {
@@ -334,6 +356,31 @@ QByteArray PageFiles::gif(const QImage& indexed, bool interlaced, int transparen
         b.append('\0');
     }
     gifImage(b, indexed, bits, interlaced);
+    b.append(char(0x3B));
+    return b;
+}
+
+QByteArray PageFiles::gifScreen(QSize screen, const QList<QRgb>& globalTable, int background,
+                                const QList<GifImage>& images) {
+    QByteArray b("GIF89a");
+    put16(b, quint16(screen.width()));
+    put16(b, quint16(screen.height()));
+    const int bits = gifTableBits(std::max<qsizetype>(2, globalTable.size()));
+    b.append(char((globalTable.isEmpty() ? 0 : 0x80) | 0x70 | (bits - 1)));
+    b.append(char(background));
+    b.append('\0');
+    if (!globalTable.isEmpty())
+        gifTable(b, globalTable, bits);
+    for (const GifImage& image : images) {
+        if (image.transparentIndex >= 0 || image.disposal != 0) {
+            b.append("\x21\xF9\x04", 3);
+            b.append(char(image.disposal << 2 | (image.transparentIndex >= 0 ? 1 : 0)));
+            b.append("\x00\x00", 2);
+            b.append(char(std::max(0, image.transparentIndex)));
+            b.append('\0');
+        }
+        gifImage(b, image.indexed, bits, image.interlaced, image.at, image.ownTable);
+    }
     b.append(char(0x3B));
     return b;
 }

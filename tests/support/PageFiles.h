@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
+#include <QPoint>
+#include <QSize>
 #include <QString>
 
 // Page files written byte by byte, so the tests control what the readers see (chroma
@@ -44,6 +47,24 @@ QByteArray bmpRle8(const QImage& indexed);
 // codes when the table fills); rows interlaced on request; one palette entry transparent
 // when transparentIndex >= 0.
 QByteArray gif(const QImage& indexed, bool interlaced = false, int transparentIndex = -1);
+
+// One image of gifScreen(): an 8-bit indexed picture placed at `at`, with indexed's colours
+// as its own table when ownTable, its rows interlaced on request, preceded by a graphic
+// control block when it names a transparent index (transparentIndex >= 0) or a disposal
+// (1 leave, 2 restore the background, 3 restore what was there).
+struct GifImage {
+    QImage indexed;
+    QPoint at;
+    bool ownTable = false;
+    bool interlaced = false;
+    int transparentIndex = -1;
+    int disposal = 0;
+};
+// A GIF89a logical screen of the given size: globalTable as the global colour table (none
+// when empty) and `background` as its background index, then the images in order.
+// Indices must stay below 2^max(2, table bits) for the LZW encoder.
+QByteArray gifScreen(QSize screen, const QList<QRgb>& globalTable, int background,
+                     const QList<GifImage>& images);
 
 // An animated GIF89a: every frame an 8-bit indexed image of the first one's size, coloured
 // through the first one's palette, shown for delayCs hundredths of a second.
