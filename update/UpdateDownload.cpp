@@ -197,6 +197,9 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
         file.cancelWriting();
         return Outcome::WriteFailed;
     }
+    // The mode is set on the temporary file's descriptor, before it takes the updater's
+    // name: by path it would follow a link another operator put there meanwhile.
+    UpdateFiles::makeInert(file.handle());
     if (!file.commit()) {
         m_errorString = SystemReason::current();
         qCDebug(lcUpdate) << "download: cannot put the updater in place" << file.errorString();
@@ -209,7 +212,6 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
         m_errorString = SystemReason::text(ENOSPC);
         return Outcome::WriteFailed;
     }
-    UpdateFiles::makeInert(destination);
     return Outcome::Accepted;
 }
 

@@ -60,10 +60,11 @@ void setMode(const QString& path, mode_t mode) {
     QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
 }
 
-// Records what the window would start, instead of starting it.
-void recordStarts(aggiorna& window, QStringList* started) {
+// Records the bytes of what the window would start, read through the path it starts,
+// instead of starting it.
+void recordStarts(aggiorna& window, QList<QByteArray>* started) {
     window.setStarter([started](const QString& program) {
-        *started << program;
+        *started << TestFiles::readAll(program);
         return true;
     });
 }
@@ -151,6 +152,10 @@ class TestTrust : public QObject {
         row("base64 with junk", QByteArray(prehashed).replace("\ntrusted", "!\ntrusted"), data, key,
             Result::Malformed);
         row("huge", prehashed + QByteArray(8192, '\n'), data, key, Result::Malformed);
+        // A legacy signature makes the whole file be held to check it: only small files.
+        const QByteArray large = updaterBytes(UpdateSignature::kMostLegacyBytes + 1);
+        row("legacy, one byte past its size", signer.sign(large, true), large, key, Result::TooLarge);
+        row("prehashed, as large", signer.sign(large), large, key, Result::Valid);
     }
 
     void signatures() {
@@ -388,18 +393,23 @@ class TestTrust : public QObject {
     void onlySignedUpdatersStart_data() {
         QTest::addColumn<QString>("signature"); // none, other key, other file, prehashed, legacy
         QTest::addColumn<bool>("replaced");     // the file changes between the check and the start
+        QTest::addColumn<bool>("swapped");      // another file renamed over it after the last check
         QTest::addColumn<bool>("installed");
-        QTest::newRow("no signature") << QStringLiteral("none") << false << false;
-        QTest::newRow("signed by another key") << QStringLiteral("other key") << false << false;
-        QTest::newRow("signature of another file") << QStringLiteral("other file") << false << false;
-        QTest::newRow("valid, prehashed") << QStringLiteral("prehashed") << false << true;
-        QTest::newRow("valid, legacy") << QStringLiteral("legacy") << false << true;
-        QTest::newRow("valid, replaced before the start") << QStringLiteral("prehashed") << true << false;
+        QTest::newRow("no signature") << QStringLiteral("none") << false << false << false;
+        QTest::newRow("signed by another key") << QStringLiteral("other key") << false << false << false;
+        QTest::newRow("signature of another file") << QStringLiteral("other file") << false << false << false;
+        QTest::newRow("valid, prehashed") << QStringLiteral("prehashed") << false << false << true;
+        QTest::newRow("valid, legacy") << QStringLiteral("legacy") << false << false << true;
+        QTest::newRow("valid, replaced before the start")
+            << QStringLiteral("prehashed") << true << false << false;
+        QTest::newRow("valid, another file renamed over it after the check")
+            << QStringLiteral("prehashed") << false << true << true;
     }
 
     void onlySignedUpdatersStart() {
         QFETCH(QString, signature);
         QFETCH(bool, replaced);
+        QFETCH(bool, swapped);
         QFETCH(bool, installed);
         UpdateFixture fixture;
         const QByteArray payload = updaterBytes(5000);
@@ -415,13 +425,23 @@ class TestTrust : public QObject {
             fixture.server.sign = [](const QByteArray& data) { return testkeys::signer().sign(data, true); };
 
         aggiorna window(fixture.prompts, *fixture.session);
-        QStringList started;
+        QList<QByteArray> started;
         recordStarts(window, &started);
+        const QString updater = modulo1::UpdaterFile();
+        if (swapped) {
+            // As a member of the group would, in the shared folder: a script of theirs renamed over it.
+            window.setBeforeStart([&] {
+                const QString theirs = modulo1::DataFolder() + QStringLiteral("theirs");
+                TestFiles::writeFile(theirs, "#!/bin/sh\necho altro\n");
+                QCOMPARE(
+                    ::rename(QFile::encodeName(theirs).constData(), QFile::encodeName(updater).constData()),
+                    0);
+            });
+        }
         bool ended = false;
         window.setProgramEnd([&] { ended = true; });
         window.Command3_Click();
         window.Command5->click();
-        const QString updater = modulo1::UpdaterFile();
         const bool verified = signature == QLatin1String("prehashed") || signature == QLatin1String("legacy");
         QCOMPARE(window.installagg->isVisibleTo(&window), verified);
         QCOMPARE(QFileInfo::exists(updater), verified);
@@ -443,7 +463,8 @@ class TestTrust : public QObject {
         }
         if (window.installagg->isVisibleTo(&window))
             window.installagg->click();
-        QCOMPARE(started, installed ? QStringList{updater} : QStringList());
+        // What starts is the very file that was checked.
+        QCOMPARE(started, installed ? QList<QByteArray>{payload} : QList<QByteArray>());
         QCOMPARE(ended, installed);
         if (replaced) {
             QCOMPARE(fixture.prompts.messages, QStringList{aggiorna::notVerifiedText()});
@@ -452,11 +473,28 @@ class TestTrust : public QObject {
         }
     }
 
+    // Started for real: the program runs from the descriptor the check read, a script too.
+    void verifiedUpdaterRuns() {
+        UpdateFixture fixture;
+        QTemporaryDir out;
+        const QString marker = out.filePath(QStringLiteral("ran"));
+        fixture.server.payload = "#!/bin/sh\necho corre > '" + QFile::encodeName(marker) + "'\n";
+        aggiorna window(fixture.prompts, *fixture.session);
+        bool ended = false;
+        window.setProgramEnd([&] { ended = true; });
+        window.Command3_Click();
+        window.Command5->click();
+        QVERIFY(window.installagg->isVisibleTo(&window));
+        window.installagg->click();
+        QVERIFY(ended);
+        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::readAll(marker), QByteArray("corre\n"), 30000);
+    }
+
     void nothingStartsFromAFolderOthersMayWrite() {
         UpdateFixture fixture;
         fixture.server.payload = updaterBytes(3000);
         aggiorna window(fixture.prompts, *fixture.session);
-        QStringList started;
+        QList<QByteArray> started;
         recordStarts(window, &started);
         window.setProgramEnd([] {});
         window.Command3_Click();
@@ -505,7 +543,7 @@ class TestTrust : public QObject {
                  https ? QStringLiteral("https") : QStringLiteral("http"));
         fixture.server.payload = updaterBytes(1234000);
         aggiorna window(fixture.prompts, *fixture.session);
-        QStringList started;
+        QList<QByteArray> started;
         recordStarts(window, &started);
         window.setProgramEnd([] {});
         window.Command3_Click();
@@ -518,7 +556,7 @@ class TestTrust : public QObject {
         window.Command5->click();
         QVERIFY(fixture.prompts.messages.isEmpty());
         window.installagg->click();
-        QCOMPARE(started, QStringList{modulo1::UpdaterFile()});
+        QCOMPARE(started, QList<QByteArray>{fixture.server.payload});
         QCOMPARE(TestFiles::readAll(modulo1::UpdaterFile()), fixture.server.payload);
         QCOMPARE(fixture.server.requests.size(), 5); // page, form, reply, updater, signature
     }
