@@ -145,12 +145,16 @@ qint64 HttpSession::announcedLength(const QNetworkReply& reply) {
         return -1;
     // Qt joins repeated headers with ", ", and drops a value it cannot read: both would
     // otherwise pass for "no length announced".
-    const QByteArray text = reply.rawHeader("Content-Length").trimmed();
+    const qint64 length = strictDigits(reply.rawHeader("Content-Length").trimmed());
+    return length < 0 ? -2 : length;
+}
+
+qint64 HttpSession::strictDigits(const QByteArray& text) {
     if (text.isEmpty() || text.size() > 18)
-        return -2;
+        return -1;
     for (const char c : text) {
         if (c < '0' || c > '9')
-            return -2;
+            return -1;
     }
     return text.toLongLong();
 }

@@ -97,6 +97,10 @@ class HttpSession : public QObject {
     // The length a Content-Length header announces: -1 for none, -2 when it is malformed.
     static qint64 announcedLength(const QNetworkReply& reply);
 
+    // A header's number: plain decimal digits, at most 18 of them (no sign, no blanks, no
+    // list, no overflow); -1 for anything else.
+    static qint64 strictDigits(const QByteArray& text);
+
     // True for the errors of the connection itself (refused, reset, silent too long, no
     // route, TLS refused) as opposed to a reply that came but is not acceptable.
     static bool isConnectionError(QNetworkReply::NetworkError error);

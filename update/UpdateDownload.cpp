@@ -16,21 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// Strict decimal digits, at most 18 of them (no sign, no blanks, no overflow).
-qint64 digits(const QByteArray& text) {
-    if (text.isEmpty() || text.size() > 18)
-        return -1;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return -1;
-    }
-    return text.toLongLong();
-}
-
-} // namespace
-
 UpdateDownload::UpdateDownload(HttpSession& session, QObject* parent) : QObject(parent), m_session(session) {}
 
 UpdateDownload::~UpdateDownload() {
@@ -45,9 +30,9 @@ bool UpdateDownload::isWholeRange(const QByteArray& contentRange, qint64 receive
     const qsizetype slash = text.indexOf('/');
     if (dash < 0 || slash < dash)
         return false;
-    const qint64 first = digits(text.mid(6, dash - 6));
-    const qint64 last = digits(text.mid(dash + 1, slash - dash - 1));
-    const qint64 total = digits(text.mid(slash + 1));
+    const qint64 first = HttpSession::strictDigits(text.mid(6, dash - 6));
+    const qint64 last = HttpSession::strictDigits(text.mid(dash + 1, slash - dash - 1));
+    const qint64 total = HttpSession::strictDigits(text.mid(slash + 1));
     return first == 0 && last >= 0 && total > 0 && last + 1 == total && (received < 0 || received == total);
 }
 
