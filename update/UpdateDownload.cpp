@@ -58,39 +58,41 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
         return Outcome::WriteFailed;
     }
 
-    QNetworkRequest request = m_session.request(url);
-    request.setRawHeader("Range", rangeHeader(m_received));
-    request.setTransferTimeout(m_session.limits().transferSilenceMs);
-    QNetworkReply* reply = m_session.network().get(request);
-    reply->setReadBufferSize(64 * 1024);
-    m_reply = reply;
-    m_running = true;
-
     const qint64 limit = expectedSize >= 0 ? expectedSize : kUnsizedCap;
     bool tooLarge = false;
     bool writeFailed = false;
     bool badReply = false;
     bool judged = false;
-    QEventLoop loop;
+    QNetworkReply* reply = nullptr;
+    QUrl target = url;
+    QUrl next; // where the current reply redirects to
 
     // 200 for the whole file, 206 only for a part that is the whole file from byte 0.
-    // Anything else is a page about an error, or a piece of the file, never the updater.
+    // Anything else is a page about an error, or a piece of the file, never the updater;
+    // a redirect is followed with a request of its own (HttpSession::redirectTarget).
     auto judgeHead = [&] {
         if (judged)
             return;
         judged = true;
+        bool refused = false;
+        next = HttpSession::redirectTarget(*reply, &refused);
+        if (!next.isEmpty())
+            return;
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        badReply = !(status == 200 || (status == 206 && isWholeRange(reply->rawHeader("Content-Range")))) ||
+        badReply = refused ||
+                   !(status == 200 || (status == 206 && isWholeRange(reply->rawHeader("Content-Range")))) ||
                    HttpSession::announcedLength(*reply) == -2;
         if (badReply)
             qCDebug(lcUpdate) << "download: not the updater: status" << status << "Content-Range"
                               << reply->rawHeader("Content-Range") << "Content-Length"
-                              << reply->rawHeader("Content-Length");
+                              << reply->rawHeader("Content-Length") << "Location"
+                              << reply->rawHeader("Location");
     };
     auto takePieces = [&] {
         judgeHead();
-        if (badReply) {
-            // Not aborted here: the reply is still reporting its own status.
+        if (badReply || !next.isEmpty()) {
+            // Not aborted here: the reply is still reporting its own status. A redirect's
+            // own body is nothing of ours.
             QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
             return;
         }
@@ -116,10 +118,36 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
             }
         }
     };
-    connect(reply, &QNetworkReply::readyRead, &loop, takePieces);
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec();
+
+    for (int hop = 0;; ++hop) {
+        QNetworkRequest request = m_session.request(target);
+        request.setRawHeader("Range", rangeHeader(m_received));
+        request.setTransferTimeout(m_session.limits().transferSilenceMs);
+        reply = m_session.network().get(request);
+        reply->setReadBufferSize(64 * 1024);
+        m_reply = reply;
+        m_running = true;
+        judged = false;
+        next.clear();
+        QEventLoop loop;
+        connect(reply, &QNetworkReply::readyRead, &loop, takePieces);
+        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        if (!reply->isFinished())
+            loop.exec();
+        if (!m_cancelled && !judged &&
+            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 0)
+            judgeHead();
+        if (m_cancelled || next.isEmpty())
+            break;
+        if (hop == HttpSession::kMostRedirects) {
+            qCDebug(lcUpdate) << "download: more than" << HttpSession::kMostRedirects << "redirects";
+            badReply = true;
+            break;
+        }
+        reply->disconnect(this);
+        reply->deleteLater();
+        target = next;
+    }
     if (!m_cancelled && !tooLarge && !writeFailed && !badReply && reply->error() == QNetworkReply::NoError)
         takePieces();
 

@@ -389,6 +389,50 @@ class TestTrust : public QObject {
         }
     }
 
+    // The vendor moves its files to another host: the download and its signature follow the
+    // redirect there, and the session cookie stays with the vendor's host.
+    void filesMovedToAnotherHost_data() {
+        QTest::addColumn<int>("status");
+        QTest::newRow("302") << 302;
+        QTest::newRow("307") << 307;
+    }
+
+    void filesMovedToAnotherHost() {
+        QFETCH(int, status);
+        if (!testkeys::authority().isValid())
+            QSKIP("openssl is missing: run scripts/setup");
+        UpdateFixture fixture(true, UpdateFixture::Transport::Https);
+        const QByteArray payload = updaterBytes(83);
+        fixture.server.payload = payload;
+        VendorServer files; // another host name: the cookie jar tells hosts apart, not ports
+        files.useTls(testkeys::authority().serverConfiguration());
+        QVERIFY(files.listen());
+        const QByteArray there = "https://localhost:" + QByteArray::number(files.baseUrl().port()) + "/file/";
+        const auto moved = [&](const QByteArray& name) {
+            return "HTTP/1.1 " + QByteArray::number(status) + " Moved\r\nLocation: " + there + name +
+                   "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        };
+        const auto whole = [](const QByteArray& body) {
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                   "\r\nConnection: close\r\n\r\n" + body;
+        };
+        fixture.server.rawReplies.insert("/vetra/agg/download.asp", moved("agAB12.EXE"));
+        fixture.server.rawReplies.insert("/vetra/agg/download.asp.minisig", moved("agAB12.EXE.minisig"));
+        files.rawReplies.insert("/file/agAB12.EXE", whole(payload));
+        files.rawReplies.insert("/file/agAB12.EXE.minisig", whole(testkeys::signer().sign(payload)));
+        fixture.server.replyBody = "<p>dimensione 83 utente autorizzato</p>";
+
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        window.Command5->click();
+        QVERIFY2(fixture.prompts.messages.isEmpty(), qPrintable(fixture.prompts.messages.join(u'|')));
+        QVERIFY(window.installagg->isVisibleTo(&window));
+        QCOMPARE(TestFiles::readAll(modulo1::UpdaterFile()), payload);
+        QCOMPARE(files.requests.size(), 2);
+        for (const auto& request : files.requests)
+            QVERIFY2(!request.headers.contains("cookie"), request.headers.value("cookie").constData());
+    }
+
     // Only an updater signed with the vendor's key may run, and only as it was signed.
     void onlySignedUpdatersStart_data() {
         QTest::addColumn<QString>("signature"); // none, other key, other file, prehashed, legacy
