@@ -534,6 +534,29 @@ class TestTrust : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(TestFiles::readAll(marker), QByteArray("corre\n"), 30000);
     }
 
+    // A link put where the updater was, once it is written, to a file of the same bytes
+    // (say, another operator's private copy): the mode is set on the file written, never
+    // through the link, and the file behind the link keeps its own.
+    void modeNeverFollowsALink() {
+        UpdateFixture fixture;
+        fixture.server.payload = updaterBytes(3000);
+        const QString updater = modulo1::UpdaterFile();
+        const QString theirs = modulo1::DataFolder() + QStringLiteral("privato.EXE");
+        fixture.server.onRequest = [&](const VendorServer::Request& request) {
+            if (!request.target.endsWith(".minisig"))
+                return;
+            QVERIFY(QFile::rename(updater, theirs));
+            setMode(theirs, 0600);
+            QVERIFY(QFile::link(theirs, updater));
+        };
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        window.Command5->click();
+        QCOMPARE(modeOf(theirs), mode_t(0600));
+        QCOMPARE(fixture.prompts.messages, QStringList{aggiorna::notVerifiedText()});
+        QVERIFY(window.installagg->isHidden());
+    }
+
     void nothingStartsFromAFolderOthersMayWrite() {
         UpdateFixture fixture;
         fixture.server.payload = updaterBytes(3000);
