@@ -128,9 +128,14 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
             reduced = FastPixels::blockAverage(region.image);
     }
     // The photo kinds need no signature: its search is skipped.
-    const PageFindings findings = locator->locate(
-        reduced.isNull() ? region.image : reduced, *stored,
-        options.kind == OutputKind::Firma ? Locator::Wanted::All : Locator::Wanted::PhotoOnly);
+    PageFindings findings;
+    if (!locator->locate(reduced.isNull() ? region.image : reduced, *stored,
+                         options.kind == OutputKind::Firma ? Locator::Wanted::All
+                                                           : Locator::Wanted::PhotoOnly,
+                         &findings, &error)) {
+        *failed = failure(BatchExit::LocatorMissing, error);
+        return false;
+    }
     const std::optional<FrameRect> frame = FramePlacement::place(options.kind, findings);
     if (!frame) {
         *failed = failure(

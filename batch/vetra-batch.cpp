@@ -270,6 +270,11 @@ int runFolder(const BatchOptions& options, LocatorLoader* locator) {
             locator);
         if (pageFd >= 0)
             ::close(pageFd);
+        // A module that fails would fail every page the same way: said once, as at the start.
+        if (outcome.exit == BatchExit::LocatorMissing) {
+            printLine(stderr, QStringLiteral("vetra-batch: %1").arg(outcome.error));
+            return exitCode(BatchExit::LocatorMissing);
+        }
         if (outcome.exit != BatchExit::Ok) {
             failure(outcome.error);
             continue;
