@@ -3,11 +3,13 @@
 #include "acquire/Dib.h"
 #include "acquire/SaneSourceManager.h"
 #include "acquire/TwainShim.h"
+#include "env/modulo1.h"
 
 #include <QFile>
 
 #include <cmath>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 namespace mdlTwain {
@@ -451,9 +453,14 @@ std::int32_t WriteDibAsBmp(TW_HANDLE& image, const QString& FilePath) {
     fileHeader.bfReserved2 = 0;
     fileHeader.bfOffBits = static_cast<std::uint32_t>(layout->bitsOffset);
 
-    QFile file(FilePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Through its folder's descriptor: a link put where the file was is not followed.
+    const int fd = modulo1::OpenScanFile(FilePath);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         return 1;
+    }
     if (file.write(reinterpret_cast<const char*>(&fileHeader), sizeof fileHeader) !=
             static_cast<qint64>(sizeof fileHeader) ||
         file.write(buffer) != buffer.size())

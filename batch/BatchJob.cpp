@@ -121,9 +121,14 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
     const QImage picture = LocatorPicture::of(region, *stored);
     region = PageRegion();
     // The photo kinds need no signature: its search is skipped.
-    const PageFindings findings = locator->locate(
-        picture, *stored,
-        options.kind == OutputKind::Firma ? Locator::Wanted::All : Locator::Wanted::PhotoOnly);
+    PageFindings findings;
+    if (!locator->locate(picture, *stored,
+                         options.kind == OutputKind::Firma ? Locator::Wanted::All
+                                                           : Locator::Wanted::PhotoOnly,
+                         &findings, &error)) {
+        *failed = failure(BatchExit::LocatorMissing, error);
+        return false;
+    }
     const std::optional<FrameRect> frame = FramePlacement::place(options.kind, findings);
     if (!frame) {
         *failed = failure(

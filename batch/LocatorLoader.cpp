@@ -4,13 +4,17 @@
 #include "core/SystemReason.h"
 #include "locate/LocatorModule.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace {
 
@@ -63,30 +67,94 @@ bool LocatorLoader::ready(QString* error) {
     return false;
 }
 
-PageFindings LocatorLoader::locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted) const {
-    return m_loaded.locate ? m_loaded.locate(picture, pageSize, wanted) : PageFindings();
+bool LocatorLoader::locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted,
+                           PageFindings* findings, QString* error) const {
+    if (!m_loaded.locate) {
+        *error = failureText(m_path, QStringLiteral("il modulo non è stato caricato"));
+        return false;
+    }
+    char why[LocatorModule::kMostReasonBytes] = {};
+    if (m_loaded.locate(picture, pageSize, wanted, findings, why))
+        return true;
+    *error = failureText(m_path, QString::fromUtf8(why));
+    return false;
+}
+
+QString LocatorLoader::failureText(const QString& path, const QString& reason) {
+    return QStringLiteral("impossibile usare il modulo che trova fotografia e firma (%1): %2. "
+                          "Reinstallare il programma.")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+QString LocatorLoader::moduleProblem(const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
+    // Root or whoever owns the program may have put it there; nobody else may change it.
+    struct stat self {};
+    const uid_t programOwner = ::stat("/proc/self/exe", &self) == 0 ? self.st_uid : 0;
+    const auto safelyOwned = [programOwner](const struct stat& st) {
+        return (st.st_uid == 0 || st.st_uid == programOwner) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    };
+    const QString folder = QFileInfo(path).absolutePath();
+    struct stat folderInfo {};
+    if (::stat(QFile::encodeName(folder).constData(), &folderInfo) == 0 && !safelyOwned(folderInfo))
+        return QStringLiteral("%1: la cartella può essere modificata da altri utenti del computer")
+            .arg(QDir::toNativeSeparators(folder));
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(shown, SystemReason::current());
+    QFile file;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return QStringLiteral("%1: non è un file").arg(shown);
+    }
+    if (!safelyOwned(info))
+        return QStringLiteral("%1: il file può essere modificato da altri utenti del computer").arg(shown);
+    // "<size> <sha256>", written beside it by the build and by the installation after stripping.
+    QFile sumFile(path + QLatin1String(LocatorModule::kSumSuffix));
+    QList<QByteArray> expected;
+    if (sumFile.open(QIODevice::ReadOnly))
+        expected = sumFile.read(256).trimmed().split(' ');
+    if (expected.size() != 2)
+        return QStringLiteral("%1%2: manca o non è leggibile")
+            .arg(shown, QLatin1String(LocatorModule::kSumSuffix));
+    if (QByteArray::number(qint64(info.st_size)) != expected.at(0))
+        return QStringLiteral("%1: il file è incompleto o danneggiato (%2 byte invece di %3)")
+            .arg(shown)
+            .arg(qint64(info.st_size))
+            .arg(QString::fromLatin1(expected.at(0)));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file) || hash.result().toHex() != expected.at(1).toLower())
+        return QStringLiteral("%1: il file è danneggiato").arg(shown);
+    return {};
 }
 
 LocatorLoader::Loaded LocatorLoader::load(const QString& path) {
     Loaded loaded;
-    const QString shown = QDir::toNativeSeparators(path);
     const auto fail = [&](const QString& reason) {
-        loaded.error = QStringLiteral("impossibile usare il modulo che trova fotografia e firma (%1): %2. "
-                                      "Reinstallare il programma.")
-                           .arg(shown, reason);
+        loaded.error = failureText(path, reason);
         return loaded;
     };
+    // Both modules are checked before either is mapped: a file cut short on disk would be a
+    // bus error at the first page that touches the missing part.
+    const QString cascade =
+        QFileInfo(path).absolutePath() + QLatin1Char('/') + QLatin1String(LocatorModule::kCascadeFileName);
+    for (const QString& module : {path, cascade}) {
+        const QString problem = moduleProblem(module);
+        if (!problem.isEmpty()) {
+            loaded.error = failureText(path, problem);
+            return loaded;
+        }
+    }
     const QByteArray file = QFile::encodeName(path);
-    struct stat st {};
-    if (::stat(file.constData(), &st) != 0)
-        return fail(SystemReason::current());
-    if (!S_ISREG(st.st_mode))
-        return fail(QStringLiteral("non è un file"));
-    // Lazy: most of what OpenCV and dlib export is never called here. Its own libraries
-    // first: the tens of thousands of symbols OpenCV binds as it loads are then found there
-    // without a search through the forty-odd libraries of this program before them. Not
-    // under the address sanitizer, whose allocator the module must share.
-    void* handle = ::dlopen(file.constData(), RTLD_LAZY | RTLD_LOCAL | kOwnLibrariesFirst);
+    // Every symbol bound now: one missing from a library it needs is a message here, not
+    // the end of the process at its first call. Its own libraries first: the tens of
+    // thousands of symbols OpenCV binds as it loads are then found there without a search
+    // through the forty-odd libraries of this program before them. Not under the address
+    // sanitizer, whose allocator the module must share.
+    void* handle = ::dlopen(file.constData(), RTLD_NOW | RTLD_LOCAL | kOwnLibrariesFirst);
     if (!handle) {
         const char* why = ::dlerror();
         qCDebug(lcBatch) << "dlopen:" << (why ? why : "?");

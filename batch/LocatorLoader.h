@@ -6,8 +6,10 @@
 #include <future>
 
 // Loads the locator's module (locate/LocatorModule.h) on a thread of its own, so that the
-// page can be read meanwhile; only --auto needs it. A module missing, unloadable or of
-// another build is an error with an Italian reason, never a crash.
+// page can be read meanwhile; only --auto needs it. A module missing, damaged, unloadable,
+// of another build or open to others' writes is an error with an Italian reason, never a
+// crash. The face cascade's module, which the locator's loads when a page needs it, is
+// checked with it.
 class LocatorLoader {
   public:
     // programDir: the folder of the running program; the module lies relative to it.
@@ -21,15 +23,25 @@ class LocatorLoader {
     // Waits for the load (starting it if needed). False with *error set when the module
     // cannot be used.
     bool ready(QString* error);
-    // The locator, through the module; ready() must have answered true.
-    PageFindings locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted) const;
+    // The locator, through the module; ready() must have answered true. False with *error
+    // set (the module's path and its reason, in Italian) when the module failed: a library
+    // it needs that cannot be loaded, a damaged model. Such a fault is the installation's,
+    // never "nothing found".
+    bool locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted, PageFindings* findings,
+                QString* error) const;
+
+    // Why the module file at path (or its folder) may not be loaded: not a regular file,
+    // writable by others than root or the program's owner, or not the size and SHA-256 its
+    // ".sum" beside it says. Empty when it may.
+    static QString moduleProblem(const QString& path);
 
   private:
     struct Loaded {
-        PageFindings (*locate)(const QImage&, QSize, Locator::Wanted) = nullptr;
+        bool (*locate)(const QImage&, QSize, Locator::Wanted, PageFindings*, char*) = nullptr;
         QString error;
     };
     static Loaded load(const QString& path);
+    static QString failureText(const QString& path, const QString& reason);
 
     QString m_path;
     std::future<Loaded> m_pending;

@@ -14,10 +14,16 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <QStringDecoder>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,18 +51,117 @@ QString resultText(const BatchOptions& options, const BatchJob::Outcome& outcome
     return text;
 }
 
-// Entries of folder named as pages (the workspace's formats), in name order: unreadable
-// ones and special files too, so that each is reported, not skipped.
-QStringList pagesIn(const QDir& folder) {
-    const QStringList suffixes = pageSuffixes();
-    QStringList pages;
-    const QFileInfoList entries =
-        folder.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& entry : entries) {
-        if (suffixes.contains(entry.suffix().toLower()))
-            pages << entry.fileName();
+// A page of a folder run. Names are bytes to the system: one that is not UTF-8 (a Latin-1
+// "caf\xe9.jpg" from an older machine) has no path Qt can open, so it is read through a
+// descriptor opened by its bytes.
+struct FolderPage {
+    QByteArray raw; // the name as the folder holds it
+    QString name;   // as text: UTF-8, or else Latin-1 (every byte a letter), for the output's name
+    QString shown;  // for the report, escaped as ls -b does: one page is one line
+};
+
+bool isUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    [[maybe_unused]] const QString text = decoder.decode(bytes); // the decoding happens here
+    return !decoder.hasError();
+}
+
+// Control characters, backslashes and bytes that are not UTF-8 as C escapes (\n, \\, \351),
+// the rest as it is.
+QString escapedName(const QByteArray& raw) {
+    QByteArray out;
+    for (qsizetype i = 0; i < raw.size();) {
+        const unsigned char c = static_cast<unsigned char>(raw.at(i));
+        qsizetype length = 1;
+        if (c >= 0x80) {
+            length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            if (length == 1 || i + length > raw.size() || !isUtf8(raw.mid(i, length)))
+                length = 0;
+        }
+        if (length > 1) {
+            out += raw.mid(i, length);
+            i += length;
+            continue;
+        }
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            if (c < 0x20 || c == 0x7F || c >= 0x80) {
+                char octal[5];
+                std::snprintf(octal, sizeof octal, "\\%03o", c);
+                out += octal;
+            } else {
+                out += char(c);
+            }
+        }
+        ++i;
     }
+    return QString::fromUtf8(out);
+}
+
+// Entries of folder named as pages (the workspace's formats), hidden ones too, in name
+// order: unreadable ones and special files too, so that each is reported, not skipped.
+// Only folders are left out.
+QList<FolderPage> pagesIn(const QString& folder) {
+    const QStringList suffixes = pageSuffixes();
+    QList<FolderPage> pages;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return pages;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray raw(entry->d_name);
+        if (raw == "." || raw == "..")
+            continue;
+        FolderPage page{raw, isUtf8(raw) ? QString::fromUtf8(raw) : QString::fromLatin1(raw),
+                        escapedName(raw)};
+        const qsizetype dot = page.name.lastIndexOf(QLatin1Char('.'));
+        if (dot < 0 || !suffixes.contains(page.name.mid(dot + 1).toLower()))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        pages << page;
+    }
+    ::closedir(dir);
+    std::sort(pages.begin(), pages.end(), [](const FolderPage& a, const FolderPage& b) {
+        return a.name != b.name ? a.name < b.name : a.raw < b.raw;
+    });
     return pages;
+}
+
+// The output's name for each page: its name with ".jpg" for its extension. Two pages of the
+// same name but for the extension or the case of letters (twin.JPG, Twin.jpg: one file on
+// a disk that ignores case) would share it: the later one in name order takes
+// "<name>-2.jpg" (or -3, ...), a name no other page of the folder takes.
+QStringList outputNames(const QList<FolderPage>& pages) {
+    const auto stem = [](const QString& name) { return name.left(name.lastIndexOf(QLatin1Char('.'))); };
+    QSet<QString> natural;
+    for (const FolderPage& page : pages)
+        natural.insert((stem(page.name) + QStringLiteral(".jpg")).toLower());
+    QSet<QString> taken;
+    QStringList names;
+    for (const FolderPage& page : pages) {
+        QString name = stem(page.name) + QStringLiteral(".jpg");
+        for (int n = 2; taken.contains(name.toLower()); ++n) {
+            const QString candidate = stem(page.name) + QStringLiteral("-%1.jpg").arg(n);
+            if (!natural.contains(candidate.toLower()))
+                name = candidate;
+        }
+        taken.insert(name.toLower());
+        names << name;
+    }
+    return names;
 }
 
 // mkdir -p, with the system's reason for the first step that failed.
@@ -94,7 +199,7 @@ int runFolder(const BatchOptions& options, LocatorLoader* locator) {
         return exitCode(BatchExit::Usage);
     }
     // Nothing is made for a folder without pages.
-    const QStringList pages = pagesIn(input);
+    const QList<FolderPage> pages = pagesIn(options.input);
     if (pages.isEmpty()) {
         printLine(stderr, QStringLiteral("vetra-batch: nessuna immagine in %1").arg(shownInput));
         return exitCode(BatchExit::Unreadable);
@@ -132,39 +237,56 @@ int runFolder(const BatchOptions& options, LocatorLoader* locator) {
         }
     }
 
-    QSet<QString> written;
+    const QStringList targets = outputNames(pages);
+    const int inputFd =
+        ::open(QFile::encodeName(options.input).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int failed = 0;
     const int total = int(pages.size());
     for (int i = 0; i < total; ++i) {
-        const QString& page = pages.at(i);
-        const QString path = input.filePath(page);
-        const QString target = QFileInfo(page).completeBaseName() + QStringLiteral(".jpg");
-        const QString counter = QStringLiteral("[%1/%2] %3").arg(i + 1).arg(total).arg(page);
+        const FolderPage& page = pages.at(i);
+        const QString& target = targets.at(i);
+        // A name Qt cannot give back as bytes is read through a descriptor of its own.
+        int pageFd = -1;
+        QString path = input.filePath(page.name);
+        if (QFile::encodeName(page.name) != page.raw) {
+            pageFd =
+                inputFd < 0 ? -1 : ::openat(inputFd, page.raw.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            path = pageFd < 0 ? path : QStringLiteral("/proc/self/fd/%1").arg(pageFd);
+        }
+        const QString shownPath = QDir::toNativeSeparators(input.filePath(page.shown));
+        const QString counter = QStringLiteral("[%1/%2] %3").arg(i + 1).arg(total).arg(page.shown);
         const auto failure = [&](QString reason) {
             ++failed;
             // The counter names the page already.
             const QString shown = QDir::toNativeSeparators(path);
-            if (reason.startsWith(shown + QStringLiteral(": ")))
-                reason = reason.mid(shown.size() + 2);
-            if (reason.contains(shown))
+            reason.replace(shown, shownPath);
+            if (reason.startsWith(shownPath + QStringLiteral(": ")))
+                reason = reason.mid(shownPath.size() + 2);
+            if (reason.contains(shownPath))
                 printLine(stderr, QStringLiteral("[%1/%2] ERRORE: %3").arg(i + 1).arg(total).arg(reason));
             else
                 printLine(stderr, QStringLiteral("%1: ERRORE: %2").arg(counter, reason));
         };
-        if (written.contains(target.toLower())) {
-            failure(QStringLiteral("%1 è già stato scritto da un'altra pagina").arg(target));
-            continue;
-        }
         const BatchJob::Outcome outcome = BatchJob::run(
             options, path, BatchJob::Output{output.path() + QLatin1Char('/') + target, &output, target},
             locator);
+        if (pageFd >= 0)
+            ::close(pageFd);
+        // A module that fails would fail every page the same way: said once, as at the start.
+        if (outcome.exit == BatchExit::LocatorMissing) {
+            printLine(stderr, QStringLiteral("vetra-batch: %1").arg(outcome.error));
+            return exitCode(BatchExit::LocatorMissing);
+        }
         if (outcome.exit != BatchExit::Ok) {
             failure(outcome.error);
             continue;
         }
-        written.insert(target.toLower());
-        printLine(stdout, QStringLiteral("%1 -> %2 %3").arg(counter, target, resultText(options, outcome)));
+        printLine(stdout,
+                  QStringLiteral("%1 -> %2 %3")
+                      .arg(counter, escapedName(QFile::encodeName(target)), resultText(options, outcome)));
     }
+    if (inputFd >= 0)
+        ::close(inputFd);
     printLine(
         stdout,
         QStringLiteral("%1 pagine: %2 salvate, %3 non riuscite").arg(total).arg(total - failed).arg(failed));

@@ -7,7 +7,13 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <QMutex>
+#include <QSet>
+
 #include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +44,63 @@ unsigned modeOf(QFileDevice::Permissions p) {
 int closeChecked(int fd) {
     // Linux releases the descriptor even when close() reports an error: never retry it.
     return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
+}
+
+// The temporary file's name: ".vetra-", up to 13 base-36 digits of a 64-bit number, ".tmp".
+bool isTemporaryName(const char* name) {
+    static constexpr char kPrefix[] = ".vetra-";
+    static constexpr char kSuffix[] = ".tmp";
+    const size_t length = std::strlen(name);
+    const size_t prefix = sizeof kPrefix - 1;
+    const size_t suffix = sizeof kSuffix - 1;
+    if (length <= prefix + suffix || length > prefix + 13 + suffix ||
+        std::strncmp(name, kPrefix, prefix) != 0 || std::strcmp(name + length - suffix, kSuffix) != 0)
+        return false;
+    for (size_t i = prefix; i < length - suffix; ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
+            return false;
+    }
+    return true;
+}
+
+// Removes the temporary files a save that crashed left in the folder (each may be a whole
+// identity photograph): ours by name, this user's, regular files, untouched for
+// CheckedFile::kStaleTemporarySeconds. A save in progress, here or in another instance,
+// writes its file within seconds. Once per folder and process: a folder run writes many
+// files into one folder.
+void removeStaleTemporaries(int folderFd) {
+    struct stat folder {};
+    if (::fstat(folderFd, &folder) != 0)
+        return;
+    static QMutex mutex;
+    static QSet<QPair<quint64, quint64>> done;
+    {
+        const QMutexLocker lock(&mutex);
+        const QPair<quint64, quint64> key(quint64(folder.st_dev), quint64(folder.st_ino));
+        if (done.contains(key))
+            return;
+        done.insert(key);
+    }
+    const int listing = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0)
+        return;
+    DIR* dir = ::fdopendir(listing);
+    if (!dir) {
+        ::close(listing);
+        return;
+    }
+    const time_t now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        struct stat st {};
+        if (::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid() || now - st.st_mtime < CheckedFile::kStaleTemporarySeconds)
+            continue;
+        ::unlinkat(folderFd, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 } // namespace
@@ -129,6 +192,8 @@ bool CheckedFile::open() {
         mode = *m_mode;
         keepMode = true;
     }
+
+    removeStaleTemporaries(m_folderFd);
 
     // Hidden, random and short (a long target name must not make it too long).
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -27,7 +27,8 @@
 //       show(file.errorString());
 //
 // Not thread-safe; one object per file. Destroying an object that was not committed
-// cancels the write.
+// cancels the write. The first save into a folder also removes the temporary files that
+// saves which crashed left there (kStaleTemporarySeconds).
 class CheckedFile {
   public:
     // Replaces fileName. When its last component is a symbolic link, the file the link
@@ -72,6 +73,10 @@ class CheckedFile {
     static bool writeAll(const QString& fileName, const QByteArray& bytes, QString* reason = nullptr);
     static bool writeAll(const OpenFolder& folder, const QString& name, const QByteArray& bytes,
                          QString* reason = nullptr);
+
+    // A temporary file of ours (".vetra-*.tmp") left this long by a save that never ended
+    // (a crash, a power cut) is removed by the next save into its folder.
+    static constexpr long kStaleTemporarySeconds = 3600;
 
   private:
     bool fail(int error);

@@ -55,15 +55,57 @@ bool makePrivateFolder(const QString& folder) {
     return true;
 }
 
+// The folder of `path`, opened without following a link and checked to be ours alone
+// (owner this user, mode 0700); -1 otherwise. Scan files are made and opened relative to
+// it, so nothing renamed in along the path between two calls can take the page.
+int openPrivateFolderOf(const QString& path) {
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid() || (info.st_mode & 07777) != 0700) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Opens `path` in its private folder with flags (never following a link); -1 when it cannot.
+int openInPrivateFolder(const QString& path, int flags) {
+    const int folder = openPrivateFolderOf(path);
+    if (folder < 0)
+        return -1;
+    const int fd = ::openat(folder, QFile::encodeName(QFileInfo(path).fileName()).constData(),
+                            flags | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    const int saved = errno;
+    ::close(folder);
+    errno = saved;
+    return fd;
+}
+
 // Creates `path` empty, exclusively, readable and writable by the user only.
 bool createPrivateFile(const QString& path, bool* taken) {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    const int fd = openInPrivateFolder(path, O_WRONLY | O_CREAT | O_EXCL);
     *taken = fd < 0 && errno == EEXIST;
     if (fd < 0)
         return false;
     ::close(fd);
     return true;
+}
+
+// $XDG_RUNTIME_DIR when it may hold the user's private files: a real folder of this user
+// that nobody else can write to (as Qt asks of it). Someone who may rename entries in it
+// could put a folder of links where the scan folder was.
+QString privateRuntimeFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty())
+        return {};
+    struct stat info {};
+    if (::lstat(QFile::encodeName(runtime).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return {};
+    return runtime;
 }
 
 const QString kSuffix = QStringLiteral("/Orvanta/Vetra/");
@@ -122,8 +164,8 @@ bool FileExists(const QString& path) {
 QString scanFolderPath() {
     if (!scanFolderOverride().isEmpty())
         return scanFolderOverride();
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+    const QString runtime = privateRuntimeFolder();
+    if (!runtime.isEmpty())
         return QDir(runtime).filePath(QStringLiteral("vetra"));
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
         .filePath(QStringLiteral("Orvanta/Vetra/scansioni"));
@@ -154,6 +196,27 @@ QString MakeScanFileName(const QString& prefix) {
             return {}; // the folder refuses new files
     }
     return {};
+}
+
+int OpenScanFile(const QString& path) {
+    if (path.isEmpty())
+        return -1;
+    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return -1;
+    const int fd = ::openat(folder, QFile::encodeName(QFileInfo(path).fileName()).constData(),
+                            O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    ::close(folder);
+    if (fd < 0)
+        return -1;
+    struct stat file {};
+    if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || file.st_uid != ::geteuid() ||
+        ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 void RemoveScanFile(const QString& path) {

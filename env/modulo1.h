@@ -32,7 +32,8 @@ bool IsInternetConnected();
 bool FileExists(const QString& path);
 
 // The user's private folder for scanned pages: "vetra" under $XDG_RUNTIME_DIR, or
-// "scansioni" under the user's cache folder when there is no runtime folder. Created on
+// "scansioni" under the user's cache folder when there is no runtime folder, or it is not
+// the user's own or others may write to it. Created on
 // first use with mode 0700; a folder that belongs to someone else, is a symbolic link or
 // cannot be made private is refused. Empty text when no such folder can be had.
 QString ScanFolder();
@@ -42,6 +43,12 @@ QString ScanFolder();
 // no file could be made. The file is created exclusively, with mode 0600, so that only the
 // user can read the page written into it. The caller owns the file.
 QString MakeScanFileName(const QString& prefix);
+
+// Opens a scan file (one made by MakeScanFileName, or any page the scanner writes) for
+// writing, emptied, made with mode 0600 when missing. Opened relative to its folder's
+// descriptor and never through a link at path; a file that is not a regular file of this
+// user is refused. -1 when it cannot be had; the caller closes it.
+int OpenScanFile(const QString& path);
 
 // Deletes a file made by MakeScanFileName; nothing for an empty path or a file elsewhere.
 void RemoveScanFile(const QString& path);

@@ -2,9 +2,15 @@
 // first time a page needs it, so that the pages that never do (most) do not pay for the
 // OpenCV libraries it brings.
 #include "locate/FaceCascade.h"
+#include "locate/LocatorModule.h"
 
 #include <dlfcn.h>
 #include <mutex>
+#include <stdexcept>
+#include <string_view>
+
+static_assert(std::string_view(FaceCascade::kModuleFile) == LocatorModule::kCascadeFileName,
+              "the loader checks the cascade's module under the name it is loaded by");
 
 FaceCascade::Finder FaceCascade::finder(std::string* why) {
     static std::once_flag once;
@@ -18,7 +24,9 @@ FaceCascade::Finder FaceCascade::finder(std::string* why) {
         }
         std::string path = self.dli_fname;
         path = path.substr(0, path.find_last_of('/') + 1) + kModuleFile;
-        void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+        // Bound now: a symbol missing from a library it needs is a failure here, with a
+        // message, not the end of the process at the first call.
+        void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* error = ::dlerror();
             failure = error ? error : path;
@@ -31,7 +39,11 @@ FaceCascade::Finder FaceCascade::finder(std::string* why) {
         if (!loaded)
             failure = path + ": no entry " + kModuleEntry;
     });
-    if (!loaded)
+    // Without the cascade the locator would read drawn faces as no face at all: a wrong
+    // answer. The module's edge (LocatorModule.cpp) turns this into the loader's error.
+    if (!loaded) {
         *why = failure;
+        throw std::runtime_error("impossibile usare il modulo che trova i volti disegnati: " + failure);
+    }
     return loaded;
 }

@@ -2,10 +2,29 @@
 
 #include <opencv2/core/utility.hpp>
 
+#include <cstring>
+#include <exception>
+
 namespace {
 
-PageFindings locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted) {
-    return Locator::locate(picture, pageSize, wanted);
+void say(char* why, const char* text) {
+    std::strncpy(why, text, LocatorModule::kMostReasonBytes - 1);
+    why[LocatorModule::kMostReasonBytes - 1] = '\0';
+}
+
+// Every exception stops here: one thrown across dlopen's edge would end the program
+// (a damaged face model throws dlib's serialization_error on first use).
+bool locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted, PageFindings* findings,
+            char* why) {
+    try {
+        *findings = Locator::locate(picture, pageSize, wanted);
+        return true;
+    } catch (const std::exception& e) {
+        say(why, e.what());
+    } catch (...) {
+        say(why, "errore sconosciuto");
+    }
+    return false;
 }
 
 // A failure here is met again, and reported, by the first locate().

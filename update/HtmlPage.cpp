@@ -424,9 +424,12 @@ class HtmlPageBuilder {
 
 HtmlPage::HtmlPage(const QByteArray& bytes, const QUrl& url, const QByteArray& contentType)
     : m_url(url), m_baseUrl(url), m_empty(bytes.isEmpty()) {
-    if (markupItems(bytes, kMostMarkupItems) > kMostMarkupItems)
-        return;
+    // Counted in what the parser gets: in UTF-16 or UTF-32 no '<' of the page is a byte
+    // of its own, and a count of the raw bytes finds no tags at all. Decoding a page of
+    // the size cap costs milliseconds; parsing past the cap costs seconds and gigabytes.
     const QByteArray utf8 = decode(bytes, contentType).toUtf8();
+    if (markupItems(utf8, kMostMarkupItems) > kMostMarkupItems)
+        return;
     const std::unique_ptr<GumboOutput, GumboDeleter> output(
         gumbo_parse_with_options(&kParseOptions, utf8.constData(), static_cast<size_t>(utf8.size())));
     if (!output)

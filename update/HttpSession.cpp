@@ -18,7 +18,7 @@ HttpSession::HttpSession(const QUrl& baseUrl, QObject* parent)
       m_jar(new QNetworkCookieJar(this)), m_updateKey(UpdateSignature::builtInKey()) {
     m_network->setCookieJar(m_jar);
     m_jar->setParent(this); // setCookieJar takes ownership; keep it ours for a clear lifetime
-    m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 HttpSession::~HttpSession() = default;
@@ -49,8 +49,8 @@ void HttpSession::setConnectionTest(std::function<bool()> test) {
 
 QNetworkRequest HttpSession::request(const QUrl& url) const {
     QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(10);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setMaximumRedirectsAllowed(kMostRedirects);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     // Bodies arrive as sent, so their length can be checked against Content-Length.
@@ -78,31 +78,52 @@ void HttpSession::addCaCertificates(const QList<QSslCertificate>& certificates) 
 
 HttpSession::Fetch HttpSession::getSmall(const QUrl& url, int totalMs, qint64 cap) {
     Fetch result;
-    QNetworkRequest req = request(url);
-    req.setTransferTimeout(totalMs);
-    QNetworkReply* reply = m_network->get(req);
-    reply->setReadBufferSize(cap + 1);
-
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
     bool timedOut = false;
+    QNetworkReply* reply = nullptr;
     QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
         timedOut = true;
         reply->abort();
     });
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        result.body += reply->read(cap - result.body.size() + 1);
-        if (result.body.size() > cap) {
-            result.body.truncate(cap);
-            result.truncated = true;
-            reply->abort();
-        }
-    });
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     deadline.start(totalMs);
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    QUrl target = url;
+    bool badRedirect = false;
+    for (int hop = 0;; ++hop) {
+        QNetworkRequest req = request(target);
+        req.setTransferTimeout(totalMs);
+        reply = m_network->get(req);
+        reply->setReadBufferSize(cap + 1);
+        result.body.clear();
+        result.truncated = false;
+        const QMetaObject::Connection reading =
+            QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+                result.body += reply->read(cap - result.body.size() + 1);
+                if (result.body.size() > cap) {
+                    result.body.truncate(cap);
+                    result.truncated = true;
+                    reply->abort();
+                }
+            });
+        const QMetaObject::Connection done =
+            QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        if (!reply->isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        QObject::disconnect(reading);
+        QObject::disconnect(done);
+        if (timedOut)
+            break;
+        const QUrl next = redirectTarget(*reply, &badRedirect);
+        if (badRedirect || next.isEmpty())
+            break;
+        if (hop == kMostRedirects) {
+            badRedirect = true;
+            break;
+        }
+        reply->deleteLater();
+        target = next;
+    }
     deadline.stop();
 
     if (!result.truncated && reply->bytesAvailable() > 0)
@@ -112,7 +133,8 @@ HttpSession::Fetch HttpSession::getSmall(const QUrl& url, int totalMs, qint64 ca
         result.truncated = true;
     }
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QNetworkReply::NetworkError error = reply->error();
+    const QNetworkReply::NetworkError error =
+        badRedirect ? QNetworkReply::TooManyRedirectsError : reply->error();
     result.error = error;
     // An HTTP error status still brings a body (an error page), which callers judge.
     const bool httpLevelError = isStatusError(error) && result.status != 0;
@@ -122,17 +144,35 @@ HttpSession::Fetch HttpSession::getSmall(const QUrl& url, int totalMs, qint64 ca
     const bool chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
     // Nothing asks for a part of a small file: a 206 is never the whole of it.
     const bool part = result.status == 206;
-    result.ok = !timedOut && !chunked && !part &&
+    result.ok = !timedOut && !badRedirect && !chunked && !part &&
                 (result.truncated || ((error == QNetworkReply::NoError || httpLevelError) &&
                                       isComplete(*reply, result.body.size())));
     if (!result.ok) {
-        qCDebug(lcUpdate) << "GET" << url.toDisplayString() << "failed:" << (timedOut ? "time limit" : "")
+        qCDebug(lcUpdate) << "GET" << target.toDisplayString() << "failed:" << (timedOut ? "time limit" : "")
                           << error << reply->errorString() << "status" << result.status << "length"
                           << reply->rawHeader("Content-Length") << "received" << result.body.size();
         result.body.clear();
     }
     reply->deleteLater();
     return result;
+}
+
+QUrl HttpSession::redirectTarget(const QNetworkReply& reply, bool* refused) {
+    *refused = false;
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308)
+        return {};
+    const QByteArray location = reply.rawHeader("Location");
+    const QUrl next = reply.url().resolved(QUrl::fromEncoded(location.trimmed()));
+    const QString scheme = next.scheme().toLower();
+    const bool fromHttps = reply.url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    if (location.trimmed().isEmpty() || !next.isValid() || next.host().isEmpty() ||
+        (scheme != QLatin1String("https") && (scheme != QLatin1String("http") || fromHttps))) {
+        qCDebug(lcUpdate) << "refusing a redirect from" << reply.url().toDisplayString() << "to" << location;
+        *refused = true;
+        return {};
+    }
+    return next;
 }
 
 bool HttpSession::isStatusError(QNetworkReply::NetworkError error) {
@@ -145,12 +185,16 @@ qint64 HttpSession::announcedLength(const QNetworkReply& reply) {
         return -1;
     // Qt joins repeated headers with ", ", and drops a value it cannot read: both would
     // otherwise pass for "no length announced".
-    const QByteArray text = reply.rawHeader("Content-Length").trimmed();
+    const qint64 length = strictDigits(reply.rawHeader("Content-Length").trimmed());
+    return length < 0 ? -2 : length;
+}
+
+qint64 HttpSession::strictDigits(const QByteArray& text) {
     if (text.isEmpty() || text.size() > 18)
-        return -2;
+        return -1;
     for (const char c : text) {
         if (c < '0' || c > '9')
-            return -2;
+            return -1;
     }
     return text.toLongLong();
 }

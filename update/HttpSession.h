@@ -52,9 +52,22 @@ class HttpSession : public QObject {
     bool isConnected() const;
     void setConnectionTest(std::function<bool()> test);
 
-    // A request with the session's usual settings: redirects followed (never from
-    // https to http), no cache; over https the server's certificate is checked.
+    // A request with the session's usual settings: redirects not followed by Qt (the
+    // caller follows them with redirectTarget()), no cache; over https the server's
+    // certificate is checked.
     QNetworkRequest request(const QUrl& url) const;
+
+    // Redirects are followed one request per hop. Qt's own following sends the cookies of
+    // the first request on to whatever host comes next (the session cookie would reach a
+    // file host), and joins every hop's headers into one list (the redirect's
+    // "Content-Length: 0" and the file's "83" read "0, 83"). A fresh request per hop gets
+    // only the cookies of its own host from the jar, and a reply with headers of its own.
+    static constexpr int kMostRedirects = 10;
+
+    // Where a redirect reply sends the request next: its Location resolved against the
+    // reply's address. Empty for a reply that is no redirect; empty with *refused set for
+    // one that may not be followed (no Location, not http or https, https to http).
+    static QUrl redirectTarget(const QNetworkReply& reply, bool* refused);
 
     // True when url has the vendor's scheme, host and port: the only place the login
     // may send the account to.
@@ -96,6 +109,10 @@ class HttpSession : public QObject {
 
     // The length a Content-Length header announces: -1 for none, -2 when it is malformed.
     static qint64 announcedLength(const QNetworkReply& reply);
+
+    // A header's number: plain decimal digits, at most 18 of them (no sign, no blanks, no
+    // list, no overflow); -1 for anything else.
+    static qint64 strictDigits(const QByteArray& text);
 
     // True for the errors of the connection itself (refused, reset, silent too long, no
     // route, TLS refused) as opposed to a reply that came but is not acceptable.

@@ -16,21 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// Strict decimal digits, at most 18 of them (no sign, no blanks, no overflow).
-qint64 digits(const QByteArray& text) {
-    if (text.isEmpty() || text.size() > 18)
-        return -1;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return -1;
-    }
-    return text.toLongLong();
-}
-
-} // namespace
-
 UpdateDownload::UpdateDownload(HttpSession& session, QObject* parent) : QObject(parent), m_session(session) {}
 
 UpdateDownload::~UpdateDownload() {
@@ -45,9 +30,9 @@ bool UpdateDownload::isWholeRange(const QByteArray& contentRange, qint64 receive
     const qsizetype slash = text.indexOf('/');
     if (dash < 0 || slash < dash)
         return false;
-    const qint64 first = digits(text.mid(6, dash - 6));
-    const qint64 last = digits(text.mid(dash + 1, slash - dash - 1));
-    const qint64 total = digits(text.mid(slash + 1));
+    const qint64 first = HttpSession::strictDigits(text.mid(6, dash - 6));
+    const qint64 last = HttpSession::strictDigits(text.mid(dash + 1, slash - dash - 1));
+    const qint64 total = HttpSession::strictDigits(text.mid(slash + 1));
     return first == 0 && last >= 0 && total > 0 && last + 1 == total && (received < 0 || received == total);
 }
 
@@ -73,39 +58,41 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
         return Outcome::WriteFailed;
     }
 
-    QNetworkRequest request = m_session.request(url);
-    request.setRawHeader("Range", rangeHeader(m_received));
-    request.setTransferTimeout(m_session.limits().transferSilenceMs);
-    QNetworkReply* reply = m_session.network().get(request);
-    reply->setReadBufferSize(64 * 1024);
-    m_reply = reply;
-    m_running = true;
-
     const qint64 limit = expectedSize >= 0 ? expectedSize : kUnsizedCap;
     bool tooLarge = false;
     bool writeFailed = false;
     bool badReply = false;
     bool judged = false;
-    QEventLoop loop;
+    QNetworkReply* reply = nullptr;
+    QUrl target = url;
+    QUrl next; // where the current reply redirects to
 
     // 200 for the whole file, 206 only for a part that is the whole file from byte 0.
-    // Anything else is a page about an error, or a piece of the file, never the updater.
+    // Anything else is a page about an error, or a piece of the file, never the updater;
+    // a redirect is followed with a request of its own (HttpSession::redirectTarget).
     auto judgeHead = [&] {
         if (judged)
             return;
         judged = true;
+        bool refused = false;
+        next = HttpSession::redirectTarget(*reply, &refused);
+        if (!next.isEmpty())
+            return;
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        badReply = !(status == 200 || (status == 206 && isWholeRange(reply->rawHeader("Content-Range")))) ||
+        badReply = refused ||
+                   !(status == 200 || (status == 206 && isWholeRange(reply->rawHeader("Content-Range")))) ||
                    HttpSession::announcedLength(*reply) == -2;
         if (badReply)
             qCDebug(lcUpdate) << "download: not the updater: status" << status << "Content-Range"
                               << reply->rawHeader("Content-Range") << "Content-Length"
-                              << reply->rawHeader("Content-Length");
+                              << reply->rawHeader("Content-Length") << "Location"
+                              << reply->rawHeader("Location");
     };
     auto takePieces = [&] {
         judgeHead();
-        if (badReply) {
-            // Not aborted here: the reply is still reporting its own status.
+        if (badReply || !next.isEmpty()) {
+            // Not aborted here: the reply is still reporting its own status. A redirect's
+            // own body is nothing of ours.
             QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
             return;
         }
@@ -131,10 +118,36 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
             }
         }
     };
-    connect(reply, &QNetworkReply::readyRead, &loop, takePieces);
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec();
+
+    for (int hop = 0;; ++hop) {
+        QNetworkRequest request = m_session.request(target);
+        request.setRawHeader("Range", rangeHeader(m_received));
+        request.setTransferTimeout(m_session.limits().transferSilenceMs);
+        reply = m_session.network().get(request);
+        reply->setReadBufferSize(64 * 1024);
+        m_reply = reply;
+        m_running = true;
+        judged = false;
+        next.clear();
+        QEventLoop loop;
+        connect(reply, &QNetworkReply::readyRead, &loop, takePieces);
+        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        if (!reply->isFinished())
+            loop.exec();
+        if (!m_cancelled && !judged &&
+            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 0)
+            judgeHead();
+        if (m_cancelled || next.isEmpty())
+            break;
+        if (hop == HttpSession::kMostRedirects) {
+            qCDebug(lcUpdate) << "download: more than" << HttpSession::kMostRedirects << "redirects";
+            badReply = true;
+            break;
+        }
+        reply->disconnect(this);
+        reply->deleteLater();
+        target = next;
+    }
     if (!m_cancelled && !tooLarge && !writeFailed && !badReply && reply->error() == QNetworkReply::NoError)
         takePieces();
 
@@ -197,6 +210,9 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
         file.cancelWriting();
         return Outcome::WriteFailed;
     }
+    // The mode is set on the temporary file's descriptor, before it takes the updater's
+    // name: by path it would follow a link another operator put there meanwhile.
+    UpdateFiles::makeInert(file.handle());
     if (!file.commit()) {
         m_errorString = SystemReason::current();
         qCDebug(lcUpdate) << "download: cannot put the updater in place" << file.errorString();
@@ -209,7 +225,6 @@ UpdateDownload::Outcome UpdateDownload::run(const QUrl& url, const QString& dest
         m_errorString = SystemReason::text(ENOSPC);
         return Outcome::WriteFailed;
     }
-    UpdateFiles::makeInert(destination);
     return Outcome::Accepted;
 }
 

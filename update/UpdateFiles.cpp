@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -14,10 +16,10 @@ bool lstatOf(const QString& path, struct stat& info) {
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
-bool setMode(const QString& path, mode_t mode) {
-    if (::chmod(QFile::encodeName(path).constData(), mode) == 0)
+bool setMode(int fd, mode_t mode) {
+    if (fd >= 0 && ::fchmod(fd, mode) == 0)
         return true;
-    qCDebug(lcUpdate) << "chmod" << path << "failed, errno" << errno;
+    qCDebug(lcUpdate) << "fchmod of the updater failed, errno" << errno;
     return false;
 }
 
@@ -55,10 +57,39 @@ bool UpdateFiles::isSafeProgram(const QString& path) {
     return isSafeFolder(folder);
 }
 
-bool UpdateFiles::makeRunnable(const QString& path) {
-    return setMode(path, S_IRWXU | S_IRGRP | S_IXGRP);
+bool UpdateFiles::makeRunnable(int fd) {
+    return setMode(fd, S_IRWXU | S_IRGRP | S_IXGRP);
 }
 
-bool UpdateFiles::makeInert(const QString& path) {
-    return setMode(path, S_IRUSR | S_IWUSR | S_IRGRP);
+bool UpdateFiles::makeInert(int fd) {
+    return setMode(fd, S_IRUSR | S_IWUSR | S_IRGRP);
+}
+
+UpdateFiles::HeldFile::HeldFile(const QString& path)
+    : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)) {
+    if (m_fd < 0)
+        qCDebug(lcUpdate) << "cannot open" << path << "errno" << errno;
+}
+
+UpdateFiles::HeldFile::~HeldFile() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool UpdateFiles::HeldFile::isOursAlone() const {
+    struct stat info {};
+    if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
+        return false;
+    return S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+QString UpdateFiles::HeldFile::startPath() {
+    if (m_fd < 0)
+        return {};
+    // A script's interpreter opens its file by this path after the exec: the descriptor
+    // must outlive it.
+    const int flags = ::fcntl(m_fd, F_GETFD);
+    if (flags < 0 || ::fcntl(m_fd, F_SETFD, flags & ~FD_CLOEXEC) != 0)
+        return {};
+    return QStringLiteral("/proc/self/fd/%1").arg(m_fd);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <sys/types.h>
 
 // What the update trusts on disk, and how it leaves the updater.
 //
@@ -21,12 +22,40 @@ bool isSafeFolder(const QString& path);
 // folder for which isSafeFolder() holds.
 bool isSafeProgram(const QString& path);
 
-// Gives the verified updater its final mode: read, write and run for its owner, read and
-// run for the group (the operators), nothing for others. False when it cannot.
-bool makeRunnable(const QString& path);
+// Gives the verified updater, open as fd, its final mode: read, write and run for its
+// owner, read and run for the group (the operators), nothing for others. Set on the
+// descriptor, never by path: a link put in the file's place meanwhile changes nothing.
+// False when it cannot.
+bool makeRunnable(int fd);
 
 // The mode the updater has from its download until it is verified: never runnable,
 // never writable by others.
-bool makeInert(const QString& path);
+bool makeInert(int fd);
+
+// The updater held open from its check to its start. The data folder lets every operator
+// rename files in it, so a path checked is not the file started a moment later; the
+// descriptor is. What is started is the very file that was read for the check, through
+// /proc/self/fd (the process started inherits the descriptor).
+class HeldFile {
+  public:
+    // Opens path for reading without following a link there.
+    explicit HeldFile(const QString& path);
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+    // A regular file of this user that no one else (group included) can write: nobody
+    // but its owner can change its bytes between the check and the start.
+    bool isOursAlone() const;
+    // The path to start the held file by, valid while this object lives; the descriptor
+    // is then left open across the start so that the program started (or the
+    // interpreter of a script) can read it.
+    QString startPath();
+
+  private:
+    int m_fd = -1;
+};
 
 } // namespace UpdateFiles

@@ -4,7 +4,11 @@
 
 #include <QFile>
 #include <QList>
+#include <cerrno>
+#include <fcntl.h>
 #include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef VETRA_UPDATE_PUBLIC_KEY
 #define VETRA_UPDATE_PUBLIC_KEY ""
@@ -76,6 +80,8 @@ class Source {
     virtual ~Source() = default;
     // The message the signature covers; empty optional when it cannot be read.
     virtual std::optional<QByteArray> message(bool prehashed) = 0;
+    // Whether the last message() was refused for its size.
+    virtual bool tooLarge() const { return false; }
 };
 
 QByteArray blake2b(const QByteArray& data) {
@@ -90,48 +96,68 @@ class MemorySource : public Source {
   public:
     explicit MemorySource(const QByteArray& data) : m_data(data) {}
     std::optional<QByteArray> message(bool prehashed) override {
+        if (!prehashed && m_data.size() > UpdateSignature::kMostLegacyBytes)
+            return std::nullopt;
         return prehashed ? blake2b(m_data) : m_data;
     }
+    bool tooLarge() const override { return m_data.size() > UpdateSignature::kMostLegacyBytes; }
 
   private:
     const QByteArray& m_data;
 };
 
+// Reads a file from its first byte with pread, so the descriptor stays where it was.
 class FileSource : public Source {
   public:
-    explicit FileSource(const QString& path) : m_path(path) {}
+    explicit FileSource(int fd) : m_fd(fd) {}
     std::optional<QByteArray> message(bool prehashed) override {
-        QFile file(m_path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            qCDebug(lcUpdate) << "signature check: cannot read" << m_path << file.errorString();
+        struct stat info {};
+        if (m_fd < 0 || ::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            qCDebug(lcUpdate) << "signature check: not a readable regular file";
             return std::nullopt;
         }
-        if (!prehashed) {
-            QByteArray all = file.readAll();
-            if (file.error() != QFileDevice::NoError)
-                return std::nullopt;
-            return all;
+        if (!prehashed && info.st_size > UpdateSignature::kMostLegacyBytes) {
+            m_tooLarge = true;
+            return std::nullopt;
         }
         crypto_generichash_state state;
         crypto_generichash_init(&state, nullptr, 0, crypto_generichash_BYTES_MAX);
+        QByteArray whole;
         QByteArray block(64 * 1024, '\0');
+        off_t offset = 0;
         for (;;) {
-            const qint64 got = file.read(block.data(), block.size());
+            const ssize_t got = ::pread(m_fd, block.data(), static_cast<size_t>(block.size()), offset);
+            if (got < 0 && errno == EINTR)
+                continue;
             if (got < 0)
                 return std::nullopt;
             if (got == 0)
                 break;
-            crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(block.constData()),
-                                      static_cast<unsigned long long>(got));
+            offset += got;
+            if (prehashed) {
+                crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(block.constData()),
+                                          static_cast<unsigned long long>(got));
+                continue;
+            }
+            // A file that grew past its size at the start is not read on.
+            if (offset > UpdateSignature::kMostLegacyBytes) {
+                m_tooLarge = true;
+                return std::nullopt;
+            }
+            whole.append(block.constData(), got);
         }
+        if (!prehashed)
+            return whole;
         QByteArray digest(crypto_generichash_BYTES_MAX, '\0');
         crypto_generichash_final(&state, reinterpret_cast<unsigned char*>(digest.data()),
                                  static_cast<size_t>(digest.size()));
         return digest;
     }
+    bool tooLarge() const override { return m_tooLarge; }
 
   private:
-    QString m_path;
+    int m_fd;
+    bool m_tooLarge = false;
 };
 
 UpdateSignature::Result check(Source& source, const QByteArray& signatureText,
@@ -149,7 +175,7 @@ UpdateSignature::Result check(Source& source, const QByteArray& signatureText,
         return Result::OtherKey;
     const auto message = source.message(signature->prehashed);
     if (!message)
-        return Result::Unreadable;
+        return source.tooLarge() ? Result::TooLarge : Result::Unreadable;
     if (!signatureHolds(signature->signature, *message, key->key) ||
         !signatureHolds(signature->globalSignature, signature->signature + signature->trustedComment,
                         key->key))
@@ -180,7 +206,18 @@ QByteArray UpdateSignature::builtInKey() {
 
 UpdateSignature::Result UpdateSignature::verifyFile(const QString& path, const QByteArray& signatureText,
                                                     const QByteArray& publicKeyLine) {
-    FileSource source(path);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) // judged as unreadable once the key and the signature have been
+        qCDebug(lcUpdate) << "signature check: cannot open" << path << "errno" << errno;
+    const Result result = verifyOpenFile(fd, signatureText, publicKeyLine);
+    if (fd >= 0)
+        ::close(fd);
+    return result;
+}
+
+UpdateSignature::Result UpdateSignature::verifyOpenFile(int fd, const QByteArray& signatureText,
+                                                        const QByteArray& publicKeyLine) {
+    FileSource source(fd);
     return check(source, signatureText, publicKeyLine);
 }
 

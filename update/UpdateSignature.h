@@ -19,6 +19,7 @@ class UpdateSignature {
         OtherKey,     // signed, but by another key
         BadSignature, // the file (or the trusted comment) is not what was signed
         Unreadable,   // the file cannot be read
+        TooLarge,     // a legacy signature over more than kMostLegacyBytes: not read at all
     };
 
     struct PublicKey {
@@ -37,10 +38,19 @@ class UpdateSignature {
     static Result verifyFile(const QString& path, const QByteArray& signatureText,
                              const QByteArray& publicKeyLine);
 
+    // Verifies the file open as fd, read from its first byte (the descriptor's offset is
+    // left alone), so that the caller may go on to use the very file that was checked.
+    static Result verifyOpenFile(int fd, const QByteArray& signatureText, const QByteArray& publicKeyLine);
+
     // Verifies bytes in memory (the same rules; for callers that hold the data already).
     static Result verify(const QByteArray& data, const QByteArray& signatureText,
                          const QByteArray& publicKeyLine);
 
     // Signature files are a few hundred bytes; anything longer is not one.
     static constexpr qsizetype kMostSignatureBytes = 4096;
+
+    // The legacy kind signs the file itself, so checking it means holding all of it: the
+    // size is the server's choice, so a legacy signature only covers files up to this size
+    // (the vendor signs with the prehashed kind, which is read in pieces).
+    static constexpr qint64 kMostLegacyBytes = 8LL * 1024 * 1024;
 };

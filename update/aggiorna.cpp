@@ -336,11 +336,16 @@ bool aggiorna::verifyDownload(const QString& updater) {
     const HttpSession::Fetch fetch = m_session.getSmall(signatureUrl, m_session.limits().pageTotalMs,
                                                         UpdateSignature::kMostSignatureBytes);
     UpdateSignature::Result result = UpdateSignature::Result::Malformed;
+    // Checked and made runnable through one descriptor: the file just written, not
+    // whatever another operator may have renamed into its place since.
+    UpdateFiles::HeldFile held(updater);
     if (fetch.ok && fetch.status == 200 && !fetch.truncated)
-        result = UpdateSignature::verifyFile(updater, fetch.body, m_session.updateKey());
+        result = held.isOursAlone()
+                     ? UpdateSignature::verifyOpenFile(held.fd(), fetch.body, m_session.updateKey())
+                     : UpdateSignature::Result::Unreadable;
     else
         qCDebug(lcUpdate) << "no signature for the updater: status" << fetch.status << fetch.error;
-    if (result == UpdateSignature::Result::Valid && UpdateFiles::makeRunnable(updater)) {
+    if (result == UpdateSignature::Result::Valid && UpdateFiles::makeRunnable(held.fd())) {
         m_signature = fetch.body;
         return true;
     }
@@ -419,8 +424,12 @@ void aggiorna::installagg_Click() {
         backToStart();
         return;
     }
-    if (UpdateSignature::verifyFile(updater, m_signature, m_session.updateKey()) !=
-        UpdateSignature::Result::Valid) {
+    // Open once: the check reads this descriptor and the start goes through it, so a file
+    // renamed over the updater after the check is not what starts.
+    UpdateFiles::HeldFile held(updater);
+    if (!held.isOursAlone() ||
+        UpdateSignature::verifyOpenFile(held.fd(), m_signature, m_session.updateKey()) !=
+            UpdateSignature::Result::Valid) {
         qCDebug(lcUpdate) << "the updater changed after its check; not started";
         QFile::remove(updater);
         m_signature.clear();
@@ -428,7 +437,9 @@ void aggiorna::installagg_Click() {
         backToStart();
         return;
     }
-    m_starter(updater); // a failure to start changes nothing: the program ends all the same
+    if (m_beforeStart)
+        m_beforeStart();
+    m_starter(held.startPath()); // a failure to start changes nothing: the program ends all the same
     m_endProgram();
 }
 

@@ -23,9 +23,12 @@ class aggiorna : public QDialog {
     aggiorna(Prompts& prompts, HttpSession& session, QWidget* parent = nullptr);
     ~aggiorna() override;
 
-    // Starts a program; true when it started. QProcess::startDetached unless replaced.
+    // Starts a program; true when it started. QProcess::startDetached unless replaced. The
+    // updater is given as /proc/self/fd/N, valid only during the call.
     using Starter = std::function<bool(const QString& program)>;
     void setStarter(Starter starter) { m_starter = std::move(starter); }
+    // Called between the updater's last check and its start (tests change the data folder there).
+    void setBeforeStart(std::function<void()> hook) { m_beforeStart = std::move(hook); }
     // Ends the program; QCoreApplication::exit(0) unless replaced.
     void setProgramEnd(std::function<void()> end) { m_endProgram = std::move(end); }
     // Whether the session has a key to verify updaters with. Without one the window
@@ -100,6 +103,7 @@ class aggiorna : public QDialog {
     HttpSession& m_session;
     Starter m_starter;
     std::function<void()> m_endProgram;
+    std::function<void()> m_beforeStart;
     bool m_closing = false;
     QByteArray m_signature; // of the downloaded updater, checked again before it starts
 };

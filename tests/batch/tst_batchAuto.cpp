@@ -5,6 +5,7 @@
 #include "tests/support/SampleForm.h"
 #include "tests/support/TestImages.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -13,6 +14,8 @@
 #include <QtTest>
 
 #include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -28,6 +31,18 @@ bool installProgram(const QTemporaryDir& install) {
     return install.isValid() && QDir(install.path()).mkpath(QStringLiteral("bin")) &&
            QDir(install.path()).mkpath(QStringLiteral("lib/vetra")) &&
            QFile::copy(QStringLiteral(VETRA_BATCH_EXE), install.filePath(QStringLiteral("bin/vetra-batch")));
+}
+
+// The two modules beside it, each with its ".sum" as the build wrote it.
+bool installModules(const QTemporaryDir& install) {
+    for (const QString& module :
+         {QStringLiteral(VETRA_LOCATOR_MODULE), QStringLiteral(VETRA_CASCADE_MODULE)}) {
+        const QString to = install.filePath(QStringLiteral("lib/vetra/") + QFileInfo(module).fileName());
+        if (!QFile::copy(module, to) ||
+            !QFile::copy(module + QStringLiteral(".sum"), to + QStringLiteral(".sum")))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -207,34 +222,85 @@ class TestBatchAuto : public QObject {
     }
 
     // The face cascade, which finds the sample form's drawn face, is a module of its own
-    // that the locator's module loads from beside itself, wherever the program lies.
-    void cascadeModule_data() {
-        QTest::addColumn<bool>("installed");
-        QTest::newRow("beside the locator's") << true;
-        QTest::newRow("missing") << false;
+    // that the locator's module loads from beside itself, wherever the program lies. Either
+    // module missing, cut short, damaged, open to others' writes, or failing to load: exit 8
+    // and a message naming the module, never "no face" (7) nor a signal.
+    void modulesChecked_data() {
+        QTest::addColumn<QString>("module"); // which: locator, cascade, folder
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("both installed") << QString() << QString() << 0;
+        QTest::newRow("cascade missing") << "cascade"
+                                         << "missing" << 8;
+        QTest::newRow("cascade cut short") << "cascade"
+                                           << "cut" << 8;
+        QTest::newRow("locator cut short") << "locator"
+                                           << "cut" << 8;
+        QTest::newRow("locator, 4 KB overwritten") << "locator"
+                                                   << "overwritten" << 8;
+        QTest::newRow("locator without its sum") << "locator"
+                                                 << "no sum" << 8;
+        QTest::newRow("locator writable by others") << "locator"
+                                                    << "0666" << 8;
+        QTest::newRow("cascade writable by the group") << "cascade"
+                                                       << "0664" << 8;
+        QTest::newRow("folder writable by others") << "folder"
+                                                   << "0777" << 8;
+        // Its sum rewritten to match, as a careless installer might: it passes the check and
+        // fails to load when the first page needs it.
+        QTest::newRow("cascade not a library, sum matching") << "cascade"
+                                                             << "not a library" << 8;
     }
-    void cascadeModule() {
-        QFETCH(bool, installed);
+    void modulesChecked() {
+        QFETCH(QString, module);
+        QFETCH(QString, damage);
+        QFETCH(int, exitCode);
         QTemporaryDir install;
-        QVERIFY(installProgram(install));
+        QVERIFY(installProgram(install) && installModules(install));
         const QString program = install.filePath(QStringLiteral("bin/vetra-batch"));
-        QVERIFY(QFile::copy(QStringLiteral(VETRA_LOCATOR_MODULE),
-                            install.filePath(QStringLiteral("lib/vetra/vetra-locator.so"))));
-        const QString cascade = install.filePath(QStringLiteral("lib/vetra/vetra-face-cascade.so"));
-        if (installed)
-            QVERIFY(QFile::copy(QStringLiteral(VETRA_CASCADE_MODULE), cascade));
+        const QString folder = install.filePath(QStringLiteral("lib/vetra"));
+        const QString target = module == QLatin1String("folder") ? folder
+                               : module == QLatin1String("cascade")
+                                   ? folder + QStringLiteral("/vetra-face-cascade.so")
+                                   : folder + QStringLiteral("/vetra-locator.so");
+        const QByteArray native = QFile::encodeName(target);
+        QFile file(target);
+        if (damage == QLatin1String("missing")) {
+            QVERIFY(file.remove());
+        } else if (damage == QLatin1String("cut")) {
+            QVERIFY(file.resize(file.size() / 2));
+        } else if (damage == QLatin1String("overwritten")) {
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(file.size() / 2));
+            QCOMPARE(file.write(QByteArray(4096, '\x5a')), 4096);
+            file.close();
+        } else if (damage == QLatin1String("no sum")) {
+            QVERIFY(QFile::remove(target + QStringLiteral(".sum")));
+        } else if (damage == QLatin1String("not a library")) {
+            const QByteArray text = "not a shared object\n";
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text);
+            file.close();
+            QFile sum(target + QStringLiteral(".sum"));
+            QVERIFY(sum.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            sum.write(QByteArray::number(text.size()) + ' ' +
+                      QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex() + '\n');
+        } else if (!damage.isEmpty()) {
+            QCOMPARE(::chmod(native.constData(), mode_t(damage.toInt(nullptr, 8))), 0);
+        }
         const QString output = install.filePath(QStringLiteral("out.jpg"));
         const Run run = BatchProcess::run(program, {QStringLiteral("--kind"), QStringLiteral("foto"),
                                                     QStringLiteral("--auto"),
                                                     path(QStringLiteral("upright.jpg")), output});
-        if (installed) {
-            QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.exitCode, exitCode);
+        if (exitCode == 0) {
             QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
             QVERIFY(QFileInfo(output).size() > 0);
         } else {
-            QCOMPARE(run.exitCode, 7);
-            QVERIFY2(run.err.contains(cascade) && run.err.contains(QLatin1String("Reinstallare")),
+            QVERIFY2(run.err.contains(QDir::toNativeSeparators(target)) &&
+                         run.err.contains(QLatin1String("Reinstallare")),
                      qPrintable(run.err));
+            QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
             QVERIFY(!QFileInfo::exists(output));
         }
     }

@@ -21,6 +21,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -495,31 +496,77 @@ class TestVetraBatch : public QObject {
         QCOMPARE(QDir(in).entryList(QDir::Files).size(), 3);
     }
 
-    // Two pages whose outputs would share a name: the first is saved, the second is
-    // refused rather than written over it.
-    void folderNameClash() {
+    // Every page of a folder is done and reported on one line: names that are not UTF-8,
+    // hidden pages, names with a newline (shown escaped, so they cannot forge a line), and
+    // pages whose outputs would share a name on a disk that ignores case: the later one in
+    // name order gets "-2". Nothing is written over another page's output.
+    void folderPagesOfEveryName() {
         QTemporaryDir dir;
-        const QString in = dir.filePath(QStringLiteral("pagine"));
+        const QByteArray in = QFile::encodeName(dir.filePath(QStringLiteral("pagine")));
         const QString out = dir.filePath(QStringLiteral("uscita"));
-        QVERIFY(QDir().mkpath(in));
-        QVERIFY(QFile::copy(m_bmp, in + QStringLiteral("/modulo.bmp")));
-        // Another picture, so the saved file tells which page it came from.
-        QVERIFY(
-            PageFiles::write(in + QStringLiteral("/modulo.jpg"),
-                             PageFiles::jpeg(PageFiles::paintPage(400, 300).mirrored(true, true), 95, true)));
+        QVERIFY(QDir().mkpath(QFile::decodeName(in)));
+        const QByteArray bmp = TestFiles::readAll(m_bmp);
+        // Another picture, so each saved file tells which page it came from.
+        const QByteArray other =
+            PageFiles::jpeg(PageFiles::paintPage(400, 300).mirrored(true, true), 95, true);
+        const QList<std::pair<QByteArray, QByteArray>> pages{{"Twin.jpg", bmp},
+                                                             {"twin.JPG", other},
+                                                             {"caf\xe9.jpg", other},
+                                                             {".jpg", bmp},
+                                                             {"a\n8 pagine: 8 salvate.jpg", bmp},
+                                                             {"modulo.bmp", bmp},
+                                                             {"modulo.jpg", other},
+                                                             {"modulo-2.jpg", bmp}};
+        // Qt cannot name the file that is not UTF-8, so the folder's own cleanup would leave it.
+        struct Unlink {
+            QByteArray path;
+            ~Unlink() { ::unlink(path.constData()); }
+        } latin1{in + "/caf\xe9.jpg"};
+        for (const auto& [name, bytes] : pages) {
+            QFile file;
+            const int fd = ::open((in + '/' + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY2(fd >= 0, name.constData());
+            QVERIFY(file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+            QCOMPARE(file.write(bytes), bytes.size());
+        }
 
-        const Run run = vetraBatch({QStringLiteral("--kind"), QStringLiteral("firma"),
-                                    QStringLiteral("--rect"), QStringLiteral("10,10,375,72"), in, out});
+        const Run run =
+            vetraBatch({QStringLiteral("--kind"), QStringLiteral("firma"), QStringLiteral("--rect"),
+                        QStringLiteral("10,10,375,72"), QFile::decodeName(in), out});
 
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.out.startsWith(QLatin1String("[1/2] modulo.bmp -> modulo.jpg quality=")),
-                 qPrintable(run.out));
-        QVERIFY2(run.err.startsWith(QLatin1String("[2/2] modulo.jpg: ERRORE: ")), qPrintable(run.err));
-        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("modulo.jpg")});
-        // The file is the BMP page's.
-        const QImage saved(out + QStringLiteral("/modulo.jpg"));
-        const QImage expected = stretchRegion(QImage(m_bmp), QRectF(10, 10, 375, 72), QSize(375, 72));
-        QVERIFY(meanDifference(saved, expected) < 3);
+        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 9);
+        QCOMPARE(lines.constLast(), QStringLiteral("8 pagine: 8 salvate, 0 non riuscite"));
+        QStringList reported;
+        for (const QString& line : lines.mid(0, 8)) {
+            const QRegularExpression shape(
+                QStringLiteral("^\\[\\d/8\\] (.*) -> (.*) quality=\\d+ bytes=\\d+$"));
+            const auto match = shape.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            reported << match.captured(1) + QStringLiteral(" => ") + match.captured(2);
+        }
+        reported.sort();
+        QStringList expected{QStringLiteral(".jpg => .jpg"),
+                             QStringLiteral("Twin.jpg => Twin.jpg"),
+                             QStringLiteral("a\\n8 pagine: 8 salvate.jpg => a\\n8 pagine: 8 salvate.jpg"),
+                             QStringLiteral("caf\\351.jpg => caf\u00e9.jpg"),
+                             QStringLiteral("modulo-2.jpg => modulo-2.jpg"),
+                             QStringLiteral("modulo.bmp => modulo.jpg"),
+                             QStringLiteral("modulo.jpg => modulo-3.jpg"),
+                             QStringLiteral("twin.JPG => twin-2.jpg")};
+        expected.sort();
+        QCOMPARE(reported, expected);
+        // Each output is its own page's.
+        const QImage fromBmp = stretchRegion(QImage(m_bmp), QRectF(10, 10, 375, 72), QSize(375, 72));
+        for (const QString& name : {QStringLiteral("Twin.jpg"), QStringLiteral("modulo.jpg"),
+                                    QStringLiteral("modulo-2.jpg"), QStringLiteral(".jpg")})
+            QVERIFY2(meanDifference(QImage(out + QLatin1Char('/') + name), fromBmp) < 3, qPrintable(name));
+        for (const QString& name :
+             {QStringLiteral("twin-2.jpg"), QStringLiteral("modulo-3.jpg"), QStringLiteral("caf\u00e9.jpg")})
+            QVERIFY2(meanDifference(QImage(out + QLatin1Char('/') + name), fromBmp) > 10, qPrintable(name));
+        QCOMPARE(TestFiles::everything(out).size(), 8);
     }
 
     // A folder run reports and counts every page that fails, in Italian words, and does not

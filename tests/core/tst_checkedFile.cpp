@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using TestFiles::everything;
 using TestFiles::readAll;
@@ -134,6 +136,60 @@ class TestCheckedFile : public QObject {
         QVERIFY(CheckedFile::writeAll(folder, QStringLiteral("a.jpg"), "first"));
         QVERIFY(everything(elsewhere).isEmpty());
         QCOMPARE(readAll(dir.filePath(QStringLiteral("moved/a.jpg"))), QByteArray("first"));
+    }
+
+    // A save that crashed left its hidden temporary file (a whole photograph); the next save
+    // into the folder removes it, and nothing else: not a recent one (a save under way), not
+    // another's, not a link, a folder or a name that is not ours.
+    void staleTemporariesRemoved() {
+        QTemporaryDir dir;
+        const qint64 stale = CheckedFile::kStaleTemporarySeconds + 60;
+        struct Entry {
+            const char* name;
+            qint64 age;
+            char kind; // f: file, l: link, d: folder, o: another user's file
+            bool kept;
+        };
+        QList<Entry> entries{
+            {".vetra-3k9x0a2b1c.tmp", stale, 'f', false}, {".vetra-z.tmp", stale * 100, 'f', false},
+            {".vetra-fresh0.tmp", 5, 'f', true},          {".vetra-abc.tmp.jpg", stale, 'f', true},
+            {".vetra-ABC.tmp", stale, 'f', true},         {".vetra-.tmp", stale, 'f', true},
+            {"vetra-abc.tmp", stale, 'f', true},          {".vetra-link0.tmp", stale, 'l', true},
+            {".vetra-dir0.tmp", stale, 'd', true},        {".vetra-0123456789abcd.tmp", stale, 'f', true}};
+        if (::geteuid() == 0)
+            entries.append({".vetra-theirs.tmp", stale, 'o', true});
+        const QString outside = dir.filePath(QStringLiteral("outside"));
+        QVERIFY(QDir().mkdir(outside));
+        const QString target = outside + QStringLiteral("/photo.jpg");
+        TestFiles::writeFile(target, "photo");
+        const QString out = dir.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkdir(out));
+        for (const Entry& entry : entries) {
+            const QString path = out + QLatin1Char('/') + QLatin1String(entry.name);
+            if (entry.kind == 'l')
+                QVERIFY(QFile::link(target, path));
+            else if (entry.kind == 'd')
+                QVERIFY(QDir().mkdir(path));
+            else
+                TestFiles::writeFile(path, "photo");
+            if (entry.kind == 'o')
+                QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+            const timespec when{::time(nullptr) - time_t(entry.age), 0};
+            const timespec times[2]{when, when};
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW),
+                     0);
+        }
+        QVERIFY(CheckedFile::writeAll(out + QStringLiteral("/a.jpg"), "new"));
+        QStringList expected{QStringLiteral("a.jpg")};
+        for (const Entry& entry : entries) {
+            if (entry.kept)
+                expected << QLatin1String(entry.name);
+        }
+        QStringList left = everything(out);
+        left.sort();
+        expected.sort();
+        QCOMPARE(left, expected);
+        QCOMPARE(readAll(target), QByteArray("photo"));
     }
 
     void refusedTargets_data() {

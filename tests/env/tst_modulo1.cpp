@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 class TestModulo1 : public QObject {
     Q_OBJECT
@@ -90,6 +91,76 @@ class TestModulo1 : public QObject {
         modulo1::setScanFolder(root.filePath(QStringLiteral("vetra")));
         QCOMPARE(modulo1::ScanFolder(), QString());
         QCOMPARE(modulo1::MakeScanFileName(QStringLiteral("sca")), QString());
+    }
+
+    // A runtime folder that others may write to (or that is not the user's) is not trusted
+    // with the scan folder: whoever may rename entries in it could put a folder of links
+    // in its place. The pages go to the cache folder instead.
+    void runtimeFolderOthersMayWriteIsRefused_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("othersOwn");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("0700, the user's") << 0700 << false << true;
+        QTest::newRow("0777") << 0777 << false << false;
+        QTest::newRow("1777, sticky like /tmp") << 01777 << false << false;
+        QTest::newRow("0770, the group may write") << 0770 << false << false;
+        QTest::newRow("0700, another user's") << 0700 << true << false;
+    }
+
+    void runtimeFolderOthersMayWriteIsRefused() {
+        QFETCH(int, mode);
+        QFETCH(bool, othersOwn);
+        QFETCH(bool, used);
+        if (othersOwn && ::geteuid() != 0)
+            QSKIP("needs root to give the folder to another user");
+        QTemporaryDir root;
+        const QString runtime = root.filePath(QStringLiteral("run"));
+        const QString cache = root.filePath(QStringLiteral("cache"));
+        QVERIFY(QDir().mkpath(runtime) && QDir().mkpath(cache));
+        QVERIFY(::chmod(QFile::encodeName(runtime).constData(), mode_t(mode)) == 0);
+        if (othersOwn)
+            QVERIFY(::chown(QFile::encodeName(runtime).constData(), 65534, 65534) == 0);
+        const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+        const QString folder = modulo1::ScanFolder();
+        const QString file = modulo1::MakeScanFileName(QStringLiteral("sca"));
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+        qputenv("XDG_CACHE_HOME", oldCache);
+        const QString expected =
+            used ? runtime + QStringLiteral("/vetra") : cache + QStringLiteral("/Orvanta/Vetra/scansioni");
+        QCOMPARE(folder, QFileInfo(expected).canonicalFilePath());
+        QCOMPARE(QFileInfo(file).absolutePath(), folder);
+        QCOMPARE(QFileInfo::exists(runtime + QStringLiteral("/vetra")), used);
+    }
+
+    // The page is written through the folder's descriptor: a link put where the scan file
+    // was (by whoever could rename things there) is not followed, and the file it points
+    // to is left as it was.
+    void scanFileSwappedForALinkIsNotFollowed() {
+        QTemporaryDir root;
+        modulo1::setScanFolder(root.filePath(QStringLiteral("vetra")));
+        const QString file = modulo1::MakeScanFileName(QStringLiteral("sca"));
+        QVERIFY(!file.isEmpty());
+        const int fd = modulo1::OpenScanFile(file);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "BM", 2), ssize_t(2));
+        ::close(fd);
+        QCOMPARE(QFileInfo(file).size(), 2);
+
+        const QString victim = root.filePath(QStringLiteral("theirs.txt"));
+        {
+            QFile f(victim);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("untouched");
+        }
+        QVERIFY(QFile::remove(file));
+        QVERIFY(QFile::link(victim, file));
+        QCOMPARE(modulo1::OpenScanFile(file), -1);
+        QFile f(victim);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("untouched"));
     }
 
     // At start-up the scan files of a run that crashed go; nothing else in the folder does,

@@ -78,7 +78,7 @@ class Signer {
     bool m_ok = false;
 };
 
-// A certificate authority and a server certificate for 127.0.0.1 signed by it.
+// A certificate authority and a server certificate for 127.0.0.1 and localhost signed by it.
 class Authority {
   public:
     Authority() {
@@ -88,7 +88,8 @@ class Authority {
                              QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
         {
             QFile ext(m_dir.filePath(QStringLiteral("ext")));
-            m_ok = ext.open(QIODevice::WriteOnly) && ext.write("subjectAltName=IP:127.0.0.1\n") > 0;
+            m_ok = ext.open(QIODevice::WriteOnly) &&
+                   ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n") > 0;
         }
         m_ok =
             m_ok &&

@@ -64,6 +64,35 @@ class TestHostilePages : public QObject {
             QCOMPARE(submission->body, QByteArray("username=mario&password="));
         }
     }
+
+    // The same caps whatever the charset the server names: in UTF-16 and UTF-32 the tags
+    // are counted as the parser reads them, not as bytes.
+    void widePages_data() {
+        QTest::addColumn<QByteArray>("charset");
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<bool>("parsed");
+        const int room = int(HtmlPage::kMostMarkupItems) - 12;
+        for (const char* charset : {"utf-16le", "utf-16be", "utf-16", "utf-32le", "utf-32be", "iso-8859-1"}) {
+            QTest::addRow("%s, misnested formatting up to the limit", charset)
+                << QByteArray(charset) << room / 3 << true;
+            QTest::addRow("%s, misnested formatting past the limit", charset)
+                << QByteArray(charset) << room / 3 + 20 << false;
+        }
+    }
+
+    void widePages() {
+        QFETCH(QByteArray, charset);
+        QFETCH(int, copies);
+        QFETCH(bool, parsed);
+        const QByteArray page = nested("<b id=7><p>", copies);
+        const auto encoding = QStringConverter::encodingForName(charset.constData());
+        QVERIFY(encoding);
+        QStringEncoder encoder(*encoding);
+        const QByteArray bytes = encoder.encode(QString::fromLatin1(page));
+        HtmlPage html(bytes, kUrl, "text/html; charset=" + charset);
+        QCOMPARE(html.bodyText().startsWith(QLatin1String("loggare")), parsed);
+        QCOMPARE(html.firstFormSubmission().has_value(), parsed);
+    }
 };
 
 QTEST_MAIN(TestHostilePages)

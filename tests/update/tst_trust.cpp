@@ -60,10 +60,11 @@ void setMode(const QString& path, mode_t mode) {
     QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
 }
 
-// Records what the window would start, instead of starting it.
-void recordStarts(aggiorna& window, QStringList* started) {
+// Records the bytes of what the window would start, read through the path it starts,
+// instead of starting it.
+void recordStarts(aggiorna& window, QList<QByteArray>* started) {
     window.setStarter([started](const QString& program) {
-        *started << program;
+        *started << TestFiles::readAll(program);
         return true;
     });
 }
@@ -151,6 +152,10 @@ class TestTrust : public QObject {
         row("base64 with junk", QByteArray(prehashed).replace("\ntrusted", "!\ntrusted"), data, key,
             Result::Malformed);
         row("huge", prehashed + QByteArray(8192, '\n'), data, key, Result::Malformed);
+        // A legacy signature makes the whole file be held to check it: only small files.
+        const QByteArray large = updaterBytes(UpdateSignature::kMostLegacyBytes + 1);
+        row("legacy, one byte past its size", signer.sign(large, true), large, key, Result::TooLarge);
+        row("prehashed, as large", signer.sign(large), large, key, Result::Valid);
     }
 
     void signatures() {
@@ -384,22 +389,71 @@ class TestTrust : public QObject {
         }
     }
 
+    // The vendor moves its files to another host: the download and its signature follow the
+    // redirect there, and the session cookie stays with the vendor's host.
+    void filesMovedToAnotherHost_data() {
+        QTest::addColumn<int>("status");
+        QTest::newRow("302") << 302;
+        QTest::newRow("307") << 307;
+    }
+
+    void filesMovedToAnotherHost() {
+        QFETCH(int, status);
+        if (!testkeys::authority().isValid())
+            QSKIP("openssl is missing: run scripts/setup");
+        UpdateFixture fixture(true, UpdateFixture::Transport::Https);
+        const QByteArray payload = updaterBytes(83);
+        fixture.server.payload = payload;
+        VendorServer files; // another host name: the cookie jar tells hosts apart, not ports
+        files.useTls(testkeys::authority().serverConfiguration());
+        QVERIFY(files.listen());
+        const QByteArray there = "https://localhost:" + QByteArray::number(files.baseUrl().port()) + "/file/";
+        const auto moved = [&](const QByteArray& name) {
+            return "HTTP/1.1 " + QByteArray::number(status) + " Moved\r\nLocation: " + there + name +
+                   "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        };
+        const auto whole = [](const QByteArray& body) {
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                   "\r\nConnection: close\r\n\r\n" + body;
+        };
+        fixture.server.rawReplies.insert("/vetra/agg/download.asp", moved("agAB12.EXE"));
+        fixture.server.rawReplies.insert("/vetra/agg/download.asp.minisig", moved("agAB12.EXE.minisig"));
+        files.rawReplies.insert("/file/agAB12.EXE", whole(payload));
+        files.rawReplies.insert("/file/agAB12.EXE.minisig", whole(testkeys::signer().sign(payload)));
+        fixture.server.replyBody = "<p>dimensione 83 utente autorizzato</p>";
+
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        window.Command5->click();
+        QVERIFY2(fixture.prompts.messages.isEmpty(), qPrintable(fixture.prompts.messages.join(u'|')));
+        QVERIFY(window.installagg->isVisibleTo(&window));
+        QCOMPARE(TestFiles::readAll(modulo1::UpdaterFile()), payload);
+        QCOMPARE(files.requests.size(), 2);
+        for (const auto& request : files.requests)
+            QVERIFY2(!request.headers.contains("cookie"), request.headers.value("cookie").constData());
+    }
+
     // Only an updater signed with the vendor's key may run, and only as it was signed.
     void onlySignedUpdatersStart_data() {
         QTest::addColumn<QString>("signature"); // none, other key, other file, prehashed, legacy
         QTest::addColumn<bool>("replaced");     // the file changes between the check and the start
+        QTest::addColumn<bool>("swapped");      // another file renamed over it after the last check
         QTest::addColumn<bool>("installed");
-        QTest::newRow("no signature") << QStringLiteral("none") << false << false;
-        QTest::newRow("signed by another key") << QStringLiteral("other key") << false << false;
-        QTest::newRow("signature of another file") << QStringLiteral("other file") << false << false;
-        QTest::newRow("valid, prehashed") << QStringLiteral("prehashed") << false << true;
-        QTest::newRow("valid, legacy") << QStringLiteral("legacy") << false << true;
-        QTest::newRow("valid, replaced before the start") << QStringLiteral("prehashed") << true << false;
+        QTest::newRow("no signature") << QStringLiteral("none") << false << false << false;
+        QTest::newRow("signed by another key") << QStringLiteral("other key") << false << false << false;
+        QTest::newRow("signature of another file") << QStringLiteral("other file") << false << false << false;
+        QTest::newRow("valid, prehashed") << QStringLiteral("prehashed") << false << false << true;
+        QTest::newRow("valid, legacy") << QStringLiteral("legacy") << false << false << true;
+        QTest::newRow("valid, replaced before the start")
+            << QStringLiteral("prehashed") << true << false << false;
+        QTest::newRow("valid, another file renamed over it after the check")
+            << QStringLiteral("prehashed") << false << true << true;
     }
 
     void onlySignedUpdatersStart() {
         QFETCH(QString, signature);
         QFETCH(bool, replaced);
+        QFETCH(bool, swapped);
         QFETCH(bool, installed);
         UpdateFixture fixture;
         const QByteArray payload = updaterBytes(5000);
@@ -415,13 +469,23 @@ class TestTrust : public QObject {
             fixture.server.sign = [](const QByteArray& data) { return testkeys::signer().sign(data, true); };
 
         aggiorna window(fixture.prompts, *fixture.session);
-        QStringList started;
+        QList<QByteArray> started;
         recordStarts(window, &started);
+        const QString updater = modulo1::UpdaterFile();
+        if (swapped) {
+            // As a member of the group would, in the shared folder: a script of theirs renamed over it.
+            window.setBeforeStart([&] {
+                const QString theirs = modulo1::DataFolder() + QStringLiteral("theirs");
+                TestFiles::writeFile(theirs, "#!/bin/sh\necho altro\n");
+                QCOMPARE(
+                    ::rename(QFile::encodeName(theirs).constData(), QFile::encodeName(updater).constData()),
+                    0);
+            });
+        }
         bool ended = false;
         window.setProgramEnd([&] { ended = true; });
         window.Command3_Click();
         window.Command5->click();
-        const QString updater = modulo1::UpdaterFile();
         const bool verified = signature == QLatin1String("prehashed") || signature == QLatin1String("legacy");
         QCOMPARE(window.installagg->isVisibleTo(&window), verified);
         QCOMPARE(QFileInfo::exists(updater), verified);
@@ -444,7 +508,8 @@ class TestTrust : public QObject {
         }
         if (window.installagg->isVisibleTo(&window))
             window.installagg->click();
-        QCOMPARE(started, installed ? QStringList{updater} : QStringList());
+        // What starts is the very file that was checked.
+        QCOMPARE(started, installed ? QList<QByteArray>{payload} : QList<QByteArray>());
         QCOMPARE(ended, installed);
         if (replaced) {
             QCOMPARE(fixture.prompts.messages, QStringList{aggiorna::notVerifiedText()});
@@ -454,11 +519,51 @@ class TestTrust : public QObject {
         }
     }
 
+    // Started for real: the program runs from the descriptor the check read, a script too.
+    void verifiedUpdaterRuns() {
+        UpdateFixture fixture;
+        QTemporaryDir out;
+        const QString marker = out.filePath(QStringLiteral("ran"));
+        fixture.server.payload = "#!/bin/sh\necho corre > '" + QFile::encodeName(marker) + "'\n";
+        aggiorna window(fixture.prompts, *fixture.session);
+        bool ended = false;
+        window.setProgramEnd([&] { ended = true; });
+        window.Command3_Click();
+        window.Command5->click();
+        QVERIFY(window.installagg->isVisibleTo(&window));
+        window.installagg->click();
+        QVERIFY(ended);
+        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::readAll(marker), QByteArray("corre\n"), 30000);
+    }
+
+    // A link put where the updater was, once it is written, to a file of the same bytes
+    // (say, another operator's private copy): the mode is set on the file written, never
+    // through the link, and the file behind the link keeps its own.
+    void modeNeverFollowsALink() {
+        UpdateFixture fixture;
+        fixture.server.payload = updaterBytes(3000);
+        const QString updater = modulo1::UpdaterFile();
+        const QString theirs = modulo1::DataFolder() + QStringLiteral("privato.EXE");
+        fixture.server.onRequest = [&](const VendorServer::Request& request) {
+            if (!request.target.endsWith(".minisig"))
+                return;
+            QVERIFY(QFile::rename(updater, theirs));
+            setMode(theirs, 0600);
+            QVERIFY(QFile::link(theirs, updater));
+        };
+        aggiorna window(fixture.prompts, *fixture.session);
+        window.Command3_Click();
+        window.Command5->click();
+        QCOMPARE(modeOf(theirs), mode_t(0600));
+        QCOMPARE(fixture.prompts.messages, QStringList{aggiorna::notVerifiedText()});
+        QVERIFY(window.installagg->isHidden());
+    }
+
     void nothingStartsFromAFolderOthersMayWrite() {
         UpdateFixture fixture;
         fixture.server.payload = updaterBytes(3000);
         aggiorna window(fixture.prompts, *fixture.session);
-        QStringList started;
+        QList<QByteArray> started;
         recordStarts(window, &started);
         window.setProgramEnd([] {});
         window.Command3_Click();
@@ -507,7 +612,7 @@ class TestTrust : public QObject {
                  https ? QStringLiteral("https") : QStringLiteral("http"));
         fixture.server.payload = updaterBytes(1234000);
         aggiorna window(fixture.prompts, *fixture.session);
-        QStringList started;
+        QList<QByteArray> started;
         recordStarts(window, &started);
         window.setProgramEnd([] {});
         window.Command3_Click();
@@ -520,7 +625,7 @@ class TestTrust : public QObject {
         window.Command5->click();
         QVERIFY(fixture.prompts.messages.isEmpty());
         window.installagg->click();
-        QCOMPARE(started, QStringList{modulo1::UpdaterFile()});
+        QCOMPARE(started, QList<QByteArray>{fixture.server.payload});
         QCOMPARE(TestFiles::readAll(modulo1::UpdaterFile()), fixture.server.payload);
         QCOMPARE(fixture.server.requests.size(), 5); // page, form, reply, updater, signature
     }
