@@ -23,8 +23,9 @@ skew and that angle, both about the page's centre. What counts:
   not mostly on print: no more dark pixels (grey < 140) in it besides the signature's ink
   than that ink has;
 - frames on pages without a signature, and frames whose centre lies in the office's box;
-- text turn: on turned pages without a photograph, firma answers with the right turn, out of
-  all such pages (an unanswered page has its turn untold).
+- text turn: on turned pages without a photograph but with a signature, firma answers with
+  the right turn, out of all such pages (an unanswered page has its turn untold; a page
+  with neither subject has no answer that could tell it).
 """
 import argparse
 import collections
@@ -232,7 +233,7 @@ def measure(batch, folder, t, scratch):
         r["office"] = bool(a) and a[0] == t["turn"] and page.in_office_box(a[1], a[2])
         if r["office"]:
             r["notes"].append("firma frame on the office's box")
-    if t["turn"] and not t["photo"]:
+    if t["turn"] and not t["photo"] and t["signature"]:
         r["text_turn"] = bool(a) and a[0] == t["turn"]
     return r
 
@@ -245,7 +246,7 @@ MEASURES = [
     ("signature", "signature framed", "with a signature"),
     ("signature_frame_without", "firma frames on pages without a signature (want 0)", "without a signature"),
     ("office", "firma frames on the office's box (want 0)", "with an office box"),
-    ("text_turn", "text turn told", "turned, without a photograph"),
+    ("text_turn", "text turn told", "turned, with a signature, without a photograph"),
 ]
 
 
