@@ -20,9 +20,11 @@ everything else equal.
 
 truth.jsonl has one line per page, with make_pages.py's keys (file, dpi, turn, width,
 height, format, grey, noisy, layout, photo, face, other_picture, picture, signature,
-signature_mask) and these: skew (degrees the upright page was turned clockwise about its
-centre, on a canvas of the same size, before the quarter turn was undone), tilt (the glued
-photograph's own clockwise angle on the page), photo_quad (its four corners), head (crown
+signature_mask; photo is the bounding box of a tilted photograph) and these: skew (degrees
+the upright page was turned clockwise about its centre, on a canvas of the same size, as
+it lay on the scanner: the stored page turned clockwise by `turn` is the upright page so
+skewed), tilt (the glued photograph's own clockwise angle on the page), photo_quad (its
+four corners, clockwise from the top left), head (crown
 to chin, ear to ear), square (the band a square photo must hold: crown to chin where it
 fits the photograph's width), photo_bg, print, stamp, lid, quality, condition, picture_kind,
 signature_label, signature_style, office_box, office_signature. Rectangles are x0,y0,x1,y1
@@ -451,7 +453,7 @@ class Form:
             fx0, fx1 = left, right
         fy = y + mm(8)
         fy = self.fields(fx0, fx1, fy, py if layout == "middle" else None)
-        fy = max(fy, self.photo_bottom + mm(10)) if layout != "middle" else max(fy, self.photo_bottom + mm(10))
+        fy = max(fy, self.photo_bottom + mm(10))
 
         # Codice fiscale boxes and check boxes across the page.
         fy = self.cf_boxes(left, fy)
