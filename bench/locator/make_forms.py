@@ -401,7 +401,7 @@ class Form:
         return y
 
     def draw_form(self):
-        rng, mm, cond = self.rng, self.mm, self.cond
+        rng, mm = self.rng, self.mm
         W, H = self.W, self.H
         base = rng.randint(238, 250)
         self.paper = tuple(min(255, base + rng.randint(0, 4)) for _ in range(3))
