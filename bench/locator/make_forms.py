@@ -15,8 +15,9 @@ skew on top of a quarter turn, halftone print or grey photocopy, an office stamp
 photo corner, a dark scanner-lid border, 200/300/600 dpi, JPEG quality, BMP and GIF.
 
 A mixed set draws every condition at random. A sweep (--sweep bg|tilt|skew|print|stamp|lid|
-dpi|quality|format) draws COUNT pages and repeats each once per value of that condition,
-everything else equal.
+dpi|quality|format|sig_stamp) draws COUNT pages and repeats each once per value of that
+condition, everything else equal; sig_stamp (a round stamp beside the signature) exists
+only as a sweep.
 
 truth.jsonl has one line per page, with make_pages.py's keys (file, dpi, turn, width,
 height, format, grey, noisy, layout, photo, face, other_picture, picture, signature,
@@ -27,7 +28,7 @@ skewed), tilt (the glued photograph's own clockwise angle on the page), photo_qu
 four corners, clockwise from the top left), head (crown
 to chin, ear to ear), square (the band a square photo must hold: crown to chin where it
 fits the photograph's width), photo_bg, print, stamp, lid, quality, condition, picture_kind,
-signature_label, signature_style, office_box, office_signature. Rectangles are x0,y0,x1,y1
+signature_label, signature_style, office_box, office_signature, signature_stamp. Rectangles are x0,y0,x1,y1
 in pixels of the upright page before the skew; sig_<n>.png is the signature's ink mask over
 its rectangle.
 """
@@ -79,6 +80,7 @@ SWEEPS = {
     "dpi": [200, 300, 600],
     "quality": [50, 70, 90],
     "format": ["jpg", "bmp", "gif"],
+    "sig_stamp": [False, True],
 }
 
 
@@ -665,7 +667,24 @@ class Form:
         t["signature"] = [sx, sy, sx + ink.width, sy + ink.height]
         t["signature_mask"] = "sig_%03d.png" % self.n
         ink.point(lambda v: 255 if v > 100 else 0).save(os.path.join(self.out, t["signature_mask"]))
+        if cond.get("sig_stamp"):
+            self.stamp_beside(t["signature"])
         return bottom
+
+    def stamp_beside(self, sig):
+        """A round office stamp a few millimetres beside the signature, at its height, as a
+        receiving office puts it. Drawn from a generator of its own, so that the page is
+        otherwise the one drawn without it."""
+        rng, mm = random.Random(self.seed * 31 + 5), self.mm
+        s = stamp(rng, "round", mm(rng.uniform(22, 28)), rng.choice([(40, 60, 170), (150, 40, 120), (60, 60, 70)]))
+        gap = mm(rng.uniform(2, 8))
+        left = sig[0] - gap - s.width
+        x = left if left > mm(8) and rng.random() < 0.5 else min(sig[2] + gap, self.W - mm(5) - s.width)
+        if x < sig[2] and x + s.width > sig[0]:
+            x = max(mm(5), left)
+        y = (sig[1] + sig[3]) // 2 - s.height // 2 + mm(rng.uniform(-4, 4))
+        self.img.paste(s, (int(x), int(y)), s)
+        self.truth["signature_stamp"] = [int(x), int(y), int(x) + s.width, int(y) + s.height]
 
     def office_box(self, x0, x1, y):
         rng, mm = self.rng, self.mm
@@ -814,6 +833,8 @@ def draw_conditions(rng):
         "signature": rng.random() < 0.72,
         "noisy": rng.random() < 0.5,
         "back": picture == "blank" and rng.random() < 0.5,
+        # Only a sweep puts a stamp beside the signature (the mixed sets were drawn without).
+        "sig_stamp": False,
     }
 
 
@@ -824,6 +845,7 @@ def make_page(out, n, page_seed, cond, faces, condition_label):
         truth["layout"] = "back"
     else:
         form = Form(rng, cond, faces, n, out)
+        form.seed = page_seed
         form.draw_form()
         img, truth = form.img, form.truth
         truth["layout"] = form.layout
