@@ -2,6 +2,7 @@
 """Measures vetra-batch --auto on a page set made by make_forms.py, per condition and overall.
 
 Usage: bench/locator/measure_forms.py VETRA_BATCH PAGEDIR [PAGEDIR...] [--jobs N] [--failures]
+       bench/locator/measure_forms.py - PAGEDIR [PAGEDIR...] --check-truth
 
 Every page is run three times (--kind foto, adr and firma, each with --auto). An answer's
 rectangle is in pixels of the page turned by its turn= and then straightened by its
@@ -238,6 +239,48 @@ def measure(batch, folder, t, scratch):
     return r
 
 
+def reachable(t, folder, square):
+    """Whether some frame passes photo_ok at all: the page straightened by its own skew and
+    tilt, frames of the kind's proportion from the largest down, centred on the face and
+    moved down the photograph. A page where none passes would make the goal unreachable."""
+    page = Page(t, folder)
+    level = -(t["skew"] + t["tilt"])
+    quad = page.to_answer(t["photo_quad"], level)
+    x0, x1 = max(quad[0][0], quad[3][0]), min(quad[1][0], quad[2][0])
+    y0, y1 = max(quad[0][1], quad[1][1]), min(quad[2][1], quad[3][1])
+    face = page.to_answer(corners(t["face"]), level)
+    centre = (min(q[0] for q in face) + max(q[0] for q in face)) / 2
+    ratio = 1.0 if square else 1.2
+    w = min(x1 - x0, (y1 - y0) / ratio)
+    while w > 20:
+        h = w * ratio
+        x = min(max(centre - w / 2, x0), x1 - w)
+        for k in range(21):
+            rect = [math.ceil(x), math.ceil(y0 + k * (y1 - y0 - h) / 20), int(w), int(h)]
+            if page.photo_ok(rect, level, square)[0]:
+                return True
+        w *= 0.97
+    return False
+
+
+def check_truth(folders):
+    counts = collections.Counter()
+    for folder in folders:
+        for line in open(os.path.join(folder, "truth.jsonl")):
+            t = json.loads(line)
+            if not t["photo"]:
+                continue
+            for kind, square in (("foto", False), ("adr", True)):
+                ok = reachable(t, folder, square)
+                counts[kind, ok] += 1
+                if not ok:
+                    print("%s/%s: no %s frame can pass" % (os.path.basename(folder), t["file"], kind))
+    for kind in ("foto", "adr"):
+        print("%s: a passing frame exists on %d of %d photographs" % (
+            kind, counts[kind, True], counts[kind, True] + counts[kind, False]))
+    return 0 if not counts["foto", False] and not counts["adr", False] else 1
+
+
 MEASURES = [
     ("photo", "photo (foto) framed", "with a photograph"),
     ("square", "square photo (adr) framed", "with a photograph"),
@@ -256,7 +299,11 @@ def main():
     p.add_argument("pages", nargs="+")
     p.add_argument("--jobs", type=int, default=1)
     p.add_argument("--failures", action="store_true", help="list each page's misses")
+    p.add_argument("--check-truth", action="store_true",
+                   help="run nothing: say whether a frame passing the rules exists on every photograph")
     o = p.parse_args()
+    if o.check_truth:
+        return check_truth(o.pages)
     scratch = tempfile.mkdtemp()
     work = []
     for folder in o.pages:
