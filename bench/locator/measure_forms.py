@@ -332,7 +332,7 @@ def main():
     p.add_argument("--jobs", type=int, default=1)
     p.add_argument("--failures", action="store_true", help="list each page's misses")
     p.add_argument("--check-truth", action="store_true",
-                   help="run nothing: say whether a frame passing the rules exists on every photograph")
+                   help="run nothing: say whether a frame passing the rules exists on every photograph and signature")
     o = p.parse_args()
     if o.check_truth:
         return check_truth(o.pages)
