@@ -76,7 +76,7 @@ bool pastAllocationLimit(const QRect& rect) {
 }
 
 // The locator works on about 75 dpi; a JPEG page is decoded at the reduction closest to that.
-constexpr int kLocateLong = 860;
+constexpr int kLocateLong = Locator::kLeastCopyLongSide;
 
 // What --auto has read of the page already, so that the job reads the file once and goes
 // through its data once.

@@ -40,6 +40,15 @@ namespace Locator {
 
 inline constexpr double kThreshold = 0.5;
 
+// The long side of the copy the locator works on, in pixels: about 75 dpi on an A4 page. A
+// picture up to a quarter larger is worked on as it is; a larger one is reduced to this.
+inline constexpr int kWorkingLongSide = 880;
+
+// The least long side of a reduced copy worth handing to the locator as it is: a 300 dpi A4
+// page reduced by 4 (877 pixels) is close enough to the working size, and asking for more
+// would have a reader decode it at twice the size.
+inline constexpr int kLeastCopyLongSide = kWorkingLongSide - 20;
+
 // What to look for: everything, or only the photograph and the turn (the signature's
 // search is then skipped and answers "not found").
 enum class Wanted { All, PhotoOnly };

@@ -4,7 +4,10 @@
 #include "tests/support/FormPage.h"
 #include "tests/support/SampleForm.h"
 
+#include <QDir>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(OutputKind)
@@ -233,6 +236,36 @@ class TestLocate : public QObject {
         // height of it (the ruled line reaches a whole height past it on each side).
         const int m = box.height() / 3;
         QVERIFY(box.adjusted(-m, -m, m, m).contains(rect));
+    }
+
+    // VETRA_LOCATE_DEBUG names a folder: each stage's picture goes there, numbered by page;
+    // unset, nothing is written.
+    void writesTheStagesWhenAsked() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString folder = dir.filePath(QStringLiteral("stages"));
+        const QImage picture = reduced(SampleForm::withoutPhoto(m_sample));
+        qputenv("VETRA_LOCATE_DEBUG", QFile::encodeName(folder));
+        Locator::locate(picture, kA4);
+        qunsetenv("VETRA_LOCATE_DEBUG");
+        Locator::locate(picture, kA4);
+        const QStringList written =
+            QDir(folder).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name);
+        const QStringList stages{QStringLiteral("work"),
+                                 QStringLiteral("photo-blocks"),
+                                 QStringLiteral("photo-candidates"),
+                                 QStringLiteral("text-lines"),
+                                 QStringLiteral("signature-strokes"),
+                                 QStringLiteral("signature-groups")};
+        QString page;
+        for (const QString& stage : stages) {
+            const QStringList matching =
+                written.filter(QRegularExpression(QStringLiteral("^\\d{4}-%1\\.png$").arg(stage)));
+            QVERIFY2(matching.size() == 1, qPrintable(stage + QLatin1String(": ") + written.join(u' ')));
+            QVERIFY(page.isEmpty() || matching.first().startsWith(page)); // one page, one number
+            page = matching.first().left(5);
+            QVERIFY(!QImage(QDir(folder).filePath(matching.first())).isNull());
+        }
     }
 
     void reachableSizesFollowTheSteps_data() {
