@@ -303,11 +303,8 @@ class TestLocate : public QObject {
         QTest::newRow("foto, face in the middle") << OutputKind::Foto << passport << centredFace;
         QTest::newRow("foto, face off to one side")
             << OutputKind::Foto << passport << QRect(1900, 720, 190, 240);
-        QTest::newRow("adr, face in the middle") << OutputKind::AdrCqc << passport << centredFace;
         QTest::newRow("foto, photograph at the page's corner")
             << OutputKind::Foto << QRect(0, 0, 600, 700) << QRect(150, 100, 300, 350);
-        QTest::newRow("adr, large photograph")
-            << OutputKind::AdrCqc << QRect(300, 300, 1500, 1800) << QRect(700, 600, 500, 600);
     }
     void placesPhotoFrames() {
         QFETCH(OutputKind, kind);
@@ -339,6 +336,84 @@ class TestLocate : public QObject {
             const QRectF next = FrameGeometry::cropSourceRect(kind, larger, factor);
             QVERIFY(next.width() > photo.width() - factor || next.height() > photo.height() - factor);
         }
+    }
+
+    // The square photo: the largest square inside the photograph, placed for the head (crown
+    // to chin about 1.4 face boxes): all of it inside with a little more room above than
+    // below when it fits; when it does not, the square spends itself on the head alone, and
+    // a square is answered whatever the photograph's size.
+    void placesTheSquareForTheHead_data() {
+        QTest::addColumn<QRect>("photo");
+        QTest::addColumn<QRect>("face");
+        const QRect passport(1890, 700, 420, 540);
+        QTest::newRow("face in the middle") << passport << QRect(2000, 860, 200, 220);
+        QTest::newRow("face low in the photograph") << passport << QRect(2010, 1000, 180, 200);
+        QTest::newRow("face high, crown near the top") << passport << QRect(1990, 800, 210, 230);
+        QTest::newRow("face off to one side") << passport << QRect(1900, 850, 190, 210);
+        QTest::newRow("large photograph") << QRect(300, 300, 1500, 1800) << QRect(700, 800, 500, 600);
+        QTest::newRow("head taller than the photograph is wide") << passport << QRect(1900, 760, 400, 380);
+        QTest::newRow("head taller than the photograph")
+            << QRect(1890, 700, 420, 400) << QRect(1950, 700, 300, 340);
+        QTest::newRow("photograph smaller than the smallest square")
+            << QRect(1890, 700, 200, 240) << QRect(1930, 760, 120, 130);
+        QTest::newRow("photograph at the page's corner")
+            << QRect(0, 0, 600, 700) << QRect(150, 200, 300, 330);
+    }
+    void placesTheSquareForTheHead() {
+        QFETCH(QRect, photo);
+        QFETCH(QRect, face);
+        PageFindings findings;
+        findings.pageSize = kA4;
+        findings.photo = {true, 1, photo};
+        findings.face = face;
+        const std::optional<FrameRect> frame = FramePlacement::place(OutputKind::AdrCqc, findings);
+        QVERIFY(frame);
+        QCOMPARE(frame->Width, frame->Height);
+        QVERIFY(frame->Left >= 1 && frame->Top >= 1);
+        QVERIFY(frame->Left + frame->Width <= kPictClientWidth &&
+                frame->Top + frame->Height <= kPictClientHeight);
+        const QList<QSizeF> sizes = FramePlacement::reachableSizes(OutputKind::AdrCqc);
+        const qsizetype index = sizes.indexOf(QSizeF(frame->Width, frame->Height));
+        QVERIFY(index >= 0);
+        const double factor = factorFor(kA4);
+        const QRectF crop = FrameGeometry::cropSourceRect(OutputKind::AdrCqc, *frame, factor);
+        const double slack = factor; // a pixel of pict
+        if (sizes.first().width() * factor > qMin(photo.width(), photo.height())) {
+            // No square fits: the smallest, over the photograph as far as it goes.
+            QCOMPARE(index, 0);
+            QVERIFY(crop.intersects(QRectF(photo)));
+            return;
+        }
+        QVERIFY(within(crop.toAlignedRect(), photo));
+        // The largest: the next size up would not fit in the photograph.
+        if (index + 1 < sizes.size())
+            QVERIFY(sizes.at(index + 1).width() * factor > qMin(photo.width(), photo.height()) - slack);
+        const double chin = face.y() + face.height();
+        const double crown = chin - 1.4 * face.height();
+        const double headMiddle = (crown + chin) / 2;
+        const bool stopped =
+            crop.top() <= photo.y() + slack || crop.bottom() >= photo.y() + photo.height() - slack;
+        if (crop.height() >= chin - crown + slack) {
+            // Crown to chin, and the room above at least that below (and not twice it)
+            // unless the photograph's edge stops the square.
+            QVERIFY(crop.top() <= qMax(crown, double(photo.y())) + slack);
+            QVERIFY(crop.bottom() >= chin - slack);
+            if (!stopped) {
+                QVERIFY(crown - crop.top() >= crop.bottom() - chin - slack);
+                QVERIFY(crown - crop.top() <= 2 * (crop.bottom() - chin) + slack);
+            }
+        } else if (!stopped) {
+            // The head fills the square from top to bottom, its middle kept.
+            QVERIFY(crop.top() >= crown - slack && crop.bottom() <= chin + slack);
+            QVERIFY(qAbs(crop.center().y() - headMiddle) <= slack);
+        } else {
+            // Against the photograph's edge: still on the head, not beside it.
+            QVERIFY(crop.top() <= chin && crop.bottom() >= qMax(crown, double(photo.y())));
+        }
+        // Across: the face's middle, unless the photograph's edge stops the square.
+        const bool atSide =
+            crop.left() <= photo.x() + slack || crop.right() >= photo.x() + photo.width() - slack;
+        QVERIFY(atSide || qAbs(crop.center().x() - (face.x() + face.width() / 2.0)) <= slack);
     }
 
     void placesSignatureFrame_data() {
