@@ -940,6 +940,7 @@ void frmScanner::startReadout(OutputKind kind) {
         readout.watcher->deleteLater();
     readout.picture = previewOf(kind)->image();
     readout.encoded.reset();
+    readout.notFound.clear();
 
     auto* watcher = new QFutureWatcher<SaveCommand::Encoded>(this);
     readout.watcher = watcher;
@@ -962,7 +963,9 @@ void frmScanner::showReadout(OutputKind kind) {
         return;
     QString text;
     bool fits = true;
-    if (readout.encoded) {
+    if (!readout.notFound.isEmpty()) {
+        text = readout.notFound;
+    } else if (readout.encoded) {
         text = SaveCommand::readoutText(kind, *readout.encoded);
         fits = readout.encoded->found.status == QualitySearch::Status::Found;
     } else if (readout.watcher) {
@@ -1074,8 +1077,20 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
         if (!applyTurn(turn) || SourceImage.size() != findings.pageSize)
             return;
     }
+    // A subject not found leaves no frame where the last page had it: the frame goes back to
+    // its starting place and the readout says why.
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
-        if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings))
-            frameOf(kind)->setFrameRect(*frame);
+        const std::optional<FrameRect> frame = FramePlacement::place(kind, findings);
+        const QRectF start = outputKindInfo(kind).designFrame;
+        frameOf(kind)->setFrameRect(frame ? *frame
+                                          : FrameRect{float(start.x()), float(start.y()),
+                                                      float(start.width()), float(start.height())});
+        m_readouts[indexOf(kind)].notFound =
+            frame ? QString()
+                  : (kind == OutputKind::Firma
+                         ? QStringLiteral("Firma non trovata: posizionare la cornice a mano")
+                         : QStringLiteral("Fotografia non trovata: posizionare la cornice "
+                                          "a mano"));
+        showReadout(kind);
     }
 }
