@@ -34,6 +34,14 @@ struct PhotoParams {
     // one ragged piece that is no rectangle. Opened by a square of this side, the print and
     // the bridges to it go while any photograph (at least minSideMm a side) stays.
     double openingMm = 10;
+    // A photograph on a light background differs from the paper by this many grey levels at
+    // least, lighter or darker, over its whole rectangle (backgrounds of 228 to 246 on paper
+    // of 238 to 252 in the light sweep; the paper's own grain and noise stay within 3 on the
+    // working copy).
+    int faintFromPaper = 6;
+    // Such a rectangle takes the place of the toned parts inside it when its area is at least
+    // this many times theirs; else it is the same photograph found again.
+    double faintLarger = 1.3;
 };
 
 struct PhotoCandidate {
