@@ -5,13 +5,16 @@
 #include "locate/Logging.h"
 #include "locate/PhotoFinder.h"
 #include "locate/SignatureFinder.h"
+#include "locate/SkewFinder.h"
 #include "locate/TextTurn.h"
 #include "locate/WorkPicture.h"
 
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
+#include <vector>
 
 using namespace Locate;
 
@@ -40,12 +43,37 @@ PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
         // The photograph: the candidate whose face the detector is surest of.
         FaceAnswer bestFace;
         cv::Rect bestPhoto;
-        for (const PhotoCandidate& candidate : photoCandidates(work, PhotoParams(), debug)) {
-            const FaceAnswer face = faceIn(work, candidate.rect, faceParams);
-            if (face.score > bestFace.score) {
-                bestFace = face;
-                bestPhoto = candidate.rect;
+        std::vector<cv::Rect> candidates;
+        const auto findPhotograph = [&] {
+            bestFace = FaceAnswer();
+            bestPhoto = cv::Rect();
+            candidates.clear();
+            for (const PhotoCandidate& candidate : photoCandidates(work, PhotoParams(), debug)) {
+                candidates.push_back(candidate.rect);
+                const FaceAnswer face = faceIn(work, candidate.rect, faceParams);
+                if (face.score > bestFace.score) {
+                    bestFace = face;
+                    bestPhoto = candidate.rect;
+                }
             }
+        };
+        findPhotograph();
+        // The page's small angle, from the photograph's edges when there is one, else from
+        // the text; on a page off by enough, everything is found again on the page turned
+        // level, so that the frames hold no paper and the saved photograph stands level.
+        const SkewParams skewParams;
+        Skew skew;
+        if (bestFace.score > 0)
+            skew = photographSkew(work, bestPhoto, skewParams);
+        if (skew.from == Skew::From::Nothing)
+            skew = textSkew(inkOf(work.grey, work), candidates, skewParams);
+        if (std::abs(skew.degrees) >= skewParams.leastDegrees) {
+            findings.straighten = -skew.degrees;
+            qCDebug(lcLocate) << "straightened by" << findings.straighten << "degrees, measured on the"
+                              << (skew.from == Skew::From::Photograph ? "photograph" : "text");
+            work.grey = straightened(work.grey, findings.straighten, work.paper);
+            debug.picture("straightened", work.grey);
+            findPhotograph();
         }
         const bool anyFace = bestFace.score > 0;
         const int turn = anyFace ? bestFace.turn : 0;

@@ -4,8 +4,9 @@
 #include <QRect>
 #include <QSize>
 
-// One thing the locator looked for. Rectangles are in pixels of the page after the turn
-// (the page as the operator sees it once upright), at the page's full resolution.
+// One thing the locator looked for. Rectangles are in pixels of the page after the turn and
+// the straightening (the page as the operator sees it once upright and level), at the
+// page's full resolution.
 struct Finding {
     bool found = false;
     double confidence = 0; // 0..1; found when at least Locator::kThreshold
@@ -19,6 +20,11 @@ struct PageFindings {
     // when the signature was wanted); 0 when neither tells it, and turnConfidence is 0 then.
     int turn = 0;
     double turnConfidence = 0;
+    // Degrees that turn the page level, positive clockwise: applied after the quarter turn,
+    // about the centre of the turned page, onto a canvas of the same size with the corners
+    // it uncovers white. The rectangles below are in pixels of that straightened page.
+    // 0 when the page is level within 0.4 degree or its angle is not known.
+    double straighten = 0.0;
     QSize pageSize;    // the page after the turn, full resolution
     Finding photo;     // the continuous-tone picture holding a face
     QRect face;        // the face inside photo.rect; empty unless photo.found
