@@ -68,7 +68,8 @@ PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
         if (skew.from == Skew::From::Nothing)
             skew = textSkew(inkOf(work.grey, work), candidates, skewParams);
         if (std::abs(skew.degrees) >= skewParams.leastDegrees) {
-            findings.straighten = -skew.degrees;
+            // To a hundredth of a degree, so that the angle printed is the angle applied.
+            findings.straighten = std::round(-skew.degrees * 100) / 100;
             qCDebug(lcLocate) << "straightened by" << findings.straighten << "degrees, measured on the"
                               << (skew.from == Skew::From::Photograph ? "photograph" : "text");
             work.grey = straightened(work.grey, findings.straighten, work.paper);

@@ -23,7 +23,8 @@ struct PageFindings {
     // Degrees that turn the page level, positive clockwise: applied after the quarter turn,
     // about the centre of the turned page, onto a canvas of the same size with the corners
     // it uncovers white. The rectangles below are in pixels of that straightened page.
-    // 0 when the page is level within 0.4 degree or its angle is not known.
+    // To a hundredth of a degree; 0 when the page is level within 0.4 degree or its angle
+    // is not known.
     double straighten = 0.0;
     QSize pageSize;    // the page after the turn, full resolution
     Finding photo;     // the continuous-tone picture holding a face

@@ -14,8 +14,8 @@ struct SkewParams {
     // have been printed or the photograph glued a little off besides.
     double maxDegrees = 3.5;
     // The search's steps: a coarse pass over the range, then a fine one about its best.
-    double coarseStep = 0.2;
-    double fineStep = 0.02;
+    double coarseStep = 0.25;
+    double fineStep = 0.05;
     // Less than this is left as it is: the aim is a page level within half a degree, and
     // the sample form, scanned a third of a degree off (0.31 to 0.36 measured on its
     // photograph and its text), reads well as it is; straightening would only resample it.
