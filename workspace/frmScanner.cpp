@@ -1078,19 +1078,22 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
             return;
     }
     // A subject not found leaves no frame where the last page had it: the frame goes back to
-    // its starting place and the readout says why.
+    // its starting place and the readout says why, unless the operator has cropped that kind
+    // since the load (the crop and its readout are theirs then).
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
-        const std::optional<FrameRect> frame = FramePlacement::place(kind, findings);
+        if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings)) {
+            frameOf(kind)->setFrameRect(*frame);
+            continue;
+        }
+        Readout& readout = m_readouts[indexOf(kind)];
+        if (readout.watcher || readout.encoded)
+            continue;
         const QRectF start = outputKindInfo(kind).designFrame;
-        frameOf(kind)->setFrameRect(frame ? *frame
-                                          : FrameRect{float(start.x()), float(start.y()),
-                                                      float(start.width()), float(start.height())});
-        m_readouts[indexOf(kind)].notFound =
-            frame ? QString()
-                  : (kind == OutputKind::Firma
-                         ? QStringLiteral("Firma non trovata: posizionare la cornice a mano")
-                         : QStringLiteral("Fotografia non trovata: posizionare la cornice "
-                                          "a mano"));
+        frameOf(kind)->setFrameRect(
+            {float(start.x()), float(start.y()), float(start.width()), float(start.height())});
+        readout.notFound = kind == OutputKind::Firma
+                               ? QStringLiteral("Firma non trovata: posizionare la cornice a mano")
+                               : QStringLiteral("Fotografia non trovata: posizionare la cornice a mano");
         showReadout(kind);
     }
 }

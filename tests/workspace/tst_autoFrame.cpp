@@ -157,6 +157,27 @@ class TestAutoFrame : public QObject {
         QVERIFY(readout->text() != QStringLiteral("Fotografia non trovata: posizionare la cornice a mano"));
     }
 
+    // An answer of "not found" that comes after the operator's crop leaves the crop's frame
+    // and readout as they are.
+    void notFoundAfterTheCropChangesNothing() {
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        setAutoFrame(false);
+        prompts.fileAnswers << m_sideways;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        FrameRect moved = window.shape1->frameRect();
+        moved.Left += 40;
+        window.shape1->setFrameRect(moved);
+        window.Command3_Click();
+        PageFindings nothing;
+        nothing.pageSize = window.SourceImage.size();
+        window.framesLocated(window.SourceImage.image().cacheKey(), nothing);
+        QCOMPARE(window.shape1->frameRect(), moved);
+        QVERIFY(!window.controlsOf(OutputKind::Foto).readout->text().contains(QStringLiteral("non trovata")));
+        // The kinds not cropped are put back all the same.
+        QCOMPARE(window.frameOf(OutputKind::AdrCqc)->frameRect(), startOf(OutputKind::AdrCqc));
+    }
+
     // Switched off in the settings file: nothing runs and the frames stay at their places.
     void settingSwitchesItOff() {
         setAutoFrame(false);
