@@ -18,13 +18,11 @@
 
 using namespace Locate;
 
-namespace Locator {
+namespace {
 
-void preload() {
-    preloadFaces();
-}
-
-PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
+PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wanted) {
+    using Locator::kThreshold;
+    using Locator::Wanted;
     PageFindings findings;
     findings.pageSize = pageSize;
     if (picture.isNull() || pageSize.isEmpty())
@@ -166,6 +164,22 @@ PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
     qCDebug(lcLocate) << "turn" << findings.turn << "photo" << findings.photo.found
                       << findings.photo.confidence << findings.photo.rect << "signature"
                       << findings.signature.found << findings.signature.confidence << findings.signature.rect;
+    return findings;
+}
+
+} // namespace
+
+namespace Locator {
+
+void preload() {
+    preloadFaces();
+}
+
+PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {
+    PageFindings findings = search(picture, pageSize, wanted);
+    // A page with nothing to frame stays as it was loaded, askew or not.
+    if (!findings.photo.found && !findings.signature.found)
+        findings.straighten = 0;
     return findings;
 }
 

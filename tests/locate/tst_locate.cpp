@@ -296,6 +296,20 @@ class TestLocate : public QObject {
         QVERIFY(overlapShare(found.photo.rect, SampleForm::photo()) > 0.8);
     }
 
+    // Askew with nothing on it to frame: the page stays as it was loaded, not straightened.
+    void leavesAPageWithNothingToFrameAskew() {
+        QImage askew(kA4, QImage::Format_RGB32);
+        askew.fill(Qt::white);
+        {
+            QPainter painter(&askew);
+            painter.setTransform(straightening(kA4, 2.0));
+            painter.drawImage(0, 0, SampleForm::withoutSignature(SampleForm::withoutPhoto(m_sample)));
+        }
+        const PageFindings found = Locator::locate(reduced(askew), kA4);
+        QVERIFY(!found.photo.found && !found.signature.found);
+        QCOMPARE(found.straighten, 0.0);
+    }
+
     // VETRA_LOCATE_DEBUG names a folder: each stage's picture goes there, numbered by page;
     // unset, nothing is written.
     void writesTheStagesWhenAsked() {
