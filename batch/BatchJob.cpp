@@ -77,6 +77,10 @@ bool pastAllocationLimit(const QRect& rect) {
     return qint64(rect.width()) * rect.height() * 4 > RegionCanvas::kAllocationLimitMb * 1024 * 1024;
 }
 
+// The picture both programs hand the locator is made in imaging/, below the locator: it must
+// be of the locator's size.
+static_assert(LocatorPicture::kJpegLongSide == Locator::kLeastCopyLongSide);
+
 // What --auto has read of the page already, so that the job reads the file once and goes
 // through its data once.
 struct PageRead {

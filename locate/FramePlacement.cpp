@@ -24,6 +24,41 @@ double clampInto(double value, double lo, double hi) {
 // Slack against the rounding of the crop rectangle to whole page pixels.
 constexpr double kSlack = 0.25;
 
+// The head, crown to chin, in face boxes: the detector's box runs from the brows to the chin,
+// and the forehead and hair above it make 1.3 to 1.5 boxes in all.
+constexpr double kHeadOfFace = 1.4;
+// The share of the square's room beyond the head that goes above the crown: a little more
+// than below the chin, as a portrait is framed.
+constexpr double kRoomAbove = 0.55;
+
+// FOTO ADR-CQC: the largest square inside the photograph (the smallest one when none fits,
+// the operator then adjusting it), placed for the head: crown and chin inside it with the
+// room above a little larger than below, and the face's middle across. A head taller than
+// the square keeps its middle, losing as much of the crown's hair as of the chin; the ears
+// go before either, as the square is narrower than the head is tall.
+FrameRect placeSquare(const QRectF& photo, const QRectF& face, const QList<QSizeF>& sizes) {
+    QSizeF chosen = sizes.first();
+    for (auto it = sizes.crbegin(); it != sizes.crend(); ++it) {
+        if (it->width() <= photo.width() && it->height() <= photo.height()) {
+            chosen = *it;
+            break;
+        }
+    }
+    const double side = chosen.height();
+    const double head = kHeadOfFace * face.height();
+    const double crown = face.bottom() - head;
+    const double top = side >= head ? crown - kRoomAbove * (side - head) : crown + (head - side) / 2;
+    const double left = face.center().x() - chosen.width() / 2;
+    FrameRect frame{
+        float(clampInto(left, std::max(photo.left(), 1.0),
+                        std::min(photo.right() - chosen.width(), kPictClientWidth - chosen.width()))),
+        float(clampInto(top, std::max(photo.top(), 1.0),
+                        std::min(photo.bottom() - side, kPictClientHeight - side))),
+        float(chosen.width()), float(side)};
+    FrameGeometry::applyDragBounds(frame);
+    return frame;
+}
+
 } // namespace
 
 QList<QSizeF> reachableSizes(OutputKind kind) {
@@ -73,15 +108,16 @@ std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings) {
         return std::nullopt;
     const QRectF photo = toPict(findings.photo.rect, factor).adjusted(kSlack, kSlack, -kSlack, -kSlack);
     const QRectF face = toPict(findings.face, factor);
+    if (kind == OutputKind::AdrCqc)
+        return placeSquare(photo, face, sizes);
     // The photo frame's crop starts one pixel right of its left edge (see cropSourceRect).
-    const double trim = kind == OutputKind::Foto ? 1 : 0;
-    const double faceMargin = kind == OutputKind::AdrCqc ? 0.15 : 0;
+    constexpr double trim = 1;
     for (auto it = sizes.crbegin(); it != sizes.crend(); ++it) {
         const double w = it->width();
         const double h = it->height();
         if (w - trim > photo.width() || h > photo.height())
             continue;
-        if (w - trim < face.width() * (1 + 2 * faceMargin) || h < face.height() * (1 + 2 * faceMargin))
+        if (w - trim < face.width() || h < face.height())
             return std::nullopt; // every smaller frame would cut the face
         double left = face.center().x() - (w + trim) / 2;
         double top = face.center().y() - h / 2;
@@ -99,7 +135,11 @@ std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings) {
 }
 
 int turnToShow(const PageFindings& findings) {
-    return findings.photo.found || findings.signature.found ? findings.turn : 0;
+    for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
+        if (place(kind, findings))
+            return findings.turn;
+    }
+    return 0;
 }
 
 } // namespace FramePlacement

@@ -12,8 +12,9 @@
 // turned page fitted into it, exactly as the window shows it:
 // - RIQUADRO FOTO: the largest 5:6 frame whose crop lies inside the photograph, centred on
 //   the face;
-// - FOTO ADR-CQC: the largest 1:1 frame inside the photograph that still holds the face with
-//   a margin, centred on the face;
+// - FOTO ADR-CQC: the largest 1:1 frame inside the photograph, placed for the head (crown
+//   to chin, with a little more room above than below); whenever the photograph was found,
+//   even when the head or the smallest frame does not fit in it;
 // - RIQUADRO FIRMA: the smallest 5:1 frame that holds all the signature's ink with a small
 //   margin, centred on it.
 // Sizes are only those the size steps reach from the design size, so "Aumenta" and
@@ -28,8 +29,8 @@ QList<QSizeF> reachableSizes(OutputKind kind);
 std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings);
 
 // The clockwise quarter turn (0, 90, 180 or 270) the window gives the page once the locator
-// has answered: the page's turn when something on it gets a frame, 0 otherwise, so a page
-// with nothing to frame stays as it was loaded.
+// has answered: the page's turn when place() gives a frame of some kind, 0 otherwise, so a
+// page with nothing framed on it stays as it was loaded.
 int turnToShow(const PageFindings& findings);
 
 } // namespace FramePlacement

@@ -4,8 +4,9 @@
 #include <QRect>
 #include <QSize>
 
-// One thing the locator looked for. Rectangles are in pixels of the page after the turn
-// (the page as the operator sees it once upright), at the page's full resolution.
+// One thing the locator looked for. Rectangles are in pixels of the page after the turn and
+// the straightening (the page as the operator sees it once upright and level), at the
+// page's full resolution.
 struct Finding {
     bool found = false;
     double confidence = 0; // 0..1; found when at least Locator::kThreshold
@@ -20,9 +21,11 @@ struct PageFindings {
     int turn = 0;
     double turnConfidence = 0;
     QSize pageSize; // the page after the turn, full resolution
-    // Degrees the turned (and mirrored) page is then straightened by, clockwise when
-    // positive, about its centre onto a canvas of the same size (imaging/Straighten.h); the
-    // rectangles below are in pixels of that straightened page. 0 when the page is level.
+    // Degrees that turn the page level, positive clockwise: applied after the quarter turn
+    // (and any mirror), about the centre of the turned page, onto a canvas of the same size
+    // with the corners it uncovers white (imaging/Straighten.h). The rectangles below are in
+    // pixels of that straightened page. To a hundredth of a degree; 0 when the page is level
+    // within 0.4 degree or its angle is not known.
     double straighten = 0.0;
     Finding photo;     // the continuous-tone picture holding a face
     QRect face;        // the face inside photo.rect; empty unless photo.found
@@ -43,6 +46,15 @@ struct PageFindings {
 namespace Locator {
 
 inline constexpr double kThreshold = 0.5;
+
+// The long side of the copy the locator works on, in pixels: about 75 dpi on an A4 page. A
+// picture up to a quarter larger is worked on as it is; a larger one is reduced to this.
+inline constexpr int kWorkingLongSide = 880;
+
+// The least long side of a reduced copy worth handing to the locator as it is: a 300 dpi A4
+// page reduced by 4 (877 pixels) is close enough to the working size, and asking for more
+// would have a reader decode it at twice the size.
+inline constexpr int kLeastCopyLongSide = kWorkingLongSide - 20;
 
 // What to look for: everything, or only the photograph and the turn (the signature's
 // search is then skipped and answers "not found").

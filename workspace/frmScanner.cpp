@@ -1061,6 +1061,7 @@ void frmScanner::startReadout(OutputKind kind) {
         readout.watcher->deleteLater();
     readout.picture = previewOf(kind)->image();
     readout.encoded.reset();
+    readout.notFound.clear();
 
     auto* watcher = new QFutureWatcher<SaveCommand::Encoded>(this);
     readout.watcher = watcher;
@@ -1083,7 +1084,9 @@ void frmScanner::showReadout(OutputKind kind) {
         return;
     QString text;
     bool fits = true;
-    if (readout.encoded) {
+    if (!readout.notFound.isEmpty()) {
+        text = readout.notFound;
+    } else if (readout.encoded) {
         text = SaveCommand::readoutText(kind, *readout.encoded);
         fits = readout.encoded->found.status == QualitySearch::Status::Found;
     } else if (readout.watcher) {
@@ -1199,10 +1202,25 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
     if (findings.straighten != 0 &&
         (!m_edits.mayTurn() || !straightenBy(findings.straighten - m_straighten)))
         return;
+    // A subject not found leaves no frame where the last page had it: the frame goes back to
+    // its starting place and the readout says why, unless the operator has moved or cropped
+    // that kind since the load (the frame, the crop and its readout are theirs then).
     for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
         if (!m_edits.mayPlace(kind))
             continue;
-        if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings))
+        if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings)) {
             frameOf(kind)->setFrameRect(*frame);
+            continue;
+        }
+        Readout& readout = m_readouts[indexOf(kind)];
+        if (readout.watcher || readout.encoded)
+            continue;
+        const QRectF start = outputKindInfo(kind).designFrame;
+        frameOf(kind)->setFrameRect(
+            {float(start.x()), float(start.y()), float(start.width()), float(start.height())});
+        readout.notFound = kind == OutputKind::Firma
+                               ? QStringLiteral("Firma non trovata: posizionare la cornice a mano")
+                               : QStringLiteral("Fotografia non trovata: posizionare la cornice a mano");
+        showReadout(kind);
     }
 }

@@ -265,6 +265,7 @@ class frmScanner : public QDialog, private ScanWindow {
         QImage picture; // the preview image the search ran on
         std::optional<SaveCommand::Encoded> encoded;
         QPointer<QFutureWatcher<SaveCommand::Encoded>> watcher;
+        QString notFound; // said until the next crop: the locator found nothing to frame
     };
 
     Prompts& m_prompts;

@@ -4,7 +4,11 @@
 #include "tests/support/FormPage.h"
 #include "tests/support/SampleForm.h"
 
+#include <QDir>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTransform>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(OutputKind)
@@ -24,8 +28,18 @@ bool within(const QRectF& inner, const QRectF& outer) {
     return outer.adjusted(-0.5, -0.5, 0.5, 0.5).contains(inner);
 }
 
-// The share of the mask's ink that lies inside rect.
-double inkShare(const QImage& mask, const QRect& rect) {
+// Where the locator's straightening by degrees takes the points of a page of size: turned
+// clockwise about the page's centre.
+QTransform straightening(QSize size, double degrees) {
+    QTransform level;
+    level.translate(size.width() / 2.0, size.height() / 2.0);
+    level.rotate(degrees);
+    level.translate(-size.width() / 2.0, -size.height() / 2.0);
+    return level;
+}
+
+// The share of the mask's ink that lies inside rect, once the mask is straightened by level.
+double inkShare(const QImage& mask, const QRect& rect, const QTransform& level = QTransform()) {
     qint64 inside = 0;
     qint64 all = 0;
     for (int y = 0; y < mask.height(); ++y) {
@@ -33,7 +47,7 @@ double inkShare(const QImage& mask, const QRect& rect) {
         for (int x = 0; x < mask.width(); ++x) {
             if (line[x] > 127) {
                 ++all;
-                inside += rect.contains(x, y);
+                inside += rect.contains(level.map(QPointF(x, y)).toPoint());
             }
         }
     }
@@ -222,7 +236,9 @@ class TestLocate : public QObject {
         const PageFindings found = Locator::locate(reduced(page), page.size());
         QVERIFY(found.signature.found);
         const QRect rect = found.signature.rect;
-        const double share = inkShare(ink, rect);
+        // The locator answers on the page turned level when it is off by enough.
+        const QTransform level = straightening(page.size(), found.straighten);
+        const double share = inkShare(ink, rect, level);
         QVERIFY2(share >= 0.97, qPrintable(QStringLiteral("%1 of the ink in %2,%3 %4x%5")
                                                .arg(share)
                                                .arg(rect.x())
@@ -232,7 +248,96 @@ class TestLocate : public QObject {
         // Nothing of the print around it: the box stays within a third of the signature's
         // height of it (the ruled line reaches a whole height past it on each side).
         const int m = box.height() / 3;
-        QVERIFY(box.adjusted(-m, -m, m, m).contains(rect));
+        QVERIFY(level.mapRect(QRectF(box.adjusted(-m, -m, m, m))).toAlignedRect().contains(rect));
+    }
+
+    // A page scanned a little askew: the locator measures the angle, answers it as the
+    // straightening, and finds the photograph on the page turned level, turned by a quarter
+    // or not. The sample form is itself scanned about a third of a degree clockwise.
+    void straightensASkewedPage_data() {
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<int>("turn");
+        QTest::newRow("2 degrees clockwise") << 2.0 << 0;
+        QTest::newRow("1.2 degrees anticlockwise") << -1.2 << 0;
+        QTest::newRow("3 degrees, sideways") << 3.0 << 90;
+        QTest::newRow("level") << 0.0 << 0;
+    }
+    void straightensASkewedPage() {
+        QFETCH(double, degrees);
+        QFETCH(int, turn);
+        constexpr double kSampleSkew = 0.33;
+        QImage askew(kA4, QImage::Format_RGB32);
+        askew.fill(Qt::white);
+        {
+            QPainter painter(&askew);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.setTransform(straightening(kA4, degrees));
+            painter.drawImage(0, 0, m_sample);
+        }
+        const QImage stored = SampleForm::storedTurned(askew, turn);
+        const PageFindings found = Locator::locate(reduced(stored), stored.size());
+
+        // Within a quarter of a degree; an angle under 0.4 degree is left as it is.
+        const double expected = degrees == 0 ? 0 : -(degrees + kSampleSkew);
+        QVERIFY2(qAbs(found.straighten - expected) <= 0.25, qPrintable(QString::number(found.straighten)));
+        QVERIFY(found.photo.found);
+        QCOMPARE(found.turn, turn);
+        // Where the photograph lies on the page so turned: the sample's box, turned by what
+        // is left of the angle, a little more generous.
+        const QRect photo = straightening(kA4, degrees + found.straighten)
+                                .mapRect(QRectF(SampleForm::photo()))
+                                .toAlignedRect()
+                                .adjusted(-12, -12, 12, 12);
+        QVERIFY2(photo.contains(found.photo.rect), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                  .arg(found.photo.rect.x())
+                                                                  .arg(found.photo.rect.y())
+                                                                  .arg(found.photo.rect.width())
+                                                                  .arg(found.photo.rect.height())));
+        QVERIFY(overlapShare(found.photo.rect, SampleForm::photo()) > 0.8);
+    }
+
+    // Askew with nothing on it to frame: the page stays as it was loaded, not straightened.
+    void leavesAPageWithNothingToFrameAskew() {
+        QImage askew(kA4, QImage::Format_RGB32);
+        askew.fill(Qt::white);
+        {
+            QPainter painter(&askew);
+            painter.setTransform(straightening(kA4, 2.0));
+            painter.drawImage(0, 0, SampleForm::withoutSignature(SampleForm::withoutPhoto(m_sample)));
+        }
+        const PageFindings found = Locator::locate(reduced(askew), kA4);
+        QVERIFY(!found.photo.found && !found.signature.found);
+        QCOMPARE(found.straighten, 0.0);
+    }
+
+    // VETRA_LOCATE_DEBUG names a folder: each stage's picture goes there, numbered by page;
+    // unset, nothing is written.
+    void writesTheStagesWhenAsked() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString folder = dir.filePath(QStringLiteral("stages"));
+        const QImage picture = reduced(SampleForm::withoutPhoto(m_sample));
+        qputenv("VETRA_LOCATE_DEBUG", QFile::encodeName(folder));
+        Locator::locate(picture, kA4);
+        qunsetenv("VETRA_LOCATE_DEBUG");
+        Locator::locate(picture, kA4);
+        const QStringList written =
+            QDir(folder).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name);
+        const QStringList stages{QStringLiteral("work"),
+                                 QStringLiteral("photo-blocks"),
+                                 QStringLiteral("photo-candidates"),
+                                 QStringLiteral("text-lines"),
+                                 QStringLiteral("signature-strokes"),
+                                 QStringLiteral("signature-groups")};
+        QString page;
+        for (const QString& stage : stages) {
+            const QStringList matching =
+                written.filter(QRegularExpression(QStringLiteral("^\\d{4}-%1\\.png$").arg(stage)));
+            QVERIFY2(matching.size() == 1, qPrintable(stage + QLatin1String(": ") + written.join(u' ')));
+            QVERIFY(page.isEmpty() || matching.first().startsWith(page)); // one page, one number
+            page = matching.first().left(5);
+            QVERIFY(!QImage(QDir(folder).filePath(matching.first())).isNull());
+        }
     }
 
     void reachableSizesFollowTheSteps_data() {
@@ -270,11 +375,8 @@ class TestLocate : public QObject {
         QTest::newRow("foto, face in the middle") << OutputKind::Foto << passport << centredFace;
         QTest::newRow("foto, face off to one side")
             << OutputKind::Foto << passport << QRect(1900, 720, 190, 240);
-        QTest::newRow("adr, face in the middle") << OutputKind::AdrCqc << passport << centredFace;
         QTest::newRow("foto, photograph at the page's corner")
             << OutputKind::Foto << QRect(0, 0, 600, 700) << QRect(150, 100, 300, 350);
-        QTest::newRow("adr, large photograph")
-            << OutputKind::AdrCqc << QRect(300, 300, 1500, 1800) << QRect(700, 600, 500, 600);
     }
     void placesPhotoFrames() {
         QFETCH(OutputKind, kind);
@@ -306,6 +408,84 @@ class TestLocate : public QObject {
             const QRectF next = FrameGeometry::cropSourceRect(kind, larger, factor);
             QVERIFY(next.width() > photo.width() - factor || next.height() > photo.height() - factor);
         }
+    }
+
+    // The square photo: the largest square inside the photograph, placed for the head (crown
+    // to chin about 1.4 face boxes): all of it inside with a little more room above than
+    // below when it fits; when it does not, the square spends itself on the head alone, and
+    // a square is answered whatever the photograph's size.
+    void placesTheSquareForTheHead_data() {
+        QTest::addColumn<QRect>("photo");
+        QTest::addColumn<QRect>("face");
+        const QRect passport(1890, 700, 420, 540);
+        QTest::newRow("face in the middle") << passport << QRect(2000, 860, 200, 220);
+        QTest::newRow("face low in the photograph") << passport << QRect(2010, 1000, 180, 200);
+        QTest::newRow("face high, crown near the top") << passport << QRect(1990, 800, 210, 230);
+        QTest::newRow("face off to one side") << passport << QRect(1900, 850, 190, 210);
+        QTest::newRow("large photograph") << QRect(300, 300, 1500, 1800) << QRect(700, 800, 500, 600);
+        QTest::newRow("head taller than the photograph is wide") << passport << QRect(1900, 760, 400, 380);
+        QTest::newRow("head taller than the photograph")
+            << QRect(1890, 700, 420, 400) << QRect(1950, 700, 300, 340);
+        QTest::newRow("photograph smaller than the smallest square")
+            << QRect(1890, 700, 200, 240) << QRect(1930, 760, 120, 130);
+        QTest::newRow("photograph at the page's corner")
+            << QRect(0, 0, 600, 700) << QRect(150, 200, 300, 330);
+    }
+    void placesTheSquareForTheHead() {
+        QFETCH(QRect, photo);
+        QFETCH(QRect, face);
+        PageFindings findings;
+        findings.pageSize = kA4;
+        findings.photo = {true, 1, photo};
+        findings.face = face;
+        const std::optional<FrameRect> frame = FramePlacement::place(OutputKind::AdrCqc, findings);
+        QVERIFY(frame);
+        QCOMPARE(frame->Width, frame->Height);
+        QVERIFY(frame->Left >= 1 && frame->Top >= 1);
+        QVERIFY(frame->Left + frame->Width <= kPictClientWidth &&
+                frame->Top + frame->Height <= kPictClientHeight);
+        const QList<QSizeF> sizes = FramePlacement::reachableSizes(OutputKind::AdrCqc);
+        const qsizetype index = sizes.indexOf(QSizeF(frame->Width, frame->Height));
+        QVERIFY(index >= 0);
+        const double factor = factorFor(kA4);
+        const QRectF crop = FrameGeometry::cropSourceRect(OutputKind::AdrCqc, *frame, factor);
+        const double slack = factor; // a pixel of pict
+        if (sizes.first().width() * factor > qMin(photo.width(), photo.height())) {
+            // No square fits: the smallest, over the photograph as far as it goes.
+            QCOMPARE(index, 0);
+            QVERIFY(crop.intersects(QRectF(photo)));
+            return;
+        }
+        QVERIFY(within(crop.toAlignedRect(), photo));
+        // The largest: the next size up would not fit in the photograph.
+        if (index + 1 < sizes.size())
+            QVERIFY(sizes.at(index + 1).width() * factor > qMin(photo.width(), photo.height()) - slack);
+        const double chin = face.y() + face.height();
+        const double crown = chin - 1.4 * face.height();
+        const double headMiddle = (crown + chin) / 2;
+        const bool stopped =
+            crop.top() <= photo.y() + slack || crop.bottom() >= photo.y() + photo.height() - slack;
+        if (crop.height() >= chin - crown + slack) {
+            // Crown to chin, and the room above at least that below (and not twice it)
+            // unless the photograph's edge stops the square.
+            QVERIFY(crop.top() <= qMax(crown, double(photo.y())) + slack);
+            QVERIFY(crop.bottom() >= chin - slack);
+            if (!stopped) {
+                QVERIFY(crown - crop.top() >= crop.bottom() - chin - slack);
+                QVERIFY(crown - crop.top() <= 2 * (crop.bottom() - chin) + slack);
+            }
+        } else if (!stopped) {
+            // The head fills the square from top to bottom, its middle kept.
+            QVERIFY(crop.top() >= crown - slack && crop.bottom() <= chin + slack);
+            QVERIFY(qAbs(crop.center().y() - headMiddle) <= slack);
+        } else {
+            // Against the photograph's edge: still on the head, not beside it.
+            QVERIFY(crop.top() <= chin && crop.bottom() >= qMax(crown, double(photo.y())));
+        }
+        // Across: the face's middle, unless the photograph's edge stops the square.
+        const bool atSide =
+            crop.left() <= photo.x() + slack || crop.right() >= photo.x() + photo.width() - slack;
+        QVERIFY(atSide || qAbs(crop.center().x() - (face.x() + face.width() / 2.0)) <= slack);
     }
 
     void placesSignatureFrame_data() {

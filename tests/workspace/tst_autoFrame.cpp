@@ -9,6 +9,7 @@
 #include "workspace/SelectionFrame.h"
 #include "workspace/frmScanner.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSemaphore>
@@ -33,6 +34,12 @@ QRectF cropOf(const frmScanner& window, OutputKind kind) {
     const double factor =
         FrameGeometry::cropScaleFactor(window.SourceImage.size(), window.DisplayWidth, window.DisplayHeight);
     return FrameGeometry::cropSourceRect(kind, window.frameOf(kind)->frameRect(), factor);
+}
+
+// Where a kind's frame starts, before any page.
+FrameRect startOf(OutputKind kind) {
+    const QRectF start = outputKindInfo(kind).designFrame;
+    return {float(start.x()), float(start.y()), float(start.width()), float(start.height())};
 }
 
 } // namespace
@@ -208,6 +215,60 @@ class TestAutoFrame : public QObject {
         window.undoTurn();
         QCOMPARE(window.SourceImage.size(), QSize(3508, 2480));
         QVERIFY(prompts.messages.isEmpty());
+    }
+
+    // A page where nothing is found after one where everything was: no frame stays where the
+    // last page had it; each goes back to its starting place and the readout says so, until
+    // the operator's crop.
+    void putsFramesBackWhenNothingIsFound() {
+        const QString blank = m_dir.filePath(QStringLiteral("blank.jpg"));
+        QVERIFY(TestImages::write(SampleForm::withoutSignature(SampleForm::withoutPhoto(SampleForm::page())),
+                                  blank, "jpg", 90));
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        prompts.fileAnswers << m_sideways << blank;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
+        QLabel* readout = window.controlsOf(OutputKind::Foto).readout;
+        QVERIFY(readout->text().isEmpty());
+        for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc})
+            QVERIFY(window.frameOf(kind)->frameRect() != startOf(kind));
+
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 2, 60000);
+        QVERIFY(!window.canUndoTurn());
+        for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc})
+            QCOMPARE(window.frameOf(kind)->frameRect(), startOf(kind));
+        QCOMPARE(readout->text(), QStringLiteral("Fotografia non trovata: posizionare la cornice a mano"));
+        QVERIFY(readout->isVisible());
+        QCOMPARE(window.controlsOf(OutputKind::Firma).readout->text(),
+                 QStringLiteral("Firma non trovata: posizionare la cornice a mano"));
+
+        window.Command3_Click(); // the operator's crop: the readout tells of it instead
+        QVERIFY(readout->text() != QStringLiteral("Fotografia non trovata: posizionare la cornice a mano"));
+    }
+
+    // An answer of "not found" that comes after the operator's crop leaves the crop's frame
+    // and readout as they are.
+    void notFoundAfterTheCropChangesNothing() {
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        setAutoFrame(false);
+        prompts.fileAnswers << m_sideways;
+        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        FrameRect moved = window.shape1->frameRect();
+        moved.Left += 40;
+        window.shape1->setFrameRect(moved);
+        window.Command3_Click();
+        PageFindings nothing;
+        nothing.pageSize = window.SourceImage.size();
+        window.framesLocated(window.SourceImage.image().cacheKey(), nothing);
+        QCOMPARE(window.shape1->frameRect(), moved);
+        QVERIFY(!window.controlsOf(OutputKind::Foto).readout->text().contains(QStringLiteral("non trovata")));
+        // The kinds not cropped are put back all the same.
+        QCOMPARE(window.frameOf(OutputKind::AdrCqc)->frameRect(), startOf(OutputKind::AdrCqc));
     }
 
     // Switched off in the settings file: nothing runs and the frames stay at their places.

@@ -1,0 +1,223 @@
+#include "locate/FaceFinder.h"
+
+#include "locate/FaceCascade.h"
+#include "locate/FaceModel.h"
+#include "locate/Logging.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <future>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+extern const unsigned char kFaceModel[];
+extern const std::size_t kFaceModelSize;
+
+namespace Locate {
+
+namespace {
+
+struct Face {
+    cv::Rect rect;
+    double score = 0; // the detector's margin; a face from 0 up
+};
+
+// The detector, built once.
+class FaceDetector {
+  public:
+    static FaceDetector& instance() {
+        static FaceDetector detector;
+        return detector;
+    }
+    // The best face on an upright picture, score 0 and an empty rect when there is none
+    // within `lowering` of the detector's own threshold. Safe to call from several threads:
+    // each call builds its picture's HOG pyramid in a scanner of its own.
+    Face detect(const cv::Mat& grey, double lowering) const {
+        dlib::array2d<unsigned char> image(grey.rows, grey.cols);
+        for (int y = 0; y < grey.rows; ++y)
+            std::copy_n(grey.ptr<uchar>(y), grey.cols, &image[y][0]);
+        FaceModel::Scanner scanner;
+        scanner.copy_configuration(m_model.scanner);
+        scanner.load(image);
+        // What dlib's own detector does, less the suppression of overlapping boxes, which
+        // never takes away the best one.
+        Face best;
+        std::vector<std::pair<double, dlib::rectangle>> found;
+        for (const FaceModel::Filter& filter : m_model.filters) {
+            scanner.detect(filter.bank, found, filter.threshold - lowering);
+            for (const auto& [value, rect] : found) {
+                const double score = value - filter.threshold + lowering;
+                if (score > best.score) {
+                    best.score = score;
+                    best.rect =
+                        cv::Rect(int(rect.left()), int(rect.top()), int(rect.width()), int(rect.height()));
+                }
+            }
+        }
+        return best;
+    }
+
+    // The cascade's best face, its score the number of neighbouring detections scaled so
+    // that FaceParams::cascadeVotes of them count as dlib's threshold.
+    Face detectWithCascade(const cv::Mat& grey, const FaceParams& p) {
+        Face best;
+        std::string why;
+        const FaceCascade::Finder find = FaceCascade::finder(&why);
+        if (!find) {
+            // An install without it finds fewer drawn faces: said once.
+            static std::once_flag said;
+            std::call_once(said, [&why] {
+                qCWarning(lcLocate).noquote()
+                    << QStringLiteral("impossibile usare il modulo che trova i volti disegnati: %1. "
+                                      "Reinstallare il programma.")
+                           .arg(QString::fromStdString(why));
+            });
+            return best;
+        }
+        cv::Mat equalised;
+        cv::equalizeHist(grey, equalised);
+        std::vector<FaceCascade::Hit> hits;
+        const int minSide = int(p.cascadeMinSide * std::min(grey.cols, grey.rows));
+        if (!find(equalised, minSide, &hits, &why)) {
+            qCDebug(lcLocate) << "no face cascade:" << why.c_str();
+            return best;
+        }
+        for (const FaceCascade::Hit& hit : hits) {
+            const double score = double(hit.votes) / p.cascadeVotes * p.lowering;
+            if (hit.rect.width <= p.cascadeMaxWidth * grey.cols && score > best.score)
+                best = {hit.rect, score};
+        }
+        return best;
+    }
+
+  private:
+    FaceDetector() {
+        // The model as written at build time: dlib's own packed copy takes seconds to unpack.
+        std::istringstream in(std::string(reinterpret_cast<const char*>(kFaceModel), kFaceModelSize));
+        FaceModel::read(in, m_model);
+    }
+    FaceModel::Model m_model;
+};
+
+} // namespace
+
+void preloadFaces() {
+    FaceDetector::instance();
+}
+
+double faceConfidence(double score, const FaceParams& params) {
+    return std::clamp(score / (2 * params.lowering), 0.0, 1.0);
+}
+
+FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& p) {
+    FaceAnswer answer;
+    FaceDetector& detector = FaceDetector::instance();
+    const cv::Rect search =
+        cv::Rect(photo.x - photo.width / p.searchMarginParts, photo.y - photo.height / p.searchMarginParts,
+                 photo.width + photo.width / (p.searchMarginParts / 2),
+                 photo.height + photo.height / (p.searchMarginParts / 2)) &
+        cv::Rect(0, 0, work.grey.cols, work.grey.rows);
+    const double scale = p.viewShortSide / std::min(search.width, search.height);
+    cv::Mat crop;
+    cv::resize(work.grey(search), crop, cv::Size(), scale, scale,
+               scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    // A photograph is taller than wide: one that looks wider lies on its side, one that
+    // looks taller is upright or upside down. Only a square one needs all four views.
+    const double aspect = double(search.height) / search.width;
+    std::vector<int> views;
+    for (int t = 0; t < 4; ++t) {
+        const bool sideways = t % 2 == 1;
+        if (!((aspect > p.sidewaysAspect && sideways) || (aspect < 1 / p.sidewaysAspect && !sideways)))
+            views.push_back(t);
+    }
+    // The first view alone: most photographs are upright, and most faces decide at once.
+    // The views left are looked at two at a time, the later half on a second thread; a view
+    // that decides makes the later ones count for nothing, as if they had not been run.
+    Face faceOf[4];
+    const auto look = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k)
+            faceOf[views[k]] = detector.detect(turned(crop, views[k] * 90), p.lowering);
+    };
+    if (!views.empty())
+        look(0, 1);
+    if (views.size() > 1 && faceOf[views[0]].score < p.decisive) {
+        const std::size_t half = 1 + views.size() / 2;
+        std::future<void> later;
+        if (half < views.size()) {
+            try {
+                later = std::async(std::launch::async, look, half, views.size());
+            } catch (const std::system_error&) {
+                later = std::async(std::launch::deferred, look, half, views.size());
+            }
+        }
+        look(1, half);
+        if (later.valid())
+            later.get();
+    }
+    for (std::size_t k = 0; k < views.size(); ++k) {
+        if (faceOf[views[k]].score >= p.decisive) {
+            for (std::size_t j = k + 1; j < views.size(); ++j)
+                faceOf[views[j]] = Face();
+            break;
+        }
+    }
+    // The cascade's face boxes come back to the detector's view scale.
+    const double cascadeScale = p.cascadeViewShortSide / p.viewShortSide;
+    cv::Mat larger;
+    auto cascadeAt = [&](int t) {
+        if (larger.empty())
+            cv::resize(crop, larger, cv::Size(), cascadeScale, cascadeScale, cv::INTER_LINEAR);
+        Face face = detector.detectWithCascade(turned(larger, t * 90), p);
+        face.rect = cv::Rect(int(face.rect.x / cascadeScale), int(face.rect.y / cascadeScale),
+                             int(std::ceil(face.rect.width / cascadeScale)),
+                             int(std::ceil(face.rect.height / cascadeScale)));
+        return face;
+    };
+    if (faceOf[0].score <= 0 && faceOf[1].score <= 0 && faceOf[2].score <= 0 && faceOf[3].score <= 0) {
+        for (int t : views)
+            faceOf[t] = cascadeAt(t);
+        answer.byCascade = true;
+    }
+    int best = 0;
+    for (int t = 1; t < 4; ++t) {
+        if (faceOf[t].score > faceOf[best].score)
+            best = t;
+    }
+    // A face dlib scores under its threshold (a small face blown up from few pixels, or a
+    // grainy one) counts when the cascade, which looks at the picture another way, finds a
+    // face at the same place in the same view. Pictures that are no face score nothing
+    // with dlib, even that far under its threshold.
+    if (!answer.byCascade && faceOf[best].score > 0 && underThreshold(faceOf[best].score, p)) {
+        const Face other = cascadeAt(best);
+        const cv::Rect& mine = faceOf[best].rect;
+        const cv::Point centreOfMine(mine.x + mine.width / 2, mine.y + mine.height / 2);
+        const cv::Point centreOfOther(other.rect.x + other.rect.width / 2,
+                                      other.rect.y + other.rect.height / 2);
+        answer.confirmed =
+            other.score > 0 && other.rect.contains(centreOfMine) && mine.contains(centreOfOther);
+        qCDebug(lcLocate) << "weak face" << faceOf[best].score << "cascade" << other.score
+                          << (answer.confirmed ? "at the same place" : "elsewhere or nowhere");
+    }
+    answer.turn = best * 90;
+    answer.score = faceOf[best].score;
+    for (int t = 0; t < 4; ++t) {
+        if (t != best)
+            answer.secondScore = std::max(answer.secondScore, faceOf[t].score);
+    }
+    // Back to working pixels of the turned page: the crop's scale, then the crop's place.
+    const cv::Rect f = faceOf[best].rect;
+    const cv::Rect inCrop(int(std::floor(f.x / scale)), int(std::floor(f.y / scale)),
+                          int(std::ceil(f.width / scale)), int(std::ceil(f.height / scale)));
+    const cv::Rect turnedPhoto = turnRect(photo, work.grey.size(), answer.turn);
+    answer.face = cv::Rect(turnedPhoto.x + inCrop.x, turnedPhoto.y + inCrop.y, inCrop.width, inCrop.height) &
+                  turnedPhoto;
+    qCDebug(lcLocate) << "face scores by turn" << faceOf[0].score << faceOf[1].score << faceOf[2].score
+                      << faceOf[3].score;
+    return answer;
+}
+
+} // namespace Locate

@@ -1,0 +1,455 @@
+#include "locate/SignatureFinder.h"
+
+#include "locate/Logging.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numeric>
+#include <utility>
+#include <vector>
+
+namespace Locate {
+
+namespace {
+
+struct Component {
+    cv::Rect box;
+    int label = 0;
+    int area = 0;
+    double stroke = 0; // mean stroke width, pixels
+    bool hand = false;
+};
+
+// A handwritten group: its root among the parts and its box.
+using Group = std::pair<int, cv::Rect>;
+
+// Whether the ink's text lines run across the page (rows of ink and rows of paper) rather
+// than along it, as on a sideways page.
+bool linesRunAcross(const cv::Mat& ink) {
+    cv::Mat rows, cols;
+    cv::reduce(ink, rows, 1, cv::REDUCE_AVG, CV_32F);
+    cv::reduce(ink, cols, 0, cv::REDUCE_AVG, CV_32F);
+    auto variation = [](const cv::Mat& profile) {
+        // The mean difference between neighbours: high where lines and gaps alternate.
+        const cv::Mat p = profile.reshape(1, 1);
+        double sum = 0;
+        for (int k = 1; k < p.cols; ++k)
+            sum += std::abs(p.at<float>(k) - p.at<float>(k - 1));
+        return sum / std::max(1, p.cols - 1);
+    };
+    return variation(rows) >= variation(cols);
+}
+
+// Groups of components whose boxes, grown by the given margins, touch.
+std::vector<int> groupsOf(const std::vector<Component>& parts, const std::vector<int>& members, double growX,
+                          double growY) {
+    std::vector<int> parent(parts.size());
+    std::iota(parent.begin(), parent.end(), 0);
+    std::function<int(int)> root = [&](int k) { return parent[k] == k ? k : parent[k] = root(parent[k]); };
+    for (size_t a = 0; a < members.size(); ++a) {
+        const cv::Rect& ra = parts[members[a]].box;
+        const cv::Rect grown(int(ra.x - growX), int(ra.y - growY), int(ra.width + 2 * growX),
+                             int(ra.height + 2 * growY));
+        for (size_t b = a + 1; b < members.size(); ++b) {
+            if ((grown & parts[members[b]].box).area() > 0)
+                parent[root(members[a])] = root(members[b]);
+        }
+    }
+    std::vector<int> group(parts.size(), -1);
+    for (int m : members)
+        group[m] = root(m);
+    return group;
+}
+
+// Printed text in a large font: several parts of one height standing on one line, be they
+// separate letters or whole words of capitals. Handwriting's parts differ in height.
+bool looksPrinted(const std::vector<const Component*>& parts, const SignatureParams& p) {
+    if (parts.size() < p.printedMinParts)
+        return false;
+    std::vector<int> heights, bottoms;
+    for (const Component* c : parts) {
+        heights.push_back(c->box.height);
+        bottoms.push_back(c->box.y + c->box.height);
+    }
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    std::nth_element(bottoms.begin(), bottoms.begin() + bottoms.size() / 2, bottoms.end());
+    const double h = heights[heights.size() / 2];
+    const double bottom = bottoms[bottoms.size() / 2];
+    size_t aligned = 0;
+    for (const Component* c : parts) {
+        if (std::abs(c->box.height - h) <= p.printedTolerance * h + 1 &&
+            std::abs(c->box.y + c->box.height - bottom) <= p.printedTolerance * h + 1)
+            ++aligned;
+    }
+    return aligned >= p.printedMinParts && aligned * 10 >= parts.size() * p.printedTenths;
+}
+
+// Parts standing as close as the letters of a word. A signature's loops, cut apart where
+// their joining strokes ran along a ruled line, stand further apart.
+bool setClosely(const std::vector<const Component*>& parts, const SignatureParams& p) {
+    if (parts.empty())
+        return false;
+    std::vector<int> heights;
+    int left = parts.front()->box.x;
+    int right = left;
+    for (const Component* c : parts) {
+        heights.push_back(c->box.height);
+        left = std::min(left, c->box.x);
+        right = std::max(right, c->box.x + c->box.width);
+    }
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    const double h = std::max(1, heights[heights.size() / 2]);
+    return double(parts.size()) >= (right - left) / (p.closeHeights * h);
+}
+
+// Mean stroke width of a component, from its outline: ink area over half the outline's length.
+double strokeWidth(const cv::Mat& labels, const Component& c) {
+    std::vector<std::vector<cv::Point>> contours;
+    cv::Mat own = labels(c.box) == c.label;
+    cv::findContours(own, contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
+    double perimeter = 0;
+    for (const auto& contour : contours)
+        perimeter += cv::arcLength(contour, true);
+    return perimeter > 0 ? 2.0 * c.area / perimeter : 0;
+}
+
+Component componentOf(const Blob& blob) {
+    Component c;
+    c.box = blob.box;
+    c.area = blob.area;
+    c.label = blob.label;
+    return c;
+}
+
+// The parts of the ink inside box as they are on paper, ruled lines included: a signature
+// written across a line stays one piece, printed letters stay apart.
+std::vector<Component> inkParts(const cv::Mat& ink, const cv::Rect& box, const SignatureParams& p) {
+    std::vector<Component> parts;
+    for (const Blob& blob : blobsOf(ink(box))) {
+        if (blob.area >= p.minPartArea)
+            parts.push_back(componentOf(blob));
+    }
+    return parts;
+}
+
+// The ink less its ruled lines, with a stroke that crosses a ruled line joined again: where
+// ink reaches the removed band from both sides, the band's ink joins the pieces.
+cv::Mat strokesOf(const cv::Mat& ink, const cv::Mat& lines, const SignatureParams& p) {
+    cv::Mat strokes = ink & ~lines;
+    const int reach = p.joinReachPx;
+    const cv::Mat cut = ink & lines;
+    cv::Mat joins = cv::Mat::zeros(ink.size(), CV_8U);
+    auto strokeAt = [&strokes](int x, int y) {
+        return x >= 0 && y >= 0 && x < strokes.cols && y < strokes.rows && strokes.at<uchar>(y, x) != 0;
+    };
+    for (int y = 0; y < cut.rows; ++y) {
+        const uchar* row = cut.ptr<uchar>(y);
+        for (int x = 0; x < cut.cols; ++x) {
+            if (!row[x])
+                continue;
+            bool up = false, down = false, left = false, right = false;
+            for (int k = 1; k <= reach; ++k) {
+                up = up || strokeAt(x, y - k);
+                down = down || strokeAt(x, y + k);
+                left = left || strokeAt(x - k, y);
+                right = right || strokeAt(x + k, y);
+            }
+            if ((up && down) || (left && right))
+                joins.at<uchar>(y, x) = 255;
+        }
+    }
+    strokes |= joins;
+    return strokes;
+}
+
+// The groups of handwritten parts that do not read as printed text.
+std::vector<Group> handwrittenGroups(const std::vector<Component>& parts, const std::vector<int>& hands,
+                                     const std::vector<int>& group, const cv::Mat& ink,
+                                     const SignatureParams& p) {
+    std::vector<int> roots;
+    for (int k : hands) {
+        if (std::find(roots.begin(), roots.end(), group[k]) == roots.end())
+            roots.push_back(group[k]);
+    }
+    std::vector<Group> candidates;
+    for (int r : roots) {
+        size_t members = 0;
+        cv::Rect box;
+        for (int k : hands) {
+            if (group[k] != r)
+                continue;
+            ++members;
+            box = box.area() > 0 ? (box | parts[k].box) : parts[k].box;
+        }
+        // Dots and accents do not count.
+        std::vector<Component> onPaper = inkParts(ink, box, p);
+        int tallestPiece = 0;
+        for (const Component& c : onPaper)
+            tallestPiece = std::max(tallestPiece, c.box.height);
+        std::vector<const Component*> pieces;
+        for (const Component& c : onPaper) {
+            if (c.box.height * 5 >= tallestPiece * p.pieceMinFifths)
+                pieces.push_back(&c);
+        }
+        if (looksPrinted(pieces, p)) {
+            qCDebug(lcLocate) << "group of" << members << "parts reads as printed text";
+            continue;
+        }
+        candidates.emplace_back(r, box);
+    }
+    return candidates;
+}
+
+// A run the line removal took for ruling, near the handwritten groups.
+struct Run {
+    cv::Rect rect;
+    bool curved = false;
+};
+
+// Handwriting that the line removal took for ruling: a flourish, or strokes that run along
+// the line the signature sits on. Each run the removal took is fitted with a straight line;
+// its ink off that line is pen stroke, and joins the parts (in no group).
+std::vector<Run> runsNear(const std::vector<Group>& candidates, const cv::Mat& ink, const cv::Mat& lines,
+                          std::vector<Component>& parts, std::vector<int>& group, const SignatureParams& p) {
+    std::vector<Run> runs;
+    // Only the rows of the groups, and about them.
+    int top = ink.rows;
+    int bottom = 0;
+    for (const auto& candidate : candidates) {
+        const cv::Rect& g = candidate.second;
+        top = std::min(top, g.y - g.height / 2);
+        bottom = std::max(bottom, g.y + g.height * 3 / 2);
+    }
+    const cv::Rect rows = cv::Rect(0, top, ink.cols, bottom - top) & cv::Rect(0, 0, ink.cols, ink.rows);
+    cv::Mat runLabels;
+    const std::vector<Blob> runBlobs = blobsOf(ink(rows) & lines(rows), &runLabels);
+    std::vector<cv::Point> points;
+    for (const Blob& blob : runBlobs) {
+        const int i = blob.label;
+        const cv::Rect& local = blob.box;
+        const cv::Rect r = local + rows.tl();
+        const bool nearGroup = std::any_of(candidates.begin(), candidates.end(), [&r](const Group& c) {
+            const cv::Rect& g = c.second;
+            return r.y + r.height >= g.y - g.height / 2 && r.y <= g.y + g.height * 3 / 2;
+        });
+        if (r.width < r.height || !nearGroup)
+            continue;
+        points.clear();
+        for (int y = local.y; y < local.y + local.height; ++y) {
+            const int* label = runLabels.ptr<int>(y);
+            for (int x = local.x; x < local.x + local.width; ++x) {
+                if (label[x] == i)
+                    points.emplace_back(x, y);
+            }
+        }
+        cv::Vec4f fit;
+        cv::fitLine(points, fit, cv::DIST_HUBER, 0, 0.01, 0.01);
+        cv::Mat off = cv::Mat::zeros(r.size(), CV_8U);
+        int offCount = 0;
+        for (const cv::Point& point : points) {
+            const double distance = std::abs((point.x - fit[2]) * fit[1] - (point.y - fit[3]) * fit[0]);
+            if (distance > p.offLinePx) {
+                off.at<uchar>(point - local.tl()) = 255;
+                ++offCount;
+            }
+        }
+        runs.push_back({r, offCount >= p.offMinPixels});
+        if (offCount < p.offMinPixels)
+            continue;
+        cv::Mat offLabels;
+        for (const Blob& offBlob : blobsOf(off, &offLabels)) {
+            Component c = componentOf(offBlob);
+            if (c.area < p.minPartArea)
+                continue;
+            c.stroke = strokeWidth(offLabels, c);
+            c.box += r.tl();
+            parts.push_back(c);
+            group.push_back(-1);
+        }
+    }
+    return runs;
+}
+
+} // namespace
+
+SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rect& photo,
+                            const SignatureParams& p, const DebugView& debug) {
+    SignatureAnswer answer;
+    cv::Mat ink = inkOf(grey, work, p.ink);
+    if (photo.area() > 0) {
+        const int m = int(p.photoMarginMm * work.pxPerMm);
+        ink(cv::Rect(photo.x - m, photo.y - m, photo.width + 2 * m, photo.height + 2 * m) &
+            cv::Rect(0, 0, ink.cols, ink.rows))
+            .setTo(0);
+    }
+    if (!linesRunAcross(ink)) {
+        qCDebug(lcLocate) << "text runs along the page: no signature looked for";
+        return answer;
+    }
+
+    const cv::Mat lines = ruledLines(ink, work, p.ink);
+    const cv::Mat strokes = strokesOf(ink, lines, p);
+    debug.picture("signature-strokes", strokes);
+
+    cv::Mat labels;
+    std::vector<Component> parts;
+    std::vector<int> heights;
+    for (const Blob& blob : blobsOf(strokes, &labels)) {
+        const Component c = componentOf(blob);
+        if (c.area < p.minPartArea)
+            continue;
+        if (c.box.height >= p.letterMinPx && c.box.height <= p.letterMaxMm * work.pxPerMm)
+            heights.push_back(c.box.height);
+        parts.push_back(c);
+    }
+    // The usual height of a printed character on this page.
+    double textHeight = p.letterDefaultMm * work.pxPerMm;
+    if (heights.size() >= p.letterSamples) {
+        std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+        textHeight = heights[heights.size() / 2];
+    }
+
+    std::vector<int> hands;
+    for (size_t k = 0; k < parts.size(); ++k) {
+        Component& c = parts[k];
+        const double fill = double(c.area) / c.box.area();
+        if (c.box.height < p.handMinLetters * textHeight || c.box.height > p.handMaxHeightMm * work.pxPerMm ||
+            c.box.width > p.handMaxWidthMm * work.pxPerMm)
+            continue;
+        if (fill > p.handMaxFill)
+            continue;
+        c.stroke = strokeWidth(labels, c);
+        if (c.stroke > std::max(p.strokeMaxPx, p.strokeMaxOfHeight * c.box.height))
+            continue;
+        c.hand = true;
+        hands.push_back(int(k));
+    }
+    if (hands.empty())
+        return answer;
+
+    double tallest = 0;
+    for (int k : hands)
+        tallest = std::max<double>(tallest, parts[k].box.height);
+    std::vector<int> group = groupsOf(parts, hands, p.groupAcross * tallest, p.groupUpDown * tallest);
+    std::vector<Group> candidates = handwrittenGroups(parts, hands, group, ink, p);
+
+    // Lines of print: letters that a short closing across joins into a long, low piece. A
+    // signature's loops, cut apart along a ruled line, stand too far apart to join.
+    const TextTurnParams text;
+    const std::vector<cv::Rect> printLines = linePieces(
+        strokes, work, text.wordGapMm, text.pieceMinLength,
+        std::min(text.lineMaxMm * work.pxPerMm, p.printLineLetters * textHeight), text.letterMinMm);
+    auto inPrint = [&printLines, &p](const cv::Rect& r) {
+        return std::any_of(printLines.begin(), printLines.end(), [&r, &p](const cv::Rect& line) {
+            return (line & r).area() * 5 >= r.area() * p.inPrintFifths;
+        });
+    };
+
+    // A group in a line of print is a word of it.
+    candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                    [&](const Group& c) {
+                                        if (!inPrint(c.second))
+                                            return false;
+                                        qCDebug(lcLocate) << "handwritten group in a line of print: left out";
+                                        return true;
+                                    }),
+                     candidates.end());
+    if (candidates.empty())
+        return answer;
+    if (debug.on()) {
+        std::vector<cv::Rect> boxes;
+        for (const Group& c : candidates)
+            boxes.push_back(c.second);
+        debug.boxes("signature-groups", grey, boxes);
+    }
+
+    const std::vector<Run> runs = runsNear(candidates, ink, lines, parts, group, p);
+
+    // Dots, short strokes and loops cut off by a ruled line next to a group belong to it,
+    // and so do the words beside it whose letters are all short: ink within the group's
+    // height that reaches, piece by piece, to within most of that height of it. Print stays
+    // out: a piece must lie wholly within the group's rows, grown by a third of its height
+    // (a label above it is cut by that edge), must not lie in a line of print, and pieces
+    // that together read as a line of print are left out. The group with the longest
+    // handwritten stroke is the signature.
+    std::vector<bool> partInPrint(parts.size());
+    for (size_t k = 0; k < parts.size(); ++k)
+        partInPrint[k] = inPrint(parts[k].box);
+    double strokeLength = 0;
+    cv::Rect box;
+    for (const auto& [root, groupBox] : candidates) {
+        const int gx = int(p.besideAcross * groupBox.height);
+        const int gy = int(p.besideUpDown * groupBox.height);
+        const int bandTop = groupBox.y - gy;
+        const int bandBottom = groupBox.y + groupBox.height + gy;
+        cv::Rect grown = groupBox;
+        std::vector<bool> taken(parts.size(), false);
+        for (size_t k = 0; k < parts.size(); ++k)
+            taken[k] = parts[k].hand && group[k] == root;
+        std::vector<size_t> inBand;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            const cv::Rect& r = parts[k].box;
+            if (!taken[k] && !partInPrint[k] && r.y >= bandTop && r.y + r.height <= bandBottom &&
+                r.height <= groupBox.height)
+                inBand.push_back(k);
+        }
+        std::vector<const Component*> added;
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (size_t k : inBand) {
+                const Component& c = parts[k];
+                if (taken[k] || c.box.x > grown.x + grown.width + gx || c.box.x + c.box.width < grown.x - gx)
+                    continue;
+                taken[k] = true;
+                added.push_back(&c);
+                grown |= c.box;
+                grew = true;
+            }
+        }
+        if (looksPrinted(added, p) && setClosely(added, p)) {
+            qCDebug(lcLocate) << "ink beside a handwritten group reads as print: left out";
+            grown = groupBox;
+            for (const Component* c : added)
+                taken[size_t(c - &parts[0])] = false;
+        }
+        double length = 0;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            if (!taken[k])
+                continue;
+            if (parts[k].stroke <= 0)
+                parts[k].stroke = std::max(0.5, strokeWidth(labels, parts[k]));
+            length += parts[k].area / std::max(1.0, parts[k].stroke);
+        }
+        // An underline, which the line removal took for a ruled line, belongs to it too: a
+        // curved one near it, or a straight one that ends with the writing on one side at
+        // least (the form's own lines and boxes reach past it on both).
+        const double past = p.underlinePastMm * work.pxPerMm;
+        for (const Run& run : runs) {
+            const cv::Rect& r = run.rect;
+            if (r.y < bandTop || r.y + r.height > bandBottom || r.width > p.underlineMaxWidth * grown.width ||
+                r.x < grown.x - gx || r.x + r.width > grown.x + grown.width + gx)
+                continue;
+            if (run.curved || r.x >= grown.x - past || r.x + r.width <= grown.x + grown.width + past)
+                grown |= r;
+        }
+        qCDebug(lcLocate) << "handwritten group at" << groupBox.x << groupBox.y << groupBox.width
+                          << groupBox.height << "grown to" << grown.x << grown.y << grown.width
+                          << grown.height << "stroke" << length / work.pxPerMm << "mm";
+        if (grown.height < p.minHeightMm * work.pxPerMm)
+            continue;
+        if (length > strokeLength) {
+            strokeLength = length;
+            box = grown;
+        }
+    }
+    const double lengthMm = strokeLength / work.pxPerMm;
+    answer.confidence = std::clamp(lengthMm / p.sureStrokeMm, 0.0, 1.0);
+    qCDebug(lcLocate) << "signature stroke" << lengthMm << "mm, text height" << textHeight << "px";
+    answer.box = box;
+    return answer;
+}
+
+} // namespace Locate

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "locate/DebugView.h"
+#include "locate/TextTurn.h"
+#include "locate/WorkPicture.h"
+
+// The signature: handwritten strokes, told from printed text, ruled lines and boxes by
+// their shape. The group of handwritten parts with the longest stroke wins, grown by the
+// dots, loops and underline that belong to it.
+namespace Locate {
+
+struct SignatureParams {
+    InkParams ink;
+    // Ink this near the photograph is the photograph's edge or its box.
+    double photoMarginMm = 3;
+    // A stroke cut by a ruled line's removal joins again where ink reaches the removed band
+    // from both sides within this many pixels.
+    int joinReachPx = 4;
+    // Pieces smaller than this (pixels of ink) are specks.
+    int minPartArea = 4;
+    // A printed letter's height, measured on the page's own pieces: from this many pixels
+    // to this many millimetres, taken when there are at least this many pieces, else the
+    // default.
+    int letterMinPx = 3;
+    double letterMaxMm = 8;
+    size_t letterSamples = 10;
+    double letterDefaultMm = 3;
+    // A handwritten part: taller than this many letters, up to these sizes, with ink on at
+    // most this share of its box (a filled block is no pen stroke)...
+    double handMinLetters = 1.6;
+    double handMaxHeightMm = 40;
+    double handMaxWidthMm = 180;
+    double handMaxFill = 0.5;
+    // ...and a pen's stroke, thin for the writing's height (a large printed letter's is not):
+    // at most this many pixels or this share of its height, whichever is more.
+    double strokeMaxPx = 2.5;
+    double strokeMaxOfHeight = 0.16;
+    // Handwritten parts join into one group across this share of the tallest's height, and
+    // up or down this share.
+    double groupAcross = 0.5;
+    double groupUpDown = 0.3;
+    // Dots and accents do not count in telling print: only pieces at least this many fifths
+    // of the tallest piece.
+    int pieceMinFifths = 2;
+    // A line of print is at most the smaller of lineMaxMm and this many letters high; a
+    // group this many fifths inside one is a word of it.
+    double printLineLetters = 2.2;
+    int inPrintFifths = 4;
+    // Pixels of a ruled run this far off its fitted straight line are pen stroke, and at
+    // least offMinPixels of them make the run a curved one (a flourish, an underline).
+    double offLinePx = 1.5;
+    int offMinPixels = 4;
+    // Ink beside a group joins it within this share of the group's height across, and
+    // this share above and below.
+    double besideAcross = 0.8;
+    double besideUpDown = 0.3;
+    // A straight run that ends within this of the writing is its underline.
+    double underlinePastMm = 2;
+    // An underline no wider than this share of the grown group.
+    double underlineMaxWidth = 1.3;
+    // A group lower than this is a word of print set large, not a signature.
+    double minHeightMm = 5.5;
+    // Confidence grows with the length of handwritten stroke, full at this length: a few
+    // millimetres of curve are no signature.
+    double sureStrokeMm = 80;
+    // Parts of one height standing on one line read as print: at least this many, within
+    // this share of the height (and a pixel), being this many tenths of all the parts.
+    size_t printedMinParts = 4;
+    double printedTolerance = 0.12;
+    size_t printedTenths = 6;
+    // Parts standing as close as the letters of a word: one per this many heights at least.
+    double closeHeights = 1.5;
+};
+
+struct SignatureAnswer {
+    double confidence = 0;
+    cv::Rect box; // working pixels of grey
+};
+
+// The signature on grey (the upright working page), photo (working pixels of grey) left out
+// when not empty.
+SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rect& photo,
+                            const SignatureParams& params = {}, const DebugView& debug = {});
+
+} // namespace Locate

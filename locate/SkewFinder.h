@@ -1,0 +1,53 @@
+#pragma once
+
+#include "locate/DebugView.h"
+#include "locate/WorkPicture.h"
+
+// The page's small angle, that a hand-fed scan or a photograph glued askew gives: from the
+// photograph's own edges when there is one, else from the lines of text and the rules.
+// Angles are in degrees, positive where the content is turned clockwise as the page is
+// shown (a line of text going down to the right); straightening turns it back.
+namespace Locate {
+
+struct SkewParams {
+    // The angles looked for: a scan fed by hand is off by up to 3 degrees, and the form may
+    // have been printed or the photograph glued a little off besides.
+    double maxDegrees = 3.5;
+    // The search's steps: a coarse pass over the range, then a fine one about its best.
+    double coarseStep = 0.25;
+    double fineStep = 0.05;
+    // Less than this is left as it is: the aim is a page level within half a degree, and
+    // the sample form, scanned a third of a degree off (0.31 to 0.36 measured on its
+    // photograph and its text), reads well as it is; straightening would only resample it.
+    double leastDegrees = 0.4;
+    // Pixels of ink the text must have to tell its angle (a page of a few words has too few).
+    int leastInk = 1500;
+    // The text's lines must stand out at their angle: the profile's sharpness at the best
+    // angle at least this many times its sharpness level (a page of no lines gives ~1).
+    double leastSharpening = 1.15;
+    // The photograph's edges: the middle share of each side is measured (corners are
+    // rounded or stamped), at least this many millimetres of it...
+    double edgeShare = 0.7;
+    double leastEdgeMm = 12;
+    // ...and the sides must agree within this, else the text decides.
+    double sidesAgreeDegrees = 0.6;
+};
+
+struct Skew {
+    double degrees = 0;
+    enum class From { Nothing, Photograph, Text } from = From::Nothing;
+};
+
+// The angle of the text lines and rules of ink (a mask), the rectangles in leaveOut not
+// counted (the photograph's tones are no lines).
+Skew textSkew(const cv::Mat& ink, const std::vector<cv::Rect>& leaveOut, const SkewParams& params = {});
+
+// The angle of the photograph whose upright bounding box is photo (working pixels), from
+// its four edges against the paper.
+Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& params = {});
+
+// grey turned clockwise by degrees about its centre onto a canvas of its size, the corners
+// it uncovers filled with fill.
+cv::Mat straightened(const cv::Mat& grey, double degrees, int fill = 255);
+
+} // namespace Locate

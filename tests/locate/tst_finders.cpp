@@ -1,0 +1,157 @@
+// The locator's finders on their own, on pages painted for the case each must handle.
+#include "locate/PhotoFinder.h"
+#include "locate/SkewFinder.h"
+#include "locate/TextTurn.h"
+#include "locate/WorkPicture.h"
+
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QtTest>
+
+namespace {
+
+constexpr QSize kA4(2480, 3508);
+
+// An A4 page at 300 dpi of paper grey with a photograph at photo: a plain background of
+// grey background, and a person's head and shoulders in dark tones inside it, scanner
+// noise of the given spread over everything.
+QImage pageWithPhotograph(int paper, const QRect& photo, int background, int noise) {
+    QImage page(kA4, QImage::Format_Grayscale8);
+    page.fill(paper);
+    QPainter painter(&page);
+    painter.fillRect(photo, QColor(background, background, background));
+    painter.setClipRect(photo);
+    painter.setPen(Qt::NoPen);
+    const double w = photo.width();
+    const double h = photo.height();
+    painter.setBrush(QColor(60, 60, 60)); // shoulders
+    painter.drawEllipse(QRectF(photo.x() + 0.05 * w, photo.y() + 0.72 * h, 0.9 * w, 0.6 * h));
+    painter.setBrush(QColor(150, 150, 150)); // face
+    painter.drawEllipse(QRectF(photo.x() + 0.28 * w, photo.y() + 0.2 * h, 0.44 * w, 0.55 * h));
+    painter.setBrush(QColor(40, 40, 40)); // hair
+    painter.drawChord(QRectF(photo.x() + 0.26 * w, photo.y() + 0.14 * h, 0.48 * w, 0.4 * h), 0, 180 * 16);
+    painter.end();
+    QRandomGenerator random(7);
+    for (int y = 0; y < page.height(); ++y) {
+        uchar* line = page.scanLine(y);
+        for (int x = 0; x < page.width(); ++x)
+            line[x] = uchar(std::clamp(int(line[x]) + random.bounded(2 * noise + 1) - noise, 0, 255));
+    }
+    return page;
+}
+
+// An A4 page at 300 dpi turned clockwise by degrees about its centre as a skewed scan is:
+// lines of words (dark blocks 2.5 mm high, ragged right) and ruled fields, upright or
+// running along the page, and a photograph when asked.
+QImage skewedPage(double degrees, bool sideways, bool withPhoto) {
+    QImage page(kA4, QImage::Format_Grayscale8);
+    page.fill(246);
+    QPainter painter(&page);
+    painter.translate(kA4.width() / 2.0, kA4.height() / 2.0);
+    painter.rotate(degrees);
+    if (sideways)
+        painter.rotate(90);
+    painter.translate(-kA4.width() / 2.0, -kA4.height() / 2.0);
+    QRandomGenerator random(11);
+    const QRect text = sideways ? QRect(700, 200, 1900, 3000) : QRect(200, 1300, 2000, 2000);
+    for (int y = text.top(); y < text.bottom(); y += 75) {
+        const int end = text.right() - random.bounded(600);
+        for (int x = text.left(); x < end;) {
+            const int word = 60 + random.bounded(200);
+            painter.fillRect(QRect(x, y, std::min(word, end - x), 30), QColor(30, 30, 30));
+            x += word + 25;
+        }
+        if (random.bounded(3) == 0)
+            painter.fillRect(QRect(text.left() + 500, y + 45, text.width() - 500, 3), QColor(90, 90, 90));
+    }
+    if (withPhoto)
+        painter.fillRect(QRect(1700, 300, 413, 531), QColor(110, 110, 110));
+    return page;
+}
+
+} // namespace
+
+class TestFinders : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    // The photograph's whole rectangle, not only its dark parts: a passport photograph's
+    // light background differs from the paper by a few grey levels, lighter or darker. A
+    // dark background, as before, gives the rectangle too.
+    void findsTheWholePhotograph_data() {
+        QTest::addColumn<int>("paper");
+        QTest::addColumn<int>("background");
+        QTest::newRow("light background, darker than the paper") << 247 << 236;
+        QTest::newRow("light background, lighter than the paper") << 238 << 250;
+        QTest::newRow("background near the toned limit") << 245 << 228;
+        QTest::newRow("dark background") << 245 << 120;
+    }
+    void findsTheWholePhotograph() {
+        QFETCH(int, paper);
+        QFETCH(int, background);
+        const QRect photo(1700, 600, 413, 531); // 35 x 45 mm
+        const QImage page = pageWithPhotograph(paper, photo, background, 10);
+        const QImage reduced = page.scaled(page.size() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const Locate::Work work = Locate::prepare(reduced, kA4);
+        const std::vector<Locate::PhotoCandidate> found = Locate::photoCandidates(work);
+
+        QCOMPARE(found.size(), size_t(1));
+        const QRect rect = Locate::toPage(found.front().rect, work, kA4);
+        // Inside the photograph (a working pixel's slack for the reduction), and nearly all of
+        // it: the edges come within two working pixels and a half.
+        const double px = work.toPage;
+        QVERIFY2(photo.adjusted(-px, -px, px, px).contains(rect), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                                 .arg(rect.x())
+                                                                                 .arg(rect.y())
+                                                                                 .arg(rect.width())
+                                                                                 .arg(rect.height())));
+        QVERIFY2(rect.width() >= photo.width() - 5 * px && rect.height() >= photo.height() - 5 * px,
+                 qPrintable(QStringLiteral("%1x%2").arg(rect.width()).arg(rect.height())));
+    }
+
+    // The page's small angle, from the text lines and rules on either way of the page, and
+    // from the photograph's edges; none from a page with no lines on it.
+    void measuresTheSkew_data() {
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<bool>("sideways");
+        QTest::addColumn<bool>("withPhoto");
+        QTest::newRow("level") << 0.0 << false << false;
+        QTest::newRow("half a degree clockwise") << 0.5 << false << false;
+        QTest::newRow("1.5 degrees anticlockwise") << -1.5 << false << false;
+        QTest::newRow("3 degrees") << 3.0 << false << false;
+        QTest::newRow("sideways page, 1.2 degrees") << 1.2 << true << false;
+        QTest::newRow("photograph, 0.8 degrees") << 0.8 << false << true;
+        QTest::newRow("photograph, -2.4 degrees") << -2.4 << false << true;
+    }
+    void measuresTheSkew() {
+        QFETCH(double, degrees);
+        QFETCH(bool, sideways);
+        QFETCH(bool, withPhoto);
+        const QImage page = skewedPage(degrees, sideways, withPhoto);
+        const QImage reduced = page.scaled(page.size() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const Locate::Work work = Locate::prepare(reduced, kA4);
+        const Locate::Skew text = Locate::textSkew(Locate::inkOf(work.grey, work), {});
+        QCOMPARE(text.from, Locate::Skew::From::Text);
+        QVERIFY2(std::abs(text.degrees - degrees) <= 0.2, qPrintable(QString::number(text.degrees)));
+        if (!withPhoto)
+            return;
+        const std::vector<Locate::PhotoCandidate> found = Locate::photoCandidates(work);
+        QCOMPARE(found.size(), size_t(1));
+        const Locate::Skew photo = Locate::photographSkew(work, found.front().rect);
+        QCOMPARE(photo.from, Locate::Skew::From::Photograph);
+        QVERIFY2(std::abs(photo.degrees - degrees) <= 0.25, qPrintable(QString::number(photo.degrees)));
+    }
+    void noSkewWithoutLines() {
+        QImage page(kA4, QImage::Format_Grayscale8);
+        page.fill(246);
+        QPainter(&page).fillRect(QRect(1700, 300, 413, 531), QColor(110, 110, 110));
+        const Locate::Work work = Locate::prepare(page.scaled(page.size() / 4), kA4);
+        // The photograph left out, as the locator leaves its candidates out.
+        const Locate::Skew text =
+            Locate::textSkew(Locate::inkOf(work.grey, work), {cv::Rect(420, 70, 115, 145)});
+        QCOMPARE(text.from, Locate::Skew::From::Nothing);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFinders)
+#include "tst_finders.moc"
