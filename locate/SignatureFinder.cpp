@@ -160,8 +160,9 @@ bool isRing(const cv::Mat& labels, const Component& c, const Work& work, const S
 }
 
 // The places the form's ruling keeps for other things than the applicant's signature: rows
-// of boxes filled letter by letter, fields written on a stack of ruled lines, and sections
-// boxed across most of the page (the office's own). Two ruled lines of one extent tell
+// of boxes filled letter by letter, fields written on a stack of ruled lines, sections
+// boxed across most of the page (the office's own) and boxes taller than wide (a
+// photograph's or a picture's). Two ruled lines of one extent tell
 // them, by what stands between them.
 std::vector<cv::Rect> otherPlaces(const cv::Mat& grey, const Work& work, const SignatureParams& p) {
     const double mm = work.pxPerMm;
@@ -177,6 +178,8 @@ std::vector<cv::Rect> otherPlaces(const cv::Mat& grey, const Work& work, const S
             rules.push_back(blob.box);
     }
     std::sort(rules.begin(), rules.end(), [](const cv::Rect& a, const cv::Rect& b) { return a.y < b.y; });
+    cv::Mat upright;
+    cv::dilate(ink, upright, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 1)));
     const double end = p.lineEndMm * mm;
     std::vector<cv::Rect> places;
     for (size_t i = 0; i < rules.size(); ++i) {
@@ -192,9 +195,10 @@ std::vector<cv::Rect> otherPlaces(const cv::Mat& grey, const Work& work, const S
             const cv::Rect inner(left, a.br().y, std::min(a.br().x, b.br().x) - left, b.y - a.br().y);
             if (inner.width <= 0 || inner.height <= 0)
                 continue;
-            // Dividers: runs of columns the ink fills from line to line, or nearly.
+            // Dividers: runs of columns the ink fills from line to line, or nearly, two
+            // pixels either way counting (a page a degree off drifts that much over 40 mm).
             cv::Mat columns;
-            cv::reduce(ink(inner) / 255, columns, 0, cv::REDUCE_SUM, CV_32S);
+            cv::reduce(upright(inner) / 255, columns, 0, cv::REDUCE_SUM, CV_32S);
             const int full = int(std::ceil(0.8 * inner.height));
             int dividers = 0;
             bool closedLeft = false;
@@ -213,7 +217,8 @@ std::vector<cv::Rect> otherPlaces(const cv::Mat& grey, const Work& work, const S
                 places.emplace_back(a.x, a.y - field, a.width, field + a.height);
                 places.emplace_back(b.x, b.y - std::min(field, gap), b.width,
                                     std::min(field, gap) + b.height);
-            } else if (closedLeft && closedRight && inner.width >= p.sectionMinWidth * ink.cols) {
+            } else if (closedLeft && closedRight &&
+                       (inner.width >= p.sectionMinWidth * ink.cols || inner.height >= inner.width)) {
                 places.push_back(a | b);
             }
         }

@@ -89,7 +89,7 @@ struct SignatureParams {
     double ruleOfPaper = 0.88;
     double lineEndMm = 2;
     double twinMinMm = 3;
-    double twinMaxMm = 50;
+    double twinMaxMm = 60;
     // ...with at least this many dividers between them, up to boxRowMaxMm apart, are a row
     // of boxes filled letter by letter (a codice fiscale);
     int boxRowDividers = 6;
@@ -99,7 +99,8 @@ struct SignatureParams {
     double fieldsMaxMm = 20;
     double fieldHeightMm = 12;
     // closed at both ends and wider than this share of the page, a section of the form (the
-    // office's own), not a place for the applicant's signature.
+    // office's own), not a place for the applicant's signature; closed and taller than wide,
+    // a photograph's or a picture's box.
     double sectionMinWidth = 0.6;
 };
 
