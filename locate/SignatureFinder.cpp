@@ -159,6 +159,33 @@ bool isRing(const cv::Mat& labels, const Component& c, const Work& work, const S
     return all > 0 && near >= p.ringShare * all;
 }
 
+// Whether a part is a stamp's frame: its ink along the edges of the (turned) rectangle
+// that holds it, within band pixels.
+bool isFrame(const cv::Mat& labels, const Component& c, double band, const Work& work,
+             const SignatureParams& p) {
+    const cv::Rect& b = c.box;
+    if (std::min(b.width, b.height) < p.ringMinMm * work.pxPerMm)
+        return false;
+    std::vector<cv::Point> points;
+    for (int y = b.y; y < b.y + b.height; ++y) {
+        const int* label = labels.ptr<int>(y);
+        for (int x = b.x; x < b.x + b.width; ++x) {
+            if (label[x] == c.label)
+                points.emplace_back(x, y);
+        }
+    }
+    const cv::RotatedRect held = cv::minAreaRect(points);
+    if (std::min(held.size.width, held.size.height) < p.ringMinMm * work.pxPerMm)
+        return false;
+    cv::Point2f corners[4];
+    held.points(corners);
+    const std::vector<cv::Point2f> outline(corners, corners + 4);
+    const auto near = std::count_if(points.begin(), points.end(), [&](const cv::Point& point) {
+        return std::abs(cv::pointPolygonTest(outline, cv::Point2f(point), true)) <= band;
+    });
+    return double(near) >= p.ringShare * double(points.size());
+}
+
 // The places the form's ruling keeps for other things than the applicant's signature: rows
 // of boxes filled letter by letter, fields written on a stack of ruled lines, sections
 // boxed across most of the page (the office's own) and boxes taller than wide (a
@@ -450,8 +477,8 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         c.stroke = strokeWidth(labels, c);
         if (c.stroke > std::max(p.strokeMaxPx, p.strokeMaxOfHeight * c.box.height))
             continue;
-        if (isRing(labels, c, work, p)) {
-            qCDebug(lcLocate) << "ring at" << c.box.x << c.box.y << c.box.width << c.box.height
+        if (isRing(labels, c, work, p) || isFrame(labels, c, std::max(2.0, 2 * c.stroke), work, p)) {
+            qCDebug(lcLocate) << "ring or frame at" << c.box.x << c.box.y << c.box.width << c.box.height
                               << ": a stamp";
             rings.push_back(c.box);
             continue;
@@ -462,7 +489,7 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         c.hand = true;
         hands.push_back(int(k));
     }
-    // A stamp's letters and its inner ring stand within its outer ring.
+    // A stamp's letters and its inner ring stand within its outer ring or frame.
     for (Component& c : parts) {
         if (inAny(rings, c.box)) {
             c.elsewhere = true;
@@ -595,7 +622,8 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     }
     const double lengthMm = strokeLength / work.pxPerMm;
     answer.confidence = std::clamp(lengthMm / p.sureStrokeMm, 0.0, 1.0);
-    qCDebug(lcLocate) << "signature stroke" << lengthMm << "mm, text height" << textHeight << "px";
+    qCDebug(lcLocate) << "signature stroke" << lengthMm << "mm at" << box.x << box.y << box.width
+                      << box.height << ", text height" << textHeight << "px";
     answer.box = box;
     return answer;
 }

@@ -78,7 +78,8 @@ struct SignatureParams {
     double straightRunMm = 5;
     double straightShare = 0.2;
     // A round stamp's or an emblem's ring: a part about as wide as high, at least this many
-    // millimetres, with this share of its ink within ringBand of its radius.
+    // millimetres, with this share of its ink within ringBand of its radius; a stamp's
+    // frame, as large, with as much of its ink along the rectangle that holds it.
     double ringMinMm = 6;
     double ringShare = 0.8;
     double ringBand = 0.18;
