@@ -21,6 +21,7 @@ enum class Place {
     FieldStack,    // the middle one of three ruled fields of one length
     OfficeSection, // a section boxed across the page
     BesideStamp,   // free, a round stamp's rings just right of it
+    BesideFrame,   // free, a rectangular stamp's turned frame just right of it
 };
 
 int mm(double v) {
@@ -69,6 +70,13 @@ QImage pageWith(Place place, const QRect& signature, QImage* ink) {
         painter.drawEllipse(QRect(s.right() + mm(3), s.top() - mm(4), mm(24), mm(24)));
         painter.drawEllipse(QRect(s.right() + mm(7), s.top(), mm(16), mm(16)));
         break;
+    case Place::BesideFrame:
+        painter.setPen(QPen(QColor(150, 40, 120), 5));
+        painter.translate(s.right() + mm(16), s.center().y());
+        painter.rotate(-12);
+        painter.drawRect(QRect(-mm(12), -mm(7), mm(24), mm(14)));
+        painter.resetTransform();
+        break;
     }
     painter.end();
     return FormPage::signedOn(page, signature, FormPage::SignatureLine::None, ink);
@@ -91,6 +99,8 @@ class TestSignature : public QObject {
         QTest::newRow("in its own box") << Place::OwnBox << free << true;
         QTest::newRow("beside a round stamp")
             << Place::BesideStamp << QRect(mm(90), mm(200), mm(70), mm(13)) << true;
+        QTest::newRow("beside a rectangular stamp")
+            << Place::BesideFrame << QRect(mm(90), mm(200), mm(70), mm(13)) << true;
         QTest::newRow("letters in a row of boxes")
             << Place::LetterBoxes << QRect(mm(60), mm(150), mm(126), mm(6.5)) << false;
         QTest::newRow("on a field among others")
