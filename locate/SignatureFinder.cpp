@@ -594,6 +594,16 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                 parts[k].stroke = std::max(0.5, strokeWidth(labels, parts[k]));
             length += parts[k].area / std::max(1.0, parts[k].stroke);
         }
+        // A flourish under it, long and low, within its width and half its height below
+        // it, belongs to it, across the label it may run over.
+        for (const auto& [otherRoot, other] : candidates) {
+            if (otherRoot == root || other.width < p.flourishLength * other.height ||
+                other.x < grown.x - gx || other.x + other.width > grown.x + grown.width + gx ||
+                other.y + other.height <= grown.y + grown.height ||
+                other.y > grown.y + grown.height + groupBox.height / 2)
+                continue;
+            grown |= other;
+        }
         // An underline, which the line removal took for a ruled line, belongs to it too: a
         // curved one near it, or a straight one that ends with the writing on one side at
         // least (the form's own lines and boxes reach past it on both).

@@ -56,6 +56,9 @@ struct SignatureParams {
     double besideUpDown = 0.3;
     // A straight run that ends within this of the writing is its underline.
     double underlinePastMm = 2;
+    // A handwritten group this many times as long as high under the signature is its
+    // flourish.
+    double flourishLength = 4;
     // An underline no wider than this share of the grown group.
     double underlineMaxWidth = 1.3;
     // A group lower than this is a word of print set large, not a signature.
