@@ -21,6 +21,7 @@ struct Component {
     int area = 0;
     double stroke = 0; // mean stroke width, pixels
     bool hand = false;
+    bool elsewhere = false; // in another field's place, or a stamp's ring: never the signature's
 };
 
 // A handwritten group: its root among the parts and its box.
@@ -114,6 +115,148 @@ double strokeWidth(const cv::Mat& labels, const Component& c) {
     for (const auto& contour : contours)
         perimeter += cv::arcLength(contour, true);
     return perimeter > 0 ? 2.0 * c.area / perimeter : 0;
+}
+
+// Whether mask's ink runs straight both across and along, as a box's edges or a printed
+// code do: at least share of it on runs of run pixels each way. A pen's tall strokes run
+// straight along only, its long ones across only.
+bool runsStraightBothWays(const cv::Mat& mask, int run, double share) {
+    const int total = cv::countNonZero(mask);
+    if (total == 0)
+        return false;
+    // Paper round it, so that no run reaches past the edge.
+    cv::Mat padded;
+    cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, 0);
+    cv::Mat across, along;
+    cv::morphologyEx(padded, across, cv::MORPH_OPEN,
+                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(run, 1)));
+    cv::morphologyEx(padded, along, cv::MORPH_OPEN,
+                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(1, run)));
+    return cv::countNonZero(across) >= share * total && cv::countNonZero(along) >= share * total;
+}
+
+// Whether a part is a ring, as a round stamp's or an emblem's: as wide as high, its ink at
+// one distance from its middle.
+bool isRing(const cv::Mat& labels, const Component& c, const Work& work, const SignatureParams& p) {
+    const cv::Rect& b = c.box;
+    if (std::min(b.width, b.height) < p.ringMinMm * work.pxPerMm || b.width * 4 > b.height * 5 ||
+        b.height * 4 > b.width * 5)
+        return false;
+    const double cx = b.x + b.width / 2.0;
+    const double cy = b.y + b.height / 2.0;
+    const double radius = (b.width + b.height) / 4.0;
+    int all = 0;
+    int near = 0;
+    for (int y = b.y; y < b.y + b.height; ++y) {
+        const int* label = labels.ptr<int>(y);
+        for (int x = b.x; x < b.x + b.width; ++x) {
+            if (label[x] != c.label)
+                continue;
+            ++all;
+            near += std::abs(std::hypot(x + 0.5 - cx, y + 0.5 - cy) - radius) <= p.ringBand * radius;
+        }
+    }
+    return all > 0 && near >= p.ringShare * all;
+}
+
+// Whether a part is a stamp's frame: its ink along the edges of the (turned) rectangle
+// that holds it, within band pixels.
+bool isFrame(const cv::Mat& labels, const Component& c, double band, const Work& work,
+             const SignatureParams& p) {
+    const cv::Rect& b = c.box;
+    if (std::min(b.width, b.height) < p.ringMinMm * work.pxPerMm)
+        return false;
+    std::vector<cv::Point> points;
+    for (int y = b.y; y < b.y + b.height; ++y) {
+        const int* label = labels.ptr<int>(y);
+        for (int x = b.x; x < b.x + b.width; ++x) {
+            if (label[x] == c.label)
+                points.emplace_back(x, y);
+        }
+    }
+    const cv::RotatedRect held = cv::minAreaRect(points);
+    if (std::min(held.size.width, held.size.height) < p.ringMinMm * work.pxPerMm)
+        return false;
+    cv::Point2f corners[4];
+    held.points(corners);
+    const std::vector<cv::Point2f> outline(corners, corners + 4);
+    const auto near = std::count_if(points.begin(), points.end(), [&](const cv::Point& point) {
+        return std::abs(cv::pointPolygonTest(outline, cv::Point2f(point), true)) <= band;
+    });
+    return double(near) >= p.ringShare * double(points.size());
+}
+
+// The places the form's ruling keeps for other things than the applicant's signature: rows
+// of boxes filled letter by letter, fields written on a stack of ruled lines, sections
+// boxed across most of the page (the office's own) and boxes taller than wide (a
+// photograph's or a picture's). Two ruled lines of one extent tell
+// them, by what stands between them.
+std::vector<cv::Rect> otherPlaces(const cv::Mat& grey, const Work& work, const SignatureParams& p) {
+    const double mm = work.pxPerMm;
+    // Thin grey rules fade in the working picture: they count from a lighter grey than ink.
+    const cv::Mat ink = grey < int(work.paper * p.ruleOfPaper);
+    cv::Mat across;
+    cv::morphologyEx(ink, across, cv::MORPH_OPEN,
+                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(int(p.ink.ruledRunMm * mm), 1)));
+    std::vector<cv::Rect> rules;
+    for (const Blob& blob : blobsOf(across)) {
+        // Thin on the whole: handwriting that sits on a rule may join it here and there.
+        if (blob.area <= 2 * mm * blob.box.width)
+            rules.push_back(blob.box);
+    }
+    std::sort(rules.begin(), rules.end(), [](const cv::Rect& a, const cv::Rect& b) { return a.y < b.y; });
+    cv::Mat upright;
+    cv::dilate(ink, upright, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 1)));
+    const double end = p.lineEndMm * mm;
+    std::vector<cv::Rect> places;
+    for (size_t i = 0; i < rules.size(); ++i) {
+        for (size_t j = i + 1; j < rules.size(); ++j) {
+            const cv::Rect& a = rules[i];
+            const cv::Rect& b = rules[j];
+            const int gap = b.y - a.y;
+            if (gap > p.twinMaxMm * mm)
+                break;
+            if (gap < p.twinMinMm * mm || std::abs(a.x - b.x) > end || std::abs(a.br().x - b.br().x) > end)
+                continue;
+            const int left = std::max(a.x, b.x);
+            const cv::Rect inner(left, a.br().y, std::min(a.br().x, b.br().x) - left, b.y - a.br().y);
+            if (inner.width <= 0 || inner.height <= 0)
+                continue;
+            // Dividers: runs of columns the ink fills from line to line, or nearly, two
+            // pixels either way counting (a page a degree off drifts that much over 40 mm).
+            cv::Mat columns;
+            cv::reduce(upright(inner) / 255, columns, 0, cv::REDUCE_SUM, CV_32S);
+            const int full = int(std::ceil(0.8 * inner.height));
+            int dividers = 0;
+            bool closedLeft = false;
+            bool closedRight = false;
+            for (int x = 0; x < columns.cols; ++x) {
+                const bool filled = columns.at<int>(x) >= full;
+                if (filled && (x == 0 || columns.at<int>(x - 1) < full))
+                    ++dividers;
+                closedLeft = closedLeft || (filled && x <= end);
+                closedRight = closedRight || (filled && x >= columns.cols - 1 - end);
+            }
+            if (dividers >= p.boxRowDividers && gap <= p.boxRowMaxMm * mm) {
+                places.push_back(a | b);
+            } else if (dividers == 0 && gap <= p.fieldsMaxMm * mm) {
+                const int field = int(p.fieldHeightMm * mm);
+                places.emplace_back(a.x, a.y - field, a.width, field + a.height);
+                places.emplace_back(b.x, b.y - std::min(field, gap), b.width,
+                                    std::min(field, gap) + b.height);
+            } else if (closedLeft && closedRight &&
+                       (inner.width >= p.sectionMinWidth * ink.cols || inner.height >= inner.width)) {
+                places.push_back(a | b);
+            }
+        }
+    }
+    return places;
+}
+
+bool inAny(const std::vector<cv::Rect>& places, const cv::Rect& r) {
+    const cv::Point middle(r.x + r.width / 2, r.y + r.height / 2);
+    return std::any_of(places.begin(), places.end(),
+                       [&middle](const cv::Rect& place) { return place.contains(middle); });
 }
 
 Component componentOf(const Blob& blob) {
@@ -312,9 +455,19 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         textHeight = heights[heights.size() / 2];
     }
 
+    const std::vector<cv::Rect> places = otherPlaces(grey, work, p);
+    if (debug.on())
+        debug.boxes("signature-other-places", grey, places);
+    const int straightRun = std::max(3, int(std::lround(p.straightRunMm * work.pxPerMm)));
+
     std::vector<int> hands;
+    std::vector<cv::Rect> rings;
     for (size_t k = 0; k < parts.size(); ++k) {
         Component& c = parts[k];
+        if (inAny(places, c.box)) {
+            c.elsewhere = true;
+            continue;
+        }
         const double fill = double(c.area) / c.box.area();
         if (c.box.height < p.handMinLetters * textHeight || c.box.height > p.handMaxHeightMm * work.pxPerMm ||
             c.box.width > p.handMaxWidthMm * work.pxPerMm)
@@ -324,9 +477,27 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         c.stroke = strokeWidth(labels, c);
         if (c.stroke > std::max(p.strokeMaxPx, p.strokeMaxOfHeight * c.box.height))
             continue;
+        if (isRing(labels, c, work, p) || isFrame(labels, c, std::max(2.0, 2 * c.stroke), work, p)) {
+            qCDebug(lcLocate) << "ring or frame at" << c.box.x << c.box.y << c.box.width << c.box.height
+                              << ": a stamp";
+            rings.push_back(c.box);
+            continue;
+        }
+        const cv::Mat own = labels(c.box) == c.label;
+        if (runsStraightBothWays(own, straightRun, p.straightShare))
+            continue;
         c.hand = true;
         hands.push_back(int(k));
     }
+    // A stamp's letters and its inner ring stand within its outer ring or frame.
+    for (Component& c : parts) {
+        if (inAny(rings, c.box)) {
+            c.elsewhere = true;
+            c.hand = false;
+        }
+    }
+    hands.erase(std::remove_if(hands.begin(), hands.end(), [&parts](int k) { return !parts[k].hand; }),
+                hands.end());
     if (hands.empty())
         return answer;
 
@@ -392,8 +563,8 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         std::vector<size_t> inBand;
         for (size_t k = 0; k < parts.size(); ++k) {
             const cv::Rect& r = parts[k].box;
-            if (!taken[k] && !partInPrint[k] && r.y >= bandTop && r.y + r.height <= bandBottom &&
-                r.height <= groupBox.height)
+            if (!taken[k] && !partInPrint[k] && !parts[k].elsewhere && r.y >= bandTop &&
+                r.y + r.height <= bandBottom && r.height <= groupBox.height)
                 inBand.push_back(k);
         }
         std::vector<const Component*> added;
@@ -423,6 +594,16 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                 parts[k].stroke = std::max(0.5, strokeWidth(labels, parts[k]));
             length += parts[k].area / std::max(1.0, parts[k].stroke);
         }
+        // A flourish under it, long and low, within its width and half its height below
+        // it, belongs to it, across the label it may run over.
+        for (const auto& [otherRoot, other] : candidates) {
+            if (otherRoot == root || other.width < p.flourishLength * other.height ||
+                other.x < grown.x - gx || other.x + other.width > grown.x + grown.width + gx ||
+                other.y + other.height <= grown.y + grown.height ||
+                other.y > grown.y + grown.height + groupBox.height / 2)
+                continue;
+            grown |= other;
+        }
         // An underline, which the line removal took for a ruled line, belongs to it too: a
         // curved one near it, or a straight one that ends with the writing on one side at
         // least (the form's own lines and boxes reach past it on both).
@@ -440,6 +621,10 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                           << grown.height << "stroke" << length / work.pxPerMm << "mm";
         if (grown.height < p.minHeightMm * work.pxPerMm)
             continue;
+        if (grown.width < p.minWidthOfHeight * grown.height) {
+            qCDebug(lcLocate) << "handwritten group too narrow for a signature: left out";
+            continue;
+        }
         if (length > strokeLength) {
             strokeLength = length;
             box = grown;
@@ -447,7 +632,8 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     }
     const double lengthMm = strokeLength / work.pxPerMm;
     answer.confidence = std::clamp(lengthMm / p.sureStrokeMm, 0.0, 1.0);
-    qCDebug(lcLocate) << "signature stroke" << lengthMm << "mm, text height" << textHeight << "px";
+    qCDebug(lcLocate) << "signature stroke" << lengthMm << "mm at" << box.x << box.y << box.width
+                      << box.height << ", text height" << textHeight << "px";
     answer.box = box;
     return answer;
 }

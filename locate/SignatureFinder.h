@@ -56,10 +56,16 @@ struct SignatureParams {
     double besideUpDown = 0.3;
     // A straight run that ends within this of the writing is its underline.
     double underlinePastMm = 2;
+    // A handwritten group this many times as long as high under the signature is its
+    // flourish.
+    double flourishLength = 4;
     // An underline no wider than this share of the grown group.
     double underlineMaxWidth = 1.3;
     // A group lower than this is a word of print set large, not a signature.
     double minHeightMm = 5.5;
+    // A signature runs along its line: a group less wide than this many times its height is
+    // a tick in a check box, a column of them, an emblem or a picture's corner.
+    double minWidthOfHeight = 1.6;
     // Confidence grows with the length of handwritten stroke, full at this length: a few
     // millimetres of curve are no signature.
     double sureStrokeMm = 80;
@@ -70,6 +76,36 @@ struct SignatureParams {
     size_t printedTenths = 6;
     // Parts standing as close as the letters of a word: one per this many heights at least.
     double closeHeights = 1.5;
+    // Ink that runs straight across and along for this many millimetres, at least this
+    // share of it each way, is a box's edges or a printed code, not a pen's stroke.
+    double straightRunMm = 5;
+    double straightShare = 0.2;
+    // A round stamp's or an emblem's ring: a part about as wide as high, at least this many
+    // millimetres, with this share of its ink within ringBand of its radius; a stamp's
+    // frame, as large, with as much of its ink along the rectangle that holds it.
+    double ringMinMm = 6;
+    double ringShare = 0.8;
+    double ringBand = 0.18;
+    // The form's own places for other things, from its ruling, which counts from this share
+    // of the paper's grey (a thin grey rule at 300 dpi is lighter than ink once reduced to the
+    // working size): two ruled lines of one
+    // extent (within lineEndMm at both ends) from this many millimetres apart...
+    double ruleOfPaper = 0.88;
+    double lineEndMm = 2;
+    double twinMinMm = 3;
+    double twinMaxMm = 60;
+    // ...with at least this many dividers between them, up to boxRowMaxMm apart, are a row
+    // of boxes filled letter by letter (a codice fiscale);
+    int boxRowDividers = 6;
+    double boxRowMaxMm = 12;
+    // with none and up to fieldsMaxMm apart, two fields written on, whose handwriting stands
+    // up to fieldHeightMm above each line;
+    double fieldsMaxMm = 20;
+    double fieldHeightMm = 12;
+    // closed at both ends and wider than this share of the page, a section of the form (the
+    // office's own), not a place for the applicant's signature; closed and taller than wide,
+    // a photograph's or a picture's box.
+    double sectionMinWidth = 0.6;
 };
 
 struct SignatureAnswer {
