@@ -192,7 +192,7 @@ def measure(batch, folder, t, scratch):
     r = {"file": os.path.join(os.path.basename(folder), t["file"]), "bands": bands(t), "notes": []}
     answers = {}
     for kind in ("foto", "adr", "firma"):
-        code, out, err = run(batch, ["--kind", kind, "--auto", path, os.path.join(scratch, "%s_%s.jpg" % (kind, os.getpid()))])
+        code, out, err = run(batch, ["--kind", kind, "--auto", path, os.path.join(scratch, "%s_%s_%s.jpg" % (kind, os.path.basename(folder), os.path.splitext(t["file"])[0]))])
         answers[kind] = (code, parse(out) if code == 0 else None, out or err)
     r["wrong_turns"] = sum(1 for k, (code, a, _) in answers.items() if a and a[0] != t["turn"])
     for kind, key in (("foto", "photo"), ("adr", "square")):
