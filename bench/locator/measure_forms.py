@@ -33,7 +33,6 @@ import collections
 import json
 import math
 import os
-import subprocess
 import sys
 import tempfile
 from concurrent.futures import ThreadPoolExecutor
@@ -41,10 +40,7 @@ from concurrent.futures import ThreadPoolExecutor
 import numpy as np
 from PIL import Image
 
-
-def run(batch, args):
-    p = subprocess.run([batch] + args, capture_output=True, text=True)
-    return p.returncode, p.stdout.strip(), p.stderr.strip()
+from measure import run  # one vetra-batch call: exit code, stdout, stderr
 
 
 def parse(out):
