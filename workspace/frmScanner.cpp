@@ -771,32 +771,32 @@ void frmScanner::redoTurn() {
     m_undo.push_back(step);
 }
 
-void frmScanner::Command7_Click() {
+void frmScanner::editCurrentFrame(const std::function<void(OutputKind, FrameRect&)>& edit) {
+    // The current frame is the first visible one: only the chosen kind's frame is shown.
     for (OutputKind kind : kKinds) {
         SelectionFrame* frame = frameOf(kind);
         if (!frame->Visible())
             continue;
         FrameRect rect = frame->frameRect();
-        const auto k = static_cast<std::size_t>(kind);
-        FrameGeometry::grow(rect, kind, StepWidth[k], StepHeight[k]);
+        edit(kind, rect);
         frame->setFrameRect(rect);
         m_edits.frameTouched(kind);
         return;
     }
 }
 
+void frmScanner::Command7_Click() {
+    editCurrentFrame([this](OutputKind kind, FrameRect& rect) {
+        const auto k = static_cast<std::size_t>(kind);
+        FrameGeometry::grow(rect, kind, StepWidth[k], StepHeight[k]);
+    });
+}
+
 void frmScanner::Command9_Click() {
-    for (OutputKind kind : kKinds) {
-        SelectionFrame* frame = frameOf(kind);
-        if (!frame->Visible())
-            continue;
-        FrameRect rect = frame->frameRect();
+    editCurrentFrame([this](OutputKind kind, FrameRect& rect) {
         const auto k = static_cast<std::size_t>(kind);
         FrameGeometry::shrink(rect, kind, StepWidth[k], StepHeight[k]);
-        frame->setFrameRect(rect);
-        m_edits.frameTouched(kind);
-        return;
-    }
+    });
 }
 
 void frmScanner::pict_MouseDown(int button, int /*shift*/, float x, float y) {
@@ -997,18 +997,11 @@ void frmScanner::keyPressEvent(QKeyEvent* event) {
 void frmScanner::moveFrame(double dx, double dy) {
     if (!pageLoaded())
         return;
-    for (OutputKind kind : kKinds) {
-        SelectionFrame* frame = frameOf(kind);
-        if (!frame->Visible())
-            continue;
-        FrameRect rect = frame->frameRect();
+    editCurrentFrame([dx, dy](OutputKind, FrameRect& rect) {
         rect.Left = float(double(rect.Left) + dx);
         rect.Top = float(double(rect.Top) + dy);
         FrameGeometry::applyDragBounds(rect);
-        frame->setFrameRect(rect);
-        m_edits.frameTouched(kind);
-        return;
-    }
+    });
 }
 
 void frmScanner::pictWheel(int steps) {
@@ -1199,8 +1192,7 @@ void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
             return;
     }
     // The page shown straightened as the frames expect it, in one step Ctrl+Z takes back.
-    if (findings.straighten != 0 &&
-        (!m_edits.mayTurn() || !straightenBy(findings.straighten - m_straighten)))
+    if (findings.straighten != 0 && (!m_edits.mayTurn() || !straightenBy(findings.straighten - m_straighten)))
         return;
     // A subject not found leaves no frame where the last page had it: the frame goes back to
     // its starting place and the readout says why, unless the operator has moved or cropped

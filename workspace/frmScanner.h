@@ -2,6 +2,7 @@
 
 #include "acquire/ScanCommands.h"
 #include "encode/QualitySearch.h"
+#include "imaging/FrameGeometry.h"
 #include "imaging/ImageFile.h"
 #include "imaging/ImageProcess.h"
 #include "imaging/OutputKinds.h"
@@ -252,6 +253,8 @@ class frmScanner : public QDialog, private ScanWindow {
     void clearTurnHistory();
     void saveKind(OutputKind kind);
     void moveFrame(double dx, double dy);
+    // Edits the current frame (the first visible one) and counts it as the operator's.
+    void editCurrentFrame(const std::function<void(OutputKind, FrameRect&)>& edit);
     void pictWheel(int steps);
     bool pageLoaded() const;
     void startReadout(OutputKind kind);
