@@ -13,7 +13,8 @@
 // The later frames of an animation are counted at load but made only when one of them is
 // first asked for (setActiveFrame, frame, frames, reducedFrame): only the first is ever
 // shown or cropped, and each later one is a page-sized buffer (about 17 ms of copying and
-// fresh memory apiece on a 300 dpi A4 page). Copies share the frames made then.
+// fresh memory apiece on a 300 dpi A4 page). Copies share the frames made then. As the
+// const accessors may make them, one ImageFile object is read by one thread at a time.
 class ImageFile {
   public:
     ImageFile() = default;
