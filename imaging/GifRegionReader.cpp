@@ -422,9 +422,11 @@ GifRegionReader::Result decodeFirst(const uchar* data, qint64 size, const GifLay
 // copied down over the rows still to come unless there is a transparent colour).
 class FramePainter {
   public:
-    FramePainter(const uchar* data, qint64 size, QImage first, const GifLayout& gif)
+    // With paint false the images are only decoded, to find where next() would stop, and
+    // first may be null: no page-sized buffer is touched.
+    FramePainter(const uchar* data, qint64 size, QImage first, const GifLayout& gif, bool paint = true)
         : m_data(data), m_size(size), m_canvas(std::move(first)), m_screen(gif.screen),
-          m_transparent(gif.transparent) {
+          m_transparent(gif.transparent), m_paint(paint) {
         m_bgcol = (data[10] & 0x80) ? data[11] : -1;
         m_global = (data[10] & 0x80) ? data + 13 : nullptr;
         m_globalLength = 2 << (data[10] & 7);
@@ -459,7 +461,8 @@ class FramePainter {
                         *unsupported = true;
                         return false;
                     }
-                    dispose();
+                    if (m_paint)
+                        dispose();
                     const int method = (m_data[m_at + 3] >> 2) & 7;
                     m_disposal = method <= 3 ? method : 0;
                     m_transparent = (m_data[m_at + 3] & 1) ? m_data[m_at + 6] : -1;
@@ -484,11 +487,13 @@ class FramePainter {
                 length = 2 << (flags & 7);
                 m_at += 3 * length;
             }
-            dispose();
-            own();
+            if (m_paint) {
+                dispose();
+                own();
+            }
             m_disposed = false;
             setImage(rect, table, length, m_transparent);
-            if (m_disposal == 3)
+            if (m_disposal == 3 && m_paint)
                 save();
             const int minCodeSize = m_data[m_at];
             const qint64 dataStart = m_at + 1;
@@ -603,7 +608,7 @@ class FramePainter {
         if (*out)
             return;
         const auto copyDown = [&](int rows) {
-            if (m_transparent >= 0)
+            if (m_transparent >= 0 || !m_paint)
                 return;
             const int count = std::min(rows, m_bottom - *y);
             if (count > 0)
@@ -668,7 +673,7 @@ class FramePainter {
         bool out = m_left >= screenWidth || y >= m_screen.height();
         const auto all = [](int) { return true; };
         const auto row = [&](int, const uchar* indices) {
-            if (!out) {
+            if (!out && m_paint) {
                 touch(y, y);
                 auto* line = reinterpret_cast<quint32*>(m_canvas.scanLine(y));
                 const int count = std::min(m_width, screenWidth - m_left);
@@ -699,6 +704,7 @@ class FramePainter {
     int m_changedTop = 0;
     int m_changedBottom = -1;
     bool m_disposed = true;
+    bool m_paint = true;
     std::array<quint32, 256> m_palette{};
     std::array<quint32, 256> m_table{};
 };
@@ -837,5 +843,32 @@ GifRegionReader::Result GifRegionReader::readFrames(const uchar* data, qint64 si
     }
     *frames = std::move(all);
     *reduced = std::move(allSmall);
+    return Result::Read;
+}
+
+GifRegionReader::Result GifRegionReader::countFrames(const uchar* data, qint64 size, int maxFrames,
+                                                     qint64 maxBytes, int* count, bool* complete,
+                                                     QString* error) {
+    *count = 0;
+    *complete = true;
+    if (!isGif(data, size))
+        return Result::NotGif;
+    GifLayout gif;
+    const Result parsed = parse(data, size, &gif, error);
+    if (parsed != Result::Read)
+        return parsed;
+    // Every frame is a whole screen of 32-bit pixels, as readFrames() makes them.
+    const qint64 frameBytes = qint64(gif.screen.width()) * gif.screen.height() * 4;
+    FramePainter walker(data, size, QImage(), gif, false);
+    QImage ignored;
+    bool unsupported = false;
+    int frames = 1;
+    while (frames < maxFrames && (frames + 1) * frameBytes <= maxBytes && walker.next(&ignored, &unsupported))
+        ++frames;
+    if (unsupported) {
+        *complete = false;
+        frames = 1;
+    }
+    *count = frames;
     return Result::Read;
 }

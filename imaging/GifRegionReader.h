@@ -42,6 +42,11 @@ class GifRegionReader {
     // block too short to read): frames then holds the first frame alone.
     static Result readFrames(const uchar* data, qint64 size, int maxFrames, qint64 maxBytes, int reduceFrom,
                              QList<QImage>* frames, QList<QImage>* reduced, bool* complete, QString* error);
+    // The number of frames readFrames() gives with the same limits and its *complete, found by
+    // decoding the later images without painting them: no page-sized buffer is made. The
+    // first image is not decoded (readFrames() checks it).
+    static Result countFrames(const uchar* data, qint64 size, int maxFrames, qint64 maxBytes, int* count,
+                              bool* complete, QString* error);
     // The page size from the file's header alone (the logical screen): 10 bytes are read.
     static Result size(const uchar* data, qint64 size, QSize* pageSize, QString* error);
 };

@@ -11,6 +11,8 @@
 #include <QBuffer>
 #include <QImageReader>
 
+#include <mutex>
+
 namespace {
 
 // Bring every frame to the two formats the rest of the workspace works in, so scaling,
@@ -24,6 +26,62 @@ QImage normalised(QImage image) {
 
 } // namespace
 
+struct ImageFile::Later {
+    int count = 0; // frames in all, the first included
+    // Appends the later frames and their reduced copies.
+    std::function<void(QList<QImage>* frames, QList<QImage>* reduced)> make;
+    std::once_flag once;
+    QList<QImage> frames; // the later frames alone, once made
+    QList<QImage> reduced;
+
+    void run() {
+        std::call_once(once, [this] {
+            make(&frames, &reduced);
+            make = nullptr; // lets go of what it read from
+            frames.resize(count - 1);
+            makeReduced(frames, &reduced);
+        });
+    }
+};
+
+void ImageFile::makeLater() const {
+    if (!m_later)
+        return;
+    const std::shared_ptr<Later> later = std::move(m_later);
+    m_later.reset();
+    later->run();
+    m_frames.resize(1);
+    m_reduced.resize(1);
+    m_frames << later->frames;
+    m_reduced << later->reduced;
+}
+
+ImageFile ImageFile::mapLaterFrames(QImage first, QImage firstReduced, FrameMap each) const {
+    ImageFile out({std::move(first)}, {std::move(firstReduced)});
+    if (!m_later) {
+        for (qsizetype i = 1; i < m_frames.size(); ++i) {
+            QImage reduced;
+            out.m_frames << each(m_frames.at(i), m_reduced.value(i), &reduced);
+            out.m_reduced << reduced;
+        }
+        out.makeReduced();
+        return out;
+    }
+    auto later = std::make_shared<Later>();
+    later->count = m_count;
+    later->make = [source = m_later, each = std::move(each)](QList<QImage>* frames, QList<QImage>* reduced) {
+        source->run();
+        for (qsizetype i = 0; i < source->frames.size(); ++i) {
+            QImage small;
+            *frames << each(source->frames.at(i), source->reduced.value(i), &small);
+            *reduced << small;
+        }
+    };
+    out.m_later = std::move(later);
+    out.m_count = m_count;
+    return out;
+}
+
 ImageFile::ImageFile(QList<QImage> frames, int activeFrame) : m_frames(std::move(frames)) {
     makeReduced();
     setActiveFrame(activeFrame);
@@ -35,21 +93,24 @@ ImageFile::ImageFile(QList<QImage> frames, QList<QImage> reduced, int activeFram
     setActiveFrame(activeFrame);
 }
 
-void ImageFile::makeReduced() {
-    if (m_reduced.size() != m_frames.size())
-        m_reduced = QList<QImage>(m_frames.size());
-    for (qsizetype i = 0; i < m_frames.size(); ++i) {
-        const QImage& frame = m_frames.at(i);
+void ImageFile::makeReduced(const QList<QImage>& frames, QList<QImage>* reduced) {
+    if (reduced->size() != frames.size())
+        *reduced = QList<QImage>(frames.size());
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        const QImage& frame = frames.at(i);
         if (!needsReducedCopy(frame.size()))
-            m_reduced[i] = QImage();
-        else if (m_reduced.at(i).size() != FastPixels::reducedSize(frame.size()))
-            m_reduced[i] = FastPixels::blockAverage(frame);
+            (*reduced)[i] = QImage();
+        else if (reduced->at(i).size() != FastPixels::reducedSize(frame.size()))
+            (*reduced)[i] = FastPixels::blockAverage(frame);
     }
 }
 
 void ImageFile::setActiveFrame(int index) {
-    if (index >= 0 && index < m_frames.size())
-        m_active = index;
+    if (index < 0 || index >= frameCount())
+        return;
+    if (index > 0)
+        makeLater();
+    m_active = index;
 }
 
 QImage ImageFile::image() const {
@@ -59,12 +120,16 @@ QImage ImageFile::image() const {
 bool ImageFile::loadFile(const QString& path) {
     m_frames.clear();
     m_reduced.clear();
+    m_later.reset();
+    m_count = 0;
     m_active = 0;
     m_error.clear();
     if (!load(path)) {
         qCDebug(lcImaging) << "load" << path << m_error;
         m_frames.clear();
         m_reduced.clear();
+        m_later.reset();
+        m_count = 0;
         return false;
     }
     makeReduced();
@@ -117,22 +182,44 @@ bool ImageFile::load(const QString& path) {
         return false;
     case PageFormat::Gif: {
         // The region reader's decoder, checking the image data as the batch command does;
-        // the later images of an animation it does not paint are Qt's.
+        // the later images of an animation it does not paint are Qt's. The later images it
+        // paints are checked and counted now and painted when first asked for.
+        const qint64 budget = kFramesBudgetMb * 1024 * 1024;
         QList<QImage> frames;
         QList<QImage> reduced;
         bool complete = true;
-        if (GifRegionReader::readFrames(data, bytes.size(), kMaxFrames, kFramesBudgetMb * 1024 * 1024,
-                                        kReduceFrom, &frames, &reduced, &complete,
-                                        &m_error) != GifRegionReader::Result::Read)
+        if (GifRegionReader::readFrames(data, bytes.size(), 1, budget, kReduceFrom, &frames, &reduced,
+                                        &complete, &m_error) != GifRegionReader::Result::Read)
             return false;
-        if (complete) {
-            m_frames = std::move(frames);
-            m_reduced = std::move(reduced);
+        int count = 1;
+        if (GifRegionReader::countFrames(data, bytes.size(), kMaxFrames, budget, &count, &complete,
+                                         &m_error) != GifRegionReader::Result::Read)
+            return false;
+        if (!complete) {
+            if (!readFrames(bytes))
+                return false;
+            m_frames[0] = frames.first();
             return true;
         }
-        if (!readFrames(bytes))
-            return false;
-        m_frames[0] = frames.first();
+        m_frames = std::move(frames);
+        m_reduced = std::move(reduced);
+        if (count > 1) {
+            auto later = std::make_shared<Later>();
+            later->count = count;
+            later->make = [bytes, budget](QList<QImage>* laterFrames, QList<QImage>* laterReduced) {
+                QList<QImage> all;
+                QList<QImage> allReduced;
+                bool whole = true;
+                QString error;
+                GifRegionReader::readFrames(reinterpret_cast<const uchar*>(bytes.constData()), bytes.size(),
+                                            kMaxFrames, budget, kReduceFrom, &all, &allReduced, &whole,
+                                            &error);
+                *laterFrames = all.mid(1);
+                *laterReduced = allReduced.mid(1);
+            };
+            m_later = std::move(later);
+            m_count = count;
+        }
         return true;
     }
     case PageFormat::Png:

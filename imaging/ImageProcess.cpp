@@ -79,14 +79,9 @@ bool turnsWithReduced(const ImageFilter& filter, const QImage& frame, const QIma
 ImageFile ImageProcess::apply(const ImageFile& source) const {
     if (source.isNull())
         return {};
-    QList<QImage> frames;
-    QList<QImage> reducedFrames;
-    frames.reserve(source.frameCount());
-    reducedFrames.reserve(source.frameCount());
-    for (int f = 0; f < source.frameCount(); ++f) {
-        QImage result = source.frame(f);
-        QImage reduced = source.reducedFrame(f);
-        for (const ImageFilter& filter : m_filters) {
+    // One frame through the filters; a null image when a filter fails.
+    const auto one = [filters = m_filters](QImage result, QImage reduced, QImage* reducedOut) {
+        for (const ImageFilter& filter : filters) {
             if (fitsFromReduced(filter, result, reduced)) {
                 // The box is measured against the frame; the reduced copy only supplies pixels.
                 ImageFilter exact = filter;
@@ -103,8 +98,28 @@ ImageFile ImageProcess::apply(const ImageFile& source) const {
                 result = applyFilter(filter, result);
             }
             if (result.isNull())
-                return {};
+                break;
         }
+        *reducedOut = result.isNull() ? QImage() : reduced;
+        return result;
+    };
+    // Later frames not made yet go through the filters when they are.
+    if (source.laterFramesPending()) {
+        QImage reduced;
+        QImage first = one(source.frame(0), source.reducedFrame(0), &reduced);
+        if (first.isNull())
+            return {};
+        return source.mapLaterFrames(std::move(first), std::move(reduced), one);
+    }
+    QList<QImage> frames;
+    QList<QImage> reducedFrames;
+    frames.reserve(source.frameCount());
+    reducedFrames.reserve(source.frameCount());
+    for (int f = 0; f < source.frameCount(); ++f) {
+        QImage reduced;
+        QImage result = one(source.frame(f), source.reducedFrame(f), &reduced);
+        if (result.isNull())
+            return {};
         frames << result;
         reducedFrames << reduced;
     }

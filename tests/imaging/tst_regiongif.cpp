@@ -4,6 +4,7 @@
 
 #include "imaging/FastPixels.h"
 #include "imaging/ImageFile.h"
+#include "imaging/ImageProcess.h"
 #include "imaging/RegionReader.h"
 #include "tests/support/PageFiles.h"
 #include "tests/support/TestImages.h"
@@ -269,6 +270,122 @@ class TestRegionGif : public QObject {
     // average of that frame, though later ones are averaged again only where rows changed
     // (images and disposals at rows that are not multiples of the block).
     void reducedCopiesFollowTheFrames() {
+        int imageCount = 0;
+        const QString path = writeLargeAnimation(&imageCount);
+        QVERIFY(!path.isEmpty());
+
+        ImageFile window;
+        QVERIFY2(window.loadFile(path), qPrintable(window.errorString()));
+        QCOMPARE(window.frameCount(), imageCount);
+        for (int f = 0; f < window.frameCount(); ++f) {
+            QVERIFY(!window.reducedFrame(f).isNull());
+            QVERIFY2(sameBytes(window.reducedFrame(f), FastPixels::blockAverage(window.frame(f))),
+                     qPrintable(QStringLiteral("frame %1").arg(f)));
+        }
+        // The frames differ, so equal copies are no accident of one copy shared by all.
+        QVERIFY(!sameBytes(window.reducedFrame(1), window.reducedFrame(2)));
+    }
+
+    // The later frames are made when first asked for, also through the turns and fits
+    // applied before that: each equals the frame made at load and put through them then,
+    // and a copy taken before shares what one made.
+    void laterFramesMadeLateMatch_data() {
+        QTest::addColumn<int>("angle");
+        QTest::addColumn<bool>("mirror");
+        QTest::addColumn<int>("box"); // fitted into box x box after the turn; 0: no fit
+        QTest::addColumn<int>("passes");
+        QTest::newRow("as loaded") << 0 << false << 0 << 0;
+        QTest::newRow("quarter turn") << 90 << false << 0 << 1;
+        QTest::newRow("turned twice") << 90 << false << 0 << 2;
+        QTest::newRow("fitted from the reduced copies") << 0 << false << 200 << 1;
+        QTest::newRow("turned then fitted") << 90 << true << 700 << 1;
+    }
+
+    void laterFramesMadeLateMatch() {
+        QFETCH(int, angle);
+        QFETCH(bool, mirror);
+        QFETCH(int, box);
+        QFETCH(int, passes);
+        int imageCount = 0;
+        const QString path = writeLargeAnimation(&imageCount);
+        QVERIFY(!path.isEmpty());
+
+        ImageFile eager;
+        QVERIFY2(eager.loadFile(path), qPrintable(eager.errorString()));
+        QCOMPARE(eager.frames().size(), imageCount);
+        QVERIFY(!eager.laterFramesPending());
+        ImageFile late;
+        QVERIFY2(late.loadFile(path), qPrintable(late.errorString()));
+        QVERIFY(late.laterFramesPending());
+
+        ImageProcess process;
+        if (angle != 0 || mirror) {
+            ImageFilter& turn = process.addFilter(FilterKind::RotateFlip);
+            turn.rotationAngle = angle;
+            turn.flipHorizontal = mirror;
+        }
+        if (box > 0) {
+            ImageFilter& fit = process.addFilter(FilterKind::Scale);
+            fit.maximumWidth = box;
+            fit.maximumHeight = box;
+        }
+        for (int i = 0; i < passes; ++i) {
+            eager = process.apply(eager);
+            late = process.apply(late);
+        }
+        QVERIFY(late.laterFramesPending());
+        QCOMPARE(late.frameCount(), imageCount);
+        const ImageFile copy = late;
+
+        late.setActiveFrame(imageCount - 1);
+        QCOMPARE(late.activeFrame(), imageCount - 1);
+        QVERIFY(!late.laterFramesPending());
+        for (int f = 0; f < imageCount; ++f) {
+            const QString which = QStringLiteral("frame %1").arg(f);
+            QVERIFY2(sameBytes(late.frame(f), eager.frame(f)), qPrintable(which));
+            QCOMPARE(late.reducedFrame(f).isNull(), eager.reducedFrame(f).isNull());
+            if (!eager.reducedFrame(f).isNull())
+                QVERIFY2(sameBytes(late.reducedFrame(f), eager.reducedFrame(f)), qPrintable(which));
+            QCOMPARE(copy.frame(f).constBits(), late.frame(f).constBits());
+        }
+        QVERIFY(!sameBytes(late.frame(1), late.frame(2)));
+    }
+
+    // An animation beyond the frame limit: the count at load and the frames made later stop
+    // at the same frame, the last one kept being the file's.
+    void frameLimitHoldsForLaterFrames() {
+        QList<QColor> colours;
+        for (int f = 0; f < ImageFile::kMaxFrames + 2; ++f)
+            colours << QColor::fromHsv(f * 5, 200, 100 + f);
+        const QString path = m_dir.filePath(QStringLiteral("long-animation.gif"));
+        QVERIFY(TestImages::writeBytes(path, TestImages::animatedGif(6, 4, colours)));
+        ImageFile window;
+        QVERIFY2(window.loadFile(path), qPrintable(window.errorString()));
+        QCOMPARE(window.frameCount(), ImageFile::kMaxFrames);
+        const QImage last = window.frame(ImageFile::kMaxFrames - 1);
+        QCOMPARE(window.frames().size(), qsizetype(ImageFile::kMaxFrames));
+        QVERIFY(!last.isNull());
+        QCOMPARE(last.pixel(3, 2), colours.at(ImageFile::kMaxFrames - 1).rgb());
+    }
+
+    void emptyScreenIsRefusedByBoth() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("empty-screen.gif"));
+        QVERIFY(TestImages::writeBytes(path, placedGif(QSize(0, 20), QPoint(0, 0))));
+        QString error;
+        QVERIFY(RegionReader::pageSize(path, &error).isEmpty());
+        QVERIFY(!error.isEmpty());
+        RegionRequest request;
+        request.path = path;
+        request.rect = QRect(0, 0, 8, 6);
+        const PageRegion region = RegionReader::read(request);
+        QVERIFY(!region.ok());
+        QVERIFY(!region.error.isEmpty());
+    }
+
+  private:
+    // A page large enough for reduced copies with later images placed across block rows.
+    QString writeLargeAnimation(int* imageCount) {
         const QList<QRgb> colours = palette(16, 5);
         const QSize screen(ImageFile::kReduceFrom + 6, ImageFile::kReduceFrom + 3);
         PageFiles::GifImage page;
@@ -289,33 +406,8 @@ class TestRegionGif : public QObject {
             images << i;
         }
         const QString path = m_dir.filePath(QStringLiteral("large-animation.gif"));
-        QVERIFY(PageFiles::write(path, PageFiles::gifScreen(screen, colours, 3, images)));
-
-        ImageFile window;
-        QVERIFY2(window.loadFile(path), qPrintable(window.errorString()));
-        QCOMPARE(window.frameCount(), int(images.size()));
-        for (int f = 0; f < window.frameCount(); ++f) {
-            QVERIFY(!window.reducedFrame(f).isNull());
-            QVERIFY2(sameBytes(window.reducedFrame(f), FastPixels::blockAverage(window.frame(f))),
-                     qPrintable(QStringLiteral("frame %1").arg(f)));
-        }
-        // The frames differ, so equal copies are no accident of one copy shared by all.
-        QVERIFY(!sameBytes(window.reducedFrame(1), window.reducedFrame(2)));
-    }
-
-    void emptyScreenIsRefusedByBoth() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("empty-screen.gif"));
-        QVERIFY(TestImages::writeBytes(path, placedGif(QSize(0, 20), QPoint(0, 0))));
-        QString error;
-        QVERIFY(RegionReader::pageSize(path, &error).isEmpty());
-        QVERIFY(!error.isEmpty());
-        RegionRequest request;
-        request.path = path;
-        request.rect = QRect(0, 0, 8, 6);
-        const PageRegion region = RegionReader::read(request);
-        QVERIFY(!region.ok());
-        QVERIFY(!region.error.isEmpty());
+        *imageCount = int(images.size());
+        return PageFiles::write(path, PageFiles::gifScreen(screen, colours, 3, images)) ? path : QString();
     }
 };
 
