@@ -113,18 +113,68 @@ double faceConfidence(double score, const FaceParams& params) {
     return std::clamp(score / (2 * params.lowering), 0.0, 1.0);
 }
 
-FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& p) {
-    FaceAnswer answer;
-    FaceDetector& detector = FaceDetector::instance();
-    const cv::Rect search =
+namespace {
+
+// The candidate with some paper round it, its short side at the detector's view size.
+cv::Mat viewOf(const Work& work, const cv::Rect& photo, const FaceParams& p, cv::Rect& search,
+               double& scale) {
+    search =
         cv::Rect(photo.x - photo.width / p.searchMarginParts, photo.y - photo.height / p.searchMarginParts,
                  photo.width + photo.width / (p.searchMarginParts / 2),
                  photo.height + photo.height / (p.searchMarginParts / 2)) &
         cv::Rect(0, 0, work.grey.cols, work.grey.rows);
-    const double scale = p.viewShortSide / std::min(search.width, search.height);
+    scale = p.viewShortSide / std::min(search.width, search.height);
     cv::Mat crop;
     cv::resize(work.grey(search), crop, cv::Size(), scale, scale,
                scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    return crop;
+}
+
+// The cascade's face in the view turned by t quarters, back at the detector's view scale;
+// larger is the view at the cascade's scale, made on first use.
+Face cascadeIn(const cv::Mat& crop, cv::Mat& larger, int t, const FaceParams& p) {
+    const double cascadeScale = p.cascadeViewShortSide / p.viewShortSide;
+    if (larger.empty())
+        cv::resize(crop, larger, cv::Size(), cascadeScale, cascadeScale, cv::INTER_LINEAR);
+    Face face = FaceDetector::instance().detectWithCascade(turned(larger, t * 90), p);
+    face.rect = cv::Rect(int(face.rect.x / cascadeScale), int(face.rect.y / cascadeScale),
+                         int(std::ceil(face.rect.width / cascadeScale)),
+                         int(std::ceil(face.rect.height / cascadeScale)));
+    return face;
+}
+
+// Whether the cascade finds a face at the place of mine, in the same view.
+bool sameFace(const cv::Rect& mine, const Face& other) {
+    const cv::Point centreOfMine(mine.x + mine.width / 2, mine.y + mine.height / 2);
+    const cv::Point centreOfOther(other.rect.x + other.rect.width / 2, other.rect.y + other.rect.height / 2);
+    return other.score > 0 && other.rect.contains(centreOfMine) && mine.contains(centreOfOther);
+}
+
+} // namespace
+
+bool needsConfirming(const FaceAnswer& answer, const FaceParams& p) {
+    return !answer.byCascade && answer.score > 0 && underThreshold(answer.score, p);
+}
+
+bool confirmedByCascade(const Work& work, const cv::Rect& photo, const FaceAnswer& answer,
+                        const FaceParams& p) {
+    cv::Rect search;
+    double scale = 1;
+    const cv::Mat crop = viewOf(work, photo, p, search, scale);
+    cv::Mat larger;
+    const Face other = cascadeIn(crop, larger, answer.turn / 90, p);
+    const bool confirmed = sameFace(answer.inView, other);
+    qCDebug(lcLocate) << "weak face" << answer.score << "cascade" << other.score
+                      << (confirmed ? "at the same place" : "elsewhere or nowhere");
+    return confirmed;
+}
+
+FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& p, bool confirm) {
+    FaceAnswer answer;
+    FaceDetector& detector = FaceDetector::instance();
+    cv::Rect search;
+    double scale = 1;
+    const cv::Mat crop = viewOf(work, photo, p, search, scale);
     // A photograph is taller than wide: one that looks wider lies on its side, one that
     // looks taller is upright or upside down. Only a square one needs all four views.
     const double aspect = double(search.height) / search.width;
@@ -165,18 +215,8 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& p) 
             break;
         }
     }
-    // The cascade's face boxes come back to the detector's view scale.
-    const double cascadeScale = p.cascadeViewShortSide / p.viewShortSide;
     cv::Mat larger;
-    auto cascadeAt = [&](int t) {
-        if (larger.empty())
-            cv::resize(crop, larger, cv::Size(), cascadeScale, cascadeScale, cv::INTER_LINEAR);
-        Face face = detector.detectWithCascade(turned(larger, t * 90), p);
-        face.rect = cv::Rect(int(face.rect.x / cascadeScale), int(face.rect.y / cascadeScale),
-                             int(std::ceil(face.rect.width / cascadeScale)),
-                             int(std::ceil(face.rect.height / cascadeScale)));
-        return face;
-    };
+    auto cascadeAt = [&](int t) { return cascadeIn(crop, larger, t, p); };
     if (faceOf[0].score <= 0 && faceOf[1].score <= 0 && faceOf[2].score <= 0 && faceOf[3].score <= 0) {
         for (int t : views)
             faceOf[t] = cascadeAt(t);
@@ -191,19 +231,15 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& p) 
     // grainy one) counts when the cascade, which looks at the picture another way, finds a
     // face at the same place in the same view. Pictures that are no face score nothing
     // with dlib, even that far under its threshold.
-    if (!answer.byCascade && faceOf[best].score > 0 && underThreshold(faceOf[best].score, p)) {
+    answer.turn = best * 90;
+    answer.score = faceOf[best].score;
+    answer.inView = faceOf[best].rect;
+    if (confirm && needsConfirming(answer, p)) {
         const Face other = cascadeAt(best);
-        const cv::Rect& mine = faceOf[best].rect;
-        const cv::Point centreOfMine(mine.x + mine.width / 2, mine.y + mine.height / 2);
-        const cv::Point centreOfOther(other.rect.x + other.rect.width / 2,
-                                      other.rect.y + other.rect.height / 2);
-        answer.confirmed =
-            other.score > 0 && other.rect.contains(centreOfMine) && mine.contains(centreOfOther);
+        answer.confirmed = sameFace(answer.inView, other);
         qCDebug(lcLocate) << "weak face" << faceOf[best].score << "cascade" << other.score
                           << (answer.confirmed ? "at the same place" : "elsewhere or nowhere");
     }
-    answer.turn = best * 90;
-    answer.score = faceOf[best].score;
     for (int t = 0; t < 4; ++t) {
         if (t != best)
             answer.secondScore = std::max(answer.secondScore, faceOf[t].score);

@@ -54,11 +54,22 @@ struct FaceAnswer {
     cv::Rect face;          // working pixels of the turned page
     bool byCascade = false; // found by the cascade alone, dlib seeing nothing
     bool confirmed = false; // dlib's weak face, found at the same place by the cascade
+    cv::Rect inView;        // the face in the detector's view of the candidate, at that turn
 };
 
 // Looks for a face in the candidate photo (working pixels of the stored page) at each
 // quarter turn; the turn that scores best wins.
-FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& params = {});
+// A weak face is confirmed by the cascade unless confirm is false: the locator asks later,
+// with confirmedByCascade(), for the one face it keeps.
+FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& params = {},
+                  bool confirm = true);
+
+// Whether answer's face is one the cascade must confirm: dlib's, under its threshold.
+bool needsConfirming(const FaceAnswer& answer, const FaceParams& params = {});
+
+// Whether the cascade finds answer's face (faceIn's for photo) at the same place.
+bool confirmedByCascade(const Work& work, const cv::Rect& photo, const FaceAnswer& answer,
+                        const FaceParams& params = {});
 
 // A face's score as the locator's confidence (0..1): dlib's own threshold is Locator::kThreshold.
 double faceConfidence(double score, const FaceParams& params = {});

@@ -42,20 +42,22 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
         FaceAnswer bestFace;
         cv::Rect bestPhoto;
         std::vector<cv::Rect> candidates;
-        const auto findPhotograph = [&] {
+        // Whether a weak face is confirmed matters only for the face kept in the end: on a
+        // page that is then straightened, the face is looked for again.
+        const auto findPhotograph = [&](bool confirm) {
             bestFace = FaceAnswer();
             bestPhoto = cv::Rect();
             candidates.clear();
             for (const PhotoCandidate& candidate : photoCandidates(work, PhotoParams(), debug)) {
                 candidates.push_back(candidate.rect);
-                const FaceAnswer face = faceIn(work, candidate.rect, faceParams);
+                const FaceAnswer face = faceIn(work, candidate.rect, faceParams, confirm);
                 if (face.score > bestFace.score) {
                     bestFace = face;
                     bestPhoto = candidate.rect;
                 }
             }
         };
-        findPhotograph();
+        findPhotograph(false);
         // The page's small angle, from the photograph's edges when there is one, else from
         // the text; on a page off by enough, everything is found again on the page turned
         // level, so that the frames hold no paper and the saved photograph stands level.
@@ -72,7 +74,9 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
                               << (skew.from == Skew::From::Photograph ? "photograph" : "text");
             work.grey = straightened(work.grey, findings.straighten, work.paper);
             debug.picture("straightened", work.grey);
-            findPhotograph();
+            findPhotograph(true);
+        } else if (needsConfirming(bestFace, faceParams)) {
+            bestFace.confirmed = confirmedByCascade(work, bestPhoto, bestFace, faceParams);
         }
         const bool anyFace = bestFace.score > 0;
         const int turn = anyFace ? bestFace.turn : 0;
