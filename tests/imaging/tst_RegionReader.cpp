@@ -376,6 +376,9 @@ class TestRegionReader : public QObject {
         }
     }
 
+    // Pages cut or damaged the common ways (empty, text, JPEGs, BMPs and GIFs cut short, a
+    // damaged scan) are among the hostile pages of tst_readerParity, read there at both ends of the
+    // page; these are the cases only the region reader meets.
     void badInputGivesError_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("rotation");
@@ -383,13 +386,8 @@ class TestRegionReader : public QObject {
         QTest::addColumn<QString>("message");
 
         const QByteArray jpeg = PageFiles::jpeg(m_page, 90, true);
-        const QByteArray progressive = PageFiles::jpeg(m_page, 90, true, true);
         const QByteArray bmp = PageFiles::bmp(m_page, 24);
         const QRect top(0, 0, 50, 20);
-        const QRect bottom(0, 120, 50, 30);
-        QByteArray scrambled = jpeg;
-        for (qsizetype i = jpeg.size() / 2; i < jpeg.size() / 2 + 40; ++i)
-            scrambled[i] = char(0xFF);
         QByteArray hugeBmp = bmp;
         qToLittleEndian<qint32>(1 << 30, hugeBmp.data() + 18);
         QByteArray shortPalette = PageFiles::bmp(m_page, 8).left(14 + 40 + 100);
@@ -400,29 +398,14 @@ class TestRegionReader : public QObject {
         const int descriptor = 13 + 3 * (2 << (uchar(gif[10]) & 7)); // after the global palette
         QCOMPARE(gif[descriptor], '\x2C');
         gifBadCodeSize[descriptor + 10] = char(12); // the LZW minimum code size, at most 8
-        QTest::newRow("gif-cut-in-data")
-            << gif.left(gif.size() * 2 / 3) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("gif-cut-before-end-block")
             << gif.left(gif.size() - 2) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("gif-signature-only") << QByteArray("GIF89a") << 0 << top << QStringLiteral("troncato");
         QTest::newRow("gif-bad-code-size") << gifBadCodeSize << 0 << top << QStringLiteral("danneggiato");
         QTest::newRow("missing") << QByteArray() << 0 << top << QStringLiteral("impossibile aprire");
-        QTest::newRow("empty") << QByteArray("") << 0 << top << QStringLiteral("vuoto");
-        QTest::newRow("text") << QByteArray("not a picture at all\n") << 0 << top
-                              << QStringLiteral("non è un'immagine");
-        QTest::newRow("jpeg-cut-in-half")
-            << jpeg.left(jpeg.size() / 2) << 0 << bottom << QStringLiteral("troncato");
-        QTest::newRow("jpeg-cut-rows-needed-are-there")
-            << jpeg.left(jpeg.size() * 9 / 10) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("jpeg-cut-turned")
             << jpeg.left(jpeg.size() * 3 / 4) << 90 << top << QStringLiteral("troncato");
-        QTest::newRow("progressive-cut")
-            << progressive.left(progressive.size() / 2) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("jpeg-header-only") << jpeg.left(300) << 0 << top << QStringLiteral("JPEG");
-        QTest::newRow("jpeg-marker-only")
-            << QByteArray("\xFF\xD8\xFF", 3) << 0 << top << QStringLiteral("JPEG");
-        QTest::newRow("jpeg-scrambled-scan") << scrambled << 0 << bottom << QStringLiteral("danneggiato");
-        QTest::newRow("bmp-cut") << bmp.left(bmp.size() - 100) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("bmp-header-cut") << bmp.left(30) << 0 << top << QStringLiteral("BMP");
         QTest::newRow("bmp-absurd-width") << hugeBmp << 0 << top << QStringLiteral("BMP");
         QTest::newRow("bmp-palette-cut") << shortPalette << 0 << top << QStringLiteral("BMP");

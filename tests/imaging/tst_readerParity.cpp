@@ -70,6 +70,7 @@ class TestReaderParity : public QObject {
                                         .arg(rect.y())
                                         .arg(rotation)
                                         .arg(region.error)));
+                QVERIFY(loads || region.image.isNull()); // no made-up pixels
 
                 // The rest of the page checked on a thread of its own: the same verdict once
                 // finished, and the same pixels.
