@@ -7,6 +7,11 @@
 
 #include <functional>
 
+// What the scan commands tell the operator, spelled out so that a changed wording shows.
+inline const QString kPlace =
+    QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
+inline const QString kNothing = QStringLiteral("Non è stata scansionata nessuna immagine.");
+
 // A workspace stand-in that records what the scan commands ask of it.
 class RecordingWindow final : public ScanWindow {
   public:

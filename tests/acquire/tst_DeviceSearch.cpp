@@ -6,7 +6,6 @@
 #include "tests/support/FakeSane.h"
 #include "acquire/SaneSourceManager.h"
 #include "acquire/SourceSelectDialog.h"
-#include "acquire/TwainShim.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -19,17 +18,6 @@ class TestDeviceSearch : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
-
-    struct Session {
-        SaneSourceManager& manager;
-        TW_IDENTITY app{};
-        TW_IDENTITY source{};
-        TW_HANDLE window = twainshim::CreateMessageWindow(QStringLiteral("test"));
-        TW_UINT16 call(TW_UINT16 dat, TW_UINT16 msg, void* data) {
-            return manager.entry(&app, nullptr, DG_CONTROL, dat, msg, data);
-        }
-        ~Session() { twainshim::DestroyWindow(window); }
-    };
 
     static FakeSane::Device usb(const char* name) {
         FakeSane::Device d;
@@ -51,13 +39,13 @@ class TestDeviceSearch : public QObject {
         QTRY_VERIFY(interfaceRan);
         sane.releaseListing();
 
-        Session s{manager};
-        QCOMPARE(s.call(DAT_PARENT, MSG_OPENDSM, &s.window), TWRC_SUCCESS);
-        QCOMPARE(s.call(DAT_IDENTITY, MSG_OPENDS, &s.source), TWRC_SUCCESS);
+        ManagerSession s(manager);
+        QCOMPARE(s.openManager(), TWRC_SUCCESS);
+        QCOMPARE(s.openSource(), TWRC_SUCCESS);
         QCOMPARE(manager.openDevice(), QByteArray("fake:usb:001"));
         QCOMPARE(sane.listings.load(), 1); // the open used the list found before
-        QCOMPARE(s.call(DAT_IDENTITY, MSG_CLOSEDS, &s.source), TWRC_SUCCESS);
-        QCOMPARE(s.call(DAT_PARENT, MSG_CLOSEDSM, &s.window), TWRC_SUCCESS);
+        QCOMPARE(s.closeSource(), TWRC_SUCCESS);
+        QCOMPARE(s.closeManager(), TWRC_SUCCESS);
         QCOMPARE(sane.initDepth(), 0);
     }
 
@@ -85,15 +73,15 @@ class TestDeviceSearch : public QObject {
             list->setCurrentRow(1);
             d->findChild<QPushButton*>(QStringLiteral("select"))->click();
         });
-        Session s{manager};
-        QCOMPARE(s.call(DAT_PARENT, MSG_OPENDSM, &s.window), TWRC_SUCCESS);
-        QCOMPARE(s.call(DAT_IDENTITY, MSG_USERSELECT, &s.source), TWRC_SUCCESS);
+        ManagerSession s(manager);
+        QCOMPARE(s.openManager(), TWRC_SUCCESS);
+        QCOMPARE(s.call(DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &s.source, false), TWRC_SUCCESS);
         QCOMPARE(driver.shown, 1);
         QCOMPARE(rowsWhileSearching, 0);
         QCOMPARE(captions, (QStringList{QStringLiteral("Ricerca degli scanner in corso..."),
                                         QStringLiteral("Scanner disponibili:")}));
         QCOMPARE(QLatin1String(s.source.ProductName), QLatin1String("Flat 2"));
-        QCOMPARE(s.call(DAT_PARENT, MSG_CLOSEDSM, &s.window), TWRC_SUCCESS);
+        QCOMPARE(s.closeManager(), TWRC_SUCCESS);
     }
 };
 

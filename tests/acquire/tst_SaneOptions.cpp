@@ -2,6 +2,7 @@
 // what the bed measures in inches, which scanner is the default.
 #include "tst_acquire.h"
 
+#include "acquire/SaneDeviceInfo.h"
 #include "acquire/SaneOptionMap.h"
 #include "acquire/SaneSourceManager.h"
 #include "acquire/SourceStore.h"
@@ -179,6 +180,20 @@ class TestSaneOptions : public QObject {
         QTEST(SourceStore::firstChoice(devices), "chosen");
     }
 
+    // A scanner is shown by make and model; its device name is added only to tell apart
+    // scanners alike.
+    void labels() {
+        const auto scanner = [](const char* name, const char* model) {
+            return SaneDeviceInfo{QByteArray(name), QStringLiteral("Acme"), QString::fromLatin1(model),
+                                  QStringLiteral("flatbed")};
+        };
+        const std::vector<SaneDeviceInfo> devices{scanner("test:0", "Tester"), scanner("test:1", "Tester"),
+                                                  scanner("x:9", "Other")};
+        QCOMPARE(deviceLabels(devices),
+                 (QStringList{QStringLiteral("Acme Tester (test:0)"), QStringLiteral("Acme Tester (test:1)"),
+                              QStringLiteral("Acme Other")}));
+    }
+
     // With nothing remembered, the manager opens the local scanner, not the first listed.
     void managerOpensTheLocalScanner() {
         QTemporaryDir dir;
@@ -193,17 +208,14 @@ class TestSaneOptions : public QObject {
         sane.devices = {webcam, network, usb};
         SaneSourceManager manager(sane);
         manager.setSettingsFile(dir.filePath(QStringLiteral("vetra.ini")));
-        TW_IDENTITY app{};
-        TW_IDENTITY source{};
-        TW_HANDLE window = twainshim::CreateMessageWindow(QStringLiteral("test"));
-        QCOMPARE(manager.entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &window), TWRC_SUCCESS);
-        QCOMPARE(manager.entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source), TWRC_SUCCESS);
+        ManagerSession s(manager);
+        QCOMPARE(s.openManager(), TWRC_SUCCESS);
+        QCOMPARE(s.openSource(), TWRC_SUCCESS);
         QCOMPARE(manager.openDevice(), usb.name);
         QCOMPARE(manager.state(), TwainState::SourceOpen);
-        QCOMPARE(manager.entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source), TWRC_SUCCESS);
-        QCOMPARE(manager.entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window), TWRC_SUCCESS);
+        QCOMPARE(s.closeSource(), TWRC_SUCCESS);
+        QCOMPARE(s.closeManager(), TWRC_SUCCESS);
         QCOMPARE(manager.state(), TwainState::ManagerLoaded);
-        twainshim::DestroyWindow(window);
     }
 };
 

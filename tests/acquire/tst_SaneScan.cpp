@@ -9,8 +9,10 @@
 #include "acquire/TwainShim.h"
 #include "acquire/mdlTwain.h"
 #include "env/modulo1.h"
+#include "tests/support/FakeSane.h"
 #include "tests/support/SaneTestConfig.h"
 #include "tests/support/ScriptedPrompts.h"
+#include "tests/support/TestFiles.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -27,18 +29,8 @@
 
 namespace {
 
-const QString kPlace =
-    QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
-const QString kNothing = QStringLiteral("Non è stata scansionata nessuna immagine.");
-
 QString testConf(const QStringList& extra) {
     return saneTestConf(2, extra);
-}
-
-void writeFile(const QString& path, const QString& text) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text.toUtf8());
 }
 
 QPushButton* button(QWidget* dialog, const char* name) {
@@ -57,9 +49,8 @@ class TestSaneScan : public QObject {
 
     QString settingsFile() const { return config.filePath(QStringLiteral("vetra.ini")); }
     void configure(const QStringList& extra = {}, bool withDevices = true) {
-        writeFile(config.filePath(QStringLiteral("dll.conf")),
-                  withDevices ? QStringLiteral("test\n") : QString());
-        writeFile(config.filePath(QStringLiteral("test.conf")), testConf(extra));
+        TestFiles::writeFile(config.filePath(QStringLiteral("dll.conf")), withDevices ? "test\n" : "");
+        TestFiles::writeFile(config.filePath(QStringLiteral("test.conf")), testConf(extra).toUtf8());
     }
     QString page(const QString& name) const { return out.filePath(name + QStringLiteral(".bmp")); }
 
@@ -144,9 +135,8 @@ class TestSaneScan : public QObject {
         QCOMPARE(mdlTwain::ScanToFile(100, pixelType, 0, 0, 1, 1.5f, path), result);
         if (result != 0)
             return;
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = TestFiles::readAll(path);
+        QVERIFY(bytes.size() > 30);
         QCOMPARE(int(qFromLittleEndian<quint16>(bytes.constData() + 28)), bits);
         QCOMPARE(QImage(path).size(), QSize(100, 150));
     }
@@ -296,16 +286,13 @@ class TestSaneScan : public QObject {
         // Another manager, as in the next run of the program, opens the remembered scanner.
         SaneSourceManager next;
         next.setSettingsFile(settingsFile());
-        TW_IDENTITY app{};
-        TW_IDENTITY source{};
-        TW_HANDLE window = twainshim::CreateMessageWindow(QStringLiteral("test"));
-        QCOMPARE(next.entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &window), TWRC_SUCCESS);
-        QCOMPARE(next.entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source), TWRC_SUCCESS);
+        ManagerSession s(next);
+        QCOMPARE(s.openManager(), TWRC_SUCCESS);
+        QCOMPARE(s.openSource(), TWRC_SUCCESS);
         QCOMPARE(next.openDevice(), choose ? QByteArray("test:1") : QByteArray("test:0"));
-        QCOMPARE(QLatin1String(source.ProductName), QLatin1String("frontend-tester"));
-        QCOMPARE(next.entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source), TWRC_SUCCESS);
-        QCOMPARE(next.entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window), TWRC_SUCCESS);
-        twainshim::DestroyWindow(window);
+        QCOMPARE(QLatin1String(s.source.ProductName), QLatin1String("frontend-tester"));
+        QCOMPARE(s.closeSource(), TWRC_SUCCESS);
+        QCOMPARE(s.closeManager(), TWRC_SUCCESS);
     }
 
     void replugKeepsTheChoice_data() {

@@ -15,14 +15,6 @@
 
 #include <memory>
 
-namespace {
-
-const QString kPlace =
-    QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
-const QString kNothing = QStringLiteral("Non è stata scansionata nessuna immagine.");
-
-} // namespace
-
 class TestScanCommands : public QObject {
     Q_OBJECT
 

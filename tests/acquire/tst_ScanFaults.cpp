@@ -39,31 +39,16 @@
 
 namespace {
 
-const QString kPlace =
-    QStringLiteral("Disporre il documento da scansionare sul ripiano dello scanner e premere OK.");
-const QString kNothing = QStringLiteral("Non è stata scansionata nessuna immagine.");
-
 int entries(const char* folder) {
     return int(QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
 }
 
-// A manager session driven by hand, as the scanner module drives it, to stop a page halfway.
-struct Session {
-    SaneSourceManager& manager;
-    TW_IDENTITY app{};
-    TW_IDENTITY source{};
-    TW_HANDLE window = twainshim::CreateMessageWindow(QStringLiteral("test"));
-    TW_USERINTERFACE ui{0, 1, window};
-
-    TW_UINT16 call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data, bool toSource = true) {
-        return manager.entry(&app, toSource ? &source : nullptr, dg, dat, msg, data);
-    }
-    ~Session() {
-        call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source, false);
-        call(DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window, false);
-        twainshim::DestroyWindow(window);
-    }
-};
+// No more threads than before: a worker of an earlier test (Qt's pool lets an idle one go
+// after 30 s) may end meanwhile on a loaded machine, but none of ours may stay.
+void noThreadLeft(int before) {
+    const int now = entries("/proc/self/task");
+    QVERIFY2(now <= before, qPrintable(QStringLiteral("%1 threads, %2 before").arg(now).arg(before)));
+}
 
 } // namespace
 
@@ -289,9 +274,10 @@ class TestScanFaults : public QObject {
         const int fds = entries("/proc/self/fd");
         const int threads = entries("/proc/self/task");
         {
-            Session s{scanner->manager};
-            QCOMPARE(s.call(DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &s.window, false), TWRC_SUCCESS);
-            QCOMPARE(s.call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &s.source, false), TWRC_SUCCESS);
+            // Driven by hand, as the scanner module drives it, to stop the page halfway.
+            ManagerSession s(scanner->manager);
+            QCOMPARE(s.openManager(), TWRC_SUCCESS);
+            QCOMPARE(s.openSource(), TWRC_SUCCESS);
             QCOMPARE(s.call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &s.ui), TWRC_SUCCESS);
             QTRY_VERIFY_WITH_TIMEOUT(sane.stalled, 10000);
             QCOMPARE(s.call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &s.ui), TWRC_SUCCESS);
@@ -304,10 +290,7 @@ class TestScanFaults : public QObject {
         }
         QCoreApplication::processEvents(); // the reader's last post, to a window now gone
         QCOMPARE(entries("/proc/self/fd"), fds);
-        // No more threads than before: a worker of an earlier test (Qt's pool lets an idle one
-        // go after 30 s) may end meanwhile on a loaded machine, but none of ours may stay.
-        QVERIFY2(entries("/proc/self/task") <= threads,
-                 qPrintable(QStringLiteral("%1 threads, %2 before").arg(entries("/proc/self/task")).arg(threads)));
+        noThreadLeft(threads);
     }
 
     // The wait panel's progress and its "Annulla": the bar follows the bytes read against the
@@ -367,10 +350,7 @@ class TestScanFaults : public QObject {
         }
         QCOMPARE(QImage(path).size(), QSize(50, 50));
         QCOMPARE(entries("/proc/self/fd"), fds);
-        // No more threads than before: a worker of an earlier test (Qt's pool lets an idle one
-        // go after 30 s) may end meanwhile on a loaded machine, but none of ours may stay.
-        QVERIFY2(entries("/proc/self/task") <= threads,
-                 qPrintable(QStringLiteral("%1 threads, %2 before").arg(entries("/proc/self/task")).arg(threads)));
+        noThreadLeft(threads);
 #ifdef VETRA_LEAK_CHECKER
         QCOMPARE(__lsan_do_recoverable_leak_check(), 0);
 #else

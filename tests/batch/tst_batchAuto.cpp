@@ -3,12 +3,12 @@
 #include "tests/support/BatchProcess.h"
 #include "tests/support/PageFiles.h"
 #include "tests/support/SampleForm.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestImages.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,9 +21,8 @@ namespace {
 
 using BatchProcess::Run;
 
-Run vetraBatch(const QStringList& arguments) {
-    return BatchProcess::run(QStringLiteral(VETRA_BATCH_EXE), arguments);
-}
+using BatchProcess::vetraBatch;
+using BatchProcess::words;
 
 // An install of vetra-batch alone in a scratch folder, laid out as the package lays it
 // out (bin/, lib/vetra/): the modules are the caller's to add. False if it cannot be made.
@@ -73,16 +72,14 @@ class TestBatchAuto : public QObject {
         QTest::addColumn<QString>("page");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("turn");
-        QTest::newRow("foto, upright") << "upright.jpg"
-                                       << "foto" << 0;
-        QTest::newRow("adr, upright") << "upright.jpg"
-                                      << "adr" << 0;
-        QTest::newRow("firma, upright") << "upright.jpg"
-                                        << "firma" << 0;
-        QTest::newRow("foto, sideways JPEG") << "sideways.jpg"
-                                             << "foto" << 90;
-        QTest::newRow("firma, sideways BMP") << "sideways.bmp"
-                                             << "firma" << 270;
+        const auto row = [](const char* name, const char* page, const char* kind, int turn) {
+            QTest::newRow(name) << QString::fromLatin1(page) << QString::fromLatin1(kind) << turn;
+        };
+        row("foto, upright", "upright.jpg", "foto", 0);
+        row("adr, upright", "upright.jpg", "adr", 0);
+        row("firma, upright", "upright.jpg", "firma", 0);
+        row("foto, sideways JPEG", "sideways.jpg", "foto", 90);
+        row("firma, sideways BMP", "sideways.bmp", "firma", 270);
     }
     void found() {
         QFETCH(QString, page);
@@ -106,11 +103,7 @@ class TestBatchAuto : public QObject {
         else
             QVERIFY2(SampleForm::photo().contains(rect), qPrintable(run.out));
         QCOMPARE(QFileInfo(output).size(), line.captured(1).toLongLong());
-        const OutputKindInfo& info =
-            outputKindInfo(kind == QLatin1String("firma")
-                               ? OutputKind::Firma
-                               : (kind == QLatin1String("adr") ? OutputKind::AdrCqc : OutputKind::Foto));
-        QCOMPARE(QImage(output).size(), info.outputSize);
+        QCOMPARE(QImage(output).size(), outputKindInfo(BatchProcess::kindNamed(kind)).outputSize);
 
         // The answer given back by hand makes the same file, byte for byte.
         const QString replayed = path(QStringLiteral("replayed.jpg"));
@@ -122,22 +115,16 @@ class TestBatchAuto : public QObject {
                << line.captured(4) << path(page) << replayed;
         const Run replay = vetraBatch(byHand);
         QCOMPARE(replay.exitCode, 0);
-        QFile made(output);
-        QFile again(replayed);
-        QVERIFY(made.open(QIODevice::ReadOnly) && again.open(QIODevice::ReadOnly));
-        QVERIFY(made.readAll() == again.readAll());
+        QVERIFY(TestFiles::readAll(output) == TestFiles::readAll(replayed));
     }
 
     // Nothing found: its own exit code, an Italian message, and no file.
     void notFound_data() {
         QTest::addColumn<QString>("page");
         QTest::addColumn<QString>("kind");
-        QTest::newRow("foto on a blank page") << "blank.jpg"
-                                              << "foto";
-        QTest::newRow("firma on a blank page") << "blank.jpg"
-                                               << "firma";
-        QTest::newRow("firma on a page without one") << "nosignature.jpg"
-                                                     << "firma";
+        for (const auto& [page, kind] : {std::pair{"blank.jpg", "foto"}, std::pair{"blank.jpg", "firma"},
+                                         std::pair{"nosignature.jpg", "firma"}})
+            QTest::addRow("%s on %s", kind, page) << QString::fromLatin1(page) << QString::fromLatin1(kind);
     }
     void notFound() {
         QFETCH(QString, page);
@@ -157,8 +144,7 @@ class TestBatchAuto : public QObject {
         QVERIFY(QDir().mkpath(in));
         QVERIFY(QFile::copy(path(QStringLiteral("blank.jpg")), in + QStringLiteral("/a.jpg")));
         QVERIFY(QFile::copy(path(QStringLiteral("sideways.jpg")), in + QStringLiteral("/b.jpg")));
-        const Run run =
-            vetraBatch({QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--auto"), in, out});
+        const Run run = vetraBatch(words(QStringLiteral("--kind foto --auto")) + QStringList{in, out});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.startsWith(QLatin1String("[1/2] a.jpg: ERRORE: ")), qPrintable(run.err));
         QVERIFY2(run.out.contains(QRegularExpression(
@@ -202,8 +188,8 @@ class TestBatchAuto : public QObject {
         }
         const QString output =
             install.filePath(folder ? QStringLiteral("uscita") : QStringLiteral("out.jpg"));
-        const Run run = BatchProcess::run(program, {QStringLiteral("--kind"), QStringLiteral("foto"),
-                                                    QStringLiteral("--auto"), input, output});
+        const Run run = BatchProcess::run(program, words(QStringLiteral("--kind foto --auto")) +
+                                                       QStringList{input, output});
         QCOMPARE(run.exitCode, 8);
         QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.contains(QDir::toNativeSeparators(QDir::cleanPath(modulePath))),
@@ -214,9 +200,9 @@ class TestBatchAuto : public QObject {
 
         // A rectangle given by hand needs no locator.
         const QString byHand = install.filePath(QStringLiteral("byhand.jpg"));
-        const Run rect = BatchProcess::run(
-            program, {QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
-                      QStringLiteral("100,100,400,480"), path(QStringLiteral("upright.jpg")), byHand});
+        const Run rect =
+            BatchProcess::run(program, words(QStringLiteral("--kind foto --rect 100,100,400,480")) +
+                                           QStringList{path(QStringLiteral("upright.jpg")), byHand});
         QCOMPARE(rect.exitCode, 0);
         QVERIFY(QFileInfo(byHand).size() > 0);
     }
@@ -229,27 +215,21 @@ class TestBatchAuto : public QObject {
         QTest::addColumn<QString>("module"); // which: locator, cascade, folder
         QTest::addColumn<QString>("damage");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("both installed") << QString() << QString() << 0;
-        QTest::newRow("cascade missing") << "cascade"
-                                         << "missing" << 8;
-        QTest::newRow("cascade cut short") << "cascade"
-                                           << "cut" << 8;
-        QTest::newRow("locator cut short") << "locator"
-                                           << "cut" << 8;
-        QTest::newRow("locator, 4 KB overwritten") << "locator"
-                                                   << "overwritten" << 8;
-        QTest::newRow("locator without its sum") << "locator"
-                                                 << "no sum" << 8;
-        QTest::newRow("locator writable by others") << "locator"
-                                                    << "0666" << 8;
-        QTest::newRow("cascade writable by the group") << "cascade"
-                                                       << "0664" << 8;
-        QTest::newRow("folder writable by others") << "folder"
-                                                   << "0777" << 8;
+        const auto row = [](const char* name, const char* module, const char* damage, int exitCode) {
+            QTest::newRow(name) << QString::fromLatin1(module) << QString::fromLatin1(damage) << exitCode;
+        };
+        row("both installed", "", "", 0);
+        row("cascade missing", "cascade", "missing", 8);
+        row("cascade cut short", "cascade", "cut", 8);
+        row("locator cut short", "locator", "cut", 8);
+        row("locator, 4 KB overwritten", "locator", "overwritten", 8);
+        row("locator without its sum", "locator", "no sum", 8);
+        row("locator writable by others", "locator", "0666", 8);
+        row("cascade writable by the group", "cascade", "0664", 8);
+        row("folder writable by others", "folder", "0777", 8);
         // Its sum rewritten to match, as a careless installer might: it passes the check and
         // fails to load when the first page needs it.
-        QTest::newRow("cascade not a library, sum matching") << "cascade"
-                                                             << "not a library" << 8;
+        row("cascade not a library, sum matching", "cascade", "not a library", 8);
     }
     void modulesChecked() {
         QFETCH(QString, module);
@@ -289,9 +269,9 @@ class TestBatchAuto : public QObject {
             QCOMPARE(::chmod(native.constData(), mode_t(damage.toInt(nullptr, 8))), 0);
         }
         const QString output = install.filePath(QStringLiteral("out.jpg"));
-        const Run run = BatchProcess::run(program, {QStringLiteral("--kind"), QStringLiteral("foto"),
-                                                    QStringLiteral("--auto"),
-                                                    path(QStringLiteral("upright.jpg")), output});
+        const Run run =
+            BatchProcess::run(program, words(QStringLiteral("--kind foto --auto")) +
+                                           QStringList{path(QStringLiteral("upright.jpg")), output});
         QCOMPARE(run.exitCode, exitCode);
         if (exitCode == 0) {
             QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
@@ -333,13 +313,12 @@ class TestBatchAuto : public QObject {
         QVERIFY(gif ? PageFiles::write(file, PageFiles::gif(page, true)) : page.save(file, "png"));
 
         const QString output = path(QStringLiteral("large-out.jpg"));
-        const long byRect = BatchProcess::peakMemoryKb(QStringLiteral(VETRA_BATCH_EXE),
-                                                       {QStringLiteral("--kind"), QStringLiteral("foto"),
-                                                        QStringLiteral("--rect"),
-                                                        QStringLiteral("10,10,400,480"), file, output});
-        const long automatic = BatchProcess::peakMemoryKb(
+        const long byRect = BatchProcess::peakMemoryKb(
             QStringLiteral(VETRA_BATCH_EXE),
-            {QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--auto"), file, output});
+            words(QStringLiteral("--kind foto --rect 10,10,400,480")) + QStringList{file, output});
+        const long automatic = BatchProcess::peakMemoryKb(QStringLiteral(VETRA_BATCH_EXE),
+                                                          words(QStringLiteral("--kind foto --auto")) +
+                                                              QStringList{file, output});
         QVERIFY(byRect > 0 && automatic > 0);
         const double pageKb = double(kSide) * kSide * 4 / 1024;
         QVERIFY2(automatic - byRect < 1.5 * pageKb,
@@ -348,17 +327,14 @@ class TestBatchAuto : public QObject {
 
     void refusesATurnByHand_data() {
         QTest::addColumn<QStringList>("extra");
-        QTest::newRow("--rotate") << QStringList{QStringLiteral("--rotate"), QStringLiteral("90")};
-        QTest::newRow("--mirror") << QStringList{QStringLiteral("--mirror"), QStringLiteral("h")};
-        QTest::newRow("--rect") << QStringList{QStringLiteral("--rect"), QStringLiteral("1,1,10,10")};
-        QTest::newRow("--straighten") << QStringList{QStringLiteral("--straighten"), QStringLiteral("1")};
+        for (const char* option : {"--rotate 90", "--mirror h", "--rect 1,1,10,10", "--straighten 1"})
+            QTest::newRow(option) << words(QString::fromLatin1(option));
     }
     void refusesATurnByHand() {
         QFETCH(QStringList, extra);
         const QString output = path(QStringLiteral("refused.jpg"));
-        const Run run = vetraBatch(
-            QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--auto")} + extra +
-            QStringList{path(QStringLiteral("upright.jpg")), output});
+        const Run run = vetraBatch(words(QStringLiteral("--kind foto --auto")) + extra +
+                                   QStringList{path(QStringLiteral("upright.jpg")), output});
         QCOMPARE(run.exitCode, 2);
         QVERIFY(!QFileInfo::exists(output));
     }

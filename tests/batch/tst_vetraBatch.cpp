@@ -10,14 +10,13 @@
 #include "tests/support/BatchProcess.h"
 #include "tests/support/FsFaults.h"
 #include "tests/support/PageFiles.h"
+#include "tests/support/PixelCompare.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTransform>
 #include <QtTest>
 
 #include <cmath>
@@ -28,41 +27,30 @@
 
 namespace {
 
+using BatchProcess::kindNamed;
 using BatchProcess::Run;
+using BatchProcess::vetraBatch;
+using BatchProcess::words;
+using PixelCompare::meanDifference;
 
-Run vetraBatch(const QStringList& arguments, bool asUser = false) {
-    return BatchProcess::run(QStringLiteral(VETRA_BATCH_EXE), arguments, asUser);
-}
-
-// The page as the workspace shows it: decoded whole by Qt, turned, then mirrored.
+// The page as the workspace shows it; mirror is "", "h" or "v".
 QImage shownPage(const QString& path, int rotation, const QString& mirror) {
-    QImage page = QImage(path).convertToFormat(QImage::Format_RGB32);
+    return PixelCompare::shownPage(path, rotation, mirror == QLatin1String("h"),
+                                   mirror == QLatin1String("v"));
+}
+
+// The options that turn and mirror the page, none for an upright unmirrored one.
+QStringList turnOptions(int rotation, const QString& mirror) {
+    QStringList options;
     if (rotation != 0)
-        page = page.transformed(QTransform().rotate(rotation));
+        options << QStringLiteral("--rotate") << QString::number(rotation);
     if (!mirror.isEmpty())
-        page = page.mirrored(mirror == QLatin1String("h"), mirror == QLatin1String("v"));
-    return page;
+        options << QStringLiteral("--mirror") << mirror;
+    return options;
 }
 
-// Mean difference of all channels of two pictures of the same size.
-double meanDifference(const QImage& a, const QImage& b) {
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
-    qint64 sum = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col)
-            sum += std::abs(qRed(p[col]) - qRed(q[col])) + std::abs(qGreen(p[col]) - qGreen(q[col])) +
-                   std::abs(qBlue(p[col]) - qBlue(q[col]));
-    }
-    return double(sum) / (3.0 * x.width() * x.height());
-}
-
-OutputKind kindOf(const QString& name) {
-    if (name == QLatin1String("firma"))
-        return OutputKind::Firma;
-    return name == QLatin1String("adr") ? OutputKind::AdrCqc : OutputKind::Foto;
+QString numbers(const QRectF& rect) {
+    return QStringLiteral("%1,%2,%3,%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
 }
 
 // The file vetra-batch wrote: kind's size, 300 dpi, within the limit, and the line it printed.
@@ -73,9 +61,7 @@ void checkOutput(const Run& run, const QString& path, OutputKind kind) {
     const QRegularExpressionMatch line =
         QRegularExpression(QStringLiteral("^quality=(\\d+) bytes=(\\d+)\\n$")).match(run.out);
     QVERIFY2(line.hasMatch(), qPrintable(run.out));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = TestFiles::readAll(path);
     QCOMPARE(qint64(bytes.size()), line.captured(2).toLongLong());
     QVERIFY(bytes.size() <= info.sizeLimit);
     const int quality = line.captured(1).toInt();
@@ -116,15 +102,17 @@ class TestVetraBatch : public QObject {
         QTest::addColumn<QString>("mirror");
         QTest::addColumn<QRect>("rect"); // pixels of the turned page
 
-        for (const char* kind : {"foto", "firma", "adr"}) {
-            for (int rotation : {0, 90, 180, 270}) {
-                for (const char* mirror : {"", "h", "v"}) {
-                    const bool sideways = rotation % 180 != 0;
-                    const QRect rect = sideways ? QRect(130, 95, 300, 240) : QRect(95, 130, 240, 300);
-                    QTest::addRow("%s %d %s", kind, rotation, mirror)
-                        << QStringLiteral("jpeg") << QString::fromLatin1(kind) << rotation
-                        << QString::fromLatin1(mirror) << rect;
-                }
+        // Every turn and mirror once; the kind, which only sets the size and the limit, goes
+        // round so that each meets every mirror and every turn.
+        const char* const kinds[] = {"foto", "firma", "adr"};
+        const char* const mirrors[] = {"", "h", "v"};
+        for (int turn = 0; turn < 4; ++turn) {
+            for (int m = 0; m < 3; ++m) {
+                const char* kind = kinds[(turn + m) % 3];
+                const QRect rect = turn % 2 ? QRect(130, 95, 300, 240) : QRect(95, 130, 240, 300);
+                QTest::addRow("%s %d %s", kind, turn * 90, mirrors[m])
+                    << QStringLiteral("jpeg") << QString::fromLatin1(kind) << turn * 90
+                    << QString::fromLatin1(mirrors[m]) << rect;
             }
         }
         QTest::newRow("bmp foto 90") << QStringLiteral("bmp") << QStringLiteral("foto") << 90 << QString()
@@ -150,23 +138,15 @@ class TestVetraBatch : public QObject {
         const QString output = path(QStringLiteral("rect-out.jpg"));
         QFile::remove(output);
 
-        QStringList arguments{QStringLiteral("--kind"), kind};
-        if (rotation != 0)
-            arguments << QStringLiteral("--rotate") << QString::number(rotation);
-        if (!mirror.isEmpty())
-            arguments << QStringLiteral("--mirror") << mirror;
-        arguments << QStringLiteral("--rect=%1,%2,%3,%4")
-                         .arg(rect.x())
-                         .arg(rect.y())
-                         .arg(rect.width())
-                         .arg(rect.height())
-                  << input << output;
+        const QStringList arguments = QStringList{QStringLiteral("--kind"), kind} +
+                                      turnOptions(rotation, mirror) +
+                                      QStringList{QStringLiteral("--rect=") + numbers(rect), input, output};
         const Run run = vetraBatch(arguments);
-        checkOutput(run, output, kindOf(kind));
+        checkOutput(run, output, kindNamed(kind));
         if (QTest::currentTestFailed())
             return;
 
-        const QSize size = outputKindInfo(kindOf(kind)).outputSize;
+        const QSize size = outputKindInfo(kindNamed(kind)).outputSize;
         const QImage expected = stretchRegion(shownPage(input, rotation, mirror), QRectF(rect), size);
         const double difference = meanDifference(QImage(output), expected);
         QVERIFY2(difference < 6, qPrintable(QString::number(difference)));
@@ -180,15 +160,15 @@ class TestVetraBatch : public QObject {
         QTest::addColumn<QString>("mirror");
         QTest::addColumn<QString>("degrees");
         QTest::addColumn<QRect>("rect");
-        QTest::newRow("bmp, clockwise")
-            << QStringLiteral("bmp") << 0 << QString() << QStringLiteral("2.5") << QRect(95, 130, 240, 300);
-        QTest::newRow("bmp, turned, mirrored, anticlockwise")
-            << QStringLiteral("bmp") << 90 << QStringLiteral("h") << QStringLiteral("-7.25")
-            << QRect(400, 300, 433, 260);
-        QTest::newRow("bmp, past the corner") << QStringLiteral("bmp") << 270 << QStringLiteral("v")
-                                              << QStringLiteral("10") << QRect(-20, -30, 200, 240);
-        QTest::newRow("large jpeg, turned") << QStringLiteral("large") << 180 << QString()
-                                            << QStringLiteral("-1.5") << QRect(150, 100, 1200, 1500);
+        const auto row = [](const char* name, const char* page, int rotation, const char* mirror,
+                            const char* degrees, QRect rect) {
+            QTest::newRow(name) << QString::fromLatin1(page) << rotation << QString::fromLatin1(mirror)
+                                << QString::fromLatin1(degrees) << rect;
+        };
+        row("bmp, clockwise", "bmp", 0, "", "2.5", QRect(95, 130, 240, 300));
+        row("bmp, turned, mirrored, anticlockwise", "bmp", 90, "h", "-7.25", QRect(400, 300, 433, 260));
+        row("bmp, past the corner", "bmp", 270, "v", "10", QRect(-20, -30, 200, 240));
+        row("large jpeg, turned", "large", 180, "", "-1.5", QRect(150, 100, 1200, 1500));
     }
 
     void straighten() {
@@ -198,18 +178,11 @@ class TestVetraBatch : public QObject {
         QFETCH(QString, degrees);
         QFETCH(QRect, rect);
         const QString input = page == QLatin1String("bmp") ? m_bmp : m_large;
-        const QString rectText =
-            QStringLiteral("%1,%2,%3,%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
-        QStringList arguments{QStringLiteral("--kind"), QStringLiteral("foto")};
-        if (rotation != 0)
-            arguments << QStringLiteral("--rotate") << QString::number(rotation);
-        if (!mirror.isEmpty())
-            arguments << QStringLiteral("--mirror") << mirror;
         const QString output = path(QStringLiteral("straightened.jpg"));
         QFile::remove(output);
-        const Run run =
-            vetraBatch(arguments + QStringList{QStringLiteral("--straighten"), degrees,
-                                               QStringLiteral("--rect"), rectText, input, output});
+        const Run run = vetraBatch(words(QStringLiteral("--kind foto --straighten ") + degrees) +
+                                   turnOptions(rotation, mirror) +
+                                   QStringList{QStringLiteral("--rect"), numbers(rect), input, output});
         checkOutput(run, output, OutputKind::Foto);
         if (QTest::currentTestFailed())
             return;
@@ -219,14 +192,11 @@ class TestVetraBatch : public QObject {
         QVERIFY(PageFiles::write(levelPage, PageFiles::bmp(level, 24)));
         const QString expected = path(QStringLiteral("level.jpg"));
         QFile::remove(expected);
-        const Run byHand = vetraBatch({QStringLiteral("--kind"), QStringLiteral("foto"),
-                                       QStringLiteral("--rect"), rectText, levelPage, expected});
+        const Run byHand = vetraBatch(words(QStringLiteral("--kind foto --rect ") + numbers(rect)) +
+                                      QStringList{levelPage, expected});
         QCOMPARE(byHand.exitCode, 0);
         if (page == QLatin1String("bmp")) {
-            QFile a(output);
-            QFile b(expected);
-            QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-            QVERIFY(a.readAll() == b.readAll());
+            QVERIFY(TestFiles::readAll(output) == TestFiles::readAll(expected));
         } else {
             const double difference = meanDifference(QImage(output), QImage(expected));
             QVERIFY2(difference < 3, qPrintable(QString::number(difference)));
@@ -239,14 +209,16 @@ class TestVetraBatch : public QObject {
         QTest::addColumn<QString>("mirror");
         QTest::addColumn<QRectF>("frame"); // pixels of pict
 
-        QTest::newRow("foto upright") << QStringLiteral("foto") << 0 << QString() << QRectF(80, 80, 50, 60);
-        QTest::newRow("foto 90 h") << QStringLiteral("foto") << 90 << QStringLiteral("h")
-                                   << QRectF(120.5, 40.25, 166, 199.2);
-        QTest::newRow("firma 270") << QStringLiteral("firma") << 270 << QString() << QRectF(32, 248, 120, 24);
-        QTest::newRow("adr 180 v") << QStringLiteral("adr") << 180 << QStringLiteral("v")
-                                   << QRectF(200, 300, 150, 150);
-        QTest::newRow("frame past the shown page")
-            << QStringLiteral("foto") << 90 << QString() << QRectF(300, 200, 120, 144);
+        const auto row = [](const char* name, const char* kind, int rotation, const char* mirror,
+                            QRectF frame) {
+            QTest::newRow(name) << QString::fromLatin1(kind) << rotation << QString::fromLatin1(mirror)
+                                << frame;
+        };
+        row("foto upright", "foto", 0, "", QRectF(80, 80, 50, 60));
+        row("foto 90 h", "foto", 90, "h", QRectF(120.5, 40.25, 166, 199.2));
+        row("firma 270", "firma", 270, "", QRectF(32, 248, 120, 24));
+        row("adr 180 v", "adr", 180, "v", QRectF(200, 300, 150, 150));
+        row("frame past the shown page", "foto", 90, "", QRectF(300, 200, 120, 144));
     }
 
     // A frame gives what the window's crop and save give for the same frame on the same
@@ -261,24 +233,16 @@ class TestVetraBatch : public QObject {
         const QString output = path(QStringLiteral("frame-out.jpg"));
         QFile::remove(output);
 
-        QStringList arguments{QStringLiteral("--kind"), kind, QStringLiteral("--frame"),
-                              QStringLiteral("%1,%2,%3,%4")
-                                  .arg(frame.x())
-                                  .arg(frame.y())
-                                  .arg(frame.width())
-                                  .arg(frame.height())};
-        if (rotation != 0)
-            arguments << QStringLiteral("--rotate") << QString::number(rotation);
-        if (!mirror.isEmpty())
-            arguments << QStringLiteral("--mirror") << mirror;
-        arguments << m_bmp << output;
+        const QStringList arguments =
+            QStringList{QStringLiteral("--kind"), kind, QStringLiteral("--frame"), numbers(frame)} +
+            turnOptions(rotation, mirror) + QStringList{m_bmp, output};
         const Run run = vetraBatch(arguments);
-        checkOutput(run, output, kindOf(kind));
+        checkOutput(run, output, kindNamed(kind));
         if (QTest::currentTestFailed())
             return;
 
         // The window's road, step by step.
-        const OutputKind outputKind = kindOf(kind);
+        const OutputKind outputKind = kindNamed(kind);
         const OutputKindInfo& info = outputKindInfo(outputKind);
         const QImage full = shownPage(m_bmp, rotation, mirror);
         const QSize display = FrameGeometry::fitSize(full.size(), QSize(425, 585));
@@ -292,10 +256,8 @@ class TestVetraBatch : public QObject {
             QualitySearch::runSequential(writer, preview, info.sizeLimit, 300, 300);
         QCOMPARE(saved.status, QualitySearch::Status::Found);
 
-        QFile written(output);
-        QVERIFY(written.open(QIODevice::ReadOnly));
         if (frame.right() < display.width() && frame.bottom() < display.height()) {
-            QCOMPARE(written.readAll(), saved.bytes);
+            QCOMPARE(TestFiles::readAll(output), saved.bytes);
             QVERIFY2(run.out.startsWith(QStringLiteral("quality=%1 ").arg(saved.quality)),
                      qPrintable(run.out));
         } else {
@@ -311,80 +273,44 @@ class TestVetraBatch : public QObject {
         QTest::addColumn<QByteArray>("content");    // of IN; null: IN is not created
         QTest::addColumn<int>("exitCode");
 
-        const QStringList foto{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
-                               QStringLiteral("10,10,200,240")};
-        const QStringList files{QStringLiteral("IN"), QStringLiteral("OUT")};
         const QByteArray page = PageFiles::jpeg(PageFiles::paintPage(300, 400), 90, true);
+        const auto row = [](const char* name, const char* line, const QByteArray& content, int exitCode) {
+            QTest::newRow(name) << words(QString::fromUtf8(line)) << content << exitCode;
+        };
+        const char* const foto = "--kind foto --rect 10,10,200,240 IN OUT";
 
-        QTest::newRow("missing file") << foto + files << QByteArray() << 3;
-        QTest::newRow("empty file") << foto + files << QByteArray("") << 3;
-        QTest::newRow("text named .jpg") << foto + files << QByteArray("questa non è un'immagine\n") << 3;
-        QTest::newRow("truncated JPEG") << foto + files << page.left(page.size() / 2) << 3;
+        row("missing file", foto, QByteArray(), 3);
+        row("empty file", foto, QByteArray(""), 3);
+        row("text named .jpg", foto, QByteArray("questa non è un'immagine\n"), 3);
+        row("truncated JPEG", foto, page.left(page.size() / 2), 3);
         // The rectangle's rows are whole; the damage lies in the rows checked while the
         // picture is made and written, so the file already written must go.
-        QTest::newRow("JPEG cut short below the rectangle")
-            << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
-                           QStringLiteral("10,10,50,60")} +
-                   files
-            << page.left(page.size() * 7 / 8) << 3;
-        QTest::newRow("no kind") << files + QStringList{QStringLiteral("--rect"), QStringLiteral("1,1,9,9")}
-                                 << page << 2;
-        QTest::newRow("unknown kind") << QStringList{QStringLiteral("--kind"), QStringLiteral("passaporto"),
-                                                     QStringLiteral("--rect"), QStringLiteral("1,1,9,9")} +
-                                             files
-                                      << page << 2;
-        QTest::newRow("rotation 45") << foto + QStringList{QStringLiteral("--rotate"), QStringLiteral("45")} +
-                                            files
-                                     << page << 2;
-        QTest::newRow("mirror x") << foto + QStringList{QStringLiteral("--mirror"), QStringLiteral("x")} +
-                                         files
-                                  << page << 2;
-        QTest::newRow("three numbers") << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"),
-                                                      QStringLiteral("--rect"), QStringLiteral("1,2,3")} +
-                                              files
-                                       << page << 2;
-        QTest::newRow("zero width") << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"),
-                                                   QStringLiteral("--rect"), QStringLiteral("1,2,0,3")} +
-                                           files
-                                    << page << 2;
-        QTest::newRow("rect and frame")
-            << foto + QStringList{QStringLiteral("--frame"), QStringLiteral("80,80,50,60")} + files << page
-            << 2;
-        QTest::newRow("no area") << QStringList{QStringLiteral("--kind"), QStringLiteral("foto")} + files
-                                 << page << 2;
-        QTest::newRow("no output") << foto + QStringList{QStringLiteral("IN")} << page << 2;
-        QTest::newRow("unknown option")
-            << foto + QStringList{QStringLiteral("--qualita"), QStringLiteral("90")} + files << page << 2;
-        QTest::newRow("rect off the page")
-            << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
-                           QStringLiteral("5000,10,200,240")} +
-                   files
-            << page << 2;
-        QTest::newRow("rect far too large to read")
-            << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
-                           QStringLiteral("0,0,1000000,1000000")} +
-                   files
-            << page << 2;
-        QTest::newRow("photo frame one pixel wide")
-            << QStringList{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--frame"),
-                           QStringLiteral("80,80,1,60")} +
-                   files
-            << page << 2;
+        row("JPEG cut short below the rectangle", "--kind foto --rect 10,10,50,60 IN OUT",
+            page.left(page.size() * 7 / 8), 3);
+        row("no kind", "IN OUT --rect 1,1,9,9", page, 2);
+        row("unknown kind", "--kind passaporto --rect 1,1,9,9 IN OUT", page, 2);
+        row("rotation 45", "--kind foto --rect 10,10,200,240 --rotate 45 IN OUT", page, 2);
+        row("mirror x", "--kind foto --rect 10,10,200,240 --mirror x IN OUT", page, 2);
+        row("three numbers", "--kind foto --rect 1,2,3 IN OUT", page, 2);
+        row("zero width", "--kind foto --rect 1,2,0,3 IN OUT", page, 2);
+        row("rect and frame", "--kind foto --rect 10,10,200,240 --frame 80,80,50,60 IN OUT", page, 2);
+        row("no area", "--kind foto IN OUT", page, 2);
+        row("no output", "--kind foto --rect 10,10,200,240 IN", page, 2);
+        row("unknown option", "--kind foto --rect 10,10,200,240 --qualita 90 IN OUT", page, 2);
+        row("rect off the page", "--kind foto --rect 5000,10,200,240 IN OUT", page, 2);
+        row("rect far too large to read", "--kind foto --rect 0,0,1000000,1000000 IN OUT", page, 2);
+        row("photo frame one pixel wide", "--kind foto --frame 80,80,1,60 IN OUT", page, 2);
         for (const char* degrees : {"10.5", "-11", "1,5", "uno", "nan", "inf", ""})
             QTest::addRow("straighten %s", degrees)
-                << foto + QStringList{QStringLiteral("--straighten"), QString::fromLatin1(degrees)} + files
+                << words(QStringLiteral("--kind foto --rect 10,10,200,240")) +
+                       QStringList{QStringLiteral("--straighten"), QString::fromLatin1(degrees)} +
+                       words(QStringLiteral("IN OUT"))
                 << page << 2;
-        QTest::newRow("straightened rect off the page")
-            << QStringList{QStringLiteral("--kind"),       QStringLiteral("foto"),
-                           QStringLiteral("--straighten"), QStringLiteral("3"),
-                           QStringLiteral("--rect"),       QStringLiteral("5000,10,200,240")} +
-                   files
-            << page << 2;
-        QTest::newRow("output over the page")
-            << foto + QStringList{QStringLiteral("IN"), QStringLiteral("IN")} << page << 2;
-        QTest::newRow("output in a missing folder")
-            << foto + QStringList{QStringLiteral("IN"), QStringLiteral("nessuna/cartella/out.jpg")} << page
-            << 6;
+        row("straightened rect off the page", "--kind foto --straighten 3 --rect 5000,10,200,240 IN OUT",
+            page, 2);
+        row("output over the page", "--kind foto --rect 10,10,200,240 IN IN", page, 2);
+        row("output in a missing folder", "--kind foto --rect 10,10,200,240 IN nessuna/cartella/out.jpg",
+            page, 6);
     }
 
     // A mistake is said on stderr, leaves no file and ends with its own exit code.
@@ -415,11 +341,8 @@ class TestVetraBatch : public QObject {
         QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         left.removeOne(QStringLiteral("pagina.jpg"));
         QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
-        if (!content.isNull()) {
-            QFile page(in);
-            QVERIFY(page.open(QIODevice::ReadOnly));
-            QCOMPARE(page.readAll(), content);
-        }
+        if (!content.isNull())
+            QCOMPARE(TestFiles::readAll(in), content);
     }
 
     // A picture no JPEG can squeeze under the limit: exit 4 and the old file stays.
@@ -440,14 +363,12 @@ class TestVetraBatch : public QObject {
         QVERIFY(PageFiles::write(in, PageFiles::bmp(noise, 24)));
         QVERIFY(PageFiles::write(out, QByteArray("vecchio")));
 
-        const Run run = vetraBatch({QStringLiteral("--kind"), QStringLiteral("adr"), QStringLiteral("--rect"),
-                                    QStringLiteral("0,0,400,400"), in, out});
+        const Run run =
+            vetraBatch(words(QStringLiteral("--kind adr --rect 0,0,400,400")) + QStringList{in, out});
 
         QCOMPARE(run.exitCode, 4);
         QVERIFY2(run.err.contains(QLatin1String("9.900")), qPrintable(run.err));
-        QFile old(out);
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        QCOMPARE(old.readAll(), QByteArray("vecchio"));
+        QCOMPARE(TestFiles::readAll(out), QByteArray("vecchio"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
     }
 
@@ -462,9 +383,7 @@ class TestVetraBatch : public QObject {
         QVERIFY(QFile::copy(m_bmp, in + QStringLiteral("/b.bmp")));
         QVERIFY(PageFiles::write(in + QStringLiteral("/c.jpg"), QByteArray("non è un JPEG")));
         QVERIFY(PageFiles::write(in + QStringLiteral("/note.txt"), QByteArray("ignorato")));
-        const QStringList options{QStringLiteral("--kind"),   QStringLiteral("foto"),
-                                  QStringLiteral("--rotate"), QStringLiteral("90"),
-                                  QStringLiteral("--frame"),  QStringLiteral("80,80,100,120")};
+        const QStringList options = words(QStringLiteral("--kind foto --rotate 90 --frame 80,80,100,120"));
 
         Run run = vetraBatch(options + QStringList{in, out});
 
@@ -530,9 +449,8 @@ class TestVetraBatch : public QObject {
             QCOMPARE(file.write(bytes), bytes.size());
         }
 
-        const Run run =
-            vetraBatch({QStringLiteral("--kind"), QStringLiteral("firma"), QStringLiteral("--rect"),
-                        QStringLiteral("10,10,375,72"), QFile::decodeName(in), out});
+        const Run run = vetraBatch(words(QStringLiteral("--kind firma --rect 10,10,375,72")) +
+                                   QStringList{QFile::decodeName(in), out});
 
         QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
         QCOMPARE(run.exitCode, 0);
@@ -584,9 +502,8 @@ class TestVetraBatch : public QObject {
         QVERIFY(::chmod(QFile::encodeName(in + QStringLiteral("/b.jpg")).constData(), 0) == 0);
         QVERIFY(::mkfifo(QFile::encodeName(in + QStringLiteral("/c.jpg")).constData(), 0644) == 0);
 
-        const Run run = vetraBatch({QStringLiteral("--kind"), QStringLiteral("firma"),
-                                    QStringLiteral("--rect"), QStringLiteral("10,10,375,72"), in, out},
-                                   true);
+        const Run run = vetraBatch(
+            words(QStringLiteral("--kind firma --rect 10,10,375,72")) + QStringList{in, out}, true);
 
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.out.startsWith(QLatin1String("[1/3] a.jpg -> a.jpg quality=")), qPrintable(run.out));
@@ -607,8 +524,8 @@ class TestVetraBatch : public QObject {
         const QString out = dir.filePath(QStringLiteral("uscita"));
         QVERIFY(QDir().mkpath(in));
         QVERIFY(PageFiles::write(in + QStringLiteral("/note.txt"), QByteArray("nessuna pagina")));
-        const Run run = vetraBatch({QStringLiteral("--kind"), QStringLiteral("foto"),
-                                    QStringLiteral("--rect"), QStringLiteral("0,0,10,10"), in, out});
+        const Run run =
+            vetraBatch(words(QStringLiteral("--kind foto --rect 0,0,10,10")) + QStringList{in, out});
         QCOMPARE(run.exitCode, 3);
         QVERIFY(!QFileInfo::exists(out));
     }
@@ -651,8 +568,7 @@ class TestVetraBatch : public QObject {
         QVERIFY(disk.fillLeaving(4096));
         const QStringList before = TestFiles::everything(dir.path());
 
-        const QStringList options{QStringLiteral("--kind"), QStringLiteral("foto"), QStringLiteral("--rect"),
-                                  QStringLiteral("20,20,400,480")};
+        const QStringList options = words(QStringLiteral("--kind foto --rect 20,20,400,480"));
         const Run run =
             vetraBatch(options + QStringList{folder ? pages.path() : page, folder ? dir.path() : out}, true);
 

@@ -71,7 +71,6 @@ class TestDatacont : public QObject {
         QTest::newRow("31 April") << QStringLiteral("31/04/2020") << QDate();
         QTest::newRow("2000 is leap") << QStringLiteral("29/02/2000") << QDate(2000, 2, 29);
         QTest::newRow("1900 is not leap") << QStringLiteral("29/02/1900") << QDate();
-        QTest::newRow("2100 is not leap") << QStringLiteral("29/02/2100") << QDate();
         // Fields typed with fewer digits than places, as "1/2/2015" leaves them.
         QTest::newRow("one-digit day") << QStringLiteral("1 /12/2020") << QDate(2020, 12, 1);
         QTest::newRow("one-digit day and month") << QStringLiteral("1 /2 /2015") << QDate(2015, 2, 1);
@@ -80,7 +79,6 @@ class TestDatacont : public QObject {
         QTest::newRow("month with no digit") << QStringLiteral("01/  /2020") << QDate();
         QTest::newRow("blank between the year's digits") << QStringLiteral("01/12/20 0") << QDate();
         QTest::newRow("two-digit year") << QStringLiteral("1 /2 /15  ") << QDate();
-        QTest::newRow("short year") << QStringLiteral("01/12/20  ") << QDate();
         QTest::newRow("empty") << kEmpty << QDate();
         QTest::newRow("other separator") << QStringLiteral("01-12-2020") << QDate();
         QTest::newRow("too long") << QStringLiteral("01/12/20200") << QDate();

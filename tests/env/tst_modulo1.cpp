@@ -2,6 +2,7 @@
 #include "env/Settings.h"
 #include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using TestFiles::readAll;
+using TestFiles::writeFile;
+
 class TestModulo1 : public QObject {
     Q_OBJECT
   private Q_SLOTS:
@@ -24,24 +28,26 @@ class TestModulo1 : public QObject {
         modulo1::resetDataFolder();
     }
 
-    void dataFolderFromRoot() {
-        QTemporaryDir root;
-        modulo1::setCommonAppDataRoot(root.path());
-        ScriptedPrompts prompts;
-        modulo1::ResolveDataFolder(prompts);
-        QCOMPARE(modulo1::DataFolder(), QDir::cleanPath(root.path()) + QStringLiteral("/Orvanta/Vetra/"));
-        QVERIFY(prompts.messages.isEmpty());
+    // The data folder lies below the common application data root; a root that cannot be
+    // found leaves the bare folder and tells the operator.
+    void dataFolder_data() {
+        QTest::addColumn<bool>("rootFound");
+        QTest::newRow("root found") << true;
+        QTest::newRow("root missing") << false;
     }
-
-    void dataFolderLookupFails() {
+    void dataFolder() {
+        QFETCH(bool, rootFound);
         QTemporaryDir root;
-        modulo1::setCommonAppDataRoot(root.filePath(QStringLiteral("missing")));
+        modulo1::setCommonAppDataRoot(rootFound ? root.path() : root.filePath(QStringLiteral("missing")));
         ScriptedPrompts prompts;
         modulo1::ResolveDataFolder(prompts);
-        QCOMPARE(modulo1::DataFolder(), QStringLiteral("/Orvanta/Vetra/"));
-        QCOMPARE(prompts.messages,
-                 QStringList{QStringLiteral("Impossibile trovare il percorso della cartella Program.\n"
-                                            "Se il problema persiste contattare l'assistenza di Orvanta.")});
+        QCOMPARE(modulo1::DataFolder(),
+                 (rootFound ? QDir::cleanPath(root.path()) : QString()) + QStringLiteral("/Orvanta/Vetra/"));
+        QCOMPARE(prompts.messages, rootFound
+                                       ? QStringList()
+                                       : QStringList{QStringLiteral(
+                                             "Impossibile trovare il percorso della cartella Program.\n"
+                                             "Se il problema persiste contattare l'assistenza di Orvanta.")});
     }
 
     // Scanned pages go into a folder only the user can enter, in files only the user can read,
@@ -150,17 +156,11 @@ class TestModulo1 : public QObject {
         QCOMPARE(QFileInfo(file).size(), 2);
 
         const QString victim = root.filePath(QStringLiteral("theirs.txt"));
-        {
-            QFile f(victim);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("untouched");
-        }
+        writeFile(victim, "untouched");
         QVERIFY(QFile::remove(file));
         QVERIFY(QFile::link(victim, file));
         QCOMPARE(modulo1::OpenScanFile(file), -1);
-        QFile f(victim);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("untouched"));
+        QCOMPARE(readAll(victim), QByteArray("untouched"));
     }
 
     // At start-up the scan files of a run that crashed go; nothing else in the folder does,
@@ -172,16 +172,10 @@ class TestModulo1 : public QObject {
         const QString b = modulo1::MakeScanFileName(QStringLiteral("sca"));
         const QString other = root.filePath(QStringLiteral("note.tmp"));
         const QString lower = root.filePath(QStringLiteral("scaab.tmp"));
-        for (const QString& path : {other, lower}) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
         QTemporaryDir elsewhere;
         const QString outside = elsewhere.filePath(QStringLiteral("sca1.tmp"));
-        {
-            QFile f(outside);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
+        for (const QString& path : {other, lower, outside})
+            writeFile(path, {});
         modulo1::RemoveScanFile(outside);
         QVERIFY(QFile::exists(outside));
         modulo1::RemoveScanFile(a);
@@ -205,9 +199,7 @@ class TestModulo1 : public QObject {
         QTemporaryDir folder;
         const QString file = folder.filePath(QStringLiteral("f.txt"));
         QVERIFY(!modulo1::FileExists(file));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        writeFile(file, {});
         QVERIFY(modulo1::FileExists(file));
         QVERIFY(!modulo1::FileExists(folder.path()));
         QVERIFY(!modulo1::FileExists(QString()));
@@ -252,10 +244,7 @@ class TestModulo1 : public QObject {
         const QString file = dir.filePath(QStringLiteral("Vetra.conf"));
         const QString regular = dir.filePath(QStringLiteral("real.conf"));
         const QString fifo = dir.filePath(QStringLiteral("pipe"));
-        QFile real(regular);
-        QVERIFY(real.open(QIODevice::WriteOnly));
-        real.write("[Workspace]\nAutoFrame=false\n");
-        real.close();
+        writeFile(regular, "[Workspace]\nAutoFrame=false\n");
         QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
         if (kind == QLatin1String("file"))
             QVERIFY(QFile::copy(regular, file));
@@ -306,11 +295,8 @@ class TestModulo1 : public QObject {
         ScriptedPrompts prompts;
         modulo1::ResolveDataFolder(prompts);
         QVERIFY(QDir().mkpath(modulo1::DataFolder()));
-        if (!code.isNull()) {
-            QFile ini(modulo1::InstallationFile());
-            QVERIFY(ini.open(QIODevice::WriteOnly));
-            ini.write("[Installazione]\nCodice=\"" + code.toUtf8() + "\"\n");
-        }
+        if (!code.isNull())
+            writeFile(modulo1::InstallationFile(), "[Installazione]\nCodice=\"" + code.toUtf8() + "\"\n");
         QCOMPARE(modulo1::InstallationCode(), code);
         QCOMPARE(modulo1::UpdaterFile(), modulo1::DataFolder() + name);
     }

@@ -1,56 +1,26 @@
 #include "imaging/BmpRegionReader.h"
 #include "imaging/RegionReader.h"
 #include "tests/support/PageFiles.h"
+#include "tests/support/PixelCompare.h"
+#include "tests/support/TestFiles.h"
 
-#include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTransform>
 #include <QtTest>
 
 #include <cmath>
 
 using Mirror = PageTransform::Mirror;
+using PixelCompare::maxDifference;
+using PixelCompare::onPaper;
 
 namespace {
 
 constexpr int kPageWidth = 203; // not a multiple of any JPEG block size
 constexpr int kPageHeight = 157;
 
-// The whole page decoded by Qt, then turned and mirrored by Qt: what the workspace shows.
 QImage shownPage(const QString& path, int rotation, Mirror mirror) {
-    QImage page = QImage(path).convertToFormat(QImage::Format_RGB32);
-    if (rotation != 0)
-        page = page.transformed(QTransform().rotate(rotation));
-    if (mirror != Mirror::None)
-        page = page.mirrored(mirror == Mirror::Horizontal, mirror == Mirror::Vertical);
-    return page;
-}
-
-// rect cut from page, white outside it.
-QImage cut(const QImage& page, const QRect& rect) {
-    QImage out(rect.size(), QImage::Format_RGB32);
-    out.fill(Qt::white);
-    QPainter p(&out);
-    p.drawImage(QPoint(0, 0), page, rect);
-    return out;
-}
-
-// The largest channel difference, and where it is.
-int maxDifference(const QImage& a, const QImage& b, QPoint* where) {
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            const int d = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                                    std::abs(qBlue(p) - qBlue(q))});
-            if (d > worst) {
-                worst = d;
-                *where = QPoint(x, y);
-            }
-        }
-    return worst;
+    return PixelCompare::shownPage(path, rotation, mirror == Mirror::Horizontal, mirror == Mirror::Vertical);
 }
 
 struct Format {
@@ -172,7 +142,7 @@ class TestRegionReader : public QObject {
 
         const QImage shown = shownPage(path, rotation, mirror);
         QCOMPARE(region.pageSize, shown.size());
-        const QImage expected = cut(shown, rect);
+        const QImage expected = onPaper(shown, rect);
         QCOMPARE(region.image.size(), expected.size());
         QPoint where;
         const int diff = maxDifference(region.image, expected, &where);
@@ -208,8 +178,7 @@ class TestRegionReader : public QObject {
         const PageRegion region = RegionReader::read({path, {rotation, mirror}, rect, {}});
         QVERIFY2(region.ok(), qPrintable(region.error));
         QCOMPARE(region.method, PageRegion::Method::Gif);
-        QPoint where;
-        QCOMPARE(maxDifference(region.image, cut(shownPage(path, rotation, mirror), rect), &where), 0);
+        QCOMPARE(maxDifference(region.image, onPaper(shownPage(path, rotation, mirror), rect)), 0);
     }
 
     void gifTransparencyReadsWhite() {
@@ -399,15 +368,17 @@ class TestRegionReader : public QObject {
         QVERIFY2(worst <= 2, qPrintable(QString::number(worst)));
         if (grey) {
             const QString cut = m_dir.filePath(QStringLiteral("cut-") + name);
-            QFile whole(path);
-            QVERIFY(whole.open(QIODevice::ReadOnly));
-            QVERIFY(PageFiles::write(cut, whole.readAll().chopped(whole.size() / 3)));
+            const QByteArray whole = TestFiles::readAll(path);
+            QVERIFY(PageFiles::write(cut, whole.chopped(whole.size() / 3)));
             request.path = cut;
             const PageRegion refused = RegionReader::read(request);
             QVERIFY(!refused.ok() && refused.image.isNull());
         }
     }
 
+    // Pages cut or damaged the common ways (empty, text, JPEGs, BMPs and GIFs cut short, a
+    // damaged scan) are among the hostile pages of tst_readerParity, read there at both ends of the
+    // page; these are the cases only the region reader meets.
     void badInputGivesError_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("rotation");
@@ -415,13 +386,8 @@ class TestRegionReader : public QObject {
         QTest::addColumn<QString>("message");
 
         const QByteArray jpeg = PageFiles::jpeg(m_page, 90, true);
-        const QByteArray progressive = PageFiles::jpeg(m_page, 90, true, true);
         const QByteArray bmp = PageFiles::bmp(m_page, 24);
         const QRect top(0, 0, 50, 20);
-        const QRect bottom(0, 120, 50, 30);
-        QByteArray scrambled = jpeg;
-        for (qsizetype i = jpeg.size() / 2; i < jpeg.size() / 2 + 40; ++i)
-            scrambled[i] = char(0xFF);
         QByteArray hugeBmp = bmp;
         qToLittleEndian<qint32>(1 << 30, hugeBmp.data() + 18);
         QByteArray shortPalette = PageFiles::bmp(m_page, 8).left(14 + 40 + 100);
@@ -432,29 +398,14 @@ class TestRegionReader : public QObject {
         const int descriptor = 13 + 3 * (2 << (uchar(gif[10]) & 7)); // after the global palette
         QCOMPARE(gif[descriptor], '\x2C');
         gifBadCodeSize[descriptor + 10] = char(12); // the LZW minimum code size, at most 8
-        QTest::newRow("gif-cut-in-data")
-            << gif.left(gif.size() * 2 / 3) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("gif-cut-before-end-block")
             << gif.left(gif.size() - 2) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("gif-signature-only") << QByteArray("GIF89a") << 0 << top << QStringLiteral("troncato");
         QTest::newRow("gif-bad-code-size") << gifBadCodeSize << 0 << top << QStringLiteral("danneggiato");
         QTest::newRow("missing") << QByteArray() << 0 << top << QStringLiteral("impossibile aprire");
-        QTest::newRow("empty") << QByteArray("") << 0 << top << QStringLiteral("vuoto");
-        QTest::newRow("text") << QByteArray("not a picture at all\n") << 0 << top
-                              << QStringLiteral("non è un'immagine");
-        QTest::newRow("jpeg-cut-in-half")
-            << jpeg.left(jpeg.size() / 2) << 0 << bottom << QStringLiteral("troncato");
-        QTest::newRow("jpeg-cut-rows-needed-are-there")
-            << jpeg.left(jpeg.size() * 9 / 10) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("jpeg-cut-turned")
             << jpeg.left(jpeg.size() * 3 / 4) << 90 << top << QStringLiteral("troncato");
-        QTest::newRow("progressive-cut")
-            << progressive.left(progressive.size() / 2) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("jpeg-header-only") << jpeg.left(300) << 0 << top << QStringLiteral("JPEG");
-        QTest::newRow("jpeg-marker-only")
-            << QByteArray("\xFF\xD8\xFF", 3) << 0 << top << QStringLiteral("JPEG");
-        QTest::newRow("jpeg-scrambled-scan") << scrambled << 0 << bottom << QStringLiteral("danneggiato");
-        QTest::newRow("bmp-cut") << bmp.left(bmp.size() - 100) << 0 << top << QStringLiteral("troncato");
         QTest::newRow("bmp-header-cut") << bmp.left(30) << 0 << top << QStringLiteral("BMP");
         QTest::newRow("bmp-absurd-width") << hugeBmp << 0 << top << QStringLiteral("BMP");
         QTest::newRow("bmp-palette-cut") << shortPalette << 0 << top << QStringLiteral("BMP");
@@ -488,9 +439,8 @@ class TestRegionReader : public QObject {
     }
     void damagedBytesNeverCrash() {
         QFETCH(QString, path);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray original = f.readAll();
+        const QByteArray original = TestFiles::readAll(path);
+        QVERIFY(!original.isEmpty());
         QRandomGenerator rng(7);
         const QString damaged = m_dir.filePath(QStringLiteral("damaged"));
         for (int round = 0; round < 60; ++round) {
@@ -512,15 +462,14 @@ class TestRegionReader : public QObject {
     // Qt's reader leaves pixels of some run-length BMPs unset, so no reader takes them:
     // the page is refused with its reason, never read with made-up pixels.
     void compressedBmpIsRefused() {
-        QFile f(file("pagerle.bmp"));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray bytes = f.readAll();
+        const QString path = file("pagerle.bmp");
+        const QByteArray bytes = TestFiles::readAll(path);
         PageRegion direct;
         const auto r = BmpRegionReader::read(reinterpret_cast<const uchar*>(bytes.constData()), bytes.size(),
-                                             {f.fileName(), {}, QRect(0, 0, 10, 10), {}}, &direct);
+                                             {path, {}, QRect(0, 0, 10, 10), {}}, &direct);
         QCOMPARE(r, BmpRegionReader::Result::Failed);
         QVERIFY2(direct.error.contains(QStringLiteral("RLE")), qPrintable(direct.error));
-        const PageRegion region = RegionReader::read({f.fileName(), {}, QRect(0, 0, 10, 10), {}});
+        const PageRegion region = RegionReader::read({path, {}, QRect(0, 0, 10, 10), {}});
         QVERIFY(!region.ok());
         QVERIFY2(region.error.contains(QStringLiteral("RLE")), qPrintable(region.error));
     }

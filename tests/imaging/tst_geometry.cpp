@@ -99,60 +99,54 @@ class TestGeometry : public QObject {
         QCOMPARE(before, after);
     }
 
-    void grow_data() {
+    // One step larger or smaller, in the kind's proportions, within the largest and the
+    // smallest size; bounds apply after growing only.
+    void resize_data() {
+        QTest::addColumn<bool>("grow");
         QTest::addColumn<OutputKind>("kind");
         QTest::addColumn<FrameRect>("before");
         QTest::addColumn<FrameRect>("after");
-        QTest::newRow("photo one step") << OutputKind::Foto << frame(80, 80, 50, 60) << frame(80, 80, 55, 66);
+        QTest::newRow("photo grows one step")
+            << true << OutputKind::Foto << frame(80, 80, 50, 60) << frame(80, 80, 55, 66);
         QTest::newRow("photo reaches largest")
-            << OutputKind::Foto << frame(1, 1, 410, 492) << frame(1, 1, 415, 498);
+            << true << OutputKind::Foto << frame(1, 1, 410, 492) << frame(1, 1, 415, 498);
         QTest::newRow("photo past largest")
-            << OutputKind::Foto << frame(1, 1, 415, 498) << frame(1, 1, 415, 498);
+            << true << OutputKind::Foto << frame(1, 1, 415, 498) << frame(1, 1, 415, 498);
         QTest::newRow("photo pushed left")
-            << OutputKind::Foto << frame(400, 80, 50, 60) << frame(370, 80, 55, 66);
+            << true << OutputKind::Foto << frame(400, 80, 50, 60) << frame(370, 80, 55, 66);
         QTest::newRow("photo pushed up")
-            << OutputKind::Foto << frame(80, 550, 50, 60) << frame(80, 519, 55, 66);
+            << true << OutputKind::Foto << frame(80, 550, 50, 60) << frame(80, 519, 55, 66);
         QTest::newRow("signature reaches largest")
-            << OutputKind::Firma << frame(1, 1, 396, 79.2f) << frame(1, 1, 408, float(79.2f + 2.4));
+            << true << OutputKind::Firma << frame(1, 1, 396, 79.2f) << frame(1, 1, 408, float(79.2f + 2.4));
         QTest::newRow("signature past largest")
-            << OutputKind::Firma << frame(1, 1, 408, 81.6f) << frame(1, 1, 408, 81.6f);
+            << true << OutputKind::Firma << frame(1, 1, 408, 81.6f) << frame(1, 1, 408, 81.6f);
         QTest::newRow("square past largest")
-            << OutputKind::AdrCqc << frame(5, 5, 412, 412) << frame(5, 5, 415, 415);
+            << true << OutputKind::AdrCqc << frame(5, 5, 412, 412) << frame(5, 5, 415, 415);
         QTest::newRow("top-left bound after growing")
-            << OutputKind::AdrCqc << frame(0, -2, 50, 50) << frame(1, 1, 55, 55);
-    }
-
-    void grow() {
-        QFETCH(OutputKind, kind);
-        QFETCH(FrameRect, before);
-        QFETCH(FrameRect, after);
-        FrameGeometry::grow(before, kind, stepWidth(kind), stepHeight(kind));
-        QCOMPARE(before, after);
-    }
-
-    void shrink_data() {
-        QTest::addColumn<OutputKind>("kind");
-        QTest::addColumn<FrameRect>("before");
-        QTest::addColumn<FrameRect>("after");
+            << true << OutputKind::AdrCqc << frame(0, -2, 50, 50) << frame(1, 1, 55, 55);
         QTest::newRow("photo at smallest")
-            << OutputKind::Foto << frame(80, 80, 50, 60) << frame(80, 80, 50, 60);
+            << false << OutputKind::Foto << frame(80, 80, 50, 60) << frame(80, 80, 50, 60);
         QTest::newRow("photo to smallest")
-            << OutputKind::Foto << frame(80, 80, 55, 66) << frame(80, 80, 50, 60);
-        QTest::newRow("photo one step")
-            << OutputKind::Foto << frame(80, 80, 100, 120) << frame(80, 80, 95, 114);
+            << false << OutputKind::Foto << frame(80, 80, 55, 66) << frame(80, 80, 50, 60);
+        QTest::newRow("photo shrinks one step")
+            << false << OutputKind::Foto << frame(80, 80, 100, 120) << frame(80, 80, 95, 114);
         QTest::newRow("signature at smallest")
-            << OutputKind::Firma << frame(32, 248, 120, 24) << frame(32, 248, 120, 24);
+            << false << OutputKind::Firma << frame(32, 248, 120, 24) << frame(32, 248, 120, 24);
         QTest::newRow("square at smallest")
-            << OutputKind::AdrCqc << frame(80, 88, 50, 50) << frame(80, 88, 50, 50);
-        // No bounds after shrinking: a frame left outside stays where it is.
-        QTest::newRow("no bounds") << OutputKind::Foto << frame(-4, 600, 100, 120) << frame(-4, 600, 95, 114);
+            << false << OutputKind::AdrCqc << frame(80, 88, 50, 50) << frame(80, 88, 50, 50);
+        QTest::newRow("no bounds after shrinking")
+            << false << OutputKind::Foto << frame(-4, 600, 100, 120) << frame(-4, 600, 95, 114);
     }
 
-    void shrink() {
+    void resize() {
+        QFETCH(bool, grow);
         QFETCH(OutputKind, kind);
         QFETCH(FrameRect, before);
         QFETCH(FrameRect, after);
-        FrameGeometry::shrink(before, kind, stepWidth(kind), stepHeight(kind));
+        if (grow)
+            FrameGeometry::grow(before, kind, stepWidth(kind), stepHeight(kind));
+        else
+            FrameGeometry::shrink(before, kind, stepWidth(kind), stepHeight(kind));
         QCOMPARE(before, after);
     }
 

@@ -6,9 +6,11 @@
 #include "imaging/ImageProcess.h"
 #include "imaging/PageDecoder.h"
 #include "imaging/StretchRegion.h"
+#include "tests/support/PageFiles.h"
+#include "tests/support/PixelCompare.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestImages.h"
 
-#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QRandomGenerator>
@@ -49,23 +51,13 @@ QImage referenceAverage(const QImage& page) {
     return out;
 }
 
-// Mean of the channel differences between two images of one size.
-double meanDifference(const QImage& a, const QImage& b) {
-    double total = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            total += qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) + qAbs(qBlue(p) - qBlue(q));
-        }
-    }
-    return total / (3.0 * a.width() * a.height());
-}
-
 QImage rawPixels(const QImage& image) {
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
+
+using PixelCompare::meanDifference;
 
 class TestPages : public QObject {
     Q_OBJECT
@@ -173,18 +165,7 @@ class TestPages : public QObject {
 
     void bmpStoredTopDown() {
         const QImage picture = TestImages::page(37, 23);
-        QVERIFY(TestImages::write(picture, path(QStringLiteral("up.bmp")), "bmp"));
-        QFile in(path(QStringLiteral("up.bmp")));
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        QByteArray bytes = in.readAll();
-        const int offset = qFromLittleEndian<quint32>(bytes.constData() + 10);
-        const int rowBytes = (37 * 3 + 3) / 4 * 4;
-        QByteArray flipped = bytes.left(offset);
-        for (int row = 22; row >= 0; --row)
-            flipped += bytes.mid(offset + row * rowBytes, rowBytes);
-        qToLittleEndian<qint32>(-23, flipped.data() + 22);
-        QVERIFY(TestImages::writeBytes(path(QStringLiteral("down.bmp")), flipped));
-
+        QVERIFY(PageFiles::write(path(QStringLiteral("down.bmp")), PageFiles::bmp(picture, 24, true)));
         PageDecoder::Page page;
         QVERIFY(PageDecoder::readBmp(path(QStringLiteral("down.bmp")), 1 << 30, 38, page));
         QCOMPARE(page.image, rawPixels(picture));
@@ -199,11 +180,8 @@ class TestPages : public QObject {
         const QImage picture = TestImages::page(40, 30);
         QVERIFY(TestImages::write(picture, path(QStringLiteral("ok.jpg")), "jpg"));
         QVERIFY(TestImages::write(picture, path(QStringLiteral("ok.bmp")), "bmp"));
-        QFile jpeg(path(QStringLiteral("ok.jpg")));
-        QFile bmp(path(QStringLiteral("ok.bmp")));
-        QVERIFY(jpeg.open(QIODevice::ReadOnly) && bmp.open(QIODevice::ReadOnly));
-        const QByteArray jpegBytes = jpeg.readAll();
-        const QByteArray bmpBytes = bmp.readAll();
+        const QByteArray jpegBytes = TestFiles::readAll(path(QStringLiteral("ok.jpg")));
+        const QByteArray bmpBytes = TestFiles::readAll(path(QStringLiteral("ok.bmp")));
         QByteArray rle = bmpBytes;
         qToLittleEndian<quint32>(1, rle.data() + 30);
         QByteArray thirtyTwo = bmpBytes;

@@ -7,10 +7,10 @@
 #include "imaging/ImageProcess.h"
 #include "imaging/RegionReader.h"
 #include "tests/support/PageFiles.h"
+#include "tests/support/PixelCompare.h"
 #include "tests/support/TestImages.h"
 
 #include <QImageReader>
-#include <QPainter>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -32,13 +32,6 @@ QByteArray placedGif(QSize screen, QPoint at) {
     qToLittleEndian<quint16>(quint16(at.x()), gif.data() + image + 1);
     qToLittleEndian<quint16>(quint16(at.y()), gif.data() + image + 3);
     return gif;
-}
-
-QImage onWhite(const QImage& image) {
-    QImage flat(image.size(), QImage::Format_RGB32);
-    flat.fill(Qt::white);
-    QPainter(&flat).drawImage(0, 0, image);
-    return flat;
 }
 
 // Distinct colours, one a table entry.
@@ -105,7 +98,8 @@ class TestRegionGif : public QObject {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("page.gif"));
         QVERIFY(TestImages::writeBytes(path, placedGif(screen, at)));
-        const QImage seen = onWhite(QImage(path));
+        const QImage qt(path);
+        const QImage seen = PixelCompare::onPaper(qt, qt.rect());
         QCOMPARE(seen.size(), screen);
 
         QString error;
@@ -263,7 +257,7 @@ class TestRegionGif : public QObject {
         const PageRegion region = readWhole(path, screen);
         QVERIFY2(region.ok(), qPrintable(region.error));
         QCOMPARE(region.method, PageRegion::Method::Gif);
-        QVERIFY(sameBytes(region.image, qt.hasAlphaChannel() ? onWhite(qt) : qt));
+        QVERIFY(sameBytes(region.image, qt.hasAlphaChannel() ? PixelCompare::onPaper(qt, qt.rect()) : qt));
     }
 
     // A page large enough for the window's reduced copies: each frame's copy is the block

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/OutputKinds.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QString>
@@ -46,6 +48,25 @@ inline Run run(const QString& program, const QStringList& arguments, bool asUser
     result.out = QString::fromUtf8(process.readAllStandardOutput());
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
+}
+
+// A command line's words, split at blanks (none may hold one).
+inline QStringList words(const QString& line) {
+    return line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+#ifdef VETRA_BATCH_EXE
+// The vetra-batch this build made (the test's target names it).
+inline Run vetraBatch(const QStringList& arguments, bool asUser = false) {
+    return run(QStringLiteral(VETRA_BATCH_EXE), arguments, asUser);
+}
+#endif
+
+// The kind a --kind word names: foto, firma, adr.
+inline OutputKind kindNamed(const QString& word) {
+    if (word == QLatin1String("firma"))
+        return OutputKind::Firma;
+    return word == QLatin1String("adr") ? OutputKind::AdrCqc : OutputKind::Foto;
 }
 
 // The program run with arguments, its output thrown away: the most memory it held at once

@@ -1,5 +1,7 @@
 #include "tests/support/FakeSane.h"
 
+#include "acquire/TwainShim.h"
+#include "acquire/TwainState.h"
 #include "acquire/mdlTwain.h"
 
 #include <algorithm>
@@ -381,4 +383,19 @@ FakeScanner::FakeScanner(const QString& settingsFile) {
 
 FakeScanner::~FakeScanner() {
     mdlTwain::resetDsmEntry();
+}
+
+ManagerSession::ManagerSession(SaneSourceManager& manager)
+    : manager(manager), window(twainshim::CreateMessageWindow(QStringLiteral("test"))), ui{0, 1, window} {}
+
+ManagerSession::~ManagerSession() {
+    if (atLeast(manager.state(), TwainState::SourceOpen))
+        closeSource();
+    if (atLeast(manager.state(), TwainState::ManagerOpen))
+        closeManager();
+    twainshim::DestroyWindow(window);
+}
+
+TW_UINT16 ManagerSession::call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data, bool toSource) {
+    return manager.entry(&app, toSource ? &source : nullptr, dg, dat, msg, data);
 }

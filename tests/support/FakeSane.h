@@ -110,3 +110,26 @@ struct FakeScanner {
     FakeScanner(const FakeScanner&) = delete;
     FakeScanner& operator=(const FakeScanner&) = delete;
 };
+
+// A session with a source manager driven by hand, as the scanner module drives it: a hidden
+// window as the parent, an identity for the program and one for the source. What is still
+// open when it goes is closed, source first, and the window destroyed.
+struct ManagerSession {
+    SaneSourceManager& manager;
+    TW_IDENTITY app{};
+    TW_IDENTITY source{};
+    TW_HANDLE window;
+    TW_USERINTERFACE ui;
+
+    explicit ManagerSession(SaneSourceManager& manager);
+    ~ManagerSession();
+    ManagerSession(const ManagerSession&) = delete;
+    ManagerSession& operator=(const ManagerSession&) = delete;
+
+    // A call to the open source, or (toSource false) to the manager itself.
+    TW_UINT16 call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data, bool toSource = true);
+    TW_UINT16 openManager() { return call(DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &window, false); }
+    TW_UINT16 openSource() { return call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source, false); }
+    TW_UINT16 closeSource() { return call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source, false); }
+    TW_UINT16 closeManager() { return call(DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window, false); }
+};
