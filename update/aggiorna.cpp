@@ -179,7 +179,6 @@ void aggiorna::waitForPage() {
 }
 
 void aggiorna::Command3_Click() {
-    // L1
     if (!m_session.isConnected()) {
         m_prompts.message(QStringLiteral("Connessione internet assente. Attivarla e riprovare."));
         return;
@@ -194,41 +193,34 @@ void aggiorna::Command3_Click() {
         showResponse(exposed);
         return;
     }
-    // L2
     if (UpdateAccount{AccountName, AccountPassword}.isBlank()) {
         showResponse(QStringLiteral(
             "Alcuni file di Vetra risultano mancanti. Impossibile procedere con l'aggiornamento."));
         return;
     }
-    // L3: a new login starts clean; a size from an earlier reply must not judge this download.
+    // A new login starts clean; a size from an earlier reply must not judge this download.
     Cancelled = false;
     ExpectedSize.clear();
-    // L4
     comunicazione->setEnabled(false);
     Label16->setText(QStringLiteral("Connessione ad Orvanta in corso ... "));
     ProgressBar1->setValue(0);
     attesa->show();
     attesa->raise();
-    // L5
     PageLoading = true;
     Webvis->navigate(m_session.url(QString::fromLatin1(LoginPage::kPath)));
     waitForPage();
     if (m_closing)
         return;
-    // L6
     attesa->hide();
     ReplyText = Webvis->page().bodyHtml();
-    // L7
     if (!ReplyText.contains(QLatin1String(LoginPage::kMarker))) {
         showResponse(
             QStringLiteral("Non è stato possibile accedere al server di Orvanta. Riprovare più tardi o "
                            "contattare l'assistenza."));
         return;
     }
-    // L8
     Webvis->page().setValue(QStringLiteral("username"), AccountName);
     Webvis->page().setValue(QStringLiteral("password"), AccountPassword);
-    // L9
     PageLoading = true;
     Label16->setText(QStringLiteral("Convalida credenziali Vetra in corso"));
     ProgressBar1->setValue(0);
@@ -238,9 +230,7 @@ void aggiorna::Command3_Click() {
     if (m_closing)
         return;
     attesa->hide();
-    // L10
     ReplyText = Webvis->page().bodyText();
-    // L11
     if (ReplyText.isEmpty()) {
         showResponse(
             QStringLiteral("La verifica dei dati di accesso non è riuscita. Riprovare; se il problema "
@@ -248,20 +238,18 @@ void aggiorna::Command3_Click() {
         return;
     }
     const LoginReply reply = LoginReply::parse(ReplyText);
-    // L12
     if (reply.authorised) {
         if (reply.expectedSize)
             ExpectedSize = QString::number(*reply.expectedSize);
         comunicazione->setEnabled(true);
         Command5->show();
     }
-    // L13: without CONTINUA, the instruction to click it would leave the operator stranded.
+    // Without CONTINUA, the instruction to click it would leave the operator stranded.
     Command3->hide();
     generica->setText(
         reply.authorised
             ? QStringLiteral("Cliccare CONTINUA per iniziare il download della nuova versione di Vetra")
             : refusedAccountText());
-    // L14
     if (!reply.personalMessage.isEmpty()) {
         messpersonale->setText(reply.personalMessage);
         messpersonale->show();
@@ -277,27 +265,23 @@ void aggiorna::Command5_Click() {
 }
 
 void aggiorna::RunDownload() {
-    // R1
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Label16->setText(QStringLiteral("Download nuova versione in corso ..."));
     attesa->show();
     attesa->raise();
-    // R2
     const QString updater = modulo1::UpdaterFile();
-    // R3: the transfer; DownloadFile's closing steps follow here.
+    // The transfer; DownloadFile's closing steps follow here.
     bool sized = false;
     const qint64 expected = ExpectedSize.toLongLong(&sized);
     const UpdateDownload::Outcome outcome =
         Inet1->run(m_session.url(QStringLiteral("/vetra/agg/download.asp")), updater, sized ? expected : -1);
-    // R4
     QApplication::restoreOverrideCursor();
-    // R5: the cancel handler has already put the window back to its ready state.
+    // The cancel handler has already put the window back to its ready state.
     if (Cancelled || outcome == UpdateDownload::Outcome::Cancelled || m_closing)
         return;
     generica->setText(QStringLiteral("Clicca su Installa Aggiornamento, per completare la procedura."));
     Command2->hide();
     Command1->show();
-    // R6
     if (outcome == UpdateDownload::Outcome::Accepted) {
         const bool verified = verifyDownload(updater);
         if (m_closing)
