@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Either state, never a message, never half of one.
     FUZZ_CHECK(prompts->messages == 0);
     FUZZ_CHECK(window->attesa->isHidden());
-    FUZZ_CHECK(window->ImagePath == path);
-    const ImageFile& source = window->SourceImage;
+    FUZZ_CHECK(window->document().path() == path);
+    const ImageFile& source = window->document().page();
     if (source.isNull()) {
         FUZZ_CHECK(!window->Frame1->isEnabled());
         FUZZ_CHECK(!window->frameopt->isHidden());

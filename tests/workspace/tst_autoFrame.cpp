@@ -32,7 +32,7 @@ void setAutoFrame(const QVariant& value) {
 // The page rectangle under a frame of the window, as "SELEZIONA" would crop it.
 QRectF cropOf(const frmScanner& window, OutputKind kind) {
     const double factor =
-        FrameGeometry::cropScaleFactor(window.SourceImage.size(), window.DisplayWidth, window.DisplayHeight);
+        FrameGeometry::cropScaleFactor(window.document().page().size(), window.DisplayWidth, window.DisplayHeight);
     return FrameGeometry::cropSourceRect(kind, window.frameOf(kind)->frameRect(), factor);
 }
 
@@ -80,12 +80,12 @@ class TestAutoFrame : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         prompts.fileAnswers << m_sideways;
         QTest::mouseClick(window.Command12, Qt::LeftButton);
-        QCOMPARE(window.SourceImage.size(), QSize(3508, 2480)); // shown as stored first
+        QCOMPARE(window.document().page().size(), QSize(3508, 2480)); // shown as stored first
 
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
-        QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
+        QCOMPARE(window.document().page().size(), QSize(2480, 3508));
         QVERIFY(prompts.messages.isEmpty());
-        QVERIFY(window.canUndoTurn()); // the automatic turn is the operator's to take back
+        QVERIFY(window.document().canUndo()); // the automatic turn is the operator's to take back
         const QRect photo = SampleForm::photo();
         for (OutputKind kind : {OutputKind::Foto, OutputKind::AdrCqc}) {
             const QRectF crop = cropOf(window, kind);
@@ -123,19 +123,19 @@ class TestAutoFrame : public QObject {
         const FrameRect signatureFrame = window.frameOf(OutputKind::Firma)->frameRect();
         prompts.fileAnswers << upsideDown;
         QTest::mouseClick(window.Command12, Qt::LeftButton);
-        const QImage shown = window.SourceImage.image();
+        const QImage shown = window.document().page().image();
 
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
-        QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
-        QCOMPARE(window.canUndoTurn(), withSignature);
+        QCOMPARE(window.document().page().size(), QSize(2480, 3508));
+        QCOMPARE(window.document().canUndo(), withSignature);
         if (withSignature) {
             // Turned half round: what was the stored page's last pixel is now its first.
-            QCOMPARE(window.SourceImage.image().pixel(0, 0),
+            QCOMPARE(window.document().page().image().pixel(0, 0),
                      shown.pixel(shown.width() - 1, shown.height() - 1));
             QVERIFY(
                 SampleForm::signatureBox().contains(cropOf(window, OutputKind::Firma).center().toPoint()));
         } else {
-            QCOMPARE(window.SourceImage.image(), shown);
+            QCOMPARE(window.document().page().image(), shown);
             QCOMPARE(window.frameOf(OutputKind::Firma)->frameRect(), signatureFrame);
         }
         QCOMPARE(window.frameOf(OutputKind::Foto)->frameRect(), photoFrame);
@@ -183,7 +183,7 @@ class TestAutoFrame : public QObject {
                 .match(run.out);
         QVERIFY2(line.hasMatch(), qPrintable(run.out));
         QCOMPARE(line.captured(1).toInt(), 90);
-        QCOMPARE(line.captured(2).toDouble(), window.straightenDegrees());
+        QCOMPARE(line.captured(2).toDouble(), window.document().straightenDegrees());
         // Whole pixels against the window's fractional crop: less than a pixel apart on every side.
         const QRectF batch(line.captured(3).toInt(), line.captured(4).toInt(), line.captured(5).toInt(),
                            line.captured(6).toInt());
@@ -205,15 +205,15 @@ class TestAutoFrame : public QObject {
         findings.photo.found = true; // a page is turned only for something found on it
         findings.pageSize = QSize(2480, 3508);
         findings.straighten = -1.5;
-        window.framesLocated(window.SourceImage.image().cacheKey(), findings);
-        QCOMPARE(window.straightenDegrees(), -1.5);
-        const QImage straightened = window.SourceImage.image();
-        window.undoTurn();
-        QCOMPARE(window.straightenDegrees(), 0.0);
-        QCOMPARE(window.SourceImage.size(), findings.pageSize); // still turned
-        QCOMPARE(straightened, Straighten::page(window.SourceImage.image(), -1.5));
-        window.undoTurn();
-        QCOMPARE(window.SourceImage.size(), QSize(3508, 2480));
+        window.document().framesLocated(window.document().page().image().cacheKey(), findings);
+        QCOMPARE(window.document().straightenDegrees(), -1.5);
+        const QImage straightened = window.document().page().image();
+        window.document().undo();
+        QCOMPARE(window.document().straightenDegrees(), 0.0);
+        QCOMPARE(window.document().page().size(), findings.pageSize); // still turned
+        QCOMPARE(straightened, Straighten::page(window.document().page().image(), -1.5));
+        window.document().undo();
+        QCOMPARE(window.document().page().size(), QSize(3508, 2480));
         QVERIFY(prompts.messages.isEmpty());
     }
 
@@ -238,7 +238,7 @@ class TestAutoFrame : public QObject {
 
         QTest::mouseClick(window.Command12, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 2, 60000);
-        QVERIFY(!window.canUndoTurn());
+        QVERIFY(!window.document().canUndo());
         for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc})
             QCOMPARE(window.frameOf(kind)->frameRect(), startOf(kind));
         QCOMPARE(readout->text(), QStringLiteral("Fotografia non trovata: posizionare la cornice a mano"));
@@ -260,11 +260,11 @@ class TestAutoFrame : public QObject {
         QTest::mouseClick(window.Command12, Qt::LeftButton);
         FrameRect moved = window.shape1->frameRect();
         moved.Left += 40;
-        window.shape1->setFrameRect(moved);
+        window.document().setFrame(OutputKind::Foto, moved);
         window.Command3_Click();
         PageFindings nothing;
-        nothing.pageSize = window.SourceImage.size();
-        window.framesLocated(window.SourceImage.image().cacheKey(), nothing);
+        nothing.pageSize = window.document().page().size();
+        window.document().framesLocated(window.document().page().image().cacheKey(), nothing);
         QCOMPARE(window.shape1->frameRect(), moved);
         QVERIFY(!window.controlsOf(OutputKind::Foto).readout->text().contains(QStringLiteral("non trovata")));
         // The kinds not cropped are put back all the same.
@@ -283,7 +283,7 @@ class TestAutoFrame : public QObject {
         QCoreApplication::processEvents();
         QCOMPARE(window.framesLocatedCount(), 0);
         QCOMPARE(window.shape1->frameRect(), before);
-        QCOMPARE(window.SourceImage.size(), QSize(3508, 2480));
+        QCOMPARE(window.document().page().size(), QSize(3508, 2480));
     }
 
     // The answer comes after the operator has started: what the operator did stands. A
@@ -314,13 +314,13 @@ class TestAutoFrame : public QObject {
         frmScanner window(prompts);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.setLocator([&gate, findings](const QImage&, QSize) {
+        window.document().setLocator([&gate, findings](const QImage&, QSize) {
             gate.acquire();
             return findings;
         });
         prompts.fileAnswers << path;
         QTest::mouseClick(window.Command12, Qt::LeftButton);
-        const QImage shown = window.SourceImage.image();
+        const QImage shown = window.document().page().image();
         if (action == QLatin1String("move"))
             QTest::keyClick(&window, Qt::Key_Right);
         else if (action == QLatin1String("grow"))
@@ -334,8 +334,8 @@ class TestAutoFrame : public QObject {
         gate.release();
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
         QFETCH(bool, turned);
-        QCOMPARE(window.SourceImage.image() != shown, turned);
-        QCOMPARE(window.canUndoTurn(), turned);
+        QCOMPARE(window.document().page().image() != shown, turned);
+        QCOMPARE(window.document().canUndo(), turned);
         QTEST(window.shape1->frameRect() != photoFrame, "photoPlaced");
         QTEST(window.Shape2->frameRect() != signatureFrame, "signaturePlaced");
         if (action == QLatin1String("crop")) {
@@ -343,7 +343,7 @@ class TestAutoFrame : public QObject {
             QVERIFY(window.Command6->isEnabled());
         }
         if (!turned)
-            QCOMPARE(window.SourceImage.image(), shown);
+            QCOMPARE(window.document().page().image(), shown);
         QVERIFY(prompts.messages.isEmpty());
     }
 
@@ -354,14 +354,14 @@ class TestAutoFrame : public QObject {
         setAutoFrame(false);
         prompts.fileAnswers << m_sideways;
         QTest::mouseClick(window.Command12, Qt::LeftButton);
-        const PageFindings findings = Locator::locate(window.SourceImage.image(), window.SourceImage.size());
+        const PageFindings findings = Locator::locate(window.document().page().image(), window.document().page().size());
         QVERIFY(findings.photo.found);
         const FrameRect before = window.shape1->frameRect();
-        const qint64 shown = window.SourceImage.image().cacheKey();
+        const qint64 shown = window.document().page().image().cacheKey();
         window.Command5_Click(); // the operator turns the page first
-        window.framesLocated(shown, findings);
+        window.document().framesLocated(shown, findings);
         QCOMPARE(window.shape1->frameRect(), before);
-        QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
+        QCOMPARE(window.document().page().size(), QSize(2480, 3508));
         QCOMPARE(window.framesLocatedCount(), 1);
     }
 };

@@ -147,7 +147,7 @@ struct Workspace {
 };
 
 void verifyEmpty(const frmScanner& w) {
-    QVERIFY(w.SourceImage.isNull());
+    QVERIFY(w.document().page().isNull());
     QVERIFY(!w.frameopt->isHidden());
     for (const QRadioButton* option : w.Option1)
         QVERIFY(option->isHidden());
@@ -160,7 +160,7 @@ void verifyEmpty(const frmScanner& w) {
 }
 
 void verifyLoaded(const frmScanner& w, QSize size) {
-    QCOMPARE(w.SourceImage.size(), size);
+    QCOMPARE(w.document().page().size(), size);
     QVERIFY(w.frameopt->isHidden());
     QVERIFY(w.Frame1->isEnabled());
     QVERIFY(!w.Command3->isHidden());
@@ -238,7 +238,7 @@ class TestBadImages : public QObject {
         QVERIFY(TestImages::writeBytes(path, bytes));
         ws.load(path);
         verifyEmpty(ws.window);
-        QCOMPARE(ws.window.ImagePath, path);
+        QCOMPARE(ws.window.document().path(), path);
         QVERIFY(ws.prompts.messages.isEmpty());
     }
 
@@ -314,7 +314,7 @@ class TestBadImages : public QObject {
             QVERIFY(TestImages::write(TestImages::page(64, 48), path, format.constData()));
         ws.load(path);
         verifyLoaded(ws.window, QSize(64, 48));
-        QCOMPARE(ws.window.ImagePath, path);
+        QCOMPARE(ws.window.document().path(), path);
     }
 
     // Every frame of a GIF is a whole screen once decoded; thousands of tiny frames on a
@@ -334,7 +334,7 @@ class TestBadImages : public QObject {
         QVERIFY(TestImages::writeBytes(path, gifOfTinyFrames(screen.width(), screen.height(), frames)));
         ws.load(path);
         verifyLoaded(ws.window, screen);
-        const ImageFile& image = ws.window.SourceImage;
+        const ImageFile& image = ws.window.document().page();
         QVERIFY(image.frameCount() >= 1);
         QVERIFY(image.frameCount() <= ImageFile::kMaxFrames);
         qint64 bytes = 0;

@@ -168,8 +168,13 @@ class TestWorkspaceWindow : public QObject {
         QCOMPARE(w.shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
         QCOMPARE(w.Shape2->frameRect(), (FrameRect{32, 248, 120, 24}));
         QCOMPARE(w.Shape3->frameRect(), (FrameRect{80, 88, 50, 50}));
-        QCOMPARE(w.StepWidth, (std::array<double, 3>{5, 12, 5}));
-        QCOMPARE(w.StepHeight, (std::array<double, 3>{6, 2.4, 5}));
+        const WorkspaceDocument& d = w.document();
+        QCOMPARE((std::array{d.stepWidth(OutputKind::Foto), d.stepWidth(OutputKind::Firma),
+                             d.stepWidth(OutputKind::AdrCqc)}),
+                 (std::array<double, 3>{5, 12, 5}));
+        QCOMPARE((std::array{d.stepHeight(OutputKind::Foto), d.stepHeight(OutputKind::Firma),
+                             d.stepHeight(OutputKind::AdrCqc)}),
+                 (std::array<double, 3>{6, 2.4, 5}));
         verifyEmpty(w);
         QVERIFY(!w.pict->hasPicture());
     }
@@ -237,15 +242,15 @@ class TestWorkspaceWindow : public QObject {
         QCOMPARE(request.defaultSuffix, QStringLiteral("jpg"));
 
         verifyLoaded(w);
-        QCOMPARE(w.ImagePath, path);
-        QCOMPARE(w.SourceImage.size(), size);
+        QCOMPARE(w.document().path(), path);
+        QCOMPARE(w.document().page().size(), size);
         QCOMPARE(QSize(w.DisplayWidth, w.DisplayHeight), fitted);
         QCOMPARE(w.pict->picture().size(), fitted);
         QCOMPARE(w.transi->picture().size(), size);
         QCOMPARE(w.transi->clientSize(), size);
         QVERIFY(hidden(w.transi));
         // One copy of the page: transi shows SourceImage's own pixels.
-        QCOMPARE(w.transi->picture().constBits(), w.SourceImage.image().constBits());
+        QCOMPARE(w.transi->picture().constBits(), w.document().page().image().constBits());
         QVERIFY(ws.prompts.messages.isEmpty());
         // The frame did not move.
         QCOMPARE(w.shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
@@ -259,10 +264,10 @@ class TestWorkspaceWindow : public QObject {
         ws.prompts.fileAnswers << std::nullopt;
         ws.click(w.Command12); // hidden in the Loaded state; the handler is what matters
         w.Command12_Click();
-        QVERIFY(w.ImagePath.isEmpty());
+        QVERIFY(w.document().path().isEmpty());
         verifyLoaded(w);
         QCOMPARE(w.pict->picture(), shown);
-        QCOMPARE(w.SourceImage.size(), QSize(300, 400));
+        QCOMPARE(w.document().page().size(), QSize(300, 400));
     }
 
     void failedLoadReturnsToEmpty_data() {
@@ -293,15 +298,15 @@ class TestWorkspaceWindow : public QObject {
         ws.prompts.fileAnswers << bad;
         w.Command12_Click();
         verifyEmpty(w);
-        QCOMPARE(w.ImagePath, bad);
-        QVERIFY(w.SourceImage.isNull());
+        QCOMPARE(w.document().path(), bad);
+        QVERIFY(w.document().page().isNull());
         QVERIFY(ws.prompts.messages.isEmpty());
         // Nothing of the earlier page is left to be taken for the new one: the line under
         // the page says what happened.
         QVERIFY(w.pict->picture() != earlier);
         QVERIFY(!w.pict->hasPicture());
         QVERIFY(!w.Command6->isEnabled());
-        QVERIFY(!w.readoutReady(OutputKind::Foto));
+        QVERIFY(!w.document().readoutReady(OutputKind::Foto));
         QCOMPARE(w.findChild<QLabel*>(QStringLiteral("notice"))->text(),
                  QStringLiteral("Il file bad.jpg non è un'immagine leggibile"));
         // The turn buttons are disabled; pressed anyway, nothing breaks.
@@ -367,7 +372,7 @@ class TestWorkspaceWindow : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170)));
-        w.shape1->setFrameRect({400, 550, 50, 60});
+        w.document().setFrame(OutputKind::Foto, {400, 550, 50, 60});
         ws.click(w.Command7);
         QCOMPARE(w.shape1->frameRect(), (FrameRect{370, 519, 55, 66}));
         for (int i = 0; i < 100; ++i)
@@ -415,7 +420,7 @@ class TestWorkspaceWindow : public QObject {
         QCOMPARE(w.DisplayHeight, qint16(585));
         QTest::mouseClick(w.Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
         const auto k = OutputKind(kind);
-        w.frameOf(k)->setFrameRect(frame);
+        w.document().setFrame(k, frame);
         ws.click(w.Command3);
 
         const double factor = 1754.0 / 585;
@@ -454,24 +459,24 @@ class TestWorkspaceWindow : public QObject {
         frmScanner& w = ws.window;
         const QImage page = TestImages::page(600, 800);
         ws.load(ws.file(QStringLiteral("p.png"), page));
-        w.shape1->setFrameRect({150, 200, 60, 72});
+        w.document().setFrame(OutputKind::Foto, {150, 200, 60, 72});
 
         ws.click(w.Command5);
-        QCOMPARE(w.SourceImage.size(), QSize(800, 600));
+        QCOMPARE(w.document().page().size(), QSize(800, 600));
         QCOMPARE(QSize(w.DisplayWidth, w.DisplayHeight), QSize(425, 319));
         QCOMPARE(w.transi->picture().size(), QSize(800, 600));
         QCOMPARE(w.shape1->frameRect(), (FrameRect{150, 200, 60, 72}));
         for (int i = 0; i < 3; ++i)
             ws.click(w.Command5);
-        QCOMPARE(w.SourceImage.image(), page);
+        QCOMPARE(w.document().page().image(), page);
 
         ws.click(w.Command8);
-        QCOMPARE(w.SourceImage.image().pixel(599, 0), page.pixel(0, 0));
+        QCOMPARE(w.document().page().image().pixel(599, 0), page.pixel(0, 0));
         ws.click(w.Command8);
         ws.click(w.Command10);
-        QCOMPARE(w.SourceImage.image().pixel(0, 799), page.pixel(0, 0));
+        QCOMPARE(w.document().page().image().pixel(0, 799), page.pixel(0, 0));
         ws.click(w.Command10);
-        QCOMPARE(w.SourceImage.image(), page);
+        QCOMPARE(w.document().page().image(), page);
         QVERIFY(ws.prompts.messages.isEmpty());
         // Only the fit is left in the filter list after the display refresh.
         QCOMPARE(w.ImageProcessor.filterCount(), 1);
@@ -485,19 +490,19 @@ class TestWorkspaceWindow : public QObject {
         const QString path = ws.dir.filePath(QStringLiteral("anim.gif"));
         QVERIFY(TestImages::writeBytes(path, TestImages::animatedGif(30, 40, colours)));
         ws.load(path);
-        QCOMPARE(w.SourceImage.frameCount(), 3);
+        QCOMPARE(w.document().page().frameCount(), 3);
         QCOMPARE(QColor(w.transi->picture().pixel(1, 1)), colours[0]);
         QCOMPARE(w.DisplayImage.frameCount(), 3);
 
-        w.SourceImage.setActiveFrame(2);
+        w.document().setActiveFrame(2);
         ws.click(w.Command8);
-        QCOMPARE(w.SourceImage.activeFrame(), 2);
+        QCOMPARE(w.document().page().activeFrame(), 2);
         QCOMPARE(w.DisplayImage.activeFrame(), 2);
         QCOMPARE(QColor(w.transi->picture().pixel(1, 1)), colours[2]);
         QCOMPARE(QColor(w.pict->picture().pixel(1, 1)), colours[2]);
         ws.click(w.Command5);
-        QCOMPARE(w.SourceImage.activeFrame(), 2);
-        QCOMPARE(w.SourceImage.size(), QSize(40, 30));
+        QCOMPARE(w.document().page().activeFrame(), 2);
+        QCOMPARE(w.document().page().size(), QSize(40, 30));
     }
 
     void turnsWithoutAnImage() {
@@ -509,7 +514,7 @@ class TestWorkspaceWindow : public QObject {
         w.Command10_Click();
         QCOMPARE(prompts.messages, QStringList{kRotationFailed});
         QCOMPARE(prompts.messageButtons.constFirst(), Prompts::Buttons::Ok);
-        QVERIFY(w.SourceImage.isNull());
+        QVERIFY(w.document().page().isNull());
     }
 
     void nuovaReturnsToEmpty() {
@@ -518,7 +523,7 @@ class TestWorkspaceWindow : public QObject {
         const QString path = ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170));
         ws.load(path);
         QTest::mouseClick(w.Option1[2], Qt::LeftButton, {}, QPoint(20, 15));
-        w.Shape3->setFrameRect({60, 70, 80, 80});
+        w.document().setFrame(OutputKind::AdrCqc, {60, 70, 80, 80});
         ws.click(w.Command3);
         QVERIFY(w.Command13->isEnabled());
 
@@ -537,8 +542,8 @@ class TestWorkspaceWindow : public QObject {
         QCOMPARE(w.Shape3->frameRect(), (FrameRect{60, 70, 80, 80}));
         QVERIFY(w.Shape3->Visible());
         QCOMPARE(w.currentOutputKind(), 2);
-        QCOMPARE(w.ImagePath, path);
-        QCOMPARE(w.SourceImage.size(), QSize(850, 1170));
+        QCOMPARE(w.document().path(), path);
+        QCOMPARE(w.document().page().size(), QSize(850, 1170));
 
         // The next load turns kind 0 on again.
         ws.load(path);
@@ -559,7 +564,7 @@ class TestWorkspaceWindow : public QObject {
             firstRan = true;
             prompts.fileAnswers << path;
             QTest::mouseClick(w.Command12, Qt::LeftButton);
-            w.shape1->setFrameRect({200, 300, 70, 84});
+            w.document().setFrame(OutputKind::Foto, {200, 300, 70, 84});
             QTest::mouseClick(w.Command1, Qt::LeftButton);
         });
         w.showModal();
@@ -579,8 +584,8 @@ class TestWorkspaceWindow : public QObject {
         QVERIFY(secondRan);
         QVERIFY(!w.isVisible());
         // The members outlive the controls.
-        QCOMPARE(w.ImagePath, path);
-        QCOMPARE(w.SourceImage.size(), QSize(400, 500));
+        QCOMPARE(w.document().path(), path);
+        QCOMPARE(w.document().page().size(), QSize(400, 500));
     }
 
     void largePage() {
@@ -595,17 +600,17 @@ class TestWorkspaceWindow : public QObject {
         ws.load(path);
         const qint64 loadMs = timer.restart();
         verifyLoaded(w);
-        QCOMPARE(w.SourceImage.size(), QSize(4960, 7016));
+        QCOMPARE(w.document().page().size(), QSize(4960, 7016));
         QCOMPARE(QSize(w.DisplayWidth, w.DisplayHeight), QSize(414, 585));
-        QCOMPARE(w.transi->picture().constBits(), w.SourceImage.image().constBits());
+        QCOMPARE(w.transi->picture().constBits(), w.document().page().image().constBits());
 
         ws.click(w.Command5);
         const qint64 turnMs = timer.restart();
-        QCOMPARE(w.SourceImage.size(), QSize(7016, 4960));
+        QCOMPARE(w.document().page().size(), QSize(7016, 4960));
         QCOMPARE(QSize(w.DisplayWidth, w.DisplayHeight), QSize(425, 300));
-        QCOMPARE(w.transi->picture().constBits(), w.SourceImage.image().constBits());
+        QCOMPARE(w.transi->picture().constBits(), w.document().page().image().constBits());
 
-        w.shape1->setFrameRect({1, 1, 415, 498}); // most of the page
+        w.document().setFrame(OutputKind::Foto, {1, 1, 415, 498}); // most of the page
         ws.click(w.Command3);
         const qint64 cropMs = timer.restart();
         QVERIFY(w.Command6->isEnabled());

@@ -96,10 +96,10 @@ class TestScanWindow : public QObject {
 
         QCOMPARE(prompts.messages, QStringList{kPlace});
         QCOMPARE(window.ScanResult, 0);
-        QVERIFY(QFileInfo(window.ImagePath).fileName().startsWith(QLatin1String("sca")));
-        QVERIFY(window.ImagePath.endsWith(QLatin1String(".tmp")));
-        QCOMPARE(window.SourceImage.size(), QSize(2400, 2400));
-        QCOMPARE(QImage(window.ImagePath).size(), QSize(2400, 2400));
+        QVERIFY(QFileInfo(window.document().path()).fileName().startsWith(QLatin1String("sca")));
+        QVERIFY(window.document().path().endsWith(QLatin1String(".tmp")));
+        QCOMPARE(window.document().page().size(), QSize(2400, 2400));
+        QCOMPARE(QImage(window.document().path()).size(), QSize(2400, 2400));
         QCOMPARE(QSize(window.DisplayWidth, window.DisplayHeight), QSize(425, 425));
         // The window is in its loaded state, kind 0 on.
         QVERIFY(window.Option1[0]->isChecked());
@@ -123,7 +123,7 @@ class TestScanWindow : public QObject {
         window.show();
         QTest::mouseClick(window.ScanIm, Qt::LeftButton);
         QCOMPARE(prompts.messages, QStringList{kPlace});
-        QVERIFY(window.SourceImage.isNull());
+        QVERIFY(window.document().page().isNull());
         QVERIFY(!window.frameopt->isHidden());
         QVERIFY(window.ScanIm->isEnabled());
     }
@@ -146,7 +146,7 @@ class TestScanWindow : public QObject {
         QCOMPARE(prompts.messages, QStringList{kPlace});
         QCOMPARE(window.ScanResult, 1);
         QVERIFY(scanFiles().isEmpty());
-        QVERIFY(window.SourceImage.isNull());
+        QVERIFY(window.document().page().isNull());
         QVERIFY(!window.frameopt->isHidden());
         QVERIFY(window.attesa->isHidden());
         QVERIFY(window.ScanIm->isEnabled());
@@ -175,10 +175,10 @@ class TestScanWindow : public QObject {
         QVERIFY(stillScanning);
         QVERIFY(!dropTaken);
         QVERIFY(prompts.openRequests.isEmpty());
-        QVERIFY(window.SourceImage.isNull());
+        QVERIFY(window.document().page().isNull());
 
         QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(window.SourceImage.size(), QSize(300, 400));
+        QCOMPARE(window.document().page().size(), QSize(300, 400));
     }
 
     // ESCI during a scan: the scan is cancelled, the window closes as soon as it has stopped,
@@ -222,23 +222,23 @@ class TestScanWindow : public QObject {
             QVERIFY(QTest::qWaitForWindowExposed(&window));
 
             QTest::mouseClick(window.ScanIm, Qt::LeftButton);
-            const QString first = window.ImagePath;
+            const QString first = window.document().path();
             QVERIFY(QFile::exists(first));
             QCOMPARE(QFile::permissions(first) & 0x0777, QFileDevice::ReadUser | QFileDevice::WriteUser);
             QTest::mouseClick(window.Command11, Qt::LeftButton); // NUOVA
             QVERIFY(!QFile::exists(first));
 
             QTest::mouseClick(window.ScanIm, Qt::LeftButton);
-            const QString second = window.ImagePath;
+            const QString second = window.document().path();
             QVERIFY(QFile::exists(second));
             QTest::mouseClick(window.Command11, Qt::LeftButton);
             QTest::mouseClick(window.Command12, Qt::LeftButton); // the file replaces nothing now
-            QCOMPARE(window.SourceImage.size(), QSize(120, 90));
+            QCOMPARE(window.document().page().size(), QSize(120, 90));
             QVERIFY(!QFile::exists(second));
 
             QTest::mouseClick(window.Command11, Qt::LeftButton);
             QTest::mouseClick(window.ScanIm, Qt::LeftButton);
-            third = window.ImagePath;
+            third = window.document().path();
             QVERIFY(QFile::exists(third));
             QVERIFY(QFile::exists(loaded)); // the operator's own file is never touched
         }

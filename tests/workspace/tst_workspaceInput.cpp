@@ -110,7 +110,7 @@ class TestWorkspaceInput : public QObject {
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170)));
         QVERIFY(loaded(w));
-        w.shape1->setFrameRect(start);
+        w.document().setFrame(OutputKind::Foto, start);
         for (const QString& key : keys)
             press(ws, key);
         QCOMPARE(w.shape1->frameRect(), end);
@@ -129,7 +129,7 @@ class TestWorkspaceInput : public QObject {
         QVERIFY(w.pict2->isHidden());
         QVERIFY(ws.prompts.saveRequests.isEmpty());
         QVERIFY(ws.prompts.messages.isEmpty());
-        QVERIFY(w.SourceImage.isNull());
+        QVERIFY(w.document().page().isNull());
     }
 
     // Esc, once or twice, leaves the window open with everything in it.
@@ -144,7 +144,7 @@ class TestWorkspaceInput : public QObject {
         QVERIFY(w.isVisible());
         QCOMPARE(w.result(), 0);
         QVERIFY(loaded(w));
-        QVERIFY(!w.SourceImage.isNull());
+        QVERIFY(!w.document().page().isNull());
         QCOMPARE(w.pict2->image(), crop);
     }
 
@@ -156,10 +156,10 @@ class TestWorkspaceInput : public QObject {
         press(ws, QStringLiteral("Ctrl+O"));
         QCOMPARE(ws.prompts.openRequests.size(), 1);
         QVERIFY(loaded(w));
-        QCOMPARE(w.ImagePath, path);
+        QCOMPARE(w.document().path(), path);
 
         press(ws, QStringLiteral("Ctrl+R"));
-        QCOMPARE(w.SourceImage.width(), 800);
+        QCOMPARE(w.document().page().width(), 800);
 
         QVERIFY(!w.Command6->isEnabled());
         press(ws, QStringLiteral("Return"));
@@ -189,47 +189,47 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(600, 800)));
-        w.shape1->setFrameRect({100, 120, 55, 66});
-        const QImage original = w.SourceImage.image().copy();
+        w.document().setFrame(OutputKind::Foto, {100, 120, 55, 66});
+        const QImage original = w.document().page().image().copy();
 
         press(ws, QStringLiteral("Ctrl+R"));
-        const QImage turned = w.SourceImage.image().copy();
+        const QImage turned = w.document().page().image().copy();
         ws.click(w.Command8);
-        const QImage mirrored = w.SourceImage.image().copy();
+        const QImage mirrored = w.document().page().image().copy();
         QVERIFY(turned != original && mirrored != turned);
 
         press(ws, QStringLiteral("Ctrl+Z"));
-        QCOMPARE(w.SourceImage.image(), turned);
+        QCOMPARE(w.document().page().image(), turned);
         QCOMPARE(w.pict->picture().size(), QSize(w.DisplayWidth, w.DisplayHeight));
         press(ws, QStringLiteral("Ctrl+Z"));
-        QCOMPARE(w.SourceImage.image(), original);
+        QCOMPARE(w.document().page().image(), original);
         press(ws, QStringLiteral("Ctrl+Z")); // nothing left to take back
-        QCOMPARE(w.SourceImage.image(), original);
+        QCOMPARE(w.document().page().image(), original);
         press(ws, QStringLiteral("Ctrl+Y"));
-        QCOMPARE(w.SourceImage.image(), turned);
+        QCOMPARE(w.document().page().image(), turned);
         press(ws, QStringLiteral("Ctrl+Y"));
-        QCOMPARE(w.SourceImage.image(), mirrored);
+        QCOMPARE(w.document().page().image(), mirrored);
         QCOMPARE(w.shape1->frameRect(), (FrameRect{100, 120, 55, 66}));
 
         // A new turn after an undo drops what could have been made again.
         press(ws, QStringLiteral("Ctrl+Z"));
         ws.click(w.Command10);
-        const QImage flipped = w.SourceImage.image().copy();
+        const QImage flipped = w.document().page().image().copy();
         press(ws, QStringLiteral("Ctrl+Y"));
-        QCOMPARE(w.SourceImage.image(), flipped);
+        QCOMPARE(w.document().page().image(), flipped);
 
         // A turn the program makes itself goes on the history too.
-        QVERIFY(w.applyTurn(frmScanner::PageTurn::Anticlockwise));
-        QCOMPARE(w.SourceImage.width(), 600);
+        QVERIFY(w.document().turn(WorkspaceDocument::PageTurn::Anticlockwise));
+        QCOMPARE(w.document().page().width(), 600);
         press(ws, QStringLiteral("Ctrl+Z"));
-        QCOMPARE(w.SourceImage.image(), flipped);
+        QCOMPARE(w.document().page().image(), flipped);
 
         // Loading a page clears the history.
         ws.load(ws.file(QStringLiteral("q.png"), TestImages::page(700, 500)));
-        const QImage fresh = w.SourceImage.image().copy();
-        QVERIFY(!w.canUndoTurn() && !w.canRedoTurn());
+        const QImage fresh = w.document().page().image().copy();
+        QVERIFY(!w.document().canUndo() && !w.document().canRedo());
         press(ws, QStringLiteral("Ctrl+Z"));
-        QCOMPARE(w.SourceImage.image(), fresh);
+        QCOMPARE(w.document().page().image(), fresh);
         QVERIFY(ws.prompts.messages.isEmpty());
     }
 
@@ -240,37 +240,37 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("s.png"), TestImages::page(600, 800)));
-        const QImage original = w.SourceImage.image().copy();
+        const QImage original = w.document().page().image().copy();
         const QImage shownLevel = w.pict->picture().copy();
 
         press(ws, QStringLiteral("Ctrl+Right"));
         press(ws, QStringLiteral("Ctrl+Right"));
-        QCOMPARE(w.straightenDegrees(), 1.0);
-        QCOMPARE(w.SourceImage.image(), Straighten::page(original, 1.0));
+        QCOMPARE(w.document().straightenDegrees(), 1.0);
+        QCOMPARE(w.document().page().image(), Straighten::page(original, 1.0));
         QVERIFY(w.pict->picture() != shownLevel);
         press(ws, QStringLiteral("Ctrl+Left"));
-        QCOMPARE(w.SourceImage.image(), Straighten::page(original, 0.5));
+        QCOMPARE(w.document().page().image(), Straighten::page(original, 0.5));
 
         ws.click(w.Command8);
-        QCOMPARE(w.straightenDegrees(), -0.5);
+        QCOMPARE(w.document().straightenDegrees(), -0.5);
         press(ws, QStringLiteral("Ctrl+Left"));
-        QCOMPARE(w.straightenDegrees(), -1.0);
-        QCOMPARE(w.SourceImage.image(), Straighten::page(original.mirrored(true, false), -1.0));
+        QCOMPARE(w.document().straightenDegrees(), -1.0);
+        QCOMPARE(w.document().page().image(), Straighten::page(original.mirrored(true, false), -1.0));
 
         for (double expected : {-0.5, 0.5, 1.0, 0.5, 0.0}) {
             press(ws, QStringLiteral("Ctrl+Z"));
-            QCOMPARE(w.straightenDegrees(), expected);
+            QCOMPARE(w.document().straightenDegrees(), expected);
         }
-        QCOMPARE(w.SourceImage.image(), original);
+        QCOMPARE(w.document().page().image(), original);
         QCOMPARE(w.pict->picture(), shownLevel);
-        QVERIFY(!w.canUndoTurn());
+        QVERIFY(!w.document().canUndo());
         press(ws, QStringLiteral("Ctrl+Y"));
-        QCOMPARE(w.SourceImage.image(), Straighten::page(original, 0.5));
+        QCOMPARE(w.document().page().image(), Straighten::page(original, 0.5));
 
         for (int i = 0; i < 25; ++i)
             press(ws, QStringLiteral("Ctrl+Right"));
-        QCOMPARE(w.straightenDegrees(), Straighten::kMaxDegrees);
-        QCOMPARE(w.SourceImage.size(), original.size());
+        QCOMPARE(w.document().straightenDegrees(), Straighten::kMaxDegrees);
+        QCOMPARE(w.document().page().size(), original.size());
         QVERIFY(ws.prompts.messages.isEmpty());
     }
 
@@ -319,10 +319,10 @@ class TestWorkspaceInput : public QObject {
                                  : QString());
         QCOMPARE(loaded(w), loads);
         QCOMPARE(empty(w), !loads);
-        QCOMPARE(w.SourceImage.isNull(), !loads);
+        QCOMPARE(w.document().page().isNull(), !loads);
         if (loads) {
-            QCOMPARE(w.ImagePath, image);
-            QCOMPARE(w.SourceImage.size(), QSize(850, 1170));
+            QCOMPARE(w.document().path(), image);
+            QCOMPARE(w.document().page().size(), QSize(850, 1170));
         }
     }
 
@@ -341,7 +341,7 @@ class TestWorkspaceInput : public QObject {
         ws.load(ws.file(QStringLiteral("a.png"), TestImages::page(850, 1170)));
         const QImage blank = w.pict2->image();
         press(ws, QStringLiteral("Return"));
-        QTRY_VERIFY_WITH_TIMEOUT(w.readoutReady(OutputKind::Foto), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.document().readoutReady(OutputKind::Foto), 20000);
         QVERIFY(w.Command6->isEnabled());
         QVERIFY(w.pict2->image() != blank);
 
@@ -353,11 +353,11 @@ class TestWorkspaceInput : public QObject {
             press(ws, QStringLiteral("Ctrl+O"));
         }
         QVERIFY(loaded(w));
-        QCOMPARE(w.SourceImage.size(), QSize(600, 800));
+        QCOMPARE(w.document().page().size(), QSize(600, 800));
         QCOMPARE(w.pict2->image(), blank);
         for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
             QVERIFY(!w.saveButtonOf(kind)->isEnabled());
-            QVERIFY(!w.readoutReady(kind));
+            QVERIFY(!w.document().readoutReady(kind));
             QVERIFY(w.controlsOf(kind).readout->text().isEmpty());
         }
         press(ws, QStringLiteral("Ctrl+S"));
@@ -383,7 +383,7 @@ class TestWorkspaceInput : public QObject {
         QLabel* readout = w.controlsOf(k).readout;
         QVERIFY(readout->isHidden());
         press(ws, QStringLiteral("Return"));
-        QTRY_VERIFY_WITH_TIMEOUT(w.readoutReady(k), 20000); // generous: the machine may be busy
+        QTRY_VERIFY_WITH_TIMEOUT(w.document().readoutReady(k), 20000); // generous: the machine may be busy
         QVERIFY(readout->isVisible());
 
         static const QRegularExpression form(QStringLiteral(
@@ -409,7 +409,7 @@ class TestWorkspaceInput : public QObject {
         // The readout follows its preview: hidden with it, gone with "NUOVA".
         ws.click(w.Command11);
         QVERIFY(readout->isHidden());
-        QVERIFY(!w.readoutReady(k));
+        QVERIFY(!w.document().readoutReady(k));
     }
 
     void readoutTexts_data() {
@@ -509,7 +509,7 @@ class TestWorkspaceInput : public QObject {
         QFETCH(FrameRect, rect);
         Workspace ws;
         frmScanner& w = ws.window;
-        w.shape1->setFrameRect(rect);
+        w.document().setFrame(OutputKind::Foto, rect);
         const QRect drawn = w.shape1->geometry();
         QCOMPARE(drawn.width(), qRound(rect.Left + rect.Width) - qRound(rect.Left));
         QCOMPARE(drawn.height(), qRound(rect.Top + rect.Height) - qRound(rect.Top));
