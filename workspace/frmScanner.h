@@ -72,11 +72,6 @@ class frmScanner : public QDialog, private ScanWindow {
         QPushButton* save = nullptr;
         QLabel* readout = nullptr; // beside the preview: what its save will write
     };
-    const KindControls& controlsOf(OutputKind kind) const { return m_kinds[static_cast<std::size_t>(kind)]; }
-
-    SelectionFrame* frameOf(OutputKind kind) const { return controlsOf(kind).frame; }
-    PictureSurface* previewOf(OutputKind kind) const { return controlsOf(kind).preview; }
-    QPushButton* saveButtonOf(OutputKind kind) const { return controlsOf(kind).save; }
 
     // Makes the image file at path the working page, as the load command does once a file is
     // chosen (and as a dropped file does): wait panel, kind 0, Loaded state, or the Empty
@@ -121,6 +116,33 @@ class frmScanner : public QDialog, private ScanWindow {
     void pict_MouseDown(int button, int shift, float x, float y);
     void pict_MouseMove(int button, int shift, float x, float y);
     void pict_MouseUp(int button, int shift, float x, float y);
+
+    static QString windowCaption();
+
+    // Automatic framing: after a load or scan the document has the locator look for the
+    // photograph and the signature (WorkspaceDocument::locate). Off when the setting
+    // Workspace/AutoFrame of the program's settings file (or of setSettingsFile's) is false.
+    bool autoFrameEnabled() const;
+    // How many locator answers were applied or dropped so far; for tests and measurements.
+    int framesLocatedCount() const { return m_document.framesLocatedCount(); }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing during a scan cancels the scan first; the window closes once it has ended.
+    void done(int result) override;
+
+  private:
+    // The tests' driver reads the controls and the display state.
+    friend class WorkspaceDriver;
+
+    const KindControls& controlsOf(OutputKind kind) const { return m_kinds[static_cast<std::size_t>(kind)]; }
+
+    SelectionFrame* frameOf(OutputKind kind) const { return controlsOf(kind).frame; }
+    PictureSurface* previewOf(OutputKind kind) const { return controlsOf(kind).preview; }
+    QPushButton* saveButtonOf(OutputKind kind) const { return controlsOf(kind).save; }
 
     // Controls, named as in the window's design. Valid until the next createForm().
     PictureSurface* pict = nullptr;
@@ -167,24 +189,6 @@ class frmScanner : public QDialog, private ScanWindow {
     // The open dialog's default extension, set by the first load; the save dialog keeps it.
     QString dialogDefaultSuffix;
 
-    static QString windowCaption();
-
-    // Automatic framing: after a load or scan the document has the locator look for the
-    // photograph and the signature (WorkspaceDocument::locate). Off when the setting
-    // Workspace/AutoFrame of the program's settings file (or of setSettingsFile's) is false.
-    bool autoFrameEnabled() const;
-    // How many locator answers were applied or dropped so far; for tests and measurements.
-    int framesLocatedCount() const { return m_document.framesLocatedCount(); }
-
-  protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    // Closing during a scan cancels the scan first; the window closes once it has ended.
-    void done(int result) override;
-
-  private:
     // What the scan commands ask of the window.
     void setScanEnabled(bool enabled) override;
     void setWindowEnabled(bool enabled) override;

@@ -4,6 +4,7 @@
 
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestImages.h"
+#include "tests/support/WorkspaceDriver.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/frmScanner.h"
 
@@ -148,26 +149,26 @@ struct Workspace {
 
 void verifyEmpty(const frmScanner& w) {
     QVERIFY(w.document().page().isNull());
-    QVERIFY(!w.frameopt->isHidden());
-    for (const QRadioButton* option : w.Option1)
+    QVERIFY(!ui(w).frameopt->isHidden());
+    for (const QRadioButton* option : ui(w).Option1)
         QVERIFY(option->isHidden());
-    QVERIFY(w.pict2->isHidden());
-    QVERIFY(w.pict4->isHidden());
-    QVERIFY(!w.Frame1->isEnabled());
-    QVERIFY(w.Command3->isHidden());
-    QVERIFY(w.attesa->isHidden());
-    QVERIFY(w.ScanIm->isEnabled());
+    QVERIFY(ui(w).pict2->isHidden());
+    QVERIFY(ui(w).pict4->isHidden());
+    QVERIFY(!ui(w).Frame1->isEnabled());
+    QVERIFY(ui(w).Command3->isHidden());
+    QVERIFY(ui(w).attesa->isHidden());
+    QVERIFY(ui(w).ScanIm->isEnabled());
 }
 
 void verifyLoaded(const frmScanner& w, QSize size) {
     QCOMPARE(w.document().page().size(), size);
-    QVERIFY(w.frameopt->isHidden());
-    QVERIFY(w.Frame1->isEnabled());
-    QVERIFY(!w.Command3->isHidden());
-    QVERIFY(w.attesa->isHidden());
-    QCOMPARE(w.transi->picture().size(), size);
-    QVERIFY(w.DisplayWidth > 0 && w.DisplayWidth <= w.pict->clientSize().width());
-    QVERIFY(w.DisplayHeight > 0 && w.DisplayHeight <= w.pict->clientSize().height());
+    QVERIFY(ui(w).frameopt->isHidden());
+    QVERIFY(ui(w).Frame1->isEnabled());
+    QVERIFY(!ui(w).Command3->isHidden());
+    QVERIFY(ui(w).attesa->isHidden());
+    QCOMPARE(ui(w).transi->picture().size(), size);
+    QVERIFY(ui(w).display.width() > 0 && ui(w).display.width() <= ui(w).pict->clientSize().width());
+    QVERIFY(ui(w).display.height() > 0 && ui(w).display.height() <= ui(w).pict->clientSize().height());
 }
 
 } // namespace
@@ -256,7 +257,7 @@ class TestBadImages : public QObject {
         QVERIFY(TestImages::writeBytes(path, bmpWith(2, declared)));
         ws.load(path);
         verifyLoaded(ws.window, QSize(40, 30));
-        QCOMPARE(ws.window.transi->picture().pixel(20, 15),
+        QCOMPARE(ui(ws.window).transi->picture().pixel(20, 15),
                  TestImages::page(40, 30).convertToFormat(QImage::Format_RGB32).pixel(20, 15));
     }
 

@@ -34,9 +34,9 @@ void press(Workspace& ws, const QString& what) {
     if (what.startsWith(QLatin1String("wheel"))) {
         const int notches = what.mid(5).toInt();
         const QPointF at = ws.onPict(200, 200);
-        QWheelEvent wheel(at, w.pict->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+        QWheelEvent wheel(at, ui(w).pict->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
-        QCoreApplication::sendEvent(w.pict, &wheel);
+        QCoreApplication::sendEvent(ui(w).pict, &wheel);
         return;
     }
     const QKeySequence sequence(what == QLatin1String("+")   ? QKeySequence(Qt::Key_Plus)
@@ -55,13 +55,13 @@ QStringList keyList(std::initializer_list<const char*> keys) {
 }
 
 bool loaded(const frmScanner& w) {
-    return w.frameopt->isHidden() && w.Frame1->isEnabled() && !w.Command3->isHidden() &&
-           w.Option1[0]->isChecked() && w.attesa->isHidden();
+    return ui(w).frameopt->isHidden() && ui(w).Frame1->isEnabled() && !ui(w).Command3->isHidden() &&
+           ui(w).Option1[0]->isChecked() && ui(w).attesa->isHidden();
 }
 
 bool empty(const frmScanner& w) {
-    return !w.frameopt->isHidden() && !w.Frame1->isEnabled() && w.Command3->isHidden() &&
-           w.Option1[0]->isHidden() && w.attesa->isHidden();
+    return !ui(w).frameopt->isHidden() && !ui(w).Frame1->isEnabled() && ui(w).Command3->isHidden() &&
+           ui(w).Option1[0]->isHidden() && ui(w).attesa->isHidden();
 }
 
 } // namespace
@@ -113,7 +113,7 @@ class TestWorkspaceInput : public QObject {
         w.document().setFrame(OutputKind::Foto, start);
         for (const QString& key : keys)
             press(ws, key);
-        QCOMPARE(w.shape1->frameRect(), end);
+        QCOMPARE(ui(w).shape1->frameRect(), end);
         QVERIFY(w.isVisible());
     }
 
@@ -121,12 +121,12 @@ class TestWorkspaceInput : public QObject {
     void keysNeedAPage() {
         Workspace ws;
         frmScanner& w = ws.window;
-        const FrameRect before = w.shape1->frameRect();
+        const FrameRect before = ui(w).shape1->frameRect();
         for (const QString& key : keyList({"Right", "Shift+Down", "+", "wheel+1", "Return", "Ctrl+S",
                                            "Ctrl+R", "Ctrl+Right", "Ctrl+Z"}))
             press(ws, key);
-        QCOMPARE(w.shape1->frameRect(), before);
-        QVERIFY(w.pict2->isHidden());
+        QCOMPARE(ui(w).shape1->frameRect(), before);
+        QVERIFY(ui(w).pict2->isHidden());
         QVERIFY(ws.prompts.saveRequests.isEmpty());
         QVERIFY(ws.prompts.messages.isEmpty());
         QVERIFY(w.document().page().isNull());
@@ -138,14 +138,14 @@ class TestWorkspaceInput : public QObject {
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170)));
         press(ws, QStringLiteral("Return"));
-        const QImage crop = w.pict2->image();
+        const QImage crop = ui(w).pict2->image();
         QTest::keyClick(&w, Qt::Key_Escape);
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key_Escape);
         QVERIFY(w.isVisible());
         QCOMPARE(w.result(), 0);
         QVERIFY(loaded(w));
         QVERIFY(!w.document().page().isNull());
-        QCOMPARE(w.pict2->image(), crop);
+        QCOMPARE(ui(w).pict2->image(), crop);
     }
 
     void keysOpenTurnCropAndSave() {
@@ -161,9 +161,9 @@ class TestWorkspaceInput : public QObject {
         press(ws, QStringLiteral("Ctrl+R"));
         QCOMPARE(w.document().page().width(), 800);
 
-        QVERIFY(!w.Command6->isEnabled());
+        QVERIFY(!ui(w).Command6->isEnabled());
         press(ws, QStringLiteral("Return"));
-        QVERIFY(w.Command6->isEnabled());
+        QVERIFY(ui(w).Command6->isEnabled());
         const QString target = ws.dir.filePath(QStringLiteral("uscita.jpg"));
         ws.prompts.fileAnswers << target;
         press(ws, QStringLiteral("Ctrl+S"));
@@ -176,9 +176,10 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         const QList<QPair<QWidget*, const char*>> named{
-            {w.Command3, "Invio"},  {w.Command5, "Ctrl+R"},  {w.Command7, "+"},       {w.Command9, "-"},
-            {w.Command6, "Ctrl+S"}, {w.Command2, "Ctrl+S"},  {w.Command13, "Ctrl+S"}, {w.Command12, "Ctrl+O"},
-            {w.Command8, "Ctrl+Z"}, {w.Command10, "Ctrl+Z"}, {w.pict, "frecce"}};
+            {ui(w).Command3, "Invio"},   {ui(w).Command5, "Ctrl+R"},  {ui(w).Command7, "+"},
+            {ui(w).Command9, "-"},       {ui(w).Command6, "Ctrl+S"},  {ui(w).Command2, "Ctrl+S"},
+            {ui(w).Command13, "Ctrl+S"}, {ui(w).Command12, "Ctrl+O"}, {ui(w).Command8, "Ctrl+Z"},
+            {ui(w).Command10, "Ctrl+Z"}, {ui(w).pict, "frecce"}};
         for (const auto& [widget, key] : named)
             QVERIFY2(widget->toolTip().contains(QString::fromUtf8(key)), qPrintable(widget->objectName()));
     }
@@ -194,13 +195,13 @@ class TestWorkspaceInput : public QObject {
 
         press(ws, QStringLiteral("Ctrl+R"));
         const QImage turned = w.document().page().image().copy();
-        ws.click(w.Command8);
+        ws.click(ui(w).Command8);
         const QImage mirrored = w.document().page().image().copy();
         QVERIFY(turned != original && mirrored != turned);
 
         press(ws, QStringLiteral("Ctrl+Z"));
         QCOMPARE(w.document().page().image(), turned);
-        QCOMPARE(w.pict->picture().size(), QSize(w.DisplayWidth, w.DisplayHeight));
+        QCOMPARE(ui(w).pict->picture().size(), ui(w).display);
         press(ws, QStringLiteral("Ctrl+Z"));
         QCOMPARE(w.document().page().image(), original);
         press(ws, QStringLiteral("Ctrl+Z")); // nothing left to take back
@@ -209,11 +210,11 @@ class TestWorkspaceInput : public QObject {
         QCOMPARE(w.document().page().image(), turned);
         press(ws, QStringLiteral("Ctrl+Y"));
         QCOMPARE(w.document().page().image(), mirrored);
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{100, 120, 55, 66}));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{100, 120, 55, 66}));
 
         // A new turn after an undo drops what could have been made again.
         press(ws, QStringLiteral("Ctrl+Z"));
-        ws.click(w.Command10);
+        ws.click(ui(w).Command10);
         const QImage flipped = w.document().page().image().copy();
         press(ws, QStringLiteral("Ctrl+Y"));
         QCOMPARE(w.document().page().image(), flipped);
@@ -241,17 +242,17 @@ class TestWorkspaceInput : public QObject {
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("s.png"), TestImages::page(600, 800)));
         const QImage original = w.document().page().image().copy();
-        const QImage shownLevel = w.pict->picture().copy();
+        const QImage shownLevel = ui(w).pict->picture().copy();
 
         press(ws, QStringLiteral("Ctrl+Right"));
         press(ws, QStringLiteral("Ctrl+Right"));
         QCOMPARE(w.document().straightenDegrees(), 1.0);
         QCOMPARE(w.document().page().image(), Straighten::page(original, 1.0));
-        QVERIFY(w.pict->picture() != shownLevel);
+        QVERIFY(ui(w).pict->picture() != shownLevel);
         press(ws, QStringLiteral("Ctrl+Left"));
         QCOMPARE(w.document().page().image(), Straighten::page(original, 0.5));
 
-        ws.click(w.Command8);
+        ws.click(ui(w).Command8);
         QCOMPARE(w.document().straightenDegrees(), -0.5);
         press(ws, QStringLiteral("Ctrl+Left"));
         QCOMPARE(w.document().straightenDegrees(), -1.0);
@@ -262,7 +263,7 @@ class TestWorkspaceInput : public QObject {
             QCOMPARE(w.document().straightenDegrees(), expected);
         }
         QCOMPARE(w.document().page().image(), original);
-        QCOMPARE(w.pict->picture(), shownLevel);
+        QCOMPARE(ui(w).pict->picture(), shownLevel);
         QVERIFY(!w.document().canUndo());
         press(ws, QStringLiteral("Ctrl+Y"));
         QCOMPARE(w.document().page().image(), Straighten::page(original, 0.5));
@@ -339,11 +340,11 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("a.png"), TestImages::page(850, 1170)));
-        const QImage blank = w.pict2->image();
+        const QImage blank = ui(w).pict2->image();
         press(ws, QStringLiteral("Return"));
         QTRY_VERIFY_WITH_TIMEOUT(w.document().readoutReady(OutputKind::Foto), 20000);
-        QVERIFY(w.Command6->isEnabled());
-        QVERIFY(w.pict2->image() != blank);
+        QVERIFY(ui(w).Command6->isEnabled());
+        QVERIFY(ui(w).pict2->image() != blank);
 
         const QString next = ws.file(QStringLiteral("b.png"), TestImages::page(600, 800));
         if (dropped) {
@@ -354,11 +355,11 @@ class TestWorkspaceInput : public QObject {
         }
         QVERIFY(loaded(w));
         QCOMPARE(w.document().page().size(), QSize(600, 800));
-        QCOMPARE(w.pict2->image(), blank);
+        QCOMPARE(ui(w).pict2->image(), blank);
         for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
-            QVERIFY(!w.saveButtonOf(kind)->isEnabled());
+            QVERIFY(!ui(w).saveButtonOf(kind)->isEnabled());
             QVERIFY(!w.document().readoutReady(kind));
-            QVERIFY(w.controlsOf(kind).readout->text().isEmpty());
+            QVERIFY(ui(w).controlsOf(kind).readout->text().isEmpty());
         }
         press(ws, QStringLiteral("Ctrl+S"));
         QVERIFY(ws.prompts.saveRequests.isEmpty());
@@ -379,8 +380,8 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(1240, 1754)));
-        QTest::mouseClick(w.Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
-        QLabel* readout = w.controlsOf(k).readout;
+        QTest::mouseClick(ui(w).Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
+        QLabel* readout = ui(w).controlsOf(k).readout;
         QVERIFY(readout->isHidden());
         press(ws, QStringLiteral("Return"));
         QTRY_VERIFY_WITH_TIMEOUT(w.document().readoutReady(k), 20000); // generous: the machine may be busy
@@ -401,13 +402,13 @@ class TestWorkspaceInput : public QObject {
         const QByteArray written = TestFiles::readAll(target);
         QCOMPARE(qint64(written.size()), bytes);
         GPP2J writer;
-        QCOMPARE(written, writer.encode(w.previewOf(k)->image(), quality, 300, 300));
+        QCOMPARE(written, writer.encode(ui(w).previewOf(k)->image(), quality, 300, 300));
         if (quality < 100) // the next quality up would not have fitted
-            QVERIFY(writer.encode(w.previewOf(k)->image(), quality + 1, 300, 300).size() >
+            QVERIFY(writer.encode(ui(w).previewOf(k)->image(), quality + 1, 300, 300).size() >
                     outputKindInfo(k).sizeLimit);
 
         // The readout follows its preview: hidden with it, gone with "NUOVA".
-        ws.click(w.Command11);
+        ws.click(ui(w).Command11);
         QVERIFY(readout->isHidden());
         QVERIFY(!w.document().readoutReady(k));
     }
@@ -470,10 +471,10 @@ class TestWorkspaceInput : public QObject {
         const QString out = first.dir.filePath(QStringLiteral("uscite"));
         first.load(first.file(QStringLiteral("moduli/p.png"), TestImages::page(850, 1170)));
         QVERIFY(first.prompts.openRequests.constFirst().fileName.isEmpty());
-        QTest::mouseClick(first.window.Option1[1], Qt::LeftButton, {}, QPoint(20, 15));
-        first.click(first.window.Command3);
+        QTest::mouseClick(ui(first.window).Option1[1], Qt::LeftButton, {}, QPoint(20, 15));
+        first.click(ui(first.window).Command3);
         first.prompts.fileAnswers << out + QStringLiteral("/firma.jpg");
-        first.click(first.window.Command2);
+        first.click(ui(first.window).Command2);
         QCOMPARE(first.prompts.saveRequests.constFirst().fileName, QStringLiteral("firma"));
 
         ScriptedPrompts prompts;
@@ -482,7 +483,7 @@ class TestWorkspaceInput : public QObject {
         later.show();
         QVERIFY(QTest::qWaitForWindowExposed(&later));
         prompts.fileAnswers << first.file(QStringLiteral("q.png"), TestImages::page(850, 1170));
-        QTest::mouseClick(later.Command12, Qt::LeftButton);
+        QTest::mouseClick(ui(later).Command12, Qt::LeftButton);
         QCOMPARE(QFileInfo(prompts.openRequests.constFirst().fileName).absolutePath(), forms);
         later.Command3_Click();
         prompts.fileAnswers << std::nullopt;
@@ -510,11 +511,11 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         w.document().setFrame(OutputKind::Foto, rect);
-        const QRect drawn = w.shape1->geometry();
+        const QRect drawn = ui(w).shape1->geometry();
         QCOMPARE(drawn.width(), qRound(rect.Left + rect.Width) - qRound(rect.Left));
         QCOMPARE(drawn.height(), qRound(rect.Top + rect.Height) - qRound(rect.Top));
         QVERIFY(qAbs(drawn.width() - rect.Width) <= 1 && qAbs(drawn.height() - rect.Height) <= 1);
-        QVERIFY(w.pict->contentsRect().contains(drawn));
+        QVERIFY(ui(w).pict->contentsRect().contains(drawn));
     }
 };
 

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "workspace/PictureSurface.h"
+#include "workspace/SelectionFrame.h"
+#include "workspace/frmScanner.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+// What a test sees of the workspace window: its controls, named as in the window's design,
+// and a read-only copy of its display state. The window keeps them private; this driver is
+// its friend, so that a renamed or removed control breaks the build of the tests rather
+// than a lookup at run time. Valid until the window's next createForm().
+struct WorkspaceControls {
+    PictureSurface* pict;
+    PictureSurface* transi;
+    PictureSurface* pict2;
+    PictureSurface* Pict3;
+    PictureSurface* pict4;
+    SelectionFrame* shape1;
+    SelectionFrame* Shape2;
+    SelectionFrame* Shape3;
+    std::array<QRadioButton*, 3> Option1;
+    QGroupBox* frameopt;
+    QPushButton* SelectScan;
+    QPushButton* Command12;
+    QPushButton* ScanIm;
+    QPushButton* Command4;
+    QFrame* attesa;
+    QLabel* Label44;
+    QProgressBar* scanProgress;
+    QPushButton* scanCancel;
+    QFrame* Frame1;
+    QPushButton* Command5;
+    QPushButton* Command10;
+    QPushButton* Command8;
+    QPushButton* Command7;
+    QPushButton* Command9;
+    QPushButton* Command3;
+    QPushButton* Command6;
+    QPushButton* Command13;
+    QPushButton* Command2;
+    QPushButton* Command11;
+    QPushButton* Command1;
+    QLabel* notice;
+    std::array<frmScanner::KindControls, 3> kinds;
+    // The display state.
+    const ImageFile& DisplayImage;
+    QSize display; // DisplayWidth x DisplayHeight
+    const ImageProcess& ImageProcessor;
+    double DragLastX;
+    qint32 ScanResult;
+
+    const frmScanner::KindControls& controlsOf(OutputKind kind) const {
+        return kinds[static_cast<std::size_t>(kind)];
+    }
+    SelectionFrame* frameOf(OutputKind kind) const { return controlsOf(kind).frame; }
+    PictureSurface* previewOf(OutputKind kind) const { return controlsOf(kind).preview; }
+    QPushButton* saveButtonOf(OutputKind kind) const { return controlsOf(kind).save; }
+    QLabel* readoutOf(OutputKind kind) const { return controlsOf(kind).readout; }
+};
+
+class WorkspaceDriver {
+  public:
+    static WorkspaceControls controls(const frmScanner& w) {
+        return {w.pict,           w.transi,
+                w.pict2,          w.Pict3,
+                w.pict4,          w.shape1,
+                w.Shape2,         w.Shape3,
+                w.Option1,        w.frameopt,
+                w.SelectScan,     w.Command12,
+                w.ScanIm,         w.Command4,
+                w.attesa,         w.Label44,
+                w.scanProgress,   w.scanCancel,
+                w.Frame1,         w.Command5,
+                w.Command10,      w.Command8,
+                w.Command7,       w.Command9,
+                w.Command3,       w.Command6,
+                w.Command13,      w.Command2,
+                w.Command11,      w.Command1,
+                w.m_notice,       w.m_kinds,
+                w.DisplayImage,   QSize(w.DisplayWidth, w.DisplayHeight),
+                w.ImageProcessor, w.DragLastX,
+                w.ScanResult};
+    }
+};
+
+inline WorkspaceControls ui(const frmScanner& w) {
+    return WorkspaceDriver::controls(w);
+}
