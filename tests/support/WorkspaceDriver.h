@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
 // What a test sees of the workspace window: its controls, named as in the window's design,
 // and a read-only copy of its display state. The window keeps them private; this driver is
@@ -91,4 +92,25 @@ class WorkspaceDriver {
 
 inline WorkspaceControls ui(const frmScanner& w) {
     return WorkspaceDriver::controls(w);
+}
+
+// The window's two states as the operator sees them. A page shown: kind 0 on with the three
+// options and the photo and signature previews, the tools enabled, SELEZIONA offered, no
+// wait panel.
+inline bool showsAPage(const frmScanner& w) {
+    const WorkspaceControls c = ui(w);
+    const bool options =
+        std::none_of(c.Option1.begin(), c.Option1.end(), [](auto* o) { return o->isHidden(); });
+    return options && c.Option1[0]->isChecked() && c.frameopt->isHidden() && !c.pict2->isHidden() &&
+           !c.pict4->isHidden() && c.Frame1->isEnabled() && !c.Command3->isHidden() && c.attesa->isHidden() &&
+           c.Label44->text() == QStringLiteral("Attendere la fine della Scansione") && c.ScanIm->isEnabled();
+}
+
+// No page: the scan and load options offered, nothing to choose, crop or turn.
+inline bool showsNoPage(const frmScanner& w) {
+    const WorkspaceControls c = ui(w);
+    const bool options =
+        std::all_of(c.Option1.begin(), c.Option1.end(), [](auto* o) { return o->isHidden(); });
+    return options && !c.frameopt->isHidden() && c.pict2->isHidden() && c.pict4->isHidden() &&
+           !c.Frame1->isEnabled() && c.Command3->isHidden() && c.attesa->isHidden() && c.ScanIm->isEnabled();
 }

@@ -251,28 +251,6 @@ class TestAutoFrame : public QObject {
         QVERIFY(readout->text() != QStringLiteral("Fotografia non trovata: posizionare la cornice a mano"));
     }
 
-    // An answer of "not found" that comes after the operator's crop leaves the crop's frame
-    // and readout as they are.
-    void notFoundAfterTheCropChangesNothing() {
-        ScriptedPrompts prompts;
-        frmScanner window(prompts);
-        setAutoFrame(false);
-        prompts.fileAnswers << m_sideways;
-        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
-        FrameRect moved = ui(window).shape1->frameRect();
-        moved.Left += 40;
-        window.document().setFrame(OutputKind::Foto, moved);
-        window.Command3_Click();
-        PageFindings nothing;
-        nothing.pageSize = window.document().page().size();
-        window.document().framesLocated(window.document().page().image().cacheKey(), nothing);
-        QCOMPARE(ui(window).shape1->frameRect(), moved);
-        QVERIFY(
-            !ui(window).controlsOf(OutputKind::Foto).readout->text().contains(QStringLiteral("non trovata")));
-        // The kinds not cropped are put back all the same.
-        QCOMPARE(ui(window).frameOf(OutputKind::AdrCqc)->frameRect(), startOf(OutputKind::AdrCqc));
-    }
-
     // Switched off in the settings file: nothing runs and the frames stay at their places.
     void settingSwitchesItOff() {
         setAutoFrame(false);
@@ -347,25 +325,6 @@ class TestAutoFrame : public QObject {
         if (!turned)
             QCOMPARE(window.document().page().image(), shown);
         QVERIFY(prompts.messages.isEmpty());
-    }
-
-    // An answer for a page no longer shown changes nothing.
-    void staleAnswerIsDropped() {
-        ScriptedPrompts prompts;
-        frmScanner window(prompts);
-        setAutoFrame(false);
-        prompts.fileAnswers << m_sideways;
-        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
-        const PageFindings findings =
-            Locator::locate(window.document().page().image(), window.document().page().size());
-        QVERIFY(findings.photo.found);
-        const FrameRect before = ui(window).shape1->frameRect();
-        const qint64 shown = window.document().page().image().cacheKey();
-        window.Command5_Click(); // the operator turns the page first
-        window.document().framesLocated(shown, findings);
-        QCOMPARE(ui(window).shape1->frameRect(), before);
-        QCOMPARE(window.document().page().size(), QSize(2480, 3508));
-        QCOMPARE(window.framesLocatedCount(), 1);
     }
 };
 

@@ -149,23 +149,12 @@ struct Workspace {
 
 void verifyEmpty(const frmScanner& w) {
     QVERIFY(w.document().page().isNull());
-    QVERIFY(!ui(w).frameopt->isHidden());
-    for (const QRadioButton* option : ui(w).Option1)
-        QVERIFY(option->isHidden());
-    QVERIFY(ui(w).pict2->isHidden());
-    QVERIFY(ui(w).pict4->isHidden());
-    QVERIFY(!ui(w).Frame1->isEnabled());
-    QVERIFY(ui(w).Command3->isHidden());
-    QVERIFY(ui(w).attesa->isHidden());
-    QVERIFY(ui(w).ScanIm->isEnabled());
+    QVERIFY(showsNoPage(w));
 }
 
 void verifyLoaded(const frmScanner& w, QSize size) {
     QCOMPARE(w.document().page().size(), size);
-    QVERIFY(ui(w).frameopt->isHidden());
-    QVERIFY(ui(w).Frame1->isEnabled());
-    QVERIFY(!ui(w).Command3->isHidden());
-    QVERIFY(ui(w).attesa->isHidden());
+    QVERIFY(showsAPage(w));
     QCOMPARE(ui(w).transi->picture().size(), size);
     QVERIFY(ui(w).display.width() > 0 && ui(w).display.width() <= ui(w).pict->clientSize().width());
     QVERIFY(ui(w).display.height() > 0 && ui(w).display.height() <= ui(w).pict->clientSize().height());

@@ -8,8 +8,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(FrameRect)
-
 namespace {
 
 using PageTurn = WorkspaceDocument::PageTurn;
@@ -74,65 +72,6 @@ class TestWorkspaceDocument : public QObject {
         QVERIFY(!d.canUndo() && !d.canRedo());
         QCOMPARE(d.straightenDegrees(), 0.0);
         QVERIFY(d.edits().mayTurn());
-    }
-
-    // Without a page a turn fails and says so; nothing goes on the history.
-    void turnWithoutAPage() {
-        WorkspaceDocument d;
-        QSignalSpy failed(&d, &WorkspaceDocument::failed);
-        QVERIFY(!d.turn(PageTurn::MirrorTopBottom));
-        QVERIFY(!d.straightenBy(0.5));
-        QCOMPARE(failed.count(), 1);
-        QCOMPARE(failed.constFirst().constFirst().toString(),
-                 QStringLiteral("La rotazione dell'immagine non è riuscita."));
-        QCOMPARE(d.history().count(), 0);
-    }
-
-    // The operator's edits of a frame keep the locator off it; the program's placements do not.
-    void frameEdits_data() {
-        QTest::addColumn<int>("edit");
-        QTest::addColumn<FrameRect>("after");
-        QTest::addColumn<bool>("operators");
-        QTest::newRow("placed") << 0 << FrameRect{100, 100, 50, 60} << false;
-        QTest::newRow("moved") << 1 << FrameRect{90, 75, 50, 60} << true;
-        QTest::newRow("grown") << 2 << FrameRect{80, 80, 55, 66} << true;
-        QTest::newRow("shrunk at its smallest") << 3 << FrameRect{80, 80, 50, 60} << true;
-        QTest::newRow("dragged") << 4 << FrameRect{90, 85, 50, 60} << true;
-        QTest::newRow("dragged from outside") << 5 << FrameRect{80, 80, 50, 60} << false;
-    }
-
-    void frameEdits() {
-        QFETCH(int, edit);
-        QFETCH(FrameRect, after);
-        QFETCH(bool, operators);
-        Loaded l;
-        WorkspaceDocument& d = l.document;
-        QSignalSpy changed(&d, &WorkspaceDocument::frameChanged);
-        double lastX = 100, lastY = 100;
-        switch (edit) {
-        case 0:
-            d.setFrame(OutputKind::Foto, after);
-            break;
-        case 1:
-            d.moveFrame(OutputKind::Foto, 10, -5);
-            break;
-        case 2:
-            d.growFrame(OutputKind::Foto);
-            break;
-        case 3:
-            d.shrinkFrame(OutputKind::Foto);
-            break;
-        case 4:
-        case 5:
-            lastX = edit == 4 ? 100 : 10;
-            d.dragFrame(OutputKind::Foto, float(lastX + 10), 105, lastX, lastY);
-            break;
-        }
-        QCOMPARE(d.frame(OutputKind::Foto), after);
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(changed.constFirst().constFirst().value<OutputKind>(), OutputKind::Foto);
-        QCOMPARE(d.edits().mayPlace(OutputKind::Foto), !operators);
-        QVERIFY(d.edits().mayPlace(OutputKind::Firma));
     }
 
     // The locator finding nothing puts an untouched kind's frame back at its start and says
