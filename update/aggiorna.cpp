@@ -152,13 +152,7 @@ void aggiorna::buildControls() {
 }
 
 void aggiorna::Form_Load() {
-    Cancelled = false;
-    // A password others can read is not used (the login says why).
-    const bool exposed = !UpdateFiles::installationFileProblem(modulo1::InstallationFile()).isEmpty();
-    const UpdateAccount account = exposed ? UpdateAccount{} : UpdateAccount::read();
-    AccountName = account.name;
-    AccountPassword = account.password;
-    InstallationCode = modulo1::InstallationCode();
+    m_procedure.readAccount();
 }
 
 void aggiorna::showResponse(const QString& text) {
@@ -183,24 +177,11 @@ void aggiorna::Command3_Click() {
         m_prompts.message(QStringLiteral("Connessione internet assente. Attivarla e riprovare."));
         return;
     }
-    // Nothing is sent, the password least of all, when no updater could be verified.
-    if (!canVerify()) {
-        showResponse(noKeyText());
+    if (const QString blocked = m_procedure.loginBlocked(canVerify(), noKeyText()); !blocked.isEmpty()) {
+        showResponse(blocked);
         return;
     }
-    const QString exposed = UpdateFiles::installationFileProblem(modulo1::InstallationFile());
-    if (!exposed.isEmpty()) {
-        showResponse(exposed);
-        return;
-    }
-    if (UpdateAccount{AccountName, AccountPassword}.isBlank()) {
-        showResponse(QStringLiteral(
-            "Alcuni file di Vetra risultano mancanti. Impossibile procedere con l'aggiornamento."));
-        return;
-    }
-    // A new login starts clean; a size from an earlier reply must not judge this download.
-    Cancelled = false;
-    ExpectedSize.clear();
+    m_procedure.beginLogin();
     comunicazione->setEnabled(false);
     Label16->setText(QStringLiteral("Connessione ad Orvanta in corso ... "));
     ProgressBar1->setValue(0);
@@ -212,15 +193,13 @@ void aggiorna::Command3_Click() {
     if (m_closing)
         return;
     attesa->hide();
-    ReplyText = Webvis->page().bodyHtml();
-    if (!ReplyText.contains(QLatin1String(LoginPage::kMarker))) {
-        showResponse(
-            QStringLiteral("Non è stato possibile accedere al server di Orvanta. Riprovare più tardi o "
-                           "contattare l'assistenza."));
+    if (const QString problem = UpdateProcedure::loginPageProblem(Webvis->page().bodyHtml());
+        !problem.isEmpty()) {
+        showResponse(problem);
         return;
     }
-    Webvis->page().setValue(QStringLiteral("username"), AccountName);
-    Webvis->page().setValue(QStringLiteral("password"), AccountPassword);
+    Webvis->page().setValue(QStringLiteral("username"), m_procedure.account().name);
+    Webvis->page().setValue(QStringLiteral("password"), m_procedure.account().password);
     PageLoading = true;
     Label16->setText(QStringLiteral("Convalida credenziali Vetra in corso"));
     ProgressBar1->setValue(0);
@@ -230,17 +209,12 @@ void aggiorna::Command3_Click() {
     if (m_closing)
         return;
     attesa->hide();
-    ReplyText = Webvis->page().bodyText();
-    if (ReplyText.isEmpty()) {
-        showResponse(
-            QStringLiteral("La verifica dei dati di accesso non è riuscita. Riprovare; se il problema "
-                           "persiste contattare l'assistenza di Orvanta."));
+    const UpdateProcedure::Answer reply = m_procedure.loginAnswered(Webvis->page().bodyText());
+    if (!reply.problem.isEmpty()) {
+        showResponse(reply.problem);
         return;
     }
-    const LoginReply reply = LoginReply::parse(ReplyText);
     if (reply.authorised) {
-        if (reply.expectedSize)
-            ExpectedSize = QString::number(*reply.expectedSize);
         comunicazione->setEnabled(true);
         Command5->show();
     }
@@ -271,13 +245,11 @@ void aggiorna::RunDownload() {
     attesa->raise();
     const QString updater = modulo1::UpdaterFile();
     // The transfer; DownloadFile's closing steps follow here.
-    bool sized = false;
-    const qint64 expected = ExpectedSize.toLongLong(&sized);
-    const UpdateDownload::Outcome outcome =
-        Inet1->run(m_session.url(QStringLiteral("/vetra/agg/download.asp")), updater, sized ? expected : -1);
+    const UpdateDownload::Outcome outcome = Inet1->run(
+        m_session.url(QStringLiteral("/vetra/agg/download.asp")), updater, m_procedure.expectedBytes());
     QApplication::restoreOverrideCursor();
     // The cancel handler has already put the window back to its ready state.
-    if (Cancelled || outcome == UpdateDownload::Outcome::Cancelled || m_closing)
+    if (m_procedure.cancelled() || outcome == UpdateDownload::Outcome::Cancelled || m_closing)
         return;
     generica->setText(QStringLiteral("Clicca su Installa Aggiornamento, per completare la procedura."));
     Command2->hide();
@@ -330,12 +302,12 @@ bool aggiorna::verifyDownload(const QString& updater) {
     else
         qCDebug(lcUpdate) << "no signature for the updater: status" << fetch.status << fetch.error;
     if (result == UpdateSignature::Result::Valid && UpdateFiles::makeRunnable(held.fd())) {
-        m_signature = fetch.body;
+        m_procedure.setSignature(fetch.body);
         return true;
     }
     qCDebug(lcUpdate) << "updater refused, signature check" << static_cast<int>(result);
     QFile::remove(updater);
-    m_signature.clear();
+    m_procedure.setSignature(QByteArray());
     return false;
 }
 
@@ -361,7 +333,7 @@ void aggiorna::DownloadProgress(const QString& percent) {
 }
 
 void aggiorna::Command2_Click() {
-    Cancelled = true;
+    m_procedure.cancel();
     Inet1->cancel();
     attesa->hide();
     generica->setText(startText());
@@ -412,11 +384,11 @@ void aggiorna::installagg_Click() {
     // renamed over the updater after the check is not what starts.
     UpdateFiles::HeldFile held(updater);
     if (!held.isOursAlone() ||
-        UpdateSignature::verifyOpenFile(held.fd(), m_signature, m_session.updateKey()) !=
+        UpdateSignature::verifyOpenFile(held.fd(), m_procedure.signature(), m_session.updateKey()) !=
             UpdateSignature::Result::Valid) {
         qCDebug(lcUpdate) << "the updater changed after its check; not started";
         QFile::remove(updater);
-        m_signature.clear();
+        m_procedure.setSignature(QByteArray());
         stopped(notVerifiedText());
         backToStart();
         return;
@@ -446,7 +418,7 @@ void aggiorna::stopWork() {
     // handler underneath sees m_closing and leaves the window alone.
     if (PageLoading || Inet1->isRunning()) {
         m_closing = true;
-        Cancelled = true;
+        m_procedure.cancel();
         Webvis->stop();
         Inet1->cancel();
     }

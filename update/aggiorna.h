@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/UpdateProcedure.h"
+
 #include <QDialog>
 #include <functional>
 
@@ -66,14 +68,10 @@ class aggiorna : public QDialog {
     FormBrowser* Webvis = nullptr;
     UpdateDownload* Inet1 = nullptr;
 
-    // Members of the window.
-    QString AccountName;
-    QString AccountPassword;
-    QString InstallationCode;
+    // Members of the window; the rest of its state is the procedure's.
     bool PageLoading = false;
-    QString ReplyText;
-    QString ExpectedSize; // bytes as decimal digits; empty until a login reply gives a size
-    bool Cancelled = false;
+    UpdateProcedure& procedure() { return m_procedure; }
+    const UpdateProcedure& procedure() const { return m_procedure; }
 
     static QString startText();
     static QString noKeyText();
@@ -105,5 +103,5 @@ class aggiorna : public QDialog {
     std::function<void()> m_endProgram;
     std::function<void()> m_beforeStart;
     bool m_closing = false;
-    QByteArray m_signature; // of the downloaded updater, checked again before it starts
+    UpdateProcedure m_procedure;
 };

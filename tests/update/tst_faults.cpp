@@ -97,7 +97,7 @@ class TestUpdateFaults : public QObject {
         window.Command3_Click();
         QVERIFY2(window.respme->isHidden(), qPrintable(window.messag->text()));
         QVERIFY(window.Command5->isVisibleTo(&window));
-        QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
+        QCOMPARE(window.procedure().expectedSize(), QStringLiteral("1234000"));
     }
 
     // --- the download ----------------------------------------------------------------
@@ -127,7 +127,7 @@ class TestUpdateFaults : public QObject {
         fixture.server.payload = makePayload(size);
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
+        QCOMPARE(window.procedure().expectedSize(), QStringLiteral("1234000"));
         if (mode == kRefused)
             fixture.server.close();
         else

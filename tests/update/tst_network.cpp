@@ -184,7 +184,7 @@ class TestNetwork : public QObject {
                  mayContinue ? QStringLiteral(
                                    "Cliccare CONTINUA per iniziare il download della nuova versione di Vetra")
                              : aggiorna::refusedAccountText());
-        QCOMPARE(window.ExpectedSize, expectedSize);
+        QCOMPARE(window.procedure().expectedSize(), expectedSize);
         QCOMPARE(window.messpersonale->isVisibleTo(&window), !personal.isEmpty());
         if (!personal.isEmpty())
             QCOMPARE(window.messpersonale->text(), personal);
@@ -262,7 +262,7 @@ class TestNetwork : public QObject {
         fixture.server.chunkDelayMs = 2;
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
+        QCOMPARE(window.procedure().expectedSize(), QStringLiteral("1234000"));
 
         QList<int> progress;
         connect(window.ProgressBar1, &QProgressBar::valueChanged, this,
@@ -334,7 +334,7 @@ class TestNetwork : public QObject {
         window.Command5->click();
         QVERIFY(receivedAtCancel > 0);
         QCOMPARE(window.Inet1->received(), receivedAtCancel); // not one more piece
-        QVERIFY(window.Cancelled);
+        QVERIFY(window.procedure().cancelled());
         QVERIFY(fixture.strayFiles().isEmpty());
         QVERIFY(fixture.prompts.messages.isEmpty());
         QCOMPARE(window.generica->text(), aggiorna::startText());
@@ -346,7 +346,7 @@ class TestNetwork : public QObject {
         // A new login clears the flag and the download runs to its end.
         fixture.server.chunkDelayMs = 0;
         window.Command3_Click();
-        QVERIFY(!window.Cancelled);
+        QVERIFY(!window.procedure().cancelled());
         window.Command5->click();
         QVERIFY(window.installagg->isVisibleTo(&window));
         QCOMPARE(fileContents(modulo1::UpdaterFile()), fixture.server.payload);

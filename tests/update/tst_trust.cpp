@@ -212,7 +212,7 @@ class TestTrust : public QObject {
         // Neither the login page is asked for nor the password read.
         QCOMPARE(window.messag->text(), problem);
         QVERIFY(fixture.server.requests.isEmpty());
-        QVERIFY(window.AccountPassword.isEmpty());
+        QVERIFY(window.procedure().account().password.isEmpty());
     }
 
     void placesThatMayStartPrograms_data() {
