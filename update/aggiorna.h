@@ -49,25 +49,6 @@ class aggiorna : public QDialog {
     void Webvis_DocumentComplete();
     void Webvis_ProgressChange(qint64 progress, qint64 progressMax);
 
-    // Controls, named as in the window's design.
-    QFrame* comunicazione = nullptr;
-    QLabel* generica = nullptr;
-    QLabel* messpersonale = nullptr;
-    QPushButton* Command3 = nullptr;
-    QPushButton* Command5 = nullptr;
-    QPushButton* installagg = nullptr;
-    QPushButton* Command1 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QFrame* attesa = nullptr;
-    QLabel* Label16 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
-    QFrame* respme = nullptr;
-    QLabel* messag = nullptr;
-    QPushButton* Command4 = nullptr;
-    QFrame* frweb = nullptr;
-    FormBrowser* Webvis = nullptr;
-    UpdateDownload* Inet1 = nullptr;
-
     // Members of the window; the rest of its state is the procedure's.
     bool PageLoading = false;
     UpdateProcedure& procedure() { return m_procedure; }
@@ -88,6 +69,28 @@ class aggiorna : public QDialog {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // The tests' driver reads the controls.
+    friend class AggiornaDriver;
+
+    // Controls, named as in the window's design.
+    QFrame* comunicazione = nullptr;
+    QLabel* generica = nullptr;
+    QLabel* messpersonale = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QPushButton* installagg = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QFrame* attesa = nullptr;
+    QLabel* Label16 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QFrame* respme = nullptr;
+    QLabel* messag = nullptr;
+    QPushButton* Command4 = nullptr;
+    QFrame* frweb = nullptr;
+    FormBrowser* Webvis = nullptr;
+    UpdateDownload* Inet1 = nullptr;
+
     void buildControls();
     void showResponse(const QString& text);
     void waitForPage();
