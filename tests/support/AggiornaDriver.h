@@ -14,13 +14,8 @@ class UpdateDownload;
 // the tests' build.
 struct AggiornaControls {
     QFrame* comunicazione;
-    QLabel* generica;
-    QLabel* messpersonale;
-    QPushButton* Command3;
-    QPushButton* Command5;
-    QPushButton* installagg;
-    QPushButton* Command1;
-    QPushButton* Command2;
+    QLabel *generica, *messpersonale;
+    QPushButton *Command3, *Command5, *installagg, *Command1, *Command2;
     QFrame* attesa;
     QLabel* Label16;
     QProgressBar* ProgressBar1;

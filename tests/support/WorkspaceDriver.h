@@ -17,36 +17,18 @@
 // its friend, so that a renamed or removed control breaks the build of the tests rather
 // than a lookup at run time. Valid until the window's next createForm().
 struct WorkspaceControls {
-    PictureSurface* pict;
-    PictureSurface* transi;
-    PictureSurface* pict2;
-    PictureSurface* Pict3;
-    PictureSurface* pict4;
-    SelectionFrame* shape1;
-    SelectionFrame* Shape2;
-    SelectionFrame* Shape3;
+    PictureSurface *pict, *transi, *pict2, *Pict3, *pict4;
+    SelectionFrame *shape1, *Shape2, *Shape3;
     std::array<QRadioButton*, 3> Option1;
     QGroupBox* frameopt;
-    QPushButton* SelectScan;
-    QPushButton* Command12;
-    QPushButton* ScanIm;
-    QPushButton* Command4;
+    QPushButton *SelectScan, *Command12, *ScanIm, *Command4;
     QFrame* attesa;
     QLabel* Label44;
     QProgressBar* scanProgress;
     QPushButton* scanCancel;
     QFrame* Frame1;
-    QPushButton* Command5;
-    QPushButton* Command10;
-    QPushButton* Command8;
-    QPushButton* Command7;
-    QPushButton* Command9;
-    QPushButton* Command3;
-    QPushButton* Command6;
-    QPushButton* Command13;
-    QPushButton* Command2;
-    QPushButton* Command11;
-    QPushButton* Command1;
+    QPushButton *Command5, *Command10, *Command8, *Command7, *Command9;
+    QPushButton *Command3, *Command6, *Command13, *Command2, *Command11, *Command1;
     QLabel* notice;
     std::array<frmScanner::KindControls, 3> kinds;
     // The display state.

@@ -44,21 +44,27 @@ class TestWorkspaceDocument : public QObject {
         WorkspaceDocument& d = l.document;
         QSignalSpy changed(&d, &WorkspaceDocument::pageChanged);
         QVERIFY(d.turn(PageTurn::Clockwise));
+        const QImage turned = d.page().image().copy();
         QVERIFY(d.straightenBy(0.5));
+        QCOMPARE(d.page().image(), Straighten::page(turned, 0.5));
+        // A mirror carries the straightening with it, the other way; each step starts from
+        // the level page, so the blur never adds up.
         QVERIFY(d.turn(PageTurn::MirrorLeftRight));
         QCOMPARE(d.straightenDegrees(), -0.5);
-        QCOMPARE(d.history().count(), 3);
-        QCOMPARE(changed.count(), 3);
+        QVERIFY(d.straightenBy(-0.5));
+        QCOMPARE(d.page().image(), Straighten::page(turned.mirrored(true, false), -1.0));
+        QCOMPARE(d.history().count(), 4);
+        QCOMPARE(changed.count(), 4);
         const QImage last = d.page().image();
         QVERIFY(d.edits().mayTurn()); // the program's own steps are not the operator's
 
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             d.undo();
         QCOMPARE(d.page().image(), l.original);
         QCOMPARE(d.straightenDegrees(), 0.0);
         QVERIFY(!d.canUndo() && d.canRedo());
         QVERIFY(!d.edits().mayTurn()); // taking a step back is the operator's doing
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             d.redo();
         QCOMPARE(d.page().image(), last);
 
@@ -66,7 +72,9 @@ class TestWorkspaceDocument : public QObject {
         QVERIFY(d.turn(PageTurn::HalfTurn));
         QVERIFY(!d.canRedo());
         QVERIFY(!d.straightenBy(Straighten::kMaxDegrees + 1));
-        QCOMPARE(d.history().count(), 3);
+        QVERIFY(d.straightenBy(-Straighten::kMaxDegrees - d.straightenDegrees()));
+        QVERIFY(!d.straightenBy(-0.5)); // the limit
+        QCOMPARE(d.history().count(), 5);
 
         QVERIFY(d.load(l.dir.filePath(QStringLiteral("p.png"))));
         QVERIFY(!d.canUndo() && !d.canRedo());

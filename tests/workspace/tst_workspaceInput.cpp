@@ -205,44 +205,26 @@ class TestWorkspaceInput : public QObject {
         QVERIFY(ws.prompts.messages.isEmpty());
     }
 
-    // Ctrl+Right / Ctrl+Left straighten by half a degree, always from the level page; a
-    // mirror turns the angle with the page, Ctrl+Z takes each step back to the page as it
-    // was loaded, and the straightening stops at its limit.
+    // Ctrl+Right / Ctrl+Left straighten by half a degree, shown at once, in the history
+    // Ctrl+Z and Ctrl+Y go through; the straightening's own rules are the document's.
     void straightenByHand() {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("s.png"), TestImages::page(600, 800)));
         const QImage original = w.document().page().image().copy();
         const QImage shownLevel = ui(w).pict->picture().copy();
-
-        press(ws, QStringLiteral("Ctrl+Right"));
-        press(ws, QStringLiteral("Ctrl+Right"));
-        QCOMPARE(w.document().straightenDegrees(), 1.0);
-        QCOMPARE(w.document().page().image(), Straighten::page(original, 1.0));
+        for (const char* key : {"Ctrl+Right", "Ctrl+Right", "Ctrl+Left"})
+            press(ws, QString::fromLatin1(key));
+        QCOMPARE(w.document().straightenDegrees(), 0.5);
         QVERIFY(ui(w).pict->picture() != shownLevel);
-        press(ws, QStringLiteral("Ctrl+Left"));
-        QCOMPARE(w.document().page().image(), Straighten::page(original, 0.5));
-
-        ws.click(ui(w).Command8);
-        QCOMPARE(w.document().straightenDegrees(), -0.5);
-        press(ws, QStringLiteral("Ctrl+Left"));
-        QCOMPARE(w.document().straightenDegrees(), -1.0);
-        QCOMPARE(w.document().page().image(), Straighten::page(original.mirrored(true, false), -1.0));
-
-        for (double expected : {-0.5, 0.5, 1.0, 0.5, 0.0}) {
+        for (double expected : {1.0, 0.5, 0.0}) {
             press(ws, QStringLiteral("Ctrl+Z"));
             QCOMPARE(w.document().straightenDegrees(), expected);
         }
         QCOMPARE(w.document().page().image(), original);
         QCOMPARE(ui(w).pict->picture(), shownLevel);
-        QVERIFY(!w.document().canUndo());
         press(ws, QStringLiteral("Ctrl+Y"));
         QCOMPARE(w.document().page().image(), Straighten::page(original, 0.5));
-
-        for (int i = 0; i < 25; ++i)
-            press(ws, QStringLiteral("Ctrl+Right"));
-        QCOMPARE(w.document().straightenDegrees(), Straighten::kMaxDegrees);
-        QCOMPARE(w.document().page().size(), original.size());
         QVERIFY(ws.prompts.messages.isEmpty());
     }
 
