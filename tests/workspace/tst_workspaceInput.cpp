@@ -27,10 +27,12 @@ namespace {
 
 using Workspace = WorkspaceWindow;
 
-// Presses one key of a script: "Right", "Shift+Down", "+", "-", "Ctrl+R"..., or turns the
-// wheel over pict: "wheel+1", "wheel-2".
+// Presses one key of a script: "Right", "Shift+Down", "+", "-", "Ctrl+R"..., turns the
+// wheel over pict: "wheel+1", "wheel-2", or clicks "Aumenta" or "Diminuisce".
 void press(Workspace& ws, const QString& what) {
     frmScanner& w = ws.window;
+    if (what == QLatin1String("Aumenta") || what == QLatin1String("Diminuisce"))
+        return ws.click(what == QLatin1String("Aumenta") ? ui(w).Command7 : ui(w).Command9);
     if (what.startsWith(QLatin1String("wheel"))) {
         const int notches = what.mid(5).toInt();
         const QPointF at = ws.onPict(200, 200);
@@ -90,6 +92,11 @@ class TestWorkspaceInput : public QObject {
             << FrameRect{80, 80, 60, 72} << keyList({"wheel-1"}) << FrameRect{80, 80, 55, 66};
         QTest::newRow("largest") << FrameRect{1, 1, 410, 492} << keyList({"+", "+"})
                                  << FrameRect{1, 1, 415, 498};
+        QTest::newRow("Aumenta at the bottom right")
+            << FrameRect{400, 550, 50, 60} << keyList({"Aumenta"}) << FrameRect{370, 519, 55, 66};
+        QTest::newRow("Aumenta past the largest, Diminuisce")
+            << FrameRect{1, 1, 410, 492} << keyList({"Aumenta", "Aumenta", "Diminuisce"})
+            << FrameRect{1, 1, 410, 492};
     }
 
     void keysAndWheelMoveAndSizeTheFrame() {
