@@ -245,21 +245,13 @@ class TestWorkspaceWindow : public QObject {
         QCOMPARE(w.document().page().size(), QSize(300, 400));
     }
 
-    void failedLoadReturnsToEmpty_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QByteArray jpeg;
-        {
-            QBuffer buffer(&jpeg);
-            buffer.open(QIODevice::WriteOnly);
-            TestImages::page(400, 400).save(&buffer, "JPG");
-        }
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("not an image") << QByteArray("%PDF-1.4 nothing to see");
-        QTest::newRow("truncated jpeg") << jpeg.left(jpeg.size() * 2 / 3);
-    }
-
+    // What any unreadable file does (the kinds of damage are the bad images' rows), here
+    // after a crop: nothing of the earlier page is left to save.
     void failedLoadReturnsToEmpty() {
-        QFETCH(QByteArray, bytes);
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && TestImages::page(400, 400).save(&buffer, "JPG"));
+        const QByteArray bytes = jpeg.left(jpeg.size() * 2 / 3);
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("good.png"), TestImages::page(300, 400)));
