@@ -101,9 +101,9 @@ class WorkspaceDocument : public QObject {
     // The previews are empty again: no readout holds.
     void clearReadouts();
 
-    // Looks for the photograph and signature on the page in the background; the answer
-    // comes to framesLocated(). pagePicture is how the page file is looked at when it is a
-    // JPEG (its reduced decode, as vetra-batch does).
+    // Looks for the photograph and signature on the page in the background (a JPEG page file
+    // through its reduced decode, as vetra-batch looks at it); the answer comes to
+    // framesLocated() on this thread, and is lost with the document.
     void locate();
     // The locator's answer for the page whose pixels had cacheKey. An answer for a page no
     // longer shown (another load, a turn, "NUOVA") is dropped, and so is whatever of it the
