@@ -360,7 +360,7 @@ void BM_LoadAndRefresh(benchmark::State& state) {
     Window w(which);
     for (auto _ : state) {
         w.load();
-        if (w.window.SourceImage.isNull())
+        if (w.window.document().page().isNull())
             state.SkipWithError("load failed");
     }
     setLabel(state, which);
@@ -379,7 +379,7 @@ void BM_CropLargestFrame(benchmark::State& state) {
     const int which = int(state.range(0));
     Window w(which);
     w.load();
-    w.window.shape1->setFrameRect({1, 1, 415, 498}); // the photo frame at its largest
+    w.window.document().setFrame(OutputKind::Foto, {1, 1, 415, 498}); // the photo frame at its largest
     for (auto _ : state)
         w.window.Command3_Click();
     setLabel(state, which);
@@ -457,7 +457,7 @@ int peakChild(const QString& mode, const QString& path) {
     const qint64 before = residentKb().first;
     if (mode == QLatin1String("window")) {
         window.Command12_Click();
-        if (window.SourceImage.isNull())
+        if (window.document().page().isNull())
             return 1;
     } else {
         QImage image;

@@ -4,6 +4,7 @@
 
 #include "env/Prompts.h"
 #include "fuzz/FuzzCheck.h"
+#include "tests/support/WorkspaceDriver.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/frmScanner.h"
 
@@ -63,26 +64,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Either state, never a message, never half of one.
     FUZZ_CHECK(prompts->messages == 0);
-    FUZZ_CHECK(window->attesa->isHidden());
-    FUZZ_CHECK(window->ImagePath == path);
-    const ImageFile& source = window->SourceImage;
+    FUZZ_CHECK(ui(*window).attesa->isHidden());
+    FUZZ_CHECK(window->document().path() == path);
+    const ImageFile& source = window->document().page();
     if (source.isNull()) {
-        FUZZ_CHECK(!window->Frame1->isEnabled());
-        FUZZ_CHECK(!window->frameopt->isHidden());
-        FUZZ_CHECK(window->Command3->isHidden());
+        FUZZ_CHECK(!ui(*window).Frame1->isEnabled());
+        FUZZ_CHECK(!ui(*window).frameopt->isHidden());
+        FUZZ_CHECK(ui(*window).Command3->isHidden());
         return 0;
     }
-    FUZZ_CHECK(window->Frame1->isEnabled());
+    FUZZ_CHECK(ui(*window).Frame1->isEnabled());
     FUZZ_CHECK(source.frameCount() >= 1);
     FUZZ_CHECK(!source.size().isEmpty());
     for (const QImage& frame : source.frames())
         FUZZ_CHECK(isWorkingFormat(frame) && !frame.isNull());
     // transi holds the page one to one; pict shows it fitted, never larger than pict.
-    FUZZ_CHECK(window->transi->picture().size() == source.size());
-    const QSize client = window->pict->clientSize();
-    FUZZ_CHECK(window->DisplayWidth >= 0 && window->DisplayWidth <= client.width());
-    FUZZ_CHECK(window->DisplayHeight >= 0 && window->DisplayHeight <= client.height());
-    if (!window->DisplayImage.isNull())
-        FUZZ_CHECK(window->DisplayImage.frameCount() == source.frameCount());
+    FUZZ_CHECK(ui(*window).transi->picture().size() == source.size());
+    const QSize client = ui(*window).pict->clientSize();
+    FUZZ_CHECK(ui(*window).display.width() >= 0 && ui(*window).display.width() <= client.width());
+    FUZZ_CHECK(ui(*window).display.height() >= 0 && ui(*window).display.height() <= client.height());
+    if (!ui(*window).DisplayImage.isNull())
+        FUZZ_CHECK(ui(*window).DisplayImage.frameCount() == source.frameCount());
     return 0;
 }

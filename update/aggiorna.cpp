@@ -152,13 +152,7 @@ void aggiorna::buildControls() {
 }
 
 void aggiorna::Form_Load() {
-    Cancelled = false;
-    // A password others can read is not used (the login says why).
-    const bool exposed = !UpdateFiles::installationFileProblem(modulo1::InstallationFile()).isEmpty();
-    const UpdateAccount account = exposed ? UpdateAccount{} : UpdateAccount::read();
-    AccountName = account.name;
-    AccountPassword = account.password;
-    InstallationCode = modulo1::InstallationCode();
+    m_procedure.readAccount();
 }
 
 void aggiorna::showResponse(const QString& text) {
@@ -179,56 +173,33 @@ void aggiorna::waitForPage() {
 }
 
 void aggiorna::Command3_Click() {
-    // L1
     if (!m_session.isConnected()) {
         m_prompts.message(QStringLiteral("Connessione internet assente. Attivarla e riprovare."));
         return;
     }
-    // Nothing is sent, the password least of all, when no updater could be verified.
-    if (!canVerify()) {
-        showResponse(noKeyText());
+    if (const QString blocked = m_procedure.loginBlocked(canVerify(), noKeyText()); !blocked.isEmpty()) {
+        showResponse(blocked);
         return;
     }
-    const QString exposed = UpdateFiles::installationFileProblem(modulo1::InstallationFile());
-    if (!exposed.isEmpty()) {
-        showResponse(exposed);
-        return;
-    }
-    // L2
-    if (UpdateAccount{AccountName, AccountPassword}.isBlank()) {
-        showResponse(QStringLiteral(
-            "Alcuni file di Vetra risultano mancanti. Impossibile procedere con l'aggiornamento."));
-        return;
-    }
-    // L3: a new login starts clean; a size from an earlier reply must not judge this download.
-    Cancelled = false;
-    ExpectedSize.clear();
-    // L4
+    m_procedure.beginLogin();
     comunicazione->setEnabled(false);
     Label16->setText(QStringLiteral("Connessione ad Orvanta in corso ... "));
     ProgressBar1->setValue(0);
     attesa->show();
     attesa->raise();
-    // L5
     PageLoading = true;
     Webvis->navigate(m_session.url(QString::fromLatin1(LoginPage::kPath)));
     waitForPage();
     if (m_closing)
         return;
-    // L6
     attesa->hide();
-    ReplyText = Webvis->page().bodyHtml();
-    // L7
-    if (!ReplyText.contains(QLatin1String(LoginPage::kMarker))) {
-        showResponse(
-            QStringLiteral("Non è stato possibile accedere al server di Orvanta. Riprovare più tardi o "
-                           "contattare l'assistenza."));
+    if (const QString problem = UpdateProcedure::loginPageProblem(Webvis->page().bodyHtml());
+        !problem.isEmpty()) {
+        showResponse(problem);
         return;
     }
-    // L8
-    Webvis->page().setValue(QStringLiteral("username"), AccountName);
-    Webvis->page().setValue(QStringLiteral("password"), AccountPassword);
-    // L9
+    Webvis->page().setValue(QStringLiteral("username"), m_procedure.account().name);
+    Webvis->page().setValue(QStringLiteral("password"), m_procedure.account().password);
     PageLoading = true;
     Label16->setText(QStringLiteral("Convalida credenziali Vetra in corso"));
     ProgressBar1->setValue(0);
@@ -238,30 +209,21 @@ void aggiorna::Command3_Click() {
     if (m_closing)
         return;
     attesa->hide();
-    // L10
-    ReplyText = Webvis->page().bodyText();
-    // L11
-    if (ReplyText.isEmpty()) {
-        showResponse(
-            QStringLiteral("La verifica dei dati di accesso non è riuscita. Riprovare; se il problema "
-                           "persiste contattare l'assistenza di Orvanta."));
+    const UpdateProcedure::Answer reply = m_procedure.loginAnswered(Webvis->page().bodyText());
+    if (!reply.problem.isEmpty()) {
+        showResponse(reply.problem);
         return;
     }
-    const LoginReply reply = LoginReply::parse(ReplyText);
-    // L12
     if (reply.authorised) {
-        if (reply.expectedSize)
-            ExpectedSize = QString::number(*reply.expectedSize);
         comunicazione->setEnabled(true);
         Command5->show();
     }
-    // L13: without CONTINUA, the instruction to click it would leave the operator stranded.
+    // Without CONTINUA, the instruction to click it would leave the operator stranded.
     Command3->hide();
     generica->setText(
         reply.authorised
             ? QStringLiteral("Cliccare CONTINUA per iniziare il download della nuova versione di Vetra")
             : refusedAccountText());
-    // L14
     if (!reply.personalMessage.isEmpty()) {
         messpersonale->setText(reply.personalMessage);
         messpersonale->show();
@@ -277,27 +239,21 @@ void aggiorna::Command5_Click() {
 }
 
 void aggiorna::RunDownload() {
-    // R1
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Label16->setText(QStringLiteral("Download nuova versione in corso ..."));
     attesa->show();
     attesa->raise();
-    // R2
     const QString updater = modulo1::UpdaterFile();
-    // R3: the transfer; DownloadFile's closing steps follow here.
-    bool sized = false;
-    const qint64 expected = ExpectedSize.toLongLong(&sized);
-    const UpdateDownload::Outcome outcome =
-        Inet1->run(m_session.url(QStringLiteral("/vetra/agg/download.asp")), updater, sized ? expected : -1);
-    // R4
+    // The transfer; DownloadFile's closing steps follow here.
+    const UpdateDownload::Outcome outcome = Inet1->run(
+        m_session.url(QStringLiteral("/vetra/agg/download.asp")), updater, m_procedure.expectedBytes());
     QApplication::restoreOverrideCursor();
-    // R5: the cancel handler has already put the window back to its ready state.
-    if (Cancelled || outcome == UpdateDownload::Outcome::Cancelled || m_closing)
+    // The cancel handler has already put the window back to its ready state.
+    if (m_procedure.cancelled() || outcome == UpdateDownload::Outcome::Cancelled || m_closing)
         return;
     generica->setText(QStringLiteral("Clicca su Installa Aggiornamento, per completare la procedura."));
     Command2->hide();
     Command1->show();
-    // R6
     if (outcome == UpdateDownload::Outcome::Accepted) {
         const bool verified = verifyDownload(updater);
         if (m_closing)
@@ -346,12 +302,12 @@ bool aggiorna::verifyDownload(const QString& updater) {
     else
         qCDebug(lcUpdate) << "no signature for the updater: status" << fetch.status << fetch.error;
     if (result == UpdateSignature::Result::Valid && UpdateFiles::makeRunnable(held.fd())) {
-        m_signature = fetch.body;
+        m_procedure.setSignature(fetch.body);
         return true;
     }
     qCDebug(lcUpdate) << "updater refused, signature check" << static_cast<int>(result);
     QFile::remove(updater);
-    m_signature.clear();
+    m_procedure.setSignature(QByteArray());
     return false;
 }
 
@@ -377,7 +333,7 @@ void aggiorna::DownloadProgress(const QString& percent) {
 }
 
 void aggiorna::Command2_Click() {
-    Cancelled = true;
+    m_procedure.cancel();
     Inet1->cancel();
     attesa->hide();
     generica->setText(startText());
@@ -428,11 +384,11 @@ void aggiorna::installagg_Click() {
     // renamed over the updater after the check is not what starts.
     UpdateFiles::HeldFile held(updater);
     if (!held.isOursAlone() ||
-        UpdateSignature::verifyOpenFile(held.fd(), m_signature, m_session.updateKey()) !=
+        UpdateSignature::verifyOpenFile(held.fd(), m_procedure.signature(), m_session.updateKey()) !=
             UpdateSignature::Result::Valid) {
         qCDebug(lcUpdate) << "the updater changed after its check; not started";
         QFile::remove(updater);
-        m_signature.clear();
+        m_procedure.setSignature(QByteArray());
         stopped(notVerifiedText());
         backToStart();
         return;
@@ -462,7 +418,7 @@ void aggiorna::stopWork() {
     // handler underneath sees m_closing and leaves the window alone.
     if (PageLoading || Inet1->isRunning()) {
         m_closing = true;
-        Cancelled = true;
+        m_procedure.cancel();
         Webvis->stop();
         Inet1->cancel();
     }

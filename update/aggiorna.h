@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/UpdateProcedure.h"
+
 #include <QDialog>
 #include <functional>
 
@@ -47,6 +49,29 @@ class aggiorna : public QDialog {
     void Webvis_DocumentComplete();
     void Webvis_ProgressChange(qint64 progress, qint64 progressMax);
 
+    // Members of the window; the rest of its state is the procedure's.
+    bool PageLoading = false;
+    UpdateProcedure& procedure() { return m_procedure; }
+    const UpdateProcedure& procedure() const { return m_procedure; }
+
+    static QString startText();
+    static QString noKeyText();
+    static QString notVerifiedText();
+    static QString refusedAccountText();
+    static QString connectionText(const QString& problem);
+    // What the window keeps saying once a download or its start has been refused: what
+    // happened, and how to try again.
+    static QString stoppedText(const QString& what);
+
+    void reject() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    // The tests' driver reads the controls.
+    friend class AggiornaDriver;
+
     // Controls, named as in the window's design.
     QFrame* comunicazione = nullptr;
     QLabel* generica = nullptr;
@@ -66,30 +91,6 @@ class aggiorna : public QDialog {
     FormBrowser* Webvis = nullptr;
     UpdateDownload* Inet1 = nullptr;
 
-    // Members of the window.
-    QString AccountName;
-    QString AccountPassword;
-    QString InstallationCode;
-    bool PageLoading = false;
-    QString ReplyText;
-    QString ExpectedSize; // bytes as decimal digits; empty until a login reply gives a size
-    bool Cancelled = false;
-
-    static QString startText();
-    static QString noKeyText();
-    static QString notVerifiedText();
-    static QString refusedAccountText();
-    static QString connectionText(const QString& problem);
-    // What the window keeps saying once a download or its start has been refused: what
-    // happened, and how to try again.
-    static QString stoppedText(const QString& what);
-
-    void reject() override;
-
-  protected:
-    void closeEvent(QCloseEvent* event) override;
-
-  private:
     void buildControls();
     void showResponse(const QString& text);
     void waitForPage();
@@ -105,5 +106,5 @@ class aggiorna : public QDialog {
     std::function<void()> m_endProgram;
     std::function<void()> m_beforeStart;
     bool m_closing = false;
-    QByteArray m_signature; // of the downloaded updater, checked again before it starts
+    UpdateProcedure m_procedure;
 };

@@ -5,10 +5,7 @@
 #include "env/Settings.h"
 #include "env/WindowControls.h"
 #include "imaging/FrameGeometry.h"
-#include "imaging/LocatorPicture.h"
-#include "imaging/Straighten.h"
 #include "imaging/StretchRegion.h"
-#include "locate/FramePlacement.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/SaveCommand.h"
 #include "workspace/SelectionFrame.h"
@@ -23,17 +20,13 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QShortcut>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 namespace {
@@ -147,6 +140,14 @@ frmScanner::frmScanner(Prompts& prompts, QWidget* parent) : QDialog(parent), m_p
     paintBackground(this, kWindowBlue);
     setAcceptDrops(true);
     buildShortcuts();
+    connect(&m_document, &WorkspaceDocument::pageChanged, this, &frmScanner::RefreshDisplay);
+    connect(&m_document, &WorkspaceDocument::frameChanged, this, [this](OutputKind kind) {
+        if (SelectionFrame* frame = frameOf(kind))
+            frame->setFrameRect(m_document.frame(kind));
+    });
+    connect(&m_document, &WorkspaceDocument::readoutChanged, this, &frmScanner::showReadout);
+    connect(&m_document, &WorkspaceDocument::failed, this,
+            [this](const QString& text) { m_prompts.message(text); });
     createForm();
 }
 
@@ -177,11 +178,7 @@ int frmScanner::showModal() {
 void frmScanner::createForm() {
     // The readouts belong to the previews about to go.
     m_kinds = {};
-    for (Readout& readout : m_readouts) {
-        if (readout.watcher)
-            readout.watcher->deleteLater();
-        readout = Readout();
-    }
+    m_document.clearReadouts();
     delete m_form;
     m_form = new QWidget(this);
     m_form->setGeometry(0, 0, width(), height());
@@ -363,13 +360,9 @@ void frmScanner::Form_Load() {
     Shape3->hide();
     Shape2->hide();
     Frame1->setEnabled(false);
-    // A tenth of each frame's design size; the frames have not moved yet.
-    for (OutputKind kind : {OutputKind::Firma, OutputKind::AdrCqc, OutputKind::Foto}) {
-        const SelectionFrame* frame = frameOf(kind);
-        const auto k = static_cast<std::size_t>(kind);
-        StepHeight[k] = double(frame->Height()) * 10 / 100;
-        StepWidth[k] = double(frame->Width()) * 10 / 100;
-    }
+    // The frames start afresh, with size steps of a tenth of their starting size.
+    m_document.setShown(false);
+    m_document.resetFrames();
 }
 
 int frmScanner::currentOutputKind() const {
@@ -439,7 +432,8 @@ void frmScanner::Command11_Click() {
     Command13->setEnabled(false);
     Command13->hide();
     // The previews are empty again: what their saves would have written no longer holds.
-    clearReadouts();
+    m_document.clearReadouts();
+    m_document.setShown(false);
     showNotice(QString());
 }
 
@@ -467,7 +461,7 @@ void frmScanner::loadFresh(const QString& path) {
 }
 
 std::optional<QString> frmScanner::chooseFile() {
-    ImagePath.clear();
+    m_document.setPath(QString());
 
     Prompts::FileRequest request;
     request.title = QStringLiteral("Selezionare il file immagine da caricare");
@@ -493,13 +487,12 @@ bool frmScanner::loadPage(const QString& path) {
     Label44->setText(QStringLiteral("Caricamento file in corso"));
     attesa->show();
     attesa->repaint();
-    ImagePath = path;
-    if (!showPage(ImagePath)) {
+    if (!showPage(path)) {
         // A drop has no dialog to show that something happened at all.
         showNotice(QStringLiteral("Il file %1 non è un'immagine leggibile").arg(QFileInfo(path).fileName()));
         return false;
     }
-    rememberFolder(kLoadFolderKey, ImagePath);
+    rememberFolder(kLoadFolderKey, path);
     attesa->hide();
     Label44->setText(kWaitText);
     ScanIm->setEnabled(true);
@@ -513,14 +506,10 @@ bool frmScanner::showPage(const QString& path) {
         option->show();
     pict2->show();
     pict4->show();
-    clearTurnHistory();
-    m_edits.reset();
-    SourceImage = ImageFile();
-    if (!SourceImage.loadFile(path)) {
+    if (!m_document.load(path)) {
         loadFailed();
         return false;
     }
-    RefreshDisplay();
     return true;
 }
 
@@ -529,7 +518,9 @@ void frmScanner::pageShown() {
     frameopt->hide();
     Frame1->setEnabled(true);
     Command3->show();
-    locateFrames();
+    m_document.setShown(true);
+    if (autoFrameEnabled())
+        m_document.locate();
 }
 
 void frmScanner::loadFailed() {
@@ -556,6 +547,7 @@ void frmScanner::showNotice(const QString& text) {
 }
 
 void frmScanner::RefreshDisplay() {
+    const ImageFile& SourceImage = m_document.page();
     if (SourceImage.isNull())
         return;
 
@@ -579,6 +571,7 @@ void frmScanner::RefreshDisplay() {
 
 void frmScanner::Command3_Click() {
     const QImage full = transi->picture();
+    const ImageFile& SourceImage = m_document.page();
     // transi shows SourceImage's active frame, whose reduced copy makes large crops quick.
     const QImage reduced =
         full.cacheKey() == SourceImage.image().cacheKey() ? SourceImage.reduced() : QImage();
@@ -596,207 +589,42 @@ void frmScanner::Command3_Click() {
             preview->drawImage(QRect(QPoint(0, 0), output), stretchRegion(full, reduced, source, output));
         }
         saveButtonOf(kind)->setEnabled(true);
-        startReadout(kind);
-        m_edits.pageTouched();
-        m_edits.frameTouched(kind);
+        m_document.cropped(kind, preview->image());
     }
-}
-
-bool frmScanner::turnOrFlip(PageTurn turn) {
-    ImageProcessor.removeAllFilters();
-    ImageFilter& filter = ImageProcessor.addFilter(FilterKind::RotateFlip);
-    switch (turn) {
-    case PageTurn::Clockwise:
-        filter.rotationAngle = 90;
-        break;
-    case PageTurn::HalfTurn:
-        filter.rotationAngle = 180;
-        break;
-    case PageTurn::Anticlockwise:
-        filter.rotationAngle = 270;
-        break;
-    case PageTurn::MirrorLeftRight:
-        filter.flipHorizontal = true;
-        break;
-    case PageTurn::MirrorTopBottom:
-        filter.flipVertical = true;
-        break;
-    }
-
-    ImageFile turned = ImageProcessor.apply(SourceImage);
-    // A straightened page's level copy turns with it; a mirror turns the straightening the
-    // other way.
-    ImageFile levelTurned = m_unstraightened.isNull() ? ImageFile() : ImageProcessor.apply(m_unstraightened);
-    if (turned.isNull() || (!m_unstraightened.isNull() && levelTurned.isNull())) {
-        m_prompts.message(QStringLiteral("La rotazione dell'immagine non è riuscita."));
-        return false;
-    }
-    if (turned.frameCount() == SourceImage.frameCount())
-        turned.setActiveFrame(SourceImage.activeFrame());
-    SourceImage = std::move(turned);
-    if (!m_unstraightened.isNull()) {
-        levelTurned.setActiveFrame(m_unstraightened.activeFrame());
-        m_unstraightened = std::move(levelTurned);
-        if (turn == PageTurn::MirrorLeftRight || turn == PageTurn::MirrorTopBottom)
-            m_straighten = -m_straighten;
-    }
-    RefreshDisplay();
-    return true;
 }
 
 void frmScanner::Command5_Click() {
-    if (SourceImage.isNull())
-        return;
-    if (turnOrFlip(PageTurn::Clockwise)) {
-        recordTurn(PageTurn::Clockwise);
-        m_edits.pageTouched();
-    }
+    if (m_document.hasPage() && m_document.turn(WorkspaceDocument::PageTurn::Clockwise))
+        m_document.edits().pageTouched();
 }
 
 void frmScanner::Command8_Click() {
-    if (SourceImage.isNull())
-        return;
-    if (turnOrFlip(PageTurn::MirrorLeftRight)) {
-        recordTurn(PageTurn::MirrorLeftRight);
-        m_edits.pageTouched();
-    }
+    if (m_document.hasPage() && m_document.turn(WorkspaceDocument::PageTurn::MirrorLeftRight))
+        m_document.edits().pageTouched();
 }
 
 void frmScanner::Command10_Click() {
     // No test for an empty image here: the turn fails and says so.
-    if (turnOrFlip(PageTurn::MirrorTopBottom)) {
-        recordTurn(PageTurn::MirrorTopBottom);
-        m_edits.pageTouched();
-    }
+    if (m_document.turn(WorkspaceDocument::PageTurn::MirrorTopBottom))
+        m_document.edits().pageTouched();
 }
 
-bool frmScanner::applyTurn(PageTurn turn) {
-    if (SourceImage.isNull() || !turnOrFlip(turn))
-        return false;
-    recordTurn(turn);
-    return true;
-}
-
-void frmScanner::recordTurn(PageTurn turn) {
-    m_undo.push_back(HistoryStep{turn});
-    m_redo.clear();
-}
-
-void frmScanner::clearTurnHistory() {
-    m_undo.clear();
-    m_redo.clear();
-    m_unstraightened = ImageFile();
-    m_straighten = 0;
-}
-
-bool frmScanner::straightenBy(double degrees) {
-    if (SourceImage.isNull())
-        return false;
-    // Hundredths of a degree, so that half-degree steps come back exactly to level.
-    const double from = m_straighten;
-    const double to = std::round((from + degrees) * 100) / 100 + 0.0;
-    if (!std::isfinite(to) || std::abs(to) > Straighten::kMaxDegrees || to == from)
-        return false;
-    if (!straightenTo(to))
-        return false;
-    m_undo.push_back(HistoryStep{std::nullopt, from, to});
-    m_redo.clear();
-    return true;
-}
-
-bool frmScanner::straightenTo(double degrees) {
-    if (degrees == m_straighten)
-        return true;
-    if (degrees == 0) {
-        SourceImage = std::move(m_unstraightened);
-        m_unstraightened = ImageFile();
-        m_straighten = 0;
-        RefreshDisplay();
-        return true;
-    }
-    const ImageFile& level = m_unstraightened.isNull() ? SourceImage : m_unstraightened;
-    // The shown frame only: the other frames of an animation come back with the level page.
-    const QImage straightened = Straighten::page(level.image(), degrees);
-    if (straightened.isNull()) {
-        m_prompts.message(QStringLiteral("Il raddrizzamento dell'immagine non è riuscito."));
-        return false;
-    }
-    if (m_unstraightened.isNull())
-        m_unstraightened = SourceImage;
-    SourceImage = ImageFile({straightened});
-    m_straighten = degrees;
-    RefreshDisplay();
-    return true;
-}
-
-namespace {
-
-frmScanner::PageTurn inverse(frmScanner::PageTurn turn) {
-    using PageTurn = frmScanner::PageTurn;
-    switch (turn) {
-    case PageTurn::Clockwise:
-        return PageTurn::Anticlockwise;
-    case PageTurn::Anticlockwise:
-        return PageTurn::Clockwise;
-    case PageTurn::HalfTurn:
-    case PageTurn::MirrorLeftRight:
-    case PageTurn::MirrorTopBottom:
-        break;
-    }
-    return turn;
-}
-
-} // namespace
-
-void frmScanner::undoTurn() {
-    if (m_undo.empty() || SourceImage.isNull())
-        return;
-    const HistoryStep step = m_undo.back();
-    // A step that cannot be taken back stays on the history, so nothing is lost or skipped.
-    if (step.turn ? !turnOrFlip(inverse(*step.turn)) : !straightenTo(step.fromDegrees))
-        return;
-    m_edits.pageTouched();
-    m_undo.pop_back();
-    m_redo.push_back(step);
-}
-
-void frmScanner::redoTurn() {
-    if (m_redo.empty() || SourceImage.isNull())
-        return;
-    const HistoryStep step = m_redo.back();
-    if (step.turn ? !turnOrFlip(*step.turn) : !straightenTo(step.toDegrees))
-        return;
-    m_edits.pageTouched();
-    m_redo.pop_back();
-    m_undo.push_back(step);
-}
-
-void frmScanner::editCurrentFrame(const std::function<void(OutputKind, FrameRect&)>& edit) {
-    // The current frame is the first visible one: only the chosen kind's frame is shown.
+std::optional<OutputKind> frmScanner::currentFrame() const {
     for (OutputKind kind : kKinds) {
-        SelectionFrame* frame = frameOf(kind);
-        if (!frame->Visible())
-            continue;
-        FrameRect rect = frame->frameRect();
-        edit(kind, rect);
-        frame->setFrameRect(rect);
-        m_edits.frameTouched(kind);
-        return;
+        if (frameOf(kind)->Visible())
+            return kind;
     }
+    return std::nullopt;
 }
 
 void frmScanner::Command7_Click() {
-    editCurrentFrame([this](OutputKind kind, FrameRect& rect) {
-        const auto k = static_cast<std::size_t>(kind);
-        FrameGeometry::grow(rect, kind, StepWidth[k], StepHeight[k]);
-    });
+    if (const auto kind = currentFrame())
+        m_document.growFrame(*kind);
 }
 
 void frmScanner::Command9_Click() {
-    editCurrentFrame([this](OutputKind kind, FrameRect& rect) {
-        const auto k = static_cast<std::size_t>(kind);
-        FrameGeometry::shrink(rect, kind, StepWidth[k], StepHeight[k]);
-    });
+    if (const auto kind = currentFrame())
+        m_document.shrinkFrame(*kind);
 }
 
 void frmScanner::pict_MouseDown(int button, int /*shift*/, float x, float y) {
@@ -811,14 +639,8 @@ void frmScanner::pict_MouseDown(int button, int /*shift*/, float x, float y) {
 
 void frmScanner::pict_MouseMove(int button, int /*shift*/, float x, float y) {
     for (OutputKind kind : kKinds) {
-        SelectionFrame* frame = frameOf(kind);
-        if (!frame->Visible() || button != 1)
-            continue;
-        FrameRect rect = frame->frameRect();
-        if (FrameGeometry::dragStep(rect, x, y, DragLastX, DragLastY))
-            m_edits.frameTouched(kind);
-        FrameGeometry::applyDragBounds(rect);
-        frame->setFrameRect(rect);
+        if (frameOf(kind)->Visible() && button == 1)
+            m_document.dragFrame(kind, x, y, DragLastX, DragLastY);
     }
 }
 
@@ -841,15 +663,8 @@ void frmScanner::Command2_Click() {
 void frmScanner::saveKind(OutputKind kind) {
     const PictureSurface* preview = previewOf(kind);
     const QImage image = preview->image();
-    // The readout's search ran on this very picture: its answer is the file to write. A
-    // search still running is waited for rather than started again.
-    Readout& readout = m_readouts[indexOf(kind)];
-    if (!readout.encoded && readout.watcher && readout.picture == image) {
-        readout.watcher->waitForFinished();
-        readout.encoded = readout.watcher->result();
-    }
-    const SaveCommand::Encoded* known =
-        readout.encoded && readout.picture == image ? &*readout.encoded : nullptr;
+    // The readout's search ran on this very picture: its answer is the file to write.
+    const SaveCommand::Encoded* known = m_document.encodedFor(kind, image);
     const SaveCommand::Report report =
         SaveCommand::run(m_prompts, kind, image, !preview->isHidden(), known, saveFolder());
     if (report.outcome == SaveCommand::Outcome::Saved)
@@ -910,7 +725,7 @@ void frmScanner::showScanProgress(long long done, long long total) {
 }
 
 void frmScanner::setImagePath(const QString& path) {
-    ImagePath = path;
+    m_document.setPath(path);
 }
 
 void frmScanner::showScannedImage(const QString& path) {
@@ -960,22 +775,22 @@ void frmScanner::buildShortcuts() {
     bind(QKeySequence(Qt::CTRL | Qt::Key_R), [this, press] { press(Command5); });
     // Half a degree clockwise / anticlockwise: the page straightened by hand.
     bind(QKeySequence(Qt::CTRL | Qt::Key_Right), [this] {
-        if (pageLoaded() && straightenBy(0.5))
-            m_edits.pageTouched();
+        if (pageLoaded() && m_document.straightenBy(0.5))
+            m_document.edits().pageTouched();
     });
     bind(QKeySequence(Qt::CTRL | Qt::Key_Left), [this] {
-        if (pageLoaded() && straightenBy(-0.5))
-            m_edits.pageTouched();
+        if (pageLoaded() && m_document.straightenBy(-0.5))
+            m_document.edits().pageTouched();
     });
     bind(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] {
         if (pageLoaded())
-            undoTurn();
+            m_document.undo();
     });
     for (const QKeySequence& redo :
          {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)})
         bind(redo, [this] {
             if (pageLoaded())
-                redoTurn();
+                m_document.redo();
         });
 }
 
@@ -997,11 +812,8 @@ void frmScanner::keyPressEvent(QKeyEvent* event) {
 void frmScanner::moveFrame(double dx, double dy) {
     if (!pageLoaded())
         return;
-    editCurrentFrame([dx, dy](OutputKind, FrameRect& rect) {
-        rect.Left = float(double(rect.Left) + dx);
-        rect.Top = float(double(rect.Top) + dy);
-        FrameGeometry::applyDragBounds(rect);
-    });
+    if (const auto kind = currentFrame())
+        m_document.moveFrame(*kind, dx, dy);
 }
 
 void frmScanner::pictWheel(int steps) {
@@ -1040,7 +852,7 @@ void frmScanner::dropEvent(QDropEvent* event) {
         return;
     event->acceptProposedAction();
     // As the load command once its dialog has given a file.
-    ImagePath.clear();
+    m_document.setPath(QString());
     loadFresh(path);
 }
 
@@ -1048,65 +860,19 @@ void frmScanner::dropEvent(QDropEvent* event) {
 // Readout: what each kind's save will write, found by the save's own search in the
 // background after each crop.
 
-void frmScanner::startReadout(OutputKind kind) {
-    Readout& readout = m_readouts[indexOf(kind)];
-    if (readout.watcher)
-        readout.watcher->deleteLater();
-    readout.picture = previewOf(kind)->image();
-    readout.encoded.reset();
-    readout.notFound.clear();
-
-    auto* watcher = new QFutureWatcher<SaveCommand::Encoded>(this);
-    readout.watcher = watcher;
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, kind, watcher] {
-        Readout& current = m_readouts[indexOf(kind)];
-        if (current.watcher != watcher)
-            return; // a later crop replaced this search
-        current.encoded = watcher->result();
-        showReadout(kind);
-    });
-    const QImage picture = readout.picture;
-    watcher->setFuture(QtConcurrent::run([kind, picture] { return SaveCommand::encode(kind, picture); }));
-    showReadout(kind);
-}
-
 void frmScanner::showReadout(OutputKind kind) {
     const KindControls& controls = controlsOf(kind);
-    const Readout& readout = m_readouts[indexOf(kind)];
     if (!controls.readout)
         return;
-    QString text;
-    bool fits = true;
-    if (!readout.notFound.isEmpty()) {
-        text = readout.notFound;
-    } else if (readout.encoded) {
-        text = SaveCommand::readoutText(kind, *readout.encoded);
-        fits = readout.encoded->found.status == QualitySearch::Status::Found;
-    } else if (readout.watcher) {
-        text = QStringLiteral("Calcolo della qualità...");
-    }
+    const QString text = m_document.readoutText(kind);
     controls.readout->setText(text);
     // A file that cannot be saved is told on a red ground, before anyone presses save.
-    if (fits) {
+    if (m_document.readoutFits(kind)) {
         controls.readout->setAutoFillBackground(false);
     } else {
         paintBackground(controls.readout, QColor(192, 0, 0));
     }
     controls.readout->setVisible(!text.isEmpty() && !controls.preview->isHidden());
-}
-
-void frmScanner::clearReadouts() {
-    for (OutputKind kind : kKinds) {
-        Readout& readout = m_readouts[indexOf(kind)];
-        if (readout.watcher)
-            readout.watcher->deleteLater();
-        readout = Readout();
-        showReadout(kind);
-    }
-}
-
-bool frmScanner::readoutReady(OutputKind kind) const {
-    return m_readouts[indexOf(kind)].encoded.has_value();
 }
 
 bool frmScanner::eventFilter(QObject* watched, QEvent* event) {
@@ -1149,70 +915,4 @@ QString frmScanner::saveFolder() const {
 bool frmScanner::autoFrameEnabled() const {
     const auto settings = Settings::open(m_settingsFile);
     return !settings || settings->value(QStringLiteral("Workspace/AutoFrame"), true).toBool();
-}
-
-void frmScanner::locateFrames() {
-    if (SourceImage.isNull() || !autoFrameEnabled())
-        return;
-    // The reduced copy is all the locator needs; both copies are shared, never written.
-    const QImage picture = SourceImage.reduced().isNull() ? SourceImage.image() : SourceImage.reduced();
-    const QSize pageSize = SourceImage.size();
-    const qint64 key = SourceImage.image().cacheKey();
-    const QString path = ImagePath;
-    QPointer<frmScanner> window(this);
-    QThreadPool::globalInstance()->start([window, picture, pageSize, key, path, locate = m_locate] {
-        // A JPEG page is looked at as vetra-batch looks at it (its reduced decode, not the
-        // average of the full one), so both place the same frames on it.
-        const QImage jpeg = LocatorPicture::ofJpegFile(path, pageSize);
-        const PageFindings findings = locate(jpeg.isNull() ? picture : jpeg, pageSize);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [window, key, findings] {
-                if (window)
-                    window->framesLocated(key, findings);
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void frmScanner::framesLocated(qint64 cacheKey, const PageFindings& findings) {
-    ++m_framesLocated;
-    if (SourceImage.isNull() || SourceImage.image().cacheKey() != cacheKey || Command3->isHidden())
-        return;
-    if (const int degrees = FramePlacement::turnToShow(findings)) {
-        // The frames below are for the turned page: without the turn, none of them fits.
-        if (!m_edits.mayTurn())
-            return;
-        // As if "Rotazione" had been pressed as often as the turn needs, in one turn of the
-        // page that Ctrl+Z takes back.
-        const PageTurn turn = degrees == 90    ? PageTurn::Clockwise
-                              : degrees == 180 ? PageTurn::HalfTurn
-                                               : PageTurn::Anticlockwise;
-        if (!applyTurn(turn) || SourceImage.size() != findings.pageSize)
-            return;
-    }
-    // The page shown straightened as the frames expect it, in one step Ctrl+Z takes back.
-    if (findings.straighten != 0 && (!m_edits.mayTurn() || !straightenBy(findings.straighten - m_straighten)))
-        return;
-    // A subject not found leaves no frame where the last page had it: the frame goes back to
-    // its starting place and the readout says why, unless the operator has moved or cropped
-    // that kind since the load (the frame, the crop and its readout are theirs then).
-    for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
-        if (!m_edits.mayPlace(kind))
-            continue;
-        if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings)) {
-            frameOf(kind)->setFrameRect(*frame);
-            continue;
-        }
-        Readout& readout = m_readouts[indexOf(kind)];
-        if (readout.watcher || readout.encoded)
-            continue;
-        const QRectF start = outputKindInfo(kind).designFrame;
-        frameOf(kind)->setFrameRect(
-            {float(start.x()), float(start.y()), float(start.width()), float(start.height())});
-        readout.notFound = kind == OutputKind::Firma
-                               ? QStringLiteral("Firma non trovata: posizionare la cornice a mano")
-                               : QStringLiteral("Fotografia non trovata: posizionare la cornice a mano");
-        showReadout(kind);
-    }
 }

@@ -7,16 +7,13 @@
 #include "imaging/ImageProcess.h"
 #include "imaging/OutputKinds.h"
 #include "locate/Locator.h"
-#include "workspace/OperatorEdits.h"
 #include "workspace/SaveCommand.h"
+#include "workspace/WorkspaceDocument.h"
 
 #include <QDialog>
-#include <QFutureWatcher>
-#include <QPointer>
 #include <array>
 #include <functional>
 #include <optional>
-#include <vector>
 
 class Prompts;
 class PictureSurface;
@@ -35,8 +32,10 @@ class SelectionFrame;
 // the three output kinds and every editing command. Opened modally from the start-up
 // window with showModal().
 //
-// The controls are rebuilt in their design state each time the window is opened; the
-// workspace members (SourceImage and the rest below) live as long as this object.
+// The window shows a WorkspaceDocument (the page, its history, the frames, the locator's
+// answers and the readouts) and hands it the operator's clicks; each handler delegates in a
+// line or two. The controls are rebuilt in their design state each time the window is
+// opened; the document lives as long as this object.
 class frmScanner : public QDialog, private ScanWindow {
     Q_OBJECT
   public:
@@ -56,8 +55,8 @@ class frmScanner : public QDialog, private ScanWindow {
     // square frames, disables the tools and computes the size steps from the frames.
     void Form_Load();
 
-    // Fills transi, DisplayImage, DisplayWidth/DisplayHeight and pict from SourceImage.
-    // Call after every change of SourceImage. Does nothing while SourceImage is empty.
+    // Fills transi, DisplayImage, DisplayWidth/DisplayHeight and pict from the document's
+    // page; runs on every change of the page. Does nothing while there is no page.
     void RefreshDisplay();
 
     // Turns Option1(index) on and runs the output kind click, as a load or scan does.
@@ -73,37 +72,15 @@ class frmScanner : public QDialog, private ScanWindow {
         QPushButton* save = nullptr;
         QLabel* readout = nullptr; // beside the preview: what its save will write
     };
-    const KindControls& controlsOf(OutputKind kind) const { return m_kinds[static_cast<std::size_t>(kind)]; }
-
-    SelectionFrame* frameOf(OutputKind kind) const { return controlsOf(kind).frame; }
-    PictureSurface* previewOf(OutputKind kind) const { return controlsOf(kind).preview; }
-    QPushButton* saveButtonOf(OutputKind kind) const { return controlsOf(kind).save; }
 
     // Makes the image file at path the working page, as the load command does once a file is
     // chosen (and as a dropped file does): wait panel, kind 0, Loaded state, or the Empty
     // state when the file cannot be read. Clears the turn history. Returns whether it loaded.
     bool loadPage(const QString& path);
 
-    // Page turns the history keeps. Each is lossless and has an exact inverse.
-    enum class PageTurn { Clockwise, HalfTurn, Anticlockwise, MirrorLeftRight, MirrorTopBottom };
-    // Turns the working page and records the turn, so that Ctrl+Z takes it back; for turns
-    // made by the program itself (the buttons record theirs). A failed turn is told to the
-    // operator and not recorded. Does nothing without a page.
-    bool applyTurn(PageTurn turn);
-    // Ctrl+Z / Ctrl+Y: take back the last turn, make the last taken-back turn again. The
-    // frames stay where they are.
-    void undoTurn();
-    void redoTurn();
-    bool canUndoTurn() const { return !m_undo.empty(); }
-    bool canRedoTurn() const { return !m_redo.empty(); }
-    // Straightens the page degrees more, clockwise when positive (Ctrl+Right and Ctrl+Left
-    // by half a degree), up to Straighten::kMaxDegrees either way in all; recorded in the
-    // same history as the turns. The page is straightened afresh from the level page each
-    // time, so steps never add up their blur. False, with nothing changed, beyond the limit
-    // or when it fails (told to the operator). Does nothing without a page.
-    bool straightenBy(double degrees);
-    // How far the shown page is straightened, clockwise degrees.
-    double straightenDegrees() const { return m_straighten; }
+    // The page, its history, the frames and the readouts the window shows.
+    WorkspaceDocument& document() { return m_document; }
+    const WorkspaceDocument& document() const { return m_document; }
 
     // The settings file that keeps the remembered folders (INI). Empty: the program's own
     // settings. Tests point it at a temporary file.
@@ -111,9 +88,6 @@ class frmScanner : public QDialog, private ScanWindow {
     // The folder the load dialog opens in / the save dialog opens in; empty when none is known.
     QString loadFolder() const;
     QString saveFolder() const;
-
-    // Whether the quality and size of each cropped kind are known yet (tests wait for it).
-    bool readoutReady(OutputKind kind) const;
 
     Prompts& prompts() const { return m_prompts; }
 
@@ -142,6 +116,33 @@ class frmScanner : public QDialog, private ScanWindow {
     void pict_MouseDown(int button, int shift, float x, float y);
     void pict_MouseMove(int button, int shift, float x, float y);
     void pict_MouseUp(int button, int shift, float x, float y);
+
+    static QString windowCaption();
+
+    // Automatic framing: after a load or scan the document has the locator look for the
+    // photograph and the signature (WorkspaceDocument::locate). Off when the setting
+    // Workspace/AutoFrame of the program's settings file (or of setSettingsFile's) is false.
+    bool autoFrameEnabled() const;
+    // How many locator answers were applied or dropped so far; for tests and measurements.
+    int framesLocatedCount() const { return m_document.framesLocatedCount(); }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing during a scan cancels the scan first; the window closes once it has ended.
+    void done(int result) override;
+
+  private:
+    // The tests' driver reads the controls and the display state.
+    friend class WorkspaceDriver;
+
+    const KindControls& controlsOf(OutputKind kind) const { return m_kinds[static_cast<std::size_t>(kind)]; }
+
+    SelectionFrame* frameOf(OutputKind kind) const { return controlsOf(kind).frame; }
+    PictureSurface* previewOf(OutputKind kind) const { return controlsOf(kind).preview; }
+    QPushButton* saveButtonOf(OutputKind kind) const { return controlsOf(kind).save; }
 
     // Controls, named as in the window's design. Valid until the next createForm().
     PictureSurface* pict = nullptr;
@@ -177,50 +178,17 @@ class frmScanner : public QDialog, private ScanWindow {
     QPushButton* Command11 = nullptr;
     QPushButton* Command1 = nullptr;
 
-    // Workspace members.
-    ImageFile SourceImage;       // full-resolution working image; null before a load
-    ImageProcess ImageProcessor; // filter list shared by the display refresh and the turns
+    // Workspace members; the page itself is the document's.
+    ImageProcess ImageProcessor; // the display refresh's fit
     ImageFile DisplayImage;      // SourceImage fitted into pict
     qint16 DisplayWidth = 0;
     qint16 DisplayHeight = 0;
-    QString ImagePath; // file last chosen by the load or written by the scan
     qint32 ScanResult = 0;
-    std::array<double, 3> StepWidth{}; // per output kind: a tenth of the frame's design size
-    std::array<double, 3> StepHeight{};
     double DragLastX = 0;
     double DragLastY = 0;
     // The open dialog's default extension, set by the first load; the save dialog keeps it.
     QString dialogDefaultSuffix;
 
-    static QString windowCaption();
-
-    // Automatic framing: after a load or scan the locator looks for the photograph and the
-    // signature on a worker thread; when it answers, a page found turned is turned as
-    // "Rotazione" would turn it and each kind's frame goes onto its subject. A frame whose
-    // subject was not found stays where it was. Off when the setting Workspace/AutoFrame
-    // of the program's settings file (or of setSettingsFile's) is false.
-    bool autoFrameEnabled() const;
-    // The locator's answer for the page whose pixels had cacheKey; an answer for a page no
-    // longer shown (another load, a turn, "NUOVA") is dropped, and so is whatever of it the
-    // operator has overtaken: a frame moved, resized or cropped with keeps its place, and
-    // a page the operator has done anything to is not turned.
-    void framesLocated(qint64 cacheKey, const PageFindings& findings);
-    // What runs on the worker thread to locate (picture, stored page size); Locator::locate
-    // unless a test holds it back.
-    using LocateFunction = std::function<PageFindings(const QImage&, QSize)>;
-    void setLocator(LocateFunction locate) { m_locate = std::move(locate); }
-    // How many answers were applied or dropped so far; for tests and measurements.
-    int framesLocatedCount() const { return m_framesLocated; }
-
-  protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    // Closing during a scan cancels the scan first; the window closes once it has ended.
-    void done(int result) override;
-
-  private:
     // What the scan commands ask of the window.
     void setScanEnabled(bool enabled) override;
     void setWindowEnabled(bool enabled) override;
@@ -246,30 +214,15 @@ class frmScanner : public QDialog, private ScanWindow {
     bool showPage(const QString& path);
     // Enables the page's commands and places the frames once a new page shows.
     void pageShown();
-    void turnOrFlip(int property);
-    void locateFrames();
-    bool turnOrFlip(PageTurn turn);
-    void recordTurn(PageTurn turn);
-    void clearTurnHistory();
     void saveKind(OutputKind kind);
+    // The current frame: the first visible one (only the chosen kind's frame is shown).
+    std::optional<OutputKind> currentFrame() const;
     void moveFrame(double dx, double dy);
-    // Edits the current frame (the first visible one) and counts it as the operator's.
-    void editCurrentFrame(const std::function<void(OutputKind, FrameRect&)>& edit);
     void pictWheel(int steps);
     bool pageLoaded() const;
-    void startReadout(OutputKind kind);
     void showReadout(OutputKind kind);
-    void clearReadouts();
     void rememberFolder(const char* key, const QString& file);
     QString rememberedFolder(const char* key) const;
-
-    // What the save of a kind will write, worked out in the background after each crop.
-    struct Readout {
-        QImage picture; // the preview image the search ran on
-        std::optional<SaveCommand::Encoded> encoded;
-        QPointer<QFutureWatcher<SaveCommand::Encoded>> watcher;
-        QString notFound; // said until the next crop: the locator found nothing to frame
-    };
 
     Prompts& m_prompts;
     std::function<void()> m_remoteAssistance;
@@ -278,24 +231,7 @@ class frmScanner : public QDialog, private ScanWindow {
     QWidget* m_form = nullptr;
     QLabel* m_notice = nullptr; // the line under the page
     bool m_formShown = false;
-    int m_framesLocated = 0;
     std::array<KindControls, 3> m_kinds{};
-    std::array<Readout, 3> m_readouts{};
-    // One step of the history: a turn or mirror, or a straightening from one angle to another.
-    struct HistoryStep {
-        std::optional<PageTurn> turn;
-        double fromDegrees = 0;
-        double toDegrees = 0;
-    };
-    bool straightenTo(double degrees);
-    std::vector<HistoryStep> m_undo;
-    std::vector<HistoryStep> m_redo;
-    // While the page is straightened: the page as it was before, turned and mirrored with it.
-    ImageFile m_unstraightened;
-    double m_straighten = 0;
     QString m_settingsFile;
-    OperatorEdits m_edits;
-    LocateFunction m_locate = [](const QImage& picture, QSize pageSize) {
-        return Locator::locate(picture, pageSize);
-    };
+    WorkspaceDocument m_document;
 };

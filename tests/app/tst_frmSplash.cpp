@@ -2,6 +2,7 @@
 #include "env/SingleInstance.h"
 #include "env/modulo1.h"
 #include "tests/support/ScriptedPrompts.h"
+#include "tests/support/WorkspaceDriver.h"
 #include "update/HttpSession.h"
 #include "workspace/frmScanner.h"
 
@@ -289,7 +290,7 @@ class TestFrmSplash : public QObject {
         splash.show();
         connect(&splash, &frmSplash::workspaceShowing, this, [&](frmScanner* workspace) {
             QTimer::singleShot(0, workspace, [workspace] {
-                QTest::mouseClick(workspace->Command4, Qt::LeftButton);
+                QTest::mouseClick(ui(*workspace).Command4, Qt::LeftButton);
                 workspace->close();
             });
         });

@@ -2,6 +2,7 @@
 // told for each answer and each fault, and the window's buttons around it.
 
 #include "app/frmSplash.h"
+#include "tests/support/AggiornaDriver.h"
 #include "tests/support/UpdateFixture.h"
 #include "update/aggiorna.h"
 
@@ -135,7 +136,7 @@ class TestVersionCheck : public QObject {
             if (window && window->isVisible()) {
                 sawWindow = true;
                 QVERIFY(!splash.Command3->isEnabled());
-                window->Command1->click(); // USCITA
+                ui(*window).Command1->click(); // USCITA
             }
         });
         poll.start(10);

@@ -2,6 +2,7 @@
 
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestImages.h"
+#include "tests/support/WorkspaceDriver.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/frmScanner.h"
 
@@ -53,13 +54,13 @@ struct WorkspaceWindow {
     // Chooses path in the open dialog of "Carica Immagine da File".
     void load(const QString& path) {
         prompts.fileAnswers << path;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
     }
 
     void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
     // Widget coordinates of a point given in pict's client pixels.
     QPoint onPict(double x, double y) const {
-        return window.pict->contentsRect().topLeft() + QPoint(qRound(x), qRound(y));
+        return ui(window).pict->contentsRect().topLeft() + QPoint(qRound(x), qRound(y));
     }
 };

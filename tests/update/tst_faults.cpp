@@ -1,6 +1,7 @@
 // Faults of the network and of the disk around the update: each ends within its time
 // limit, with a clear message, and leaves no partial updater behind.
 
+#include "tests/support/AggiornaDriver.h"
 #include "tests/support/FsFaults.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/UpdateFixture.h"
@@ -76,11 +77,11 @@ class TestUpdateFaults : public QObject {
         aggiorna window(fixture.prompts, *fixture.session);
 
         window.Command3_Click();
-        QCOMPARE(window.messag->text(), kNoServer);
-        QVERIFY(window.respme->isVisibleTo(&window));
-        QVERIFY(window.comunicazione->isEnabled());
-        QVERIFY(!window.attesa->isVisibleTo(&window));
-        QVERIFY(window.Command5->isHidden());
+        QCOMPARE(ui(window).messag->text(), kNoServer);
+        QVERIFY(ui(window).respme->isVisibleTo(&window));
+        QVERIFY(ui(window).comunicazione->isEnabled());
+        QVERIFY(!ui(window).attesa->isVisibleTo(&window));
+        QVERIFY(ui(window).Command5->isHidden());
         QVERIFY(fixture.prompts.messages.isEmpty());
     }
 
@@ -95,9 +96,9 @@ class TestUpdateFaults : public QObject {
         fixture.server.loginMode = VendorServer::Mode::StallMidBody;
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        QVERIFY2(window.respme->isHidden(), qPrintable(window.messag->text()));
-        QVERIFY(window.Command5->isVisibleTo(&window));
-        QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
+        QVERIFY2(ui(window).respme->isHidden(), qPrintable(ui(window).messag->text()));
+        QVERIFY(ui(window).Command5->isVisibleTo(&window));
+        QCOMPARE(window.procedure().expectedSize(), QStringLiteral("1234000"));
     }
 
     // --- the download ----------------------------------------------------------------
@@ -127,19 +128,19 @@ class TestUpdateFaults : public QObject {
         fixture.server.payload = makePayload(size);
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
+        QCOMPARE(window.procedure().expectedSize(), QStringLiteral("1234000"));
         if (mode == kRefused)
             fixture.server.close();
         else
             fixture.server.downloadMode = static_cast<VendorServer::Mode>(mode);
 
-        window.Command5->click();
-        QVERIFY(!window.attesa->isVisibleTo(&window));
-        QVERIFY(window.Command1->isVisibleTo(&window) && window.Command2->isHidden());
+        ui(window).Command5->click();
+        QVERIFY(!ui(window).attesa->isVisibleTo(&window));
+        QVERIFY(ui(window).Command1->isVisibleTo(&window) && ui(window).Command2->isHidden());
         if (accepted) {
             QVERIFY(fixture.prompts.messages.isEmpty());
             QCOMPARE(fileContents(modulo1::UpdaterFile()), fixture.server.payload);
-            QVERIFY(window.installagg->isVisibleTo(&window));
+            QVERIFY(ui(window).installagg->isVisibleTo(&window));
         } else {
             // A connection the client had opened ahead may be cut instead of refused.
             QCOMPARE(fixture.prompts.messages.size(), 1);
@@ -148,8 +149,8 @@ class TestUpdateFaults : public QObject {
                          (message.startsWith(kConnectionFailed) && said.startsWith(kConnectionFailed)),
                      qPrintable(said));
             QVERIFY(fixture.strayFiles().isEmpty());
-            QVERIFY(window.installagg->isHidden());
-            QVERIFY(window.Command3->isVisibleTo(&window));
+            QVERIFY(ui(window).installagg->isHidden());
+            QVERIFY(ui(window).Command3->isVisibleTo(&window));
         }
     }
 
@@ -195,8 +196,8 @@ class TestUpdateFaults : public QObject {
         fixture.server.rawReplies.insert("/vetra/agg/download.asp",
                                          from < 0 ? head + "0123456789abcdef\r\n0\r\n\r\n"
                                                   : head + "\r\n" + fixture.server.payload.mid(from));
-        window.Command5->click();
-        QCOMPARE(window.installagg->isVisibleTo(&window), accepted);
+        ui(window).Command5->click();
+        QCOMPARE(ui(window).installagg->isVisibleTo(&window), accepted);
         if (accepted) {
             QVERIFY(fixture.prompts.messages.isEmpty());
             QCOMPARE(fileContents(modulo1::UpdaterFile()), fixture.server.payload);
@@ -232,7 +233,7 @@ class TestUpdateFaults : public QObject {
         {
             fsfaults::DiskFull full(room);
             QVERIFY(full.active());
-            window.Command5->click();
+            ui(window).Command5->click();
         }
         QCOMPARE(fixture.prompts.messages.size(), 1);
         QVERIFY2(fixture.prompts.messages.constFirst().startsWith(writeFailedPrefix()),
@@ -240,7 +241,7 @@ class TestUpdateFaults : public QObject {
         QCOMPARE(everything(modulo1::DataFolder()), before);
         if (earlier)
             QCOMPARE(fileContents(updater), QByteArray("an older updater"));
-        QVERIFY(window.installagg->isHidden());
+        QVERIFY(ui(window).installagg->isHidden());
     }
 
     // --- the disk under the download -------------------------------------------------
@@ -257,7 +258,7 @@ class TestUpdateFaults : public QObject {
         fixture.server.payload = makePayload(1234000);
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        QVERIFY(window.Command5->isVisibleTo(&window));
+        QVERIFY(ui(window).Command5->isVisibleTo(&window));
         const QString updater = modulo1::UpdaterFile();
         const QString folder = modulo1::DataFolder();
 
@@ -281,7 +282,7 @@ class TestUpdateFaults : public QObject {
             before = everything(folder);
         }
 
-        window.Command5->click();
+        ui(window).Command5->click();
         const QStringList after = everything(folder);
         checks.reset();
         full.reset();
@@ -294,8 +295,8 @@ class TestUpdateFaults : public QObject {
         QCOMPARE(after, before); // no partial updater, no temporary file
         if (fault == QLatin1String("read-only"))
             QCOMPARE(fileContents(updater), QByteArray("an older updater"));
-        QVERIFY(window.installagg->isHidden());
-        QVERIFY(window.Command3->isVisibleTo(&window));
+        QVERIFY(ui(window).installagg->isHidden());
+        QVERIFY(ui(window).Command3->isVisibleTo(&window));
     }
 
     // A link put where the updater goes is replaced, never followed: the file it points
@@ -330,13 +331,13 @@ class TestUpdateFaults : public QObject {
                 linked = QFile::link(victim, updater);
         };
         if (midTransfer)
-            connect(window.ProgressBar1, &QProgressBar::valueChanged, &window, [&](int value) {
+            connect(ui(window).ProgressBar1, &QProgressBar::valueChanged, &window, [&](int value) {
                 if (value > 0)
                     plant();
             });
         else
             plant();
-        window.Command5->click();
+        ui(window).Command5->click();
 
         QVERIFY(linked);
         QVERIFY(fixture.prompts.messages.isEmpty());

@@ -1,5 +1,6 @@
-#include "tests/support/UpdateFixture.h"
+#include "tests/support/AggiornaDriver.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UpdateFixture.h"
 #include "update/FormBrowser.h"
 #include "update/RemoteAssistance.h"
 #include "update/UpdateAccount.h"
@@ -92,14 +93,14 @@ class TestNetwork : public QObject {
         if (static_cast<VendorServer::Mode>(loginMode) == VendorServer::Mode::NeverAnswer)
             QVERIFY2(clock.elapsed() < 10 * fixture.session->limits().pageTotalMs,
                      qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(window.messag->text(), shown);
-        QVERIFY(window.respme->isVisibleTo(&window));
-        QVERIFY(window.comunicazione->isEnabled());
-        QVERIFY(!window.attesa->isVisibleTo(&window));
-        QVERIFY(window.Command5->isHidden());
+        QCOMPARE(ui(window).messag->text(), shown);
+        QVERIFY(ui(window).respme->isVisibleTo(&window));
+        QVERIFY(ui(window).comunicazione->isEnabled());
+        QVERIFY(!ui(window).attesa->isVisibleTo(&window));
+        QVERIFY(ui(window).Command5->isHidden());
         QCOMPARE(fixture.server.requests.isEmpty(), !account);
-        window.Command4->click(); // Esci
-        QVERIFY(window.respme->isHidden());
+        ui(window).Command4->click(); // Esci
+        QVERIFY(ui(window).respme->isHidden());
     }
 
     void accountFromInstallationFile_data() {
@@ -176,20 +177,20 @@ class TestNetwork : public QObject {
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
 
-        QCOMPARE(window.Command5->isVisibleTo(&window), mayContinue);
-        QCOMPARE(window.comunicazione->isEnabled(), mayContinue);
-        QVERIFY(window.Command3->isHidden());
+        QCOMPARE(ui(window).Command5->isVisibleTo(&window), mayContinue);
+        QCOMPARE(ui(window).comunicazione->isEnabled(), mayContinue);
+        QVERIFY(ui(window).Command3->isHidden());
         // Without CONTINUA the window says the account was not accepted.
-        QCOMPARE(window.generica->text(),
+        QCOMPARE(ui(window).generica->text(),
                  mayContinue ? QStringLiteral(
                                    "Cliccare CONTINUA per iniziare il download della nuova versione di Vetra")
                              : aggiorna::refusedAccountText());
-        QCOMPARE(window.ExpectedSize, expectedSize);
-        QCOMPARE(window.messpersonale->isVisibleTo(&window), !personal.isEmpty());
+        QCOMPARE(window.procedure().expectedSize(), expectedSize);
+        QCOMPARE(ui(window).messpersonale->isVisibleTo(&window), !personal.isEmpty());
         if (!personal.isEmpty())
-            QCOMPARE(window.messpersonale->text(), personal);
+            QCOMPARE(ui(window).messpersonale->text(), personal);
         QVERIFY(fixture.prompts.messages.isEmpty());
-        QCOMPARE(window.ProgressBar1->value(), 100);
+        QCOMPARE(ui(window).ProgressBar1->value(), 100);
     }
 
     // The vendor's own refusal of a wrong password: said plainly, no CONTINUA, no retry loop.
@@ -198,9 +199,9 @@ class TestNetwork : public QObject {
         fixture.server.password = "un'altra";
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        QCOMPARE(window.generica->text(), aggiorna::refusedAccountText());
-        QVERIFY(window.Command5->isHidden() && window.Command3->isHidden());
-        QVERIFY(window.Command1->isVisibleTo(&window));
+        QCOMPARE(ui(window).generica->text(), aggiorna::refusedAccountText());
+        QVERIFY(ui(window).Command5->isHidden() && ui(window).Command3->isHidden());
+        QVERIFY(ui(window).Command1->isVisibleTo(&window));
         QVERIFY(fixture.server.authorisedSessions.isEmpty());
     }
 
@@ -221,7 +222,7 @@ class TestNetwork : public QObject {
                  QByteArray("ASPSESSION=" + *fixture.server.authorisedSessions.cbegin()));
         QCOMPARE(requests.at(2).target, QByteArray("/vetra/agg/esito.asp"));
         QCOMPARE(fixture.server.authorisedSessions.size(), 1);
-        QVERIFY(window.Command5->isVisibleTo(&window));
+        QVERIFY(ui(window).Command5->isVisibleTo(&window));
     }
 
     // --- download ----------------------------------------------------------------------
@@ -262,23 +263,23 @@ class TestNetwork : public QObject {
         fixture.server.chunkDelayMs = 2;
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        QCOMPARE(window.ExpectedSize, QStringLiteral("1234000"));
+        QCOMPARE(window.procedure().expectedSize(), QStringLiteral("1234000"));
 
         QList<int> progress;
-        connect(window.ProgressBar1, &QProgressBar::valueChanged, this,
+        connect(ui(window).ProgressBar1, &QProgressBar::valueChanged, this,
                 [&](int value) { progress.append(value); });
         bool duringTransfer = false;
         fixture.server.onRequest = [&](const VendorServer::Request& request) {
             if (request.target != "/vetra/agg/download.asp")
                 return; // the signature, fetched after the transfer
-            duringTransfer = request.headers.value("range") == "bytes=0-" &&
-                             window.Command2->isVisibleTo(&window) && window.Command1->isHidden() &&
-                             !window.Command5->isEnabled() &&
-                             window.Label16->text() == QStringLiteral("Download nuova versione in corso ...");
+            duringTransfer =
+                request.headers.value("range") == "bytes=0-" && ui(window).Command2->isVisibleTo(&window) &&
+                ui(window).Command1->isHidden() && !ui(window).Command5->isEnabled() &&
+                ui(window).Label16->text() == QStringLiteral("Download nuova versione in corso ...");
         };
         QElapsedTimer clock;
         clock.start();
-        window.Command5->click();
+        ui(window).Command5->click();
         // The wait the operator sees when the server never answers: the silence limit, with
         // room for a loaded machine.
         if (static_cast<VendorServer::Mode>(mode) == VendorServer::Mode::NeverAnswer)
@@ -288,19 +289,19 @@ class TestNetwork : public QObject {
 
         const QString updater = modulo1::UpdaterFile();
         QCOMPARE(QFileInfo(updater).fileName(), QStringLiteral("agAB12.EXE"));
-        QCOMPARE(window.Command2->isHidden(), true);
-        QCOMPARE(window.Command1->isVisibleTo(&window), true);
-        QVERIFY(!window.attesa->isVisibleTo(&window));
+        QCOMPARE(ui(window).Command2->isHidden(), true);
+        QCOMPARE(ui(window).Command1->isVisibleTo(&window), true);
+        QVERIFY(!ui(window).attesa->isVisibleTo(&window));
         // Once refused, the window no longer points at the install button it has hidden.
-        QCOMPARE(window.generica->text(),
+        QCOMPARE(ui(window).generica->text(),
                  accepted ? QStringLiteral("Clicca su Installa Aggiornamento, per completare la procedura.")
                           : aggiorna::stoppedText(message));
         if (accepted) {
             QVERIFY(fixture.prompts.messages.isEmpty());
             QCOMPARE(fileContents(updater), payload);
             QVERIFY(QFileInfo(updater).permissions().testFlag(QFileDevice::ExeOwner));
-            QVERIFY(window.installagg->isVisibleTo(&window));
-            QVERIFY(window.Command5->isHidden());
+            QVERIFY(ui(window).installagg->isVisibleTo(&window));
+            QVERIFY(ui(window).Command5->isHidden());
             QVERIFY(!progress.isEmpty());
             QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
             if (size == 1234000)
@@ -308,9 +309,9 @@ class TestNetwork : public QObject {
             QCOMPARE(fixture.strayFiles(), QStringList{QStringLiteral("agAB12.EXE")});
         } else {
             QCOMPARE(fixture.prompts.messages, QStringList{message});
-            QVERIFY(window.installagg->isHidden());
-            QVERIFY(window.Command3->isVisibleTo(&window));
-            QVERIFY(window.Command5->isHidden());
+            QVERIFY(ui(window).installagg->isHidden());
+            QVERIFY(ui(window).Command3->isVisibleTo(&window));
+            QVERIFY(ui(window).Command5->isHidden());
             QVERIFY(fixture.strayFiles().isEmpty());
         }
     }
@@ -322,33 +323,33 @@ class TestNetwork : public QObject {
         fixture.server.chunkDelayMs = 5;
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        QCOMPARE(window.messpersonale->isHidden(), true);
+        QCOMPARE(ui(window).messpersonale->isHidden(), true);
 
         qint64 receivedAtCancel = -1;
-        connect(window.ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+        connect(ui(window).ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
             if (value >= 20 && receivedAtCancel < 0) {
-                receivedAtCancel = window.Inet1->received();
-                window.Command2->click(); // ANNULLA
+                receivedAtCancel = ui(window).Inet1->received();
+                ui(window).Command2->click(); // ANNULLA
             }
         });
-        window.Command5->click();
+        ui(window).Command5->click();
         QVERIFY(receivedAtCancel > 0);
-        QCOMPARE(window.Inet1->received(), receivedAtCancel); // not one more piece
-        QVERIFY(window.Cancelled);
+        QCOMPARE(ui(window).Inet1->received(), receivedAtCancel); // not one more piece
+        QVERIFY(window.procedure().cancelled());
         QVERIFY(fixture.strayFiles().isEmpty());
         QVERIFY(fixture.prompts.messages.isEmpty());
-        QCOMPARE(window.generica->text(), aggiorna::startText());
-        QVERIFY(window.Command3->isVisibleTo(&window));
-        QVERIFY(window.Command5->isHidden() && window.Command5->isEnabled());
-        QVERIFY(window.Command2->isHidden() && window.Command1->isVisibleTo(&window));
-        QVERIFY(window.installagg->isHidden() && window.attesa->isHidden());
+        QCOMPARE(ui(window).generica->text(), aggiorna::startText());
+        QVERIFY(ui(window).Command3->isVisibleTo(&window));
+        QVERIFY(ui(window).Command5->isHidden() && ui(window).Command5->isEnabled());
+        QVERIFY(ui(window).Command2->isHidden() && ui(window).Command1->isVisibleTo(&window));
+        QVERIFY(ui(window).installagg->isHidden() && ui(window).attesa->isHidden());
 
         // A new login clears the flag and the download runs to its end.
         fixture.server.chunkDelayMs = 0;
         window.Command3_Click();
-        QVERIFY(!window.Cancelled);
-        window.Command5->click();
-        QVERIFY(window.installagg->isVisibleTo(&window));
+        QVERIFY(!window.procedure().cancelled());
+        ui(window).Command5->click();
+        QVERIFY(ui(window).installagg->isVisibleTo(&window));
         QCOMPARE(fileContents(modulo1::UpdaterFile()), fixture.server.payload);
     }
 
@@ -361,9 +362,9 @@ class TestNetwork : public QObject {
         fixture.server.payload = makePayload(1000);
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        window.Command5->click();
+        ui(window).Command5->click();
         QCOMPARE(fileContents(modulo1::UpdaterFile()), fixture.server.payload);
-        QVERIFY(window.installagg->isVisibleTo(&window));
+        QVERIFY(ui(window).installagg->isVisibleTo(&window));
     }
 
     void noSizeMeansRejected() {
@@ -373,9 +374,9 @@ class TestNetwork : public QObject {
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
         QList<int> progress;
-        connect(window.ProgressBar1, &QProgressBar::valueChanged, this,
+        connect(ui(window).ProgressBar1, &QProgressBar::valueChanged, this,
                 [&](int value) { progress.append(value); });
-        window.Command5->click();
+        ui(window).Command5->click();
         QCOMPARE(progress, QList<int>{0}); // only the reset at the start
         QCOMPARE(fixture.prompts.messages, QStringList{kRejected});
         QVERIFY(fixture.strayFiles().isEmpty());
@@ -415,8 +416,8 @@ class TestNetwork : public QObject {
         });
         window.setProgramEnd([&] { events << QStringLiteral("end"); });
         window.Command3_Click();
-        window.Command5->click();
-        window.installagg->click();
+        ui(window).Command5->click();
+        ui(window).installagg->click();
         QCOMPARE(events, (QStringList{QStringLiteral("start"), QStringLiteral("end")}));
     }
 
@@ -429,7 +430,7 @@ class TestNetwork : public QObject {
         aggiorna window(fixture.prompts, *fixture.session);
         window.show();
         fixture.server.onRequest = [&](const VendorServer::Request&) {
-            QTimer::singleShot(20, &window, [&] { window.Command1->click(); });
+            QTimer::singleShot(20, &window, [&] { ui(window).Command1->click(); });
         };
         QElapsedTimer clock;
         clock.start();
@@ -449,11 +450,11 @@ class TestNetwork : public QObject {
         aggiorna window(fixture.prompts, *fixture.session);
         window.show();
         window.Command3_Click();
-        connect(window.ProgressBar1, &QProgressBar::valueChanged, &window, [&](int value) {
+        connect(ui(window).ProgressBar1, &QProgressBar::valueChanged, &window, [&](int value) {
             if (value >= 10 && window.isVisible())
                 window.close();
         });
-        window.Command5->click();
+        ui(window).Command5->click();
         QVERIFY(!window.isVisible());
         QVERIFY(fixture.strayFiles().isEmpty());
         QVERIFY(fixture.prompts.messages.isEmpty());

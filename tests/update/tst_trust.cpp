@@ -2,9 +2,10 @@
 // the vendor's own server only, certificates checked over https, and files on disk that
 // others cannot change.
 
-#include "tests/support/UpdateFixture.h"
 #include "core/SystemReason.h"
+#include "tests/support/AggiornaDriver.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UpdateFixture.h"
 #include "update/UpdateFiles.h"
 #include "update/UpdateSignature.h"
 #include "update/aggiorna.h"
@@ -86,11 +87,11 @@ int downloadAsOperator(const QString& root, const QUrl& url, const QByteArray& k
     session.setUpdateKey(key);
     aggiorna window(prompts, session);
     window.Command3_Click();
-    if (window.Command5->isVisibleTo(&window))
-        window.Command5->click();
-    const bool ready = window.installagg->isVisibleTo(&window) && prompts.messages.isEmpty();
+    if (ui(window).Command5->isVisibleTo(&window))
+        ui(window).Command5->click();
+    const bool ready = ui(window).installagg->isVisibleTo(&window) && prompts.messages.isEmpty();
     if (!ready)
-        qWarning().noquote() << "operator:" << window.messag->text() << prompts.messages;
+        qWarning().noquote() << "operator:" << ui(window).messag->text() << prompts.messages;
     return ready ? 0 : 1;
 }
 
@@ -205,14 +206,14 @@ class TestTrust : public QObject {
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
         if (accepted) {
-            QVERIFY(window.Command5->isVisibleTo(&window));
+            QVERIFY(ui(window).Command5->isVisibleTo(&window));
             return;
         }
         QVERIFY(problem.contains(file) && problem.contains(QStringLiteral("chmod 640 ") + file));
         // Neither the login page is asked for nor the password read.
-        QCOMPARE(window.messag->text(), problem);
+        QCOMPARE(ui(window).messag->text(), problem);
         QVERIFY(fixture.server.requests.isEmpty());
-        QVERIFY(window.AccountPassword.isEmpty());
+        QVERIFY(window.procedure().account().password.isEmpty());
     }
 
     void placesThatMayStartPrograms_data() {
@@ -380,8 +381,8 @@ class TestTrust : public QObject {
         }
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        QCOMPARE(window.messag->text(), shown);
-        QVERIFY(window.Command5->isHidden());
+        QCOMPARE(ui(window).messag->text(), shown);
+        QVERIFY(ui(window).Command5->isHidden());
         QVERIFY2(elsewhere.requests.isEmpty(), elsewhere.requests.value(0).target.constData());
         if (!action.isEmpty()) {
             for (const auto& request : fixture.server.requests)
@@ -424,9 +425,9 @@ class TestTrust : public QObject {
 
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        window.Command5->click();
+        ui(window).Command5->click();
         QVERIFY2(fixture.prompts.messages.isEmpty(), qPrintable(fixture.prompts.messages.join(u'|')));
-        QVERIFY(window.installagg->isVisibleTo(&window));
+        QVERIFY(ui(window).installagg->isVisibleTo(&window));
         QCOMPARE(TestFiles::readAll(modulo1::UpdaterFile()), payload);
         QCOMPARE(files.requests.size(), 2);
         for (const auto& request : files.requests)
@@ -485,9 +486,9 @@ class TestTrust : public QObject {
         bool ended = false;
         window.setProgramEnd([&] { ended = true; });
         window.Command3_Click();
-        window.Command5->click();
+        ui(window).Command5->click();
         const bool verified = signature == QLatin1String("prehashed") || signature == QLatin1String("legacy");
-        QCOMPARE(window.installagg->isVisibleTo(&window), verified);
+        QCOMPARE(ui(window).installagg->isVisibleTo(&window), verified);
         QCOMPARE(QFileInfo::exists(updater), verified);
         if (verified) {
             QVERIFY(fixture.prompts.messages.isEmpty());
@@ -497,8 +498,8 @@ class TestTrust : public QObject {
                      QByteArray("ASPSESSION=" + *fixture.server.authorisedSessions.cbegin()));
         } else {
             QCOMPARE(fixture.prompts.messages, QStringList{aggiorna::notVerifiedText()});
-            QVERIFY(window.Command3->isVisibleTo(&window));
-            QCOMPARE(window.generica->text(), aggiorna::stoppedText(aggiorna::notVerifiedText()));
+            QVERIFY(ui(window).Command3->isVisibleTo(&window));
+            QCOMPARE(ui(window).generica->text(), aggiorna::stoppedText(aggiorna::notVerifiedText()));
             QVERIFY(fixture.strayFiles().isEmpty());
         }
         if (replaced) {
@@ -506,16 +507,16 @@ class TestTrust : public QObject {
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
             file.write("#!/bin/sh\necho altro\n");
         }
-        if (window.installagg->isVisibleTo(&window))
-            window.installagg->click();
+        if (ui(window).installagg->isVisibleTo(&window))
+            ui(window).installagg->click();
         // What starts is the very file that was checked.
         QCOMPARE(started, installed ? QList<QByteArray>{payload} : QList<QByteArray>());
         QCOMPARE(ended, installed);
         if (replaced) {
             QCOMPARE(fixture.prompts.messages, QStringList{aggiorna::notVerifiedText()});
             QVERIFY(!QFileInfo::exists(updater));
-            QVERIFY(window.installagg->isHidden() && window.Command3->isVisibleTo(&window));
-            QCOMPARE(window.generica->text(), aggiorna::stoppedText(aggiorna::notVerifiedText()));
+            QVERIFY(ui(window).installagg->isHidden() && ui(window).Command3->isVisibleTo(&window));
+            QCOMPARE(ui(window).generica->text(), aggiorna::stoppedText(aggiorna::notVerifiedText()));
         }
     }
 
@@ -529,9 +530,9 @@ class TestTrust : public QObject {
         bool ended = false;
         window.setProgramEnd([&] { ended = true; });
         window.Command3_Click();
-        window.Command5->click();
-        QVERIFY(window.installagg->isVisibleTo(&window));
-        window.installagg->click();
+        ui(window).Command5->click();
+        QVERIFY(ui(window).installagg->isVisibleTo(&window));
+        ui(window).installagg->click();
         QVERIFY(ended);
         QTRY_COMPARE_WITH_TIMEOUT(TestFiles::readAll(marker), QByteArray("corre\n"), 30000);
     }
@@ -553,10 +554,10 @@ class TestTrust : public QObject {
         };
         aggiorna window(fixture.prompts, *fixture.session);
         window.Command3_Click();
-        window.Command5->click();
+        ui(window).Command5->click();
         QCOMPARE(modeOf(theirs), mode_t(0600));
         QCOMPARE(fixture.prompts.messages, QStringList{aggiorna::notVerifiedText()});
-        QVERIFY(window.installagg->isHidden());
+        QVERIFY(ui(window).installagg->isHidden());
     }
 
     void nothingStartsFromAFolderOthersMayWrite() {
@@ -567,10 +568,10 @@ class TestTrust : public QObject {
         recordStarts(window, &started);
         window.setProgramEnd([] {});
         window.Command3_Click();
-        window.Command5->click();
-        QVERIFY(window.installagg->isVisibleTo(&window));
+        ui(window).Command5->click();
+        QVERIFY(ui(window).installagg->isVisibleTo(&window));
         setMode(modulo1::DataFolder(), 0777);
-        window.installagg->click();
+        ui(window).installagg->click();
         setMode(modulo1::DataFolder(), 0755);
         QVERIFY(started.isEmpty());
         QCOMPARE(fixture.prompts.messages.size(), 1);
@@ -582,10 +583,10 @@ class TestTrust : public QObject {
         UpdateFixture fixture;
         fixture.session->setUpdateKey({});
         aggiorna window(fixture.prompts, *fixture.session);
-        QCOMPARE(window.generica->text(), aggiorna::noKeyText());
+        QCOMPARE(ui(window).generica->text(), aggiorna::noKeyText());
         window.Command3_Click();
-        QCOMPARE(window.messag->text(), aggiorna::noKeyText());
-        QVERIFY(window.respme->isVisibleTo(&window));
+        QCOMPARE(ui(window).messag->text(), aggiorna::noKeyText());
+        QVERIFY(ui(window).respme->isVisibleTo(&window));
         QVERIFY(fixture.server.requests.isEmpty());
     }
 
@@ -617,14 +618,14 @@ class TestTrust : public QObject {
         window.setProgramEnd([] {});
         window.Command3_Click();
         if (!trusted) {
-            QCOMPARE(window.messag->text(), kNoServer);
+            QCOMPARE(ui(window).messag->text(), kNoServer);
             QVERIFY(fixture.server.requests.isEmpty()); // not one request past the handshake
             return;
         }
-        QVERIFY(window.Command5->isVisibleTo(&window));
-        window.Command5->click();
+        QVERIFY(ui(window).Command5->isVisibleTo(&window));
+        ui(window).Command5->click();
         QVERIFY(fixture.prompts.messages.isEmpty());
-        window.installagg->click();
+        ui(window).installagg->click();
         QCOMPARE(started, QList<QByteArray>{fixture.server.payload});
         QCOMPARE(TestFiles::readAll(modulo1::UpdaterFile()), fixture.server.payload);
         QCOMPARE(fixture.server.requests.size(), 5); // page, form, reply, updater, signature

@@ -5,6 +5,7 @@
 #include "tests/support/SampleForm.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestImages.h"
+#include "tests/support/WorkspaceDriver.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/SelectionFrame.h"
 #include "workspace/frmScanner.h"
@@ -31,9 +32,9 @@ void setAutoFrame(const QVariant& value) {
 
 // The page rectangle under a frame of the window, as "SELEZIONA" would crop it.
 QRectF cropOf(const frmScanner& window, OutputKind kind) {
-    const double factor =
-        FrameGeometry::cropScaleFactor(window.SourceImage.size(), window.DisplayWidth, window.DisplayHeight);
-    return FrameGeometry::cropSourceRect(kind, window.frameOf(kind)->frameRect(), factor);
+    const double factor = FrameGeometry::cropScaleFactor(
+        window.document().page().size(), ui(window).display.width(), ui(window).display.height());
+    return FrameGeometry::cropSourceRect(kind, ui(window).frameOf(kind)->frameRect(), factor);
 }
 
 // Where a kind's frame starts, before any page.
@@ -79,13 +80,13 @@ class TestAutoFrame : public QObject {
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         prompts.fileAnswers << m_sideways;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
-        QCOMPARE(window.SourceImage.size(), QSize(3508, 2480)); // shown as stored first
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
+        QCOMPARE(window.document().page().size(), QSize(3508, 2480)); // shown as stored first
 
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
-        QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
+        QCOMPARE(window.document().page().size(), QSize(2480, 3508));
         QVERIFY(prompts.messages.isEmpty());
-        QVERIFY(window.canUndoTurn()); // the automatic turn is the operator's to take back
+        QVERIFY(window.document().canUndo()); // the automatic turn is the operator's to take back
         const QRect photo = SampleForm::photo();
         for (OutputKind kind : {OutputKind::Foto, OutputKind::AdrCqc}) {
             const QRectF crop = cropOf(window, kind);
@@ -97,7 +98,7 @@ class TestAutoFrame : public QObject {
             QVERIFY(crop.width() > photo.width() / 2);
         }
         QVERIFY(SampleForm::signatureBox().contains(cropOf(window, OutputKind::Firma).center().toPoint()));
-        QVERIFY(!window.Shape2->Visible()); // kind 0 is on: only its frame shows
+        QVERIFY(!ui(window).Shape2->Visible()); // kind 0 is on: only its frame shows
     }
 
     // A form without a photograph, upside down: the printed text tells the turn, the page
@@ -118,28 +119,28 @@ class TestAutoFrame : public QObject {
         QVERIFY(TestImages::write(SampleForm::storedTurned(page, 180), upsideDown, "jpg", 90));
         ScriptedPrompts prompts;
         frmScanner window(prompts);
-        const FrameRect photoFrame = window.frameOf(OutputKind::Foto)->frameRect();
-        const FrameRect squareFrame = window.frameOf(OutputKind::AdrCqc)->frameRect();
-        const FrameRect signatureFrame = window.frameOf(OutputKind::Firma)->frameRect();
+        const FrameRect photoFrame = ui(window).frameOf(OutputKind::Foto)->frameRect();
+        const FrameRect squareFrame = ui(window).frameOf(OutputKind::AdrCqc)->frameRect();
+        const FrameRect signatureFrame = ui(window).frameOf(OutputKind::Firma)->frameRect();
         prompts.fileAnswers << upsideDown;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
-        const QImage shown = window.SourceImage.image();
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
+        const QImage shown = window.document().page().image();
 
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
-        QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
-        QCOMPARE(window.canUndoTurn(), withSignature);
+        QCOMPARE(window.document().page().size(), QSize(2480, 3508));
+        QCOMPARE(window.document().canUndo(), withSignature);
         if (withSignature) {
             // Turned half round: what was the stored page's last pixel is now its first.
-            QCOMPARE(window.SourceImage.image().pixel(0, 0),
+            QCOMPARE(window.document().page().image().pixel(0, 0),
                      shown.pixel(shown.width() - 1, shown.height() - 1));
             QVERIFY(
                 SampleForm::signatureBox().contains(cropOf(window, OutputKind::Firma).center().toPoint()));
         } else {
-            QCOMPARE(window.SourceImage.image(), shown);
-            QCOMPARE(window.frameOf(OutputKind::Firma)->frameRect(), signatureFrame);
+            QCOMPARE(window.document().page().image(), shown);
+            QCOMPARE(ui(window).frameOf(OutputKind::Firma)->frameRect(), signatureFrame);
         }
-        QCOMPARE(window.frameOf(OutputKind::Foto)->frameRect(), photoFrame);
-        QCOMPARE(window.frameOf(OutputKind::AdrCqc)->frameRect(), squareFrame);
+        QCOMPARE(ui(window).frameOf(OutputKind::Foto)->frameRect(), photoFrame);
+        QCOMPARE(ui(window).frameOf(OutputKind::AdrCqc)->frameRect(), squareFrame);
     }
 
     // The window and vetra-batch --auto look at the same picture of a page, so they frame
@@ -169,7 +170,7 @@ class TestAutoFrame : public QObject {
         ScriptedPrompts prompts;
         frmScanner window(prompts);
         prompts.fileAnswers << page;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
         const QRectF framed = cropOf(window, outputKind);
 
@@ -183,7 +184,7 @@ class TestAutoFrame : public QObject {
                 .match(run.out);
         QVERIFY2(line.hasMatch(), qPrintable(run.out));
         QCOMPARE(line.captured(1).toInt(), 90);
-        QCOMPARE(line.captured(2).toDouble(), window.straightenDegrees());
+        QCOMPARE(line.captured(2).toDouble(), window.document().straightenDegrees());
         // Whole pixels against the window's fractional crop: less than a pixel apart on every side.
         const QRectF batch(line.captured(3).toInt(), line.captured(4).toInt(), line.captured(5).toInt(),
                            line.captured(6).toInt());
@@ -199,21 +200,21 @@ class TestAutoFrame : public QObject {
         frmScanner window(prompts);
         setAutoFrame(false);
         prompts.fileAnswers << m_sideways;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
         PageFindings findings;
         findings.turn = 90;
         findings.photo.found = true; // a page is turned only for something found on it
         findings.pageSize = QSize(2480, 3508);
         findings.straighten = -1.5;
-        window.framesLocated(window.SourceImage.image().cacheKey(), findings);
-        QCOMPARE(window.straightenDegrees(), -1.5);
-        const QImage straightened = window.SourceImage.image();
-        window.undoTurn();
-        QCOMPARE(window.straightenDegrees(), 0.0);
-        QCOMPARE(window.SourceImage.size(), findings.pageSize); // still turned
-        QCOMPARE(straightened, Straighten::page(window.SourceImage.image(), -1.5));
-        window.undoTurn();
-        QCOMPARE(window.SourceImage.size(), QSize(3508, 2480));
+        window.document().framesLocated(window.document().page().image().cacheKey(), findings);
+        QCOMPARE(window.document().straightenDegrees(), -1.5);
+        const QImage straightened = window.document().page().image();
+        window.document().undo();
+        QCOMPARE(window.document().straightenDegrees(), 0.0);
+        QCOMPARE(window.document().page().size(), findings.pageSize); // still turned
+        QCOMPARE(straightened, Straighten::page(window.document().page().image(), -1.5));
+        window.document().undo();
+        QCOMPARE(window.document().page().size(), QSize(3508, 2480));
         QVERIFY(prompts.messages.isEmpty());
     }
 
@@ -229,46 +230,25 @@ class TestAutoFrame : public QObject {
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         prompts.fileAnswers << m_sideways << blank;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
-        QLabel* readout = window.controlsOf(OutputKind::Foto).readout;
+        QLabel* readout = ui(window).controlsOf(OutputKind::Foto).readout;
         QVERIFY(readout->text().isEmpty());
         for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc})
-            QVERIFY(window.frameOf(kind)->frameRect() != startOf(kind));
+            QVERIFY(ui(window).frameOf(kind)->frameRect() != startOf(kind));
 
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 2, 60000);
-        QVERIFY(!window.canUndoTurn());
+        QVERIFY(!window.document().canUndo());
         for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc})
-            QCOMPARE(window.frameOf(kind)->frameRect(), startOf(kind));
+            QCOMPARE(ui(window).frameOf(kind)->frameRect(), startOf(kind));
         QCOMPARE(readout->text(), QStringLiteral("Fotografia non trovata: posizionare la cornice a mano"));
         QVERIFY(readout->isVisible());
-        QCOMPARE(window.controlsOf(OutputKind::Firma).readout->text(),
+        QCOMPARE(ui(window).controlsOf(OutputKind::Firma).readout->text(),
                  QStringLiteral("Firma non trovata: posizionare la cornice a mano"));
 
         window.Command3_Click(); // the operator's crop: the readout tells of it instead
         QVERIFY(readout->text() != QStringLiteral("Fotografia non trovata: posizionare la cornice a mano"));
-    }
-
-    // An answer of "not found" that comes after the operator's crop leaves the crop's frame
-    // and readout as they are.
-    void notFoundAfterTheCropChangesNothing() {
-        ScriptedPrompts prompts;
-        frmScanner window(prompts);
-        setAutoFrame(false);
-        prompts.fileAnswers << m_sideways;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
-        FrameRect moved = window.shape1->frameRect();
-        moved.Left += 40;
-        window.shape1->setFrameRect(moved);
-        window.Command3_Click();
-        PageFindings nothing;
-        nothing.pageSize = window.SourceImage.size();
-        window.framesLocated(window.SourceImage.image().cacheKey(), nothing);
-        QCOMPARE(window.shape1->frameRect(), moved);
-        QVERIFY(!window.controlsOf(OutputKind::Foto).readout->text().contains(QStringLiteral("non trovata")));
-        // The kinds not cropped are put back all the same.
-        QCOMPARE(window.frameOf(OutputKind::AdrCqc)->frameRect(), startOf(OutputKind::AdrCqc));
     }
 
     // Switched off in the settings file: nothing runs and the frames stay at their places.
@@ -276,14 +256,14 @@ class TestAutoFrame : public QObject {
         setAutoFrame(false);
         ScriptedPrompts prompts;
         frmScanner window(prompts);
-        const FrameRect before = window.shape1->frameRect();
+        const FrameRect before = ui(window).shape1->frameRect();
         prompts.fileAnswers << m_sideways;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
         QCOMPARE(window.framesLocatedCount(), 0);
-        QCOMPARE(window.shape1->frameRect(), before);
-        QCOMPARE(window.SourceImage.size(), QSize(3508, 2480));
+        QCOMPARE(ui(window).shape1->frameRect(), before);
+        QCOMPARE(window.document().page().size(), QSize(3508, 2480));
     }
 
     // The answer comes after the operator has started: what the operator did stands. A
@@ -314,55 +294,37 @@ class TestAutoFrame : public QObject {
         frmScanner window(prompts);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.setLocator([&gate, findings](const QImage&, QSize) {
+        window.document().setLocator([&gate, findings](const QImage&, QSize) {
             gate.acquire();
             return findings;
         });
         prompts.fileAnswers << path;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
-        const QImage shown = window.SourceImage.image();
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
+        const QImage shown = window.document().page().image();
         if (action == QLatin1String("move"))
             QTest::keyClick(&window, Qt::Key_Right);
         else if (action == QLatin1String("grow"))
-            QTest::mouseClick(window.Command7, Qt::LeftButton);
+            QTest::mouseClick(ui(window).Command7, Qt::LeftButton);
         else if (action == QLatin1String("crop"))
-            QTest::mouseClick(window.Command3, Qt::LeftButton);
-        const QImage preview = window.pict2->image();
-        const FrameRect photoFrame = window.shape1->frameRect();
-        const FrameRect signatureFrame = window.Shape2->frameRect();
+            QTest::mouseClick(ui(window).Command3, Qt::LeftButton);
+        const QImage preview = ui(window).pict2->image();
+        const FrameRect photoFrame = ui(window).shape1->frameRect();
+        const FrameRect signatureFrame = ui(window).Shape2->frameRect();
 
         gate.release();
         QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
         QFETCH(bool, turned);
-        QCOMPARE(window.SourceImage.image() != shown, turned);
-        QCOMPARE(window.canUndoTurn(), turned);
-        QTEST(window.shape1->frameRect() != photoFrame, "photoPlaced");
-        QTEST(window.Shape2->frameRect() != signatureFrame, "signaturePlaced");
+        QCOMPARE(window.document().page().image() != shown, turned);
+        QCOMPARE(window.document().canUndo(), turned);
+        QTEST(ui(window).shape1->frameRect() != photoFrame, "photoPlaced");
+        QTEST(ui(window).Shape2->frameRect() != signatureFrame, "signaturePlaced");
         if (action == QLatin1String("crop")) {
-            QCOMPARE(window.pict2->image(), preview);
-            QVERIFY(window.Command6->isEnabled());
+            QCOMPARE(ui(window).pict2->image(), preview);
+            QVERIFY(ui(window).Command6->isEnabled());
         }
         if (!turned)
-            QCOMPARE(window.SourceImage.image(), shown);
+            QCOMPARE(window.document().page().image(), shown);
         QVERIFY(prompts.messages.isEmpty());
-    }
-
-    // An answer for a page no longer shown changes nothing.
-    void staleAnswerIsDropped() {
-        ScriptedPrompts prompts;
-        frmScanner window(prompts);
-        setAutoFrame(false);
-        prompts.fileAnswers << m_sideways;
-        QTest::mouseClick(window.Command12, Qt::LeftButton);
-        const PageFindings findings = Locator::locate(window.SourceImage.image(), window.SourceImage.size());
-        QVERIFY(findings.photo.found);
-        const FrameRect before = window.shape1->frameRect();
-        const qint64 shown = window.SourceImage.image().cacheKey();
-        window.Command5_Click(); // the operator turns the page first
-        window.framesLocated(shown, findings);
-        QCOMPARE(window.shape1->frameRect(), before);
-        QCOMPARE(window.SourceImage.size(), QSize(2480, 3508));
-        QCOMPARE(window.framesLocatedCount(), 1);
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestImages.h"
+#include "tests/support/WorkspaceDriver.h"
 #include "workspace/PictureSurface.h"
 #include "workspace/frmScanner.h"
 
@@ -147,27 +148,16 @@ struct Workspace {
 };
 
 void verifyEmpty(const frmScanner& w) {
-    QVERIFY(w.SourceImage.isNull());
-    QVERIFY(!w.frameopt->isHidden());
-    for (const QRadioButton* option : w.Option1)
-        QVERIFY(option->isHidden());
-    QVERIFY(w.pict2->isHidden());
-    QVERIFY(w.pict4->isHidden());
-    QVERIFY(!w.Frame1->isEnabled());
-    QVERIFY(w.Command3->isHidden());
-    QVERIFY(w.attesa->isHidden());
-    QVERIFY(w.ScanIm->isEnabled());
+    QVERIFY(w.document().page().isNull());
+    QVERIFY(showsNoPage(w));
 }
 
 void verifyLoaded(const frmScanner& w, QSize size) {
-    QCOMPARE(w.SourceImage.size(), size);
-    QVERIFY(w.frameopt->isHidden());
-    QVERIFY(w.Frame1->isEnabled());
-    QVERIFY(!w.Command3->isHidden());
-    QVERIFY(w.attesa->isHidden());
-    QCOMPARE(w.transi->picture().size(), size);
-    QVERIFY(w.DisplayWidth > 0 && w.DisplayWidth <= w.pict->clientSize().width());
-    QVERIFY(w.DisplayHeight > 0 && w.DisplayHeight <= w.pict->clientSize().height());
+    QCOMPARE(w.document().page().size(), size);
+    QVERIFY(showsAPage(w));
+    QCOMPARE(ui(w).transi->picture().size(), size);
+    QVERIFY(ui(w).display.width() > 0 && ui(w).display.width() <= ui(w).pict->clientSize().width());
+    QVERIFY(ui(w).display.height() > 0 && ui(w).display.height() <= ui(w).pict->clientSize().height());
 }
 
 } // namespace
@@ -238,7 +228,7 @@ class TestBadImages : public QObject {
         QVERIFY(TestImages::writeBytes(path, bytes));
         ws.load(path);
         verifyEmpty(ws.window);
-        QCOMPARE(ws.window.ImagePath, path);
+        QCOMPARE(ws.window.document().path(), path);
         QVERIFY(ws.prompts.messages.isEmpty());
     }
 
@@ -256,7 +246,7 @@ class TestBadImages : public QObject {
         QVERIFY(TestImages::writeBytes(path, bmpWith(2, declared)));
         ws.load(path);
         verifyLoaded(ws.window, QSize(40, 30));
-        QCOMPARE(ws.window.transi->picture().pixel(20, 15),
+        QCOMPARE(ui(ws.window).transi->picture().pixel(20, 15),
                  TestImages::page(40, 30).convertToFormat(QImage::Format_RGB32).pixel(20, 15));
     }
 
@@ -314,7 +304,7 @@ class TestBadImages : public QObject {
             QVERIFY(TestImages::write(TestImages::page(64, 48), path, format.constData()));
         ws.load(path);
         verifyLoaded(ws.window, QSize(64, 48));
-        QCOMPARE(ws.window.ImagePath, path);
+        QCOMPARE(ws.window.document().path(), path);
     }
 
     // Every frame of a GIF is a whole screen once decoded; thousands of tiny frames on a
@@ -334,7 +324,7 @@ class TestBadImages : public QObject {
         QVERIFY(TestImages::writeBytes(path, gifOfTinyFrames(screen.width(), screen.height(), frames)));
         ws.load(path);
         verifyLoaded(ws.window, screen);
-        const ImageFile& image = ws.window.SourceImage;
+        const ImageFile& image = ws.window.document().page();
         QVERIFY(image.frameCount() >= 1);
         QVERIFY(image.frameCount() <= ImageFile::kMaxFrames);
         qint64 bytes = 0;

@@ -30,31 +30,6 @@ bool hidden(const QWidget* widget) {
     return widget->isHidden();
 }
 
-void verifyLoaded(const frmScanner& w) {
-    QVERIFY(hidden(w.frameopt));
-    for (const QRadioButton* option : w.Option1)
-        QVERIFY(!hidden(option));
-    QVERIFY(w.Option1[0]->isChecked());
-    QVERIFY(!hidden(w.pict2));
-    QVERIFY(!hidden(w.pict4));
-    QVERIFY(w.Frame1->isEnabled());
-    QVERIFY(!hidden(w.Command3));
-    QVERIFY(hidden(w.attesa));
-    QCOMPARE(w.Label44->text(), QStringLiteral("Attendere la fine della Scansione"));
-    QVERIFY(w.ScanIm->isEnabled());
-}
-
-void verifyEmpty(const frmScanner& w) {
-    QVERIFY(!hidden(w.frameopt));
-    for (const QRadioButton* option : w.Option1)
-        QVERIFY(hidden(option));
-    QVERIFY(hidden(w.pict2));
-    QVERIFY(hidden(w.pict4));
-    QVERIFY(!w.Frame1->isEnabled());
-    QVERIFY(hidden(w.Command3));
-    QVERIFY(hidden(w.attesa));
-}
-
 // Mean difference per channel between two images of the same size.
 double meanDifference(const QImage& a, const QImage& b) {
     if (a.size() != b.size())
@@ -146,32 +121,37 @@ class TestWorkspaceWindow : public QObject {
         QCOMPARE(w.windowTitle(), QStringLiteral("Vetra by Orvanta   -   www.orvanta.it   -   Email :  "
                                                  "assistenza@orvanta.it    -    Tel. 0461 000000"));
         QCOMPARE(w.palette().color(QPalette::Window), QColor(0, 0, 255));
-        QCOMPARE(w.pict->background(), QColor(0, 0, 128));
-        QCOMPARE(w.Pict3->background(), QColor(0, 0, 192));
-        QCOMPARE(w.Command3->palette().color(QPalette::Button), QColor(255, 255, 0));
-        QCOMPARE(w.Option1[0]->palette().color(QPalette::WindowText), QColor(255, 255, 0));
-        QCOMPARE(w.Command1->font().family(), QStringLiteral("Liberation Serif"));
-        QCOMPARE(w.Command1->font().pointSizeF(), 14.25);
-        QCOMPARE(w.pict->clientSize(), QSize(425, 585));
-        QCOMPARE(w.pict2->clientSize(), QSize(400, 480));
-        QCOMPARE(w.Pict3->clientSize(), QSize(400, 400));
-        QCOMPARE(w.pict4->clientSize(), QSize(375, 72));
+        QCOMPARE(ui(w).pict->background(), QColor(0, 0, 128));
+        QCOMPARE(ui(w).Pict3->background(), QColor(0, 0, 192));
+        QCOMPARE(ui(w).Command3->palette().color(QPalette::Button), QColor(255, 255, 0));
+        QCOMPARE(ui(w).Option1[0]->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+        QCOMPARE(ui(w).Command1->font().family(), QStringLiteral("Liberation Serif"));
+        QCOMPARE(ui(w).Command1->font().pointSizeF(), 14.25);
+        QCOMPARE(ui(w).pict->clientSize(), QSize(425, 585));
+        QCOMPARE(ui(w).pict2->clientSize(), QSize(400, 480));
+        QCOMPARE(ui(w).Pict3->clientSize(), QSize(400, 400));
+        QCOMPARE(ui(w).pict4->clientSize(), QSize(375, 72));
     }
 
     void windowLoad() {
         ScriptedPrompts prompts;
         frmScanner w(prompts);
         QCOMPARE(w.currentOutputKind(), -1);
-        QVERIFY(w.shape1->Visible());
-        QVERIFY(!w.Shape2->Visible());
-        QVERIFY(!w.Shape3->Visible());
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
-        QCOMPARE(w.Shape2->frameRect(), (FrameRect{32, 248, 120, 24}));
-        QCOMPARE(w.Shape3->frameRect(), (FrameRect{80, 88, 50, 50}));
-        QCOMPARE(w.StepWidth, (std::array<double, 3>{5, 12, 5}));
-        QCOMPARE(w.StepHeight, (std::array<double, 3>{6, 2.4, 5}));
-        verifyEmpty(w);
-        QVERIFY(!w.pict->hasPicture());
+        QVERIFY(ui(w).shape1->Visible());
+        QVERIFY(!ui(w).Shape2->Visible());
+        QVERIFY(!ui(w).Shape3->Visible());
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
+        QCOMPARE(ui(w).Shape2->frameRect(), (FrameRect{32, 248, 120, 24}));
+        QCOMPARE(ui(w).Shape3->frameRect(), (FrameRect{80, 88, 50, 50}));
+        const WorkspaceDocument& d = w.document();
+        QCOMPARE((std::array{d.stepWidth(OutputKind::Foto), d.stepWidth(OutputKind::Firma),
+                             d.stepWidth(OutputKind::AdrCqc)}),
+                 (std::array<double, 3>{5, 12, 5}));
+        QCOMPARE((std::array{d.stepHeight(OutputKind::Foto), d.stepHeight(OutputKind::Firma),
+                             d.stepHeight(OutputKind::AdrCqc)}),
+                 (std::array<double, 3>{6, 2.4, 5}));
+        QVERIFY(showsNoPage(w));
+        QVERIFY(!ui(w).pict->hasPicture());
     }
 
     void kindSwitching_data() {
@@ -193,18 +173,18 @@ class TestWorkspaceWindow : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(300, 400)));
-        verifyLoaded(w);
-        w.Command13->setEnabled(true); // as a crop of kind 2 would
+        QVERIFY(showsAPage(w));
+        ui(w).Command13->setEnabled(true); // as a crop of kind 2 would
         for (int kind : clicks)
-            QTest::mouseClick(w.Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
+            QTest::mouseClick(ui(w).Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
         QCOMPARE(w.currentOutputKind(), clicks.last());
-        const QList<const QWidget*> widgets{w.pict2,  w.Pict3,  w.Command6, w.Command13,
-                                            w.shape1, w.Shape2, w.Shape3};
+        const QList<const QWidget*> widgets{ui(w).pict2,  ui(w).Pict3,  ui(w).Command6, ui(w).Command13,
+                                            ui(w).shape1, ui(w).Shape2, ui(w).Shape3};
         for (int i = 0; i < widgets.size(); ++i)
             QVERIFY2(!hidden(widgets[i]) == shown[i], qPrintable(widgets[i]->objectName()));
         // Showing or hiding a save button leaves its enabled state alone.
-        QVERIFY(w.Command13->isEnabled());
-        QVERIFY(!w.Command6->isEnabled());
+        QVERIFY(ui(w).Command13->isEnabled());
+        QVERIFY(!ui(w).Command6->isEnabled());
     }
 
     void loadFitsTheImage_data() {
@@ -236,72 +216,64 @@ class TestWorkspaceWindow : public QObject {
         QCOMPARE(request.filterIndex, 4);
         QCOMPARE(request.defaultSuffix, QStringLiteral("jpg"));
 
-        verifyLoaded(w);
-        QCOMPARE(w.ImagePath, path);
-        QCOMPARE(w.SourceImage.size(), size);
-        QCOMPARE(QSize(w.DisplayWidth, w.DisplayHeight), fitted);
-        QCOMPARE(w.pict->picture().size(), fitted);
-        QCOMPARE(w.transi->picture().size(), size);
-        QCOMPARE(w.transi->clientSize(), size);
-        QVERIFY(hidden(w.transi));
+        QVERIFY(showsAPage(w));
+        QCOMPARE(w.document().path(), path);
+        QCOMPARE(w.document().page().size(), size);
+        QCOMPARE(ui(w).display, fitted);
+        QCOMPARE(ui(w).pict->picture().size(), fitted);
+        QCOMPARE(ui(w).transi->picture().size(), size);
+        QCOMPARE(ui(w).transi->clientSize(), size);
+        QVERIFY(hidden(ui(w).transi));
         // One copy of the page: transi shows SourceImage's own pixels.
-        QCOMPARE(w.transi->picture().constBits(), w.SourceImage.image().constBits());
+        QCOMPARE(ui(w).transi->picture().constBits(), w.document().page().image().constBits());
         QVERIFY(ws.prompts.messages.isEmpty());
         // The frame did not move.
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
     }
 
     void cancelChangesOnlyThePath() {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(300, 400)));
-        const QImage shown = w.pict->picture();
+        const QImage shown = ui(w).pict->picture();
         ws.prompts.fileAnswers << std::nullopt;
-        ws.click(w.Command12); // hidden in the Loaded state; the handler is what matters
+        ws.click(ui(w).Command12); // hidden in the Loaded state; the handler is what matters
         w.Command12_Click();
-        QVERIFY(w.ImagePath.isEmpty());
-        verifyLoaded(w);
-        QCOMPARE(w.pict->picture(), shown);
-        QCOMPARE(w.SourceImage.size(), QSize(300, 400));
+        QVERIFY(w.document().path().isEmpty());
+        QVERIFY(showsAPage(w));
+        QCOMPARE(ui(w).pict->picture(), shown);
+        QCOMPARE(w.document().page().size(), QSize(300, 400));
     }
 
-    void failedLoadReturnsToEmpty_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QByteArray jpeg;
-        {
-            QBuffer buffer(&jpeg);
-            buffer.open(QIODevice::WriteOnly);
-            TestImages::page(400, 400).save(&buffer, "JPG");
-        }
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("not an image") << QByteArray("%PDF-1.4 nothing to see");
-        QTest::newRow("truncated jpeg") << jpeg.left(jpeg.size() * 2 / 3);
-    }
-
+    // What any unreadable file does (the kinds of damage are the bad images' rows), here
+    // after a crop: nothing of the earlier page is left to save.
     void failedLoadReturnsToEmpty() {
-        QFETCH(QByteArray, bytes);
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && TestImages::page(400, 400).save(&buffer, "JPG"));
+        const QByteArray bytes = jpeg.left(jpeg.size() * 2 / 3);
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("good.png"), TestImages::page(300, 400)));
-        ws.click(w.Command3);
-        QVERIFY(w.Command6->isEnabled());
-        const QImage earlier = w.pict->picture();
+        ws.click(ui(w).Command3);
+        QVERIFY(ui(w).Command6->isEnabled());
+        const QImage earlier = ui(w).pict->picture();
 
         const QString bad = ws.dir.filePath(QStringLiteral("bad.jpg"));
         QVERIFY(TestImages::writeBytes(bad, bytes));
         w.Command12_Click(); // the load button is hidden once an image is shown
         ws.prompts.fileAnswers << bad;
         w.Command12_Click();
-        verifyEmpty(w);
-        QCOMPARE(w.ImagePath, bad);
-        QVERIFY(w.SourceImage.isNull());
+        QVERIFY(showsNoPage(w));
+        QCOMPARE(w.document().path(), bad);
+        QVERIFY(w.document().page().isNull());
         QVERIFY(ws.prompts.messages.isEmpty());
         // Nothing of the earlier page is left to be taken for the new one: the line under
         // the page says what happened.
-        QVERIFY(w.pict->picture() != earlier);
-        QVERIFY(!w.pict->hasPicture());
-        QVERIFY(!w.Command6->isEnabled());
-        QVERIFY(!w.readoutReady(OutputKind::Foto));
+        QVERIFY(ui(w).pict->picture() != earlier);
+        QVERIFY(!ui(w).pict->hasPicture());
+        QVERIFY(!ui(w).Command6->isEnabled());
+        QVERIFY(!w.document().readoutReady(OutputKind::Foto));
         QCOMPARE(w.findChild<QLabel*>(QStringLiteral("notice"))->text(),
                  QStringLiteral("Il file bad.jpg non è un'immagine leggibile"));
         // The turn buttons are disabled; pressed anyway, nothing breaks.
@@ -316,27 +288,27 @@ class TestWorkspaceWindow : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170)));
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
 
-        QTest::mousePress(w.pict, Qt::LeftButton, {}, ws.onPict(100, 100));
+        QTest::mousePress(ui(w).pict, Qt::LeftButton, {}, ws.onPict(100, 100));
         QCOMPARE(w.cursor().shape(), Qt::SizeAllCursor);
-        QCOMPARE(w.DragLastX, 100.0);
-        QTest::mouseMove(w.pict, ws.onPict(110, 95));
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{90, 75, 50, 60}));
-        QTest::mouseMove(w.pict, ws.onPict(130, 125));
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{110, 105, 50, 60}));
+        QCOMPARE(ui(w).DragLastX, 100.0);
+        QTest::mouseMove(ui(w).pict, ws.onPict(110, 95));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{90, 75, 50, 60}));
+        QTest::mouseMove(ui(w).pict, ws.onPict(130, 125));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{110, 105, 50, 60}));
         // Up past the top edge, in steps that stay inside the frame: it stops at 1.
         for (int y = 105; y >= 5; y -= 20)
-            QTest::mouseMove(w.pict, ws.onPict(130, y));
-        QCOMPARE(w.shape1->Top(), 1.f);
-        QCOMPARE(w.shape1->Left(), 110.f);
+            QTest::mouseMove(ui(w).pict, ws.onPict(130, y));
+        QCOMPARE(ui(w).shape1->Top(), 1.f);
+        QCOMPARE(ui(w).shape1->Left(), 110.f);
         // A jump far outside the frame moves nothing.
-        QTest::mouseMove(w.pict, ws.onPict(400, 500));
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{110, 1, 50, 60}));
-        QTest::mouseRelease(w.pict, Qt::LeftButton, {}, ws.onPict(400, 500));
+        QTest::mouseMove(ui(w).pict, ws.onPict(400, 500));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{110, 1, 50, 60}));
+        QTest::mouseRelease(ui(w).pict, Qt::LeftButton, {}, ws.onPict(400, 500));
         QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
         // The outline follows on screen, inside pict's border.
-        QCOMPARE(w.shape1->geometry().topLeft(), QPoint(1 + 110, 1 + 1));
+        QCOMPARE(ui(w).shape1->geometry().topLeft(), QPoint(1 + 110, 1 + 1));
     }
 
     void otherButtonsDoNotDrag_data() {
@@ -351,49 +323,34 @@ class TestWorkspaceWindow : public QObject {
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170)));
         const auto b = Qt::MouseButton(button);
-        QTest::mousePress(w.pict, b, {}, ws.onPict(100, 100));
-        QCOMPARE(w.DragLastX, 0.0);
+        QTest::mousePress(ui(w).pict, b, {}, ws.onPict(100, 100));
+        QCOMPARE(ui(w).DragLastX, 0.0);
         QVERIFY(w.cursor().shape() != Qt::SizeAllCursor);
-        QTest::mouseMove(w.pict, ws.onPict(120, 120));
-        QTest::mouseRelease(w.pict, b, {}, ws.onPict(120, 120));
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
+        QTest::mouseMove(ui(w).pict, ws.onPict(120, 120));
+        QTest::mouseRelease(ui(w).pict, b, {}, ws.onPict(120, 120));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
         // Left and right together is not a drag either.
         w.pict_MouseDown(3, 0, 100, 100);
         w.pict_MouseMove(3, 0, 120, 120);
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
     }
 
-    void sizeStepsThroughClicks() {
+    // The size buttons change the visible frame only (the size steps themselves are rows of
+    // the keys' test), and nothing when no frame is visible.
+    void sizeStepsTakeTheVisibleFrame() {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170)));
-        w.shape1->setFrameRect({400, 550, 50, 60});
-        ws.click(w.Command7);
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{370, 519, 55, 66}));
-        for (int i = 0; i < 100; ++i)
-            ws.click(w.Command7);
-        QCOMPARE(w.shape1->Width(), 415.f);
-        QCOMPARE(w.shape1->Height(), 498.f);
-        ws.click(w.Command9);
-        QCOMPARE(w.shape1->Width(), 410.f);
-        QCOMPARE(w.shape1->Height(), 492.f);
-
-        // Only the visible frame changes: the signature's.
-        QTest::mouseClick(w.Option1[1], Qt::LeftButton, {}, QPoint(20, 15));
-        ws.click(w.Command7);
-        QCOMPARE(w.Shape2->frameRect(), (FrameRect{32, 248, 132, float(24 + 2.4)}));
-        QCOMPARE(w.shape1->Width(), 410.f);
-    }
-
-    void sizeStepsWithoutAVisibleFrame() {
-        ScriptedPrompts prompts;
-        frmScanner w(prompts);
-        w.shape1->hide();
+        QTest::mouseClick(ui(w).Option1[1], Qt::LeftButton, {}, QPoint(20, 15));
+        ws.click(ui(w).Command7);
+        const FrameRect grown{32, 248, 132, float(24 + 2.4)};
+        QCOMPARE(ui(w).Shape2->frameRect(), grown);
+        ui(w).Shape2->hide();
         w.Command7_Click();
         w.Command9_Click();
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
-        QCOMPARE(w.Shape2->frameRect(), (FrameRect{32, 248, 120, 24}));
-        QCOMPARE(w.Shape3->frameRect(), (FrameRect{80, 88, 50, 50}));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
+        QCOMPARE(ui(w).Shape2->frameRect(), grown);
+        QCOMPARE(ui(w).Shape3->frameRect(), (FrameRect{80, 88, 50, 50}));
     }
 
     void cropMatchesTheFramedRegion_data() {
@@ -412,11 +369,11 @@ class TestWorkspaceWindow : public QObject {
         frmScanner& w = ws.window;
         const QImage page = TestImages::page(1240, 1754);
         ws.load(ws.file(QStringLiteral("page.png"), page));
-        QCOMPARE(w.DisplayHeight, qint16(585));
-        QTest::mouseClick(w.Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
+        QCOMPARE(ui(w).display.height(), qint16(585));
+        QTest::mouseClick(ui(w).Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
         const auto k = OutputKind(kind);
-        w.frameOf(k)->setFrameRect(frame);
-        ws.click(w.Command3);
+        w.document().setFrame(k, frame);
+        ws.click(ui(w).Command3);
 
         const double factor = 1754.0 / 585;
         const QRectF source = FrameGeometry::cropSourceRect(k, frame, factor);
@@ -428,9 +385,9 @@ class TestWorkspaceWindow : public QObject {
         const QImage expected = paper.copy(source.toAlignedRect())
                                     .scaled(output, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 
-        PictureSurface* preview = w.previewOf(k);
+        PictureSurface* preview = ui(w).previewOf(k);
         QVERIFY(!hidden(preview));
-        QVERIFY(w.saveButtonOf(k)->isEnabled());
+        QVERIFY(ui(w).saveButtonOf(k)->isEnabled());
         const QImage got = preview->image();
         QCOMPARE(got.size(), output);
         const double difference = meanDifference(got, expected);
@@ -445,7 +402,7 @@ class TestWorkspaceWindow : public QObject {
         QVERIFY(got.pixel(output.width() / 2, output.height() / 2) != qRgb(255, 0, 255));
 
         // The same crop again gives the same preview.
-        ws.click(w.Command3);
+        ws.click(ui(w).Command3);
         QCOMPARE(preview->image(), got);
     }
 
@@ -454,28 +411,28 @@ class TestWorkspaceWindow : public QObject {
         frmScanner& w = ws.window;
         const QImage page = TestImages::page(600, 800);
         ws.load(ws.file(QStringLiteral("p.png"), page));
-        w.shape1->setFrameRect({150, 200, 60, 72});
+        w.document().setFrame(OutputKind::Foto, {150, 200, 60, 72});
 
-        ws.click(w.Command5);
-        QCOMPARE(w.SourceImage.size(), QSize(800, 600));
-        QCOMPARE(QSize(w.DisplayWidth, w.DisplayHeight), QSize(425, 319));
-        QCOMPARE(w.transi->picture().size(), QSize(800, 600));
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{150, 200, 60, 72}));
+        ws.click(ui(w).Command5);
+        QCOMPARE(w.document().page().size(), QSize(800, 600));
+        QCOMPARE(ui(w).display, QSize(425, 319));
+        QCOMPARE(ui(w).transi->picture().size(), QSize(800, 600));
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{150, 200, 60, 72}));
         for (int i = 0; i < 3; ++i)
-            ws.click(w.Command5);
-        QCOMPARE(w.SourceImage.image(), page);
+            ws.click(ui(w).Command5);
+        QCOMPARE(w.document().page().image(), page);
 
-        ws.click(w.Command8);
-        QCOMPARE(w.SourceImage.image().pixel(599, 0), page.pixel(0, 0));
-        ws.click(w.Command8);
-        ws.click(w.Command10);
-        QCOMPARE(w.SourceImage.image().pixel(0, 799), page.pixel(0, 0));
-        ws.click(w.Command10);
-        QCOMPARE(w.SourceImage.image(), page);
+        ws.click(ui(w).Command8);
+        QCOMPARE(w.document().page().image().pixel(599, 0), page.pixel(0, 0));
+        ws.click(ui(w).Command8);
+        ws.click(ui(w).Command10);
+        QCOMPARE(w.document().page().image().pixel(0, 799), page.pixel(0, 0));
+        ws.click(ui(w).Command10);
+        QCOMPARE(w.document().page().image(), page);
         QVERIFY(ws.prompts.messages.isEmpty());
         // Only the fit is left in the filter list after the display refresh.
-        QCOMPARE(w.ImageProcessor.filterCount(), 1);
-        QCOMPARE(w.ImageProcessor.filter(1).kind, FilterKind::Scale);
+        QCOMPARE(ui(w).ImageProcessor.filterCount(), 1);
+        QCOMPARE(ImageProcess(ui(w).ImageProcessor).filter(1).kind, FilterKind::Scale);
     }
 
     void turnsKeepTheActiveFrame() {
@@ -485,19 +442,19 @@ class TestWorkspaceWindow : public QObject {
         const QString path = ws.dir.filePath(QStringLiteral("anim.gif"));
         QVERIFY(TestImages::writeBytes(path, TestImages::animatedGif(30, 40, colours)));
         ws.load(path);
-        QCOMPARE(w.SourceImage.frameCount(), 3);
-        QCOMPARE(QColor(w.transi->picture().pixel(1, 1)), colours[0]);
-        QCOMPARE(w.DisplayImage.frameCount(), 3);
+        QCOMPARE(w.document().page().frameCount(), 3);
+        QCOMPARE(QColor(ui(w).transi->picture().pixel(1, 1)), colours[0]);
+        QCOMPARE(ui(w).DisplayImage.frameCount(), 3);
 
-        w.SourceImage.setActiveFrame(2);
-        ws.click(w.Command8);
-        QCOMPARE(w.SourceImage.activeFrame(), 2);
-        QCOMPARE(w.DisplayImage.activeFrame(), 2);
-        QCOMPARE(QColor(w.transi->picture().pixel(1, 1)), colours[2]);
-        QCOMPARE(QColor(w.pict->picture().pixel(1, 1)), colours[2]);
-        ws.click(w.Command5);
-        QCOMPARE(w.SourceImage.activeFrame(), 2);
-        QCOMPARE(w.SourceImage.size(), QSize(40, 30));
+        w.document().setActiveFrame(2);
+        ws.click(ui(w).Command8);
+        QCOMPARE(w.document().page().activeFrame(), 2);
+        QCOMPARE(ui(w).DisplayImage.activeFrame(), 2);
+        QCOMPARE(QColor(ui(w).transi->picture().pixel(1, 1)), colours[2]);
+        QCOMPARE(QColor(ui(w).pict->picture().pixel(1, 1)), colours[2]);
+        ws.click(ui(w).Command5);
+        QCOMPARE(w.document().page().activeFrame(), 2);
+        QCOMPARE(w.document().page().size(), QSize(40, 30));
     }
 
     void turnsWithoutAnImage() {
@@ -509,7 +466,7 @@ class TestWorkspaceWindow : public QObject {
         w.Command10_Click();
         QCOMPARE(prompts.messages, QStringList{kRotationFailed});
         QCOMPARE(prompts.messageButtons.constFirst(), Prompts::Buttons::Ok);
-        QVERIFY(w.SourceImage.isNull());
+        QVERIFY(w.document().page().isNull());
     }
 
     void nuovaReturnsToEmpty() {
@@ -517,34 +474,34 @@ class TestWorkspaceWindow : public QObject {
         frmScanner& w = ws.window;
         const QString path = ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170));
         ws.load(path);
-        QTest::mouseClick(w.Option1[2], Qt::LeftButton, {}, QPoint(20, 15));
-        w.Shape3->setFrameRect({60, 70, 80, 80});
-        ws.click(w.Command3);
-        QVERIFY(w.Command13->isEnabled());
+        QTest::mouseClick(ui(w).Option1[2], Qt::LeftButton, {}, QPoint(20, 15));
+        w.document().setFrame(OutputKind::AdrCqc, {60, 70, 80, 80});
+        ws.click(ui(w).Command3);
+        QVERIFY(ui(w).Command13->isEnabled());
 
-        ws.click(w.Command11);
-        verifyEmpty(w);
-        QVERIFY(hidden(w.Pict3));
-        QVERIFY(!w.Command6->isEnabled());
-        QVERIFY(!w.Command2->isEnabled());
-        QVERIFY(!w.Command13->isEnabled());
-        QVERIFY(hidden(w.Command13));
-        QVERIFY(!w.pict->hasPicture());
-        QVERIFY(!w.transi->hasPicture());
-        QVERIFY(!hidden(w.SelectScan));
-        QVERIFY(w.ScanIm->isEnabled());
+        ws.click(ui(w).Command11);
+        QVERIFY(showsNoPage(w));
+        QVERIFY(hidden(ui(w).Pict3));
+        QVERIFY(!ui(w).Command6->isEnabled());
+        QVERIFY(!ui(w).Command2->isEnabled());
+        QVERIFY(!ui(w).Command13->isEnabled());
+        QVERIFY(hidden(ui(w).Command13));
+        QVERIFY(!ui(w).pict->hasPicture());
+        QVERIFY(!ui(w).transi->hasPicture());
+        QVERIFY(!hidden(ui(w).SelectScan));
+        QVERIFY(ui(w).ScanIm->isEnabled());
         // Frames, their visibility and the kind stay; so do the workspace members.
-        QCOMPARE(w.Shape3->frameRect(), (FrameRect{60, 70, 80, 80}));
-        QVERIFY(w.Shape3->Visible());
+        QCOMPARE(ui(w).Shape3->frameRect(), (FrameRect{60, 70, 80, 80}));
+        QVERIFY(ui(w).Shape3->Visible());
         QCOMPARE(w.currentOutputKind(), 2);
-        QCOMPARE(w.ImagePath, path);
-        QCOMPARE(w.SourceImage.size(), QSize(850, 1170));
+        QCOMPARE(w.document().path(), path);
+        QCOMPARE(w.document().page().size(), QSize(850, 1170));
 
         // The next load turns kind 0 on again.
         ws.load(path);
         QCOMPARE(w.currentOutputKind(), 0);
-        QVERIFY(w.shape1->Visible());
-        QVERIFY(!w.Shape3->Visible());
+        QVERIFY(ui(w).shape1->Visible());
+        QVERIFY(!ui(w).Shape3->Visible());
     }
 
     void reopenAfterEsci() {
@@ -558,9 +515,9 @@ class TestWorkspaceWindow : public QObject {
         QTimer::singleShot(0, &w, [&] {
             firstRan = true;
             prompts.fileAnswers << path;
-            QTest::mouseClick(w.Command12, Qt::LeftButton);
-            w.shape1->setFrameRect({200, 300, 70, 84});
-            QTest::mouseClick(w.Command1, Qt::LeftButton);
+            QTest::mouseClick(ui(w).Command12, Qt::LeftButton);
+            w.document().setFrame(OutputKind::Foto, {200, 300, 70, 84});
+            QTest::mouseClick(ui(w).Command1, Qt::LeftButton);
         });
         w.showModal();
         QVERIFY(firstRan);
@@ -569,9 +526,9 @@ class TestWorkspaceWindow : public QObject {
         bool secondRan = false;
         QTimer::singleShot(0, &w, [&] {
             secondRan = true;
-            QCOMPARE(w.shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
-            verifyEmpty(w);
-            QVERIFY(!w.pict->hasPicture());
+            QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{80, 80, 50, 60}));
+            QVERIFY(showsNoPage(w));
+            QVERIFY(!ui(w).pict->hasPicture());
             // The window frame's own close does what "ESCI" does.
             w.close();
         });
@@ -579,8 +536,8 @@ class TestWorkspaceWindow : public QObject {
         QVERIFY(secondRan);
         QVERIFY(!w.isVisible());
         // The members outlive the controls.
-        QCOMPARE(w.ImagePath, path);
-        QCOMPARE(w.SourceImage.size(), QSize(400, 500));
+        QCOMPARE(w.document().path(), path);
+        QCOMPARE(w.document().page().size(), QSize(400, 500));
     }
 
     void largePage() {
@@ -594,71 +551,32 @@ class TestWorkspaceWindow : public QObject {
         timer.start();
         ws.load(path);
         const qint64 loadMs = timer.restart();
-        verifyLoaded(w);
-        QCOMPARE(w.SourceImage.size(), QSize(4960, 7016));
-        QCOMPARE(QSize(w.DisplayWidth, w.DisplayHeight), QSize(414, 585));
-        QCOMPARE(w.transi->picture().constBits(), w.SourceImage.image().constBits());
+        QVERIFY(showsAPage(w));
+        QCOMPARE(w.document().page().size(), QSize(4960, 7016));
+        QCOMPARE(ui(w).display, QSize(414, 585));
+        QCOMPARE(ui(w).transi->picture().constBits(), w.document().page().image().constBits());
 
-        ws.click(w.Command5);
+        ws.click(ui(w).Command5);
         const qint64 turnMs = timer.restart();
-        QCOMPARE(w.SourceImage.size(), QSize(7016, 4960));
-        QCOMPARE(QSize(w.DisplayWidth, w.DisplayHeight), QSize(425, 300));
-        QCOMPARE(w.transi->picture().constBits(), w.SourceImage.image().constBits());
+        QCOMPARE(w.document().page().size(), QSize(7016, 4960));
+        QCOMPARE(ui(w).display, QSize(425, 300));
+        QCOMPARE(ui(w).transi->picture().constBits(), w.document().page().image().constBits());
 
-        w.shape1->setFrameRect({1, 1, 415, 498}); // most of the page
-        ws.click(w.Command3);
+        w.document().setFrame(OutputKind::Foto, {1, 1, 415, 498}); // most of the page
+        ws.click(ui(w).Command3);
         const qint64 cropMs = timer.restart();
-        QVERIFY(w.Command6->isEnabled());
-        QCOMPARE(w.pict2->image().size(), QSize(400, 480));
+        QVERIFY(ui(w).Command6->isEnabled());
+        QCOMPARE(ui(w).pict2->image().size(), QSize(400, 480));
         qInfo("A4 at 600 dpi: load %lld ms, turn %lld ms, crop %lld ms", loadMs, turnMs, cropMs);
     }
-    void saveThroughTheWindow_data() {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("photo") << 0;
-        QTest::newRow("signature") << 1;
-        QTest::newRow("square photo") << 2;
-    }
-
-    // Crop, then the kind's save button writes a JPEG of the preview under the limit.
-    void saveThroughTheWindow() {
-        QFETCH(int, kind);
-        Workspace ws;
-        frmScanner& w = ws.window;
-        ws.load(ws.file(QStringLiteral("page.png"), TestImages::page(1240, 1754)));
-        QTest::mouseClick(w.Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
-        const auto k = OutputKind(kind);
-        ws.click(w.Command3);
-        QPushButton* save = w.saveButtonOf(k);
-        QVERIFY(save->isEnabled() && !hidden(save));
-
-        const QString target = ws.dir.filePath(QStringLiteral("uscita"));
-        ws.prompts.fileAnswers << target;
-        ws.click(save);
-        QCOMPARE(ws.prompts.saveRequests.size(), 1);
-        QCOMPARE(ws.prompts.saveRequests.first().title, QStringLiteral("Salva con nome"));
-        QCOMPARE(ws.prompts.saveRequests.first().fileName,
-                 QString::fromLatin1(outputKindInfo(k).defaultFileName));
-        QVERIFY2(ws.prompts.messages.isEmpty(), qPrintable(ws.prompts.messages.join(QLatin1Char('|'))));
-
-        const QString written = target + QStringLiteral(".jpg");
-        QVERIFY(QFileInfo(written).isFile());
-        QVERIFY(QFileInfo(written).size() <= outputKindInfo(k).sizeLimit);
-        QImage back(written);
-        QCOMPARE(back.size(), outputKindInfo(k).outputSize);
-        QCOMPARE(back.dotsPerMeterX(), qRound(300 / 0.0254));
-        // The file holds the preview, not something else of the same size.
-        QVERIFY(meanDifference(back.convertToFormat(QImage::Format_RGB32),
-                               w.previewOf(k)->image().convertToFormat(QImage::Format_RGB32)) < 12);
-    }
-
     // Remote assistance is whatever the program wired in; unwired, the button does nothing.
     void remoteAssistanceRunsWhatWasWired() {
         Workspace ws;
-        ws.click(ws.window.Command4);
+        ws.click(ui(ws.window).Command4);
         QVERIFY(ws.prompts.messages.isEmpty());
         int launched = 0;
         ws.window.setRemoteAssistance([&] { ++launched; });
-        ws.click(ws.window.Command4);
+        ws.click(ui(ws.window).Command4);
         QCOMPARE(launched, 1);
     }
 };

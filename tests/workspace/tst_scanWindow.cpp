@@ -59,8 +59,8 @@ class TestScanWindow : public QObject {
         auto* poll = new QTimer(&window);
         poll->setInterval(20);
         QObject::connect(poll, &QTimer::timeout, poll, [poll, &window, act] {
-            if (window.attesa->isVisible() && window.scanProgress->isVisible() &&
-                window.scanProgress->value() > 0) {
+            if (ui(window).attesa->isVisible() && ui(window).scanProgress->isVisible() &&
+                ui(window).scanProgress->value() > 0) {
                 poll->deleteLater();
                 poll->stop();
                 act();
@@ -92,28 +92,20 @@ class TestScanWindow : public QObject {
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        QTest::mouseClick(window.ScanIm, Qt::LeftButton);
+        QTest::mouseClick(ui(window).ScanIm, Qt::LeftButton);
 
         QCOMPARE(prompts.messages, QStringList{kPlace});
-        QCOMPARE(window.ScanResult, 0);
-        QVERIFY(QFileInfo(window.ImagePath).fileName().startsWith(QLatin1String("sca")));
-        QVERIFY(window.ImagePath.endsWith(QLatin1String(".tmp")));
-        QCOMPARE(window.SourceImage.size(), QSize(2400, 2400));
-        QCOMPARE(QImage(window.ImagePath).size(), QSize(2400, 2400));
-        QCOMPARE(QSize(window.DisplayWidth, window.DisplayHeight), QSize(425, 425));
-        // The window is in its loaded state, kind 0 on.
-        QVERIFY(window.Option1[0]->isChecked());
-        QVERIFY(!window.Option1[2]->isHidden());
-        QVERIFY(window.frameopt->isHidden());
-        QVERIFY(window.Frame1->isEnabled());
-        QVERIFY(!window.Command3->isHidden());
-        QVERIFY(!window.pict2->isHidden() && !window.pict4->isHidden());
-        QVERIFY(window.ScanIm->isEnabled());
-        QVERIFY(window.attesa->isHidden());
+        QCOMPARE(ui(window).ScanResult, 0);
+        QVERIFY(QFileInfo(window.document().path()).fileName().startsWith(QLatin1String("sca")));
+        QVERIFY(window.document().path().endsWith(QLatin1String(".tmp")));
+        QCOMPARE(window.document().page().size(), QSize(2400, 2400));
+        QCOMPARE(QImage(window.document().path()).size(), QSize(2400, 2400));
+        QCOMPARE(ui(window).display, QSize(425, 425));
+        QVERIFY(showsAPage(window)); // kind 0 on
 
         // The scanned page crops like any other.
-        QTest::mouseClick(window.Command3, Qt::LeftButton);
-        QVERIFY(window.Command6->isEnabled());
+        QTest::mouseClick(ui(window).Command3, Qt::LeftButton);
+        QVERIFY(ui(window).Command6->isEnabled());
     }
 
     void cancelAtThePromptChangesNothing() {
@@ -121,11 +113,11 @@ class TestScanWindow : public QObject {
         prompts.answers << Prompts::Answer::Cancel;
         frmScanner window(prompts);
         window.show();
-        QTest::mouseClick(window.ScanIm, Qt::LeftButton);
+        QTest::mouseClick(ui(window).ScanIm, Qt::LeftButton);
         QCOMPARE(prompts.messages, QStringList{kPlace});
-        QVERIFY(window.SourceImage.isNull());
-        QVERIFY(!window.frameopt->isHidden());
-        QVERIFY(window.ScanIm->isEnabled());
+        QVERIFY(window.document().page().isNull());
+        QVERIFY(!ui(window).frameopt->isHidden());
+        QVERIFY(ui(window).ScanIm->isEnabled());
     }
 
     // "Annulla" in the wait panel, after the bar has moved: the scan stops, nothing is said,
@@ -138,18 +130,18 @@ class TestScanWindow : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         int range = -1;
         onceScanning(window, [&] {
-            range = window.scanProgress->maximum();
-            QTest::mouseClick(window.scanCancel, Qt::LeftButton);
+            range = ui(window).scanProgress->maximum();
+            QTest::mouseClick(ui(window).scanCancel, Qt::LeftButton);
         });
-        QTest::mouseClick(window.ScanIm, Qt::LeftButton);
+        QTest::mouseClick(ui(window).ScanIm, Qt::LeftButton);
         QCOMPARE(range, 1000); // the scanner announced the page's size
         QCOMPARE(prompts.messages, QStringList{kPlace});
-        QCOMPARE(window.ScanResult, 1);
+        QCOMPARE(ui(window).ScanResult, 1);
         QVERIFY(scanFiles().isEmpty());
-        QVERIFY(window.SourceImage.isNull());
-        QVERIFY(!window.frameopt->isHidden());
-        QVERIFY(window.attesa->isHidden());
-        QVERIFY(window.ScanIm->isEnabled());
+        QVERIFY(window.document().page().isNull());
+        QVERIFY(!ui(window).frameopt->isHidden());
+        QVERIFY(ui(window).attesa->isHidden());
+        QVERIFY(ui(window).ScanIm->isEnabled());
     }
 
     // While the page comes in, Ctrl+O and a drop are refused: the scan would replace their
@@ -168,17 +160,17 @@ class TestScanWindow : public QObject {
         onceScanning(window, [&] {
             QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
             dropTaken = dropOn(window, {QUrl::fromLocalFile(file)});
-            stillScanning = window.attesa->isVisible() && window.scanCancel->isVisible();
-            QTest::mouseClick(window.scanCancel, Qt::LeftButton);
+            stillScanning = ui(window).attesa->isVisible() && ui(window).scanCancel->isVisible();
+            QTest::mouseClick(ui(window).scanCancel, Qt::LeftButton);
         });
-        QTest::mouseClick(window.ScanIm, Qt::LeftButton);
+        QTest::mouseClick(ui(window).ScanIm, Qt::LeftButton);
         QVERIFY(stillScanning);
         QVERIFY(!dropTaken);
         QVERIFY(prompts.openRequests.isEmpty());
-        QVERIFY(window.SourceImage.isNull());
+        QVERIFY(window.document().page().isNull());
 
         QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(window.SourceImage.size(), QSize(300, 400));
+        QCOMPARE(window.document().page().size(), QSize(300, 400));
     }
 
     // ESCI during a scan: the scan is cancelled, the window closes as soon as it has stopped,
@@ -188,8 +180,8 @@ class TestScanWindow : public QObject {
         QTest::failOnWarning(QRegularExpression(QStringLiteral("Recursive call")));
         ScriptedPrompts prompts;
         frmScanner window(prompts);
-        QTimer::singleShot(0, &window, [&window] { QTest::mouseClick(window.ScanIm, Qt::LeftButton); });
-        onceScanning(window, [&window] { QTest::mouseClick(window.Command1, Qt::LeftButton); });
+        QTimer::singleShot(0, &window, [&window] { QTest::mouseClick(ui(window).ScanIm, Qt::LeftButton); });
+        onceScanning(window, [&window] { QTest::mouseClick(ui(window).Command1, Qt::LeftButton); });
         window.showModal();
         QVERIFY(!window.isVisible());
         QVERIFY(!mdlTwain::IsBusy());
@@ -200,7 +192,7 @@ class TestScanWindow : public QObject {
         bool reopened = false;
         QTimer::singleShot(0, &window, [&] {
             reopened = window.isVisible();
-            QTest::mouseClick(window.Command1, Qt::LeftButton);
+            QTest::mouseClick(ui(window).Command1, Qt::LeftButton);
         });
         window.showModal();
         QVERIFY(reopened);
@@ -221,24 +213,24 @@ class TestScanWindow : public QObject {
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-            QTest::mouseClick(window.ScanIm, Qt::LeftButton);
-            const QString first = window.ImagePath;
+            QTest::mouseClick(ui(window).ScanIm, Qt::LeftButton);
+            const QString first = window.document().path();
             QVERIFY(QFile::exists(first));
             QCOMPARE(QFile::permissions(first) & 0x0777, QFileDevice::ReadUser | QFileDevice::WriteUser);
-            QTest::mouseClick(window.Command11, Qt::LeftButton); // NUOVA
+            QTest::mouseClick(ui(window).Command11, Qt::LeftButton); // NUOVA
             QVERIFY(!QFile::exists(first));
 
-            QTest::mouseClick(window.ScanIm, Qt::LeftButton);
-            const QString second = window.ImagePath;
+            QTest::mouseClick(ui(window).ScanIm, Qt::LeftButton);
+            const QString second = window.document().path();
             QVERIFY(QFile::exists(second));
-            QTest::mouseClick(window.Command11, Qt::LeftButton);
-            QTest::mouseClick(window.Command12, Qt::LeftButton); // the file replaces nothing now
-            QCOMPARE(window.SourceImage.size(), QSize(120, 90));
+            QTest::mouseClick(ui(window).Command11, Qt::LeftButton);
+            QTest::mouseClick(ui(window).Command12, Qt::LeftButton); // the file replaces nothing now
+            QCOMPARE(window.document().page().size(), QSize(120, 90));
             QVERIFY(!QFile::exists(second));
 
-            QTest::mouseClick(window.Command11, Qt::LeftButton);
-            QTest::mouseClick(window.ScanIm, Qt::LeftButton);
-            third = window.ImagePath;
+            QTest::mouseClick(ui(window).Command11, Qt::LeftButton);
+            QTest::mouseClick(ui(window).ScanIm, Qt::LeftButton);
+            third = window.document().path();
             QVERIFY(QFile::exists(third));
             QVERIFY(QFile::exists(loaded)); // the operator's own file is never touched
         }

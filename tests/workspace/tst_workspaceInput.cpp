@@ -27,16 +27,18 @@ namespace {
 
 using Workspace = WorkspaceWindow;
 
-// Presses one key of a script: "Right", "Shift+Down", "+", "-", "Ctrl+R"..., or turns the
-// wheel over pict: "wheel+1", "wheel-2".
+// Presses one key of a script: "Right", "Shift+Down", "+", "-", "Ctrl+R"..., turns the
+// wheel over pict: "wheel+1", "wheel-2", or clicks "Aumenta" or "Diminuisce".
 void press(Workspace& ws, const QString& what) {
     frmScanner& w = ws.window;
+    if (what == QLatin1String("Aumenta") || what == QLatin1String("Diminuisce"))
+        return ws.click(what == QLatin1String("Aumenta") ? ui(w).Command7 : ui(w).Command9);
     if (what.startsWith(QLatin1String("wheel"))) {
         const int notches = what.mid(5).toInt();
         const QPointF at = ws.onPict(200, 200);
-        QWheelEvent wheel(at, w.pict->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+        QWheelEvent wheel(at, ui(w).pict->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
-        QCoreApplication::sendEvent(w.pict, &wheel);
+        QCoreApplication::sendEvent(ui(w).pict, &wheel);
         return;
     }
     const QKeySequence sequence(what == QLatin1String("+")   ? QKeySequence(Qt::Key_Plus)
@@ -52,16 +54,6 @@ QStringList keyList(std::initializer_list<const char*> keys) {
     for (const char* key : keys)
         list << QString::fromLatin1(key);
     return list;
-}
-
-bool loaded(const frmScanner& w) {
-    return w.frameopt->isHidden() && w.Frame1->isEnabled() && !w.Command3->isHidden() &&
-           w.Option1[0]->isChecked() && w.attesa->isHidden();
-}
-
-bool empty(const frmScanner& w) {
-    return !w.frameopt->isHidden() && !w.Frame1->isEnabled() && w.Command3->isHidden() &&
-           w.Option1[0]->isHidden() && w.attesa->isHidden();
 }
 
 } // namespace
@@ -100,6 +92,11 @@ class TestWorkspaceInput : public QObject {
             << FrameRect{80, 80, 60, 72} << keyList({"wheel-1"}) << FrameRect{80, 80, 55, 66};
         QTest::newRow("largest") << FrameRect{1, 1, 410, 492} << keyList({"+", "+"})
                                  << FrameRect{1, 1, 415, 498};
+        QTest::newRow("Aumenta at the bottom right")
+            << FrameRect{400, 550, 50, 60} << keyList({"Aumenta"}) << FrameRect{370, 519, 55, 66};
+        QTest::newRow("Aumenta past the largest, Diminuisce")
+            << FrameRect{1, 1, 410, 492} << keyList({"Aumenta", "Aumenta", "Diminuisce"})
+            << FrameRect{1, 1, 410, 492};
     }
 
     void keysAndWheelMoveAndSizeTheFrame() {
@@ -109,11 +106,11 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170)));
-        QVERIFY(loaded(w));
-        w.shape1->setFrameRect(start);
+        QVERIFY(showsAPage(w));
+        w.document().setFrame(OutputKind::Foto, start);
         for (const QString& key : keys)
             press(ws, key);
-        QCOMPARE(w.shape1->frameRect(), end);
+        QCOMPARE(ui(w).shape1->frameRect(), end);
         QVERIFY(w.isVisible());
     }
 
@@ -121,15 +118,15 @@ class TestWorkspaceInput : public QObject {
     void keysNeedAPage() {
         Workspace ws;
         frmScanner& w = ws.window;
-        const FrameRect before = w.shape1->frameRect();
+        const FrameRect before = ui(w).shape1->frameRect();
         for (const QString& key : keyList({"Right", "Shift+Down", "+", "wheel+1", "Return", "Ctrl+S",
                                            "Ctrl+R", "Ctrl+Right", "Ctrl+Z"}))
             press(ws, key);
-        QCOMPARE(w.shape1->frameRect(), before);
-        QVERIFY(w.pict2->isHidden());
+        QCOMPARE(ui(w).shape1->frameRect(), before);
+        QVERIFY(ui(w).pict2->isHidden());
         QVERIFY(ws.prompts.saveRequests.isEmpty());
         QVERIFY(ws.prompts.messages.isEmpty());
-        QVERIFY(w.SourceImage.isNull());
+        QVERIFY(w.document().page().isNull());
     }
 
     // Esc, once or twice, leaves the window open with everything in it.
@@ -138,14 +135,14 @@ class TestWorkspaceInput : public QObject {
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(850, 1170)));
         press(ws, QStringLiteral("Return"));
-        const QImage crop = w.pict2->image();
+        const QImage crop = ui(w).pict2->image();
         QTest::keyClick(&w, Qt::Key_Escape);
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key_Escape);
         QVERIFY(w.isVisible());
         QCOMPARE(w.result(), 0);
-        QVERIFY(loaded(w));
-        QVERIFY(!w.SourceImage.isNull());
-        QCOMPARE(w.pict2->image(), crop);
+        QVERIFY(showsAPage(w));
+        QVERIFY(!w.document().page().isNull());
+        QCOMPARE(ui(w).pict2->image(), crop);
     }
 
     void keysOpenTurnCropAndSave() {
@@ -155,15 +152,15 @@ class TestWorkspaceInput : public QObject {
         ws.prompts.fileAnswers << path;
         press(ws, QStringLiteral("Ctrl+O"));
         QCOMPARE(ws.prompts.openRequests.size(), 1);
-        QVERIFY(loaded(w));
-        QCOMPARE(w.ImagePath, path);
+        QVERIFY(showsAPage(w));
+        QCOMPARE(w.document().path(), path);
 
         press(ws, QStringLiteral("Ctrl+R"));
-        QCOMPARE(w.SourceImage.width(), 800);
+        QCOMPARE(w.document().page().width(), 800);
 
-        QVERIFY(!w.Command6->isEnabled());
+        QVERIFY(!ui(w).Command6->isEnabled());
         press(ws, QStringLiteral("Return"));
-        QVERIFY(w.Command6->isEnabled());
+        QVERIFY(ui(w).Command6->isEnabled());
         const QString target = ws.dir.filePath(QStringLiteral("uscita.jpg"));
         ws.prompts.fileAnswers << target;
         press(ws, QStringLiteral("Ctrl+S"));
@@ -176,101 +173,65 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         const QList<QPair<QWidget*, const char*>> named{
-            {w.Command3, "Invio"},  {w.Command5, "Ctrl+R"},  {w.Command7, "+"},       {w.Command9, "-"},
-            {w.Command6, "Ctrl+S"}, {w.Command2, "Ctrl+S"},  {w.Command13, "Ctrl+S"}, {w.Command12, "Ctrl+O"},
-            {w.Command8, "Ctrl+Z"}, {w.Command10, "Ctrl+Z"}, {w.pict, "frecce"}};
+            {ui(w).Command3, "Invio"},   {ui(w).Command5, "Ctrl+R"},  {ui(w).Command7, "+"},
+            {ui(w).Command9, "-"},       {ui(w).Command6, "Ctrl+S"},  {ui(w).Command2, "Ctrl+S"},
+            {ui(w).Command13, "Ctrl+S"}, {ui(w).Command12, "Ctrl+O"}, {ui(w).Command8, "Ctrl+Z"},
+            {ui(w).Command10, "Ctrl+Z"}, {ui(w).pict, "frecce"}};
         for (const auto& [widget, key] : named)
             QVERIFY2(widget->toolTip().contains(QString::fromUtf8(key)), qPrintable(widget->objectName()));
     }
 
-    // Turns and mirrors are taken back and made again, the frames stay where they are, and
-    // a new page starts a new history.
+    // Ctrl+Z and Ctrl+Y take turns and mirrors back and make them again; the frames stay
+    // where they are.
     void undoAndRedoTurns() {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(600, 800)));
-        w.shape1->setFrameRect({100, 120, 55, 66});
-        const QImage original = w.SourceImage.image().copy();
+        w.document().setFrame(OutputKind::Foto, {100, 120, 55, 66});
+        const QImage original = w.document().page().image().copy();
 
         press(ws, QStringLiteral("Ctrl+R"));
-        const QImage turned = w.SourceImage.image().copy();
-        ws.click(w.Command8);
-        const QImage mirrored = w.SourceImage.image().copy();
+        const QImage turned = w.document().page().image().copy();
+        ws.click(ui(w).Command8);
+        const QImage mirrored = w.document().page().image().copy();
         QVERIFY(turned != original && mirrored != turned);
 
         press(ws, QStringLiteral("Ctrl+Z"));
-        QCOMPARE(w.SourceImage.image(), turned);
-        QCOMPARE(w.pict->picture().size(), QSize(w.DisplayWidth, w.DisplayHeight));
+        QCOMPARE(w.document().page().image(), turned);
+        QCOMPARE(ui(w).pict->picture().size(), ui(w).display);
         press(ws, QStringLiteral("Ctrl+Z"));
-        QCOMPARE(w.SourceImage.image(), original);
+        QCOMPARE(w.document().page().image(), original);
         press(ws, QStringLiteral("Ctrl+Z")); // nothing left to take back
-        QCOMPARE(w.SourceImage.image(), original);
+        QCOMPARE(w.document().page().image(), original);
         press(ws, QStringLiteral("Ctrl+Y"));
-        QCOMPARE(w.SourceImage.image(), turned);
+        QCOMPARE(w.document().page().image(), turned);
         press(ws, QStringLiteral("Ctrl+Y"));
-        QCOMPARE(w.SourceImage.image(), mirrored);
-        QCOMPARE(w.shape1->frameRect(), (FrameRect{100, 120, 55, 66}));
+        QCOMPARE(w.document().page().image(), mirrored);
+        QCOMPARE(ui(w).shape1->frameRect(), (FrameRect{100, 120, 55, 66}));
 
-        // A new turn after an undo drops what could have been made again.
-        press(ws, QStringLiteral("Ctrl+Z"));
-        ws.click(w.Command10);
-        const QImage flipped = w.SourceImage.image().copy();
-        press(ws, QStringLiteral("Ctrl+Y"));
-        QCOMPARE(w.SourceImage.image(), flipped);
-
-        // A turn the program makes itself goes on the history too.
-        QVERIFY(w.applyTurn(frmScanner::PageTurn::Anticlockwise));
-        QCOMPARE(w.SourceImage.width(), 600);
-        press(ws, QStringLiteral("Ctrl+Z"));
-        QCOMPARE(w.SourceImage.image(), flipped);
-
-        // Loading a page clears the history.
-        ws.load(ws.file(QStringLiteral("q.png"), TestImages::page(700, 500)));
-        const QImage fresh = w.SourceImage.image().copy();
-        QVERIFY(!w.canUndoTurn() && !w.canRedoTurn());
-        press(ws, QStringLiteral("Ctrl+Z"));
-        QCOMPARE(w.SourceImage.image(), fresh);
         QVERIFY(ws.prompts.messages.isEmpty());
     }
 
-    // Ctrl+Right / Ctrl+Left straighten by half a degree, always from the level page; a
-    // mirror turns the angle with the page, Ctrl+Z takes each step back to the page as it
-    // was loaded, and the straightening stops at its limit.
+    // Ctrl+Right / Ctrl+Left straighten by half a degree, shown at once, in the history
+    // Ctrl+Z and Ctrl+Y go through; the straightening's own rules are the document's.
     void straightenByHand() {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("s.png"), TestImages::page(600, 800)));
-        const QImage original = w.SourceImage.image().copy();
-        const QImage shownLevel = w.pict->picture().copy();
-
-        press(ws, QStringLiteral("Ctrl+Right"));
-        press(ws, QStringLiteral("Ctrl+Right"));
-        QCOMPARE(w.straightenDegrees(), 1.0);
-        QCOMPARE(w.SourceImage.image(), Straighten::page(original, 1.0));
-        QVERIFY(w.pict->picture() != shownLevel);
-        press(ws, QStringLiteral("Ctrl+Left"));
-        QCOMPARE(w.SourceImage.image(), Straighten::page(original, 0.5));
-
-        ws.click(w.Command8);
-        QCOMPARE(w.straightenDegrees(), -0.5);
-        press(ws, QStringLiteral("Ctrl+Left"));
-        QCOMPARE(w.straightenDegrees(), -1.0);
-        QCOMPARE(w.SourceImage.image(), Straighten::page(original.mirrored(true, false), -1.0));
-
-        for (double expected : {-0.5, 0.5, 1.0, 0.5, 0.0}) {
+        const QImage original = w.document().page().image().copy();
+        const QImage shownLevel = ui(w).pict->picture().copy();
+        for (const char* key : {"Ctrl+Right", "Ctrl+Right", "Ctrl+Left"})
+            press(ws, QString::fromLatin1(key));
+        QCOMPARE(w.document().straightenDegrees(), 0.5);
+        QVERIFY(ui(w).pict->picture() != shownLevel);
+        for (double expected : {1.0, 0.5, 0.0}) {
             press(ws, QStringLiteral("Ctrl+Z"));
-            QCOMPARE(w.straightenDegrees(), expected);
+            QCOMPARE(w.document().straightenDegrees(), expected);
         }
-        QCOMPARE(w.SourceImage.image(), original);
-        QCOMPARE(w.pict->picture(), shownLevel);
-        QVERIFY(!w.canUndoTurn());
+        QCOMPARE(w.document().page().image(), original);
+        QCOMPARE(ui(w).pict->picture(), shownLevel);
         press(ws, QStringLiteral("Ctrl+Y"));
-        QCOMPARE(w.SourceImage.image(), Straighten::page(original, 0.5));
-
-        for (int i = 0; i < 25; ++i)
-            press(ws, QStringLiteral("Ctrl+Right"));
-        QCOMPARE(w.straightenDegrees(), Straighten::kMaxDegrees);
-        QCOMPARE(w.SourceImage.size(), original.size());
+        QCOMPARE(w.document().page().image(), Straighten::page(original, 0.5));
         QVERIFY(ws.prompts.messages.isEmpty());
     }
 
@@ -317,12 +278,12 @@ class TestWorkspaceInput : public QObject {
         QCOMPARE(w.findChild<QLabel*>(QStringLiteral("notice"))->text(),
                  taken && !loads ? QStringLiteral("Il file note.jpg non è un'immagine leggibile")
                                  : QString());
-        QCOMPARE(loaded(w), loads);
-        QCOMPARE(empty(w), !loads);
-        QCOMPARE(w.SourceImage.isNull(), !loads);
+        QCOMPARE(showsAPage(w), loads);
+        QCOMPARE(showsNoPage(w), !loads);
+        QCOMPARE(w.document().page().isNull(), !loads);
         if (loads) {
-            QCOMPARE(w.ImagePath, image);
-            QCOMPARE(w.SourceImage.size(), QSize(850, 1170));
+            QCOMPARE(w.document().path(), image);
+            QCOMPARE(w.document().page().size(), QSize(850, 1170));
         }
     }
 
@@ -339,11 +300,11 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("a.png"), TestImages::page(850, 1170)));
-        const QImage blank = w.pict2->image();
+        const QImage blank = ui(w).pict2->image();
         press(ws, QStringLiteral("Return"));
-        QTRY_VERIFY_WITH_TIMEOUT(w.readoutReady(OutputKind::Foto), 20000);
-        QVERIFY(w.Command6->isEnabled());
-        QVERIFY(w.pict2->image() != blank);
+        QTRY_VERIFY_WITH_TIMEOUT(w.document().readoutReady(OutputKind::Foto), 20000);
+        QVERIFY(ui(w).Command6->isEnabled());
+        QVERIFY(ui(w).pict2->image() != blank);
 
         const QString next = ws.file(QStringLiteral("b.png"), TestImages::page(600, 800));
         if (dropped) {
@@ -352,20 +313,20 @@ class TestWorkspaceInput : public QObject {
             ws.prompts.fileAnswers << next;
             press(ws, QStringLiteral("Ctrl+O"));
         }
-        QVERIFY(loaded(w));
-        QCOMPARE(w.SourceImage.size(), QSize(600, 800));
-        QCOMPARE(w.pict2->image(), blank);
+        QVERIFY(showsAPage(w));
+        QCOMPARE(w.document().page().size(), QSize(600, 800));
+        QCOMPARE(ui(w).pict2->image(), blank);
         for (OutputKind kind : {OutputKind::Foto, OutputKind::Firma, OutputKind::AdrCqc}) {
-            QVERIFY(!w.saveButtonOf(kind)->isEnabled());
-            QVERIFY(!w.readoutReady(kind));
-            QVERIFY(w.controlsOf(kind).readout->text().isEmpty());
+            QVERIFY(!ui(w).saveButtonOf(kind)->isEnabled());
+            QVERIFY(!w.document().readoutReady(kind));
+            QVERIFY(ui(w).controlsOf(kind).readout->text().isEmpty());
         }
         press(ws, QStringLiteral("Ctrl+S"));
         QVERIFY(ws.prompts.saveRequests.isEmpty());
     }
 
-    // The readout beside the preview gives the quality and size of the file the save then
-    // writes, byte for byte.
+    // The readout beside the preview gives the quality and size of the file the kind's save
+    // button then writes, byte for byte, at 300 dpi.
     void readoutIsTheSavedFile_data() {
         QTest::addColumn<int>("kind");
         QTest::newRow("photo") << 0;
@@ -379,11 +340,11 @@ class TestWorkspaceInput : public QObject {
         Workspace ws;
         frmScanner& w = ws.window;
         ws.load(ws.file(QStringLiteral("p.png"), TestImages::page(1240, 1754)));
-        QTest::mouseClick(w.Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
-        QLabel* readout = w.controlsOf(k).readout;
+        QTest::mouseClick(ui(w).Option1[std::size_t(kind)], Qt::LeftButton, {}, QPoint(20, 15));
+        QLabel* readout = ui(w).controlsOf(k).readout;
         QVERIFY(readout->isHidden());
         press(ws, QStringLiteral("Return"));
-        QTRY_VERIFY_WITH_TIMEOUT(w.readoutReady(k), 20000); // generous: the machine may be busy
+        QTRY_VERIFY_WITH_TIMEOUT(w.document().readoutReady(k), 20000); // generous: the machine may be busy
         QVERIFY(readout->isVisible());
 
         static const QRegularExpression form(QStringLiteral(
@@ -395,21 +356,30 @@ class TestWorkspaceInput : public QObject {
         QCOMPARE(figures.captured(3).remove(QLatin1Char('.')).toLongLong(), outputKindInfo(k).sizeLimit);
         QVERIFY(bytes <= outputKindInfo(k).sizeLimit);
 
-        const QString target = ws.dir.filePath(QStringLiteral("uscita.jpg"));
+        // The kind's save button: its dialog, its name, and the extension added.
+        const QString target = ws.dir.filePath(QStringLiteral("uscita"));
         ws.prompts.fileAnswers << target;
-        press(ws, QStringLiteral("Ctrl+S"));
-        const QByteArray written = TestFiles::readAll(target);
+        ws.click(ui(w).saveButtonOf(k));
+        QCOMPARE(ws.prompts.saveRequests.size(), 1);
+        QCOMPARE(ws.prompts.saveRequests.first().title, QStringLiteral("Salva con nome"));
+        QCOMPARE(ws.prompts.saveRequests.first().fileName,
+                 QString::fromLatin1(outputKindInfo(k).defaultFileName));
+        QVERIFY2(ws.prompts.messages.isEmpty(), qPrintable(ws.prompts.messages.join(QLatin1Char('|'))));
+        const QByteArray written = TestFiles::readAll(target + QStringLiteral(".jpg"));
         QCOMPARE(qint64(written.size()), bytes);
+        const QImage back = QImage::fromData(written);
+        QCOMPARE(back.size(), outputKindInfo(k).outputSize);
+        QCOMPARE(back.dotsPerMeterX(), qRound(300 / 0.0254));
         GPP2J writer;
-        QCOMPARE(written, writer.encode(w.previewOf(k)->image(), quality, 300, 300));
+        QCOMPARE(written, writer.encode(ui(w).previewOf(k)->image(), quality, 300, 300));
         if (quality < 100) // the next quality up would not have fitted
-            QVERIFY(writer.encode(w.previewOf(k)->image(), quality + 1, 300, 300).size() >
+            QVERIFY(writer.encode(ui(w).previewOf(k)->image(), quality + 1, 300, 300).size() >
                     outputKindInfo(k).sizeLimit);
 
         // The readout follows its preview: hidden with it, gone with "NUOVA".
-        ws.click(w.Command11);
+        ws.click(ui(w).Command11);
         QVERIFY(readout->isHidden());
-        QVERIFY(!w.readoutReady(k));
+        QVERIFY(!w.document().readoutReady(k));
     }
 
     void readoutTexts_data() {
@@ -470,10 +440,10 @@ class TestWorkspaceInput : public QObject {
         const QString out = first.dir.filePath(QStringLiteral("uscite"));
         first.load(first.file(QStringLiteral("moduli/p.png"), TestImages::page(850, 1170)));
         QVERIFY(first.prompts.openRequests.constFirst().fileName.isEmpty());
-        QTest::mouseClick(first.window.Option1[1], Qt::LeftButton, {}, QPoint(20, 15));
-        first.click(first.window.Command3);
+        QTest::mouseClick(ui(first.window).Option1[1], Qt::LeftButton, {}, QPoint(20, 15));
+        first.click(ui(first.window).Command3);
         first.prompts.fileAnswers << out + QStringLiteral("/firma.jpg");
-        first.click(first.window.Command2);
+        first.click(ui(first.window).Command2);
         QCOMPARE(first.prompts.saveRequests.constFirst().fileName, QStringLiteral("firma"));
 
         ScriptedPrompts prompts;
@@ -482,7 +452,7 @@ class TestWorkspaceInput : public QObject {
         later.show();
         QVERIFY(QTest::qWaitForWindowExposed(&later));
         prompts.fileAnswers << first.file(QStringLiteral("q.png"), TestImages::page(850, 1170));
-        QTest::mouseClick(later.Command12, Qt::LeftButton);
+        QTest::mouseClick(ui(later).Command12, Qt::LeftButton);
         QCOMPARE(QFileInfo(prompts.openRequests.constFirst().fileName).absolutePath(), forms);
         later.Command3_Click();
         prompts.fileAnswers << std::nullopt;
@@ -509,12 +479,12 @@ class TestWorkspaceInput : public QObject {
         QFETCH(FrameRect, rect);
         Workspace ws;
         frmScanner& w = ws.window;
-        w.shape1->setFrameRect(rect);
-        const QRect drawn = w.shape1->geometry();
+        w.document().setFrame(OutputKind::Foto, rect);
+        const QRect drawn = ui(w).shape1->geometry();
         QCOMPARE(drawn.width(), qRound(rect.Left + rect.Width) - qRound(rect.Left));
         QCOMPARE(drawn.height(), qRound(rect.Top + rect.Height) - qRound(rect.Top));
         QVERIFY(qAbs(drawn.width() - rect.Width) <= 1 && qAbs(drawn.height() - rect.Height) <= 1);
-        QVERIFY(w.pict->contentsRect().contains(drawn));
+        QVERIFY(ui(w).pict->contentsRect().contains(drawn));
     }
 };
 
