@@ -29,8 +29,23 @@ struct SkewParams {
     // rounded or stamped), at least this many millimetres of it...
     double edgeShare = 0.7;
     double leastEdgeMm = 12;
-    // ...and the sides must agree within this, else the text decides.
-    double sidesAgreeDegrees = 0.6;
+    // The change in grey across an edge (between the pixels either side of it) counts up to
+    // this many levels: a photograph's faint edge against the paper then weighs as much as
+    // its picture's dark hair against a light background...
+    double edgeCap = 24;
+    // ...and its line is the outermost whose mean is at least this share of the best one
+    // (the picture's lines lie inside it, a shadow beside it runs parallel) and whose
+    // sides differ by leastEdgeStep grey levels, edgeFlank pixels either side (a printed
+    // rule has paper on both sides).
+    double outermostShare = 0.6;
+    double leastEdgeStep = 6;
+    int edgeFlank = 4;
+    // A side counts when this share of its points changes by leastEdgeChange grey levels
+    // at least on the line found.
+    double leastEdgeSupport = 0.6;
+    double leastEdgeChange = 4;
+    // Two sides at least must agree within this, else the text decides.
+    double sidesAgreeDegrees = 0.35;
 };
 
 struct Skew {
