@@ -109,6 +109,7 @@ Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& p
         double degrees = 0;
         double support = 0;
         int side = 0;
+        double out = 0; // pixels out of the box at the side's middle
     };
     std::vector<Side> sides;
     for (int side = 0; side < 4; ++side) {
@@ -174,12 +175,12 @@ Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& p
         // edge to the left at its foot; j counts inward, which is down on the top side.
         const double sign = side == 0 ? 1 : side == 1 ? -1 : side == 2 ? -1 : 1;
         const auto slopeOf = [&](double degrees) { return sign * std::tan(degrees * kRadian); };
-        const int places = (depth - 1) * 4 + 1;
+        const int places = (depth - 1) * 2 + 1;
         std::vector<double> bestAt(size_t(places), 0);
         std::vector<double> angleAt(size_t(places), 0);
         for (int i = 0; i < places; ++i) {
-            for (double a = -p.maxDegrees; a <= p.maxDegrees + 1e-9; a += p.coarseStep / 2) {
-                const double s = score(i / 4.0, slopeOf(a));
+            for (double a = -p.maxDegrees; a <= p.maxDegrees + 1e-9; a += p.coarseStep) {
+                const double s = score(i / 2.0, slopeOf(a));
                 if (s > bestAt[size_t(i)]) {
                     bestAt[size_t(i)] = s;
                     angleAt[size_t(i)] = a;
@@ -201,7 +202,7 @@ Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& p
             // The line to a fraction of a pixel: on each row the sharpest change near it, found
             // between pixels, and a straight line fitted through those, the points off it by
             // more than a pixel left out.
-            double place = i / 4.0;
+            double place = i / 2.0;
             double slope = slopeOf(angleAt[size_t(i)]);
             std::vector<cv::Point2d> points;
             for (int k = 0; k < count; ++k) {
@@ -245,12 +246,12 @@ Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& p
             along(profile, wide, kFlank + p.edgeFlank, place, slope, [&](double v) { inside += v; });
             const double step = std::abs(outside - inside) / count;
             const double support = double(points.size()) / count;
-            qCDebug(lcLocate) << "photograph's side" << side << "at" << angle << "degrees," << place - reach
+            qCDebug(lcLocate) << "photograph's side" << side << "at" << angle << "degrees," << reach - place
                               << "px out of its box: steps by" << step << "on" << support << "of it";
             if (step < p.leastEdgeStep)
                 continue;
             if (support >= p.leastEdgeSupport)
-                sides.push_back({angle, support, side});
+                sides.push_back({angle, support, side, reach - place});
         }
     }
     // Each side may offer more than one line (a rule or a stamp's edge beside the
@@ -263,11 +264,13 @@ Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& p
     for (size_t i = 0; i < sides.size(); ++i) {
         double strongest[4] = {0, 0, 0, 0};
         double degreesOf[4] = {0, 0, 0, 0};
+        double outOf[4] = {0, 0, 0, 0};
         for (size_t j = i; j < sides.size() && sides[j].degrees - sides[i].degrees <= p.sidesAgreeDegrees;
              ++j) {
             if (sides[j].support > strongest[sides[j].side]) {
                 strongest[sides[j].side] = sides[j].support;
                 degreesOf[sides[j].side] = sides[j].degrees;
+                outOf[sides[j].side] = sides[j].out;
             }
         }
         int count = 0;
@@ -281,14 +284,64 @@ Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& p
             bestCount = count;
             bestSupport = support;
             bestDegrees = sum / support;
+            for (int s = 0; s < 4; ++s)
+                skew.edgeOut[s] = strongest[s] > 0 ? outOf[s] : std::nan("");
         }
     }
     if (bestCount < 2)
-        return skew;
+        return Skew();
     skew.degrees = bestDegrees;
     skew.from = Skew::From::Photograph;
     qCDebug(lcLocate) << "photograph at" << skew.degrees << "degrees," << bestCount << "sides agreeing";
     return skew;
+}
+
+cv::Rect turnedBox(const cv::Rect& r, cv::Size size, double degrees) {
+    const double c = std::cos(degrees * kRadian);
+    const double s = std::sin(degrees * kRadian);
+    const double cx = (size.width - 1) / 2.0;
+    const double cy = (size.height - 1) / 2.0;
+    double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
+    for (const cv::Point2d q :
+         {cv::Point2d(r.x, r.y), cv::Point2d(r.x + r.width, r.y), cv::Point2d(r.x, r.y + r.height),
+          cv::Point2d(r.x + r.width, r.y + r.height)}) {
+        const double x = cx + (q.x - cx) * c - (q.y - cy) * s;
+        const double y = cy + (q.x - cx) * s + (q.y - cy) * c;
+        x0 = std::min(x0, x);
+        y0 = std::min(y0, y);
+        x1 = std::max(x1, x);
+        y1 = std::max(y1, y);
+    }
+    const cv::Rect box(cv::Point(int(std::floor(x0)), int(std::floor(y0))),
+                       cv::Point(int(std::ceil(x1)), int(std::ceil(y1))));
+    return box & cv::Rect(0, 0, size.width, size.height);
+}
+
+cv::Rect levelledPhotograph(const cv::Rect& photo, const Skew& skew, cv::Size size, int inset) {
+    // The photograph's box with each side measured moved to its edge, less the inset: the
+    // middle of each side barely moves as the photograph turns level about its centre.
+    double left = photo.x, top = photo.y, right = photo.x + photo.width, bottom = photo.y + photo.height;
+    if (!std::isnan(skew.edgeOut[0]))
+        top -= skew.edgeOut[0] - inset;
+    if (!std::isnan(skew.edgeOut[1]))
+        bottom += skew.edgeOut[1] - inset;
+    if (!std::isnan(skew.edgeOut[2]))
+        left -= skew.edgeOut[2] - inset;
+    if (!std::isnan(skew.edgeOut[3]))
+        right += skew.edgeOut[3] - inset;
+    // Its centre goes where the page's turn takes it, its sides stay upright.
+    const double a = -skew.degrees * kRadian;
+    const double cx = (size.width - 1) / 2.0;
+    const double cy = (size.height - 1) / 2.0;
+    const double mx = (left + right) / 2 - cx;
+    const double my = (top + bottom) / 2 - cy;
+    const double nx = cx + mx * std::cos(a) - my * std::sin(a);
+    const double ny = cy + mx * std::sin(a) + my * std::cos(a);
+    const double halfWidth = (right - left) / 2;
+    const double halfHeight = (bottom - top) / 2;
+    const cv::Rect box(cv::Point(int(std::ceil(nx - halfWidth)), int(std::ceil(ny - halfHeight))),
+                       cv::Point(int(std::floor(nx + halfWidth)), int(std::floor(ny + halfHeight))));
+    return box & cv::Rect(0, 0, size.width, size.height);
 }
 
 cv::Mat straightened(const cv::Mat& grey, double degrees, int fill) {

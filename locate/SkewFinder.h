@@ -3,6 +3,8 @@
 #include "locate/DebugView.h"
 #include "locate/WorkPicture.h"
 
+#include <cmath>
+
 // The page's small angle, that a hand-fed scan or a photograph glued askew gives: from the
 // photograph's own edges when there is one, else from the lines of text and the rules.
 // Angles are in degrees, positive where the content is turned clockwise as the page is
@@ -51,6 +53,9 @@ struct SkewParams {
 struct Skew {
     double degrees = 0;
     enum class From { Nothing, Photograph, Text } from = From::Nothing;
+    // From the photograph: where its edges that agree on the angle cross the middle of its
+    // box's top, bottom, left and right sides, in pixels out of the box (NaN: not measured).
+    double edgeOut[4] = {std::nan(""), std::nan(""), std::nan(""), std::nan("")};
 };
 
 // The angle of the text lines and rules of ink (a mask), the rectangles in leaveOut not
@@ -60,6 +65,15 @@ Skew textSkew(const cv::Mat& ink, const std::vector<cv::Rect>& leaveOut, const S
 // The angle of the photograph whose upright bounding box is photo (working pixels), from
 // its four edges against the paper.
 Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& params = {});
+
+// The bounding box of r, a rectangle of a picture of size, once the picture is turned
+// clockwise by degrees about its centre.
+cv::Rect turnedBox(const cv::Rect& r, cv::Size size, double degrees);
+
+// Where the photograph whose box is photo (of a picture of size) and whose own angle is
+// skew stands once the picture is turned level by it: its edges that were measured, less
+// inset pixels, and the box's other sides, about its centre turned with the picture.
+cv::Rect levelledPhotograph(const cv::Rect& photo, const Skew& skew, cv::Size size, int inset);
 
 // grey turned clockwise by degrees about its centre onto a canvas of its size, the corners
 // it uncovers filled with fill.
