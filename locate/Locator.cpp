@@ -72,19 +72,29 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
 
         // A photograph glued askew: its own edges tell its angle on the page as now turned,
         // and the page is turned level by that too. What was found is carried along: the
-        // face turns with the page, the photograph's box stands on its measured edges.
+        // face turns with the page, the photograph's box stands on its measured edges. The
+        // signature is looked for on the page as its text stands level (its rules and boxes
+        // are the form's) and its frame turned the same way.
+        const cv::Mat textLevel = work.grey;
+        const cv::Rect photoOnText = bestPhoto;
+        double glueTurn = 0;
         if (bestFace.score > 0) {
             const Skew glued = photographSkew(work, bestPhoto, skewParams);
             double total = std::round((level - glued.degrees) * 100) / 100;
             if (std::abs(total) < skewParams.leastDegrees)
                 total = 0;
             const double turnBy = total - level;
-            if (glued.from == Skew::From::Photograph && turnBy != 0) {
+            // Without the text's angle the photograph's is the page's, as far as it is looked for.
+            const double mostGlued =
+                textAngle.from == Skew::From::Text ? skewParams.mostGlued : skewParams.maxDegrees;
+            if (glued.from == Skew::From::Photograph && std::abs(turnBy) >= skewParams.leastGlued &&
+                std::abs(glued.degrees) <= mostGlued) {
+                glueTurn = turnBy;
                 Skew measured = glued;
                 measured.degrees = -turnBy;
                 const cv::Size turnedSize = turned(work.grey, bestFace.turn).size();
                 bestPhoto = levelledPhotograph(bestPhoto, measured, work.grey.size(), PhotoParams().insetPx);
-                bestFace.face = turnedBox(bestFace.face, turnedSize, turnBy);
+                bestFace.face = carriedBox(bestFace.face, turnedSize, turnBy);
                 level = total;
                 work.grey = level == 0 ? asLoaded : straightened(asLoaded, level, work.paper);
                 debug.picture("levelled", work.grey);
@@ -166,12 +176,16 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
             qCDebug(lcLocate) << "turn not known: no signature looked for";
             return findings;
         }
-        const cv::Mat grey = turned(work.grey, findings.turn);
+        const cv::Mat grey = turned(textLevel, findings.turn);
         const SignatureAnswer signature = signatureIn(
-            grey, work, findings.photo.found ? turnedPhoto : cv::Rect(), SignatureParams(), debug);
+            grey, work,
+            findings.photo.found ? turnRect(photoOnText, textLevel.size(), findings.turn) : cv::Rect(),
+            SignatureParams(), debug);
         findings.signature.confidence = signature.confidence;
         if (signature.box.area() > 0)
-            findings.signature.rect = toPage(signature.box, work, findings.pageSize);
+            findings.signature.rect =
+                toPage(glueTurn != 0 ? turnedBox(signature.box, grey.size(), glueTurn) : signature.box, work,
+                       findings.pageSize);
         findings.signature.found = signature.confidence >= kThreshold;
     } catch (const cv::Exception& e) {
         qCDebug(lcLocate) << "OpenCV failed:" << e.what();

@@ -317,18 +317,34 @@ cv::Rect turnedBox(const cv::Rect& r, cv::Size size, double degrees) {
     return box & cv::Rect(0, 0, size.width, size.height);
 }
 
+cv::Rect carriedBox(const cv::Rect& r, cv::Size size, double degrees) {
+    const double a = degrees * kRadian;
+    const double cx = (size.width - 1) / 2.0;
+    const double cy = (size.height - 1) / 2.0;
+    const double mx = r.x + (r.width - 1) / 2.0 - cx;
+    const double my = r.y + (r.height - 1) / 2.0 - cy;
+    const double nx = cx + mx * std::cos(a) - my * std::sin(a);
+    const double ny = cy + mx * std::sin(a) + my * std::cos(a);
+    const cv::Rect box(int(std::lround(nx - (r.width - 1) / 2.0)),
+                       int(std::lround(ny - (r.height - 1) / 2.0)), r.width, r.height);
+    return box & cv::Rect(0, 0, size.width, size.height);
+}
+
 cv::Rect levelledPhotograph(const cv::Rect& photo, const Skew& skew, cv::Size size, int inset) {
     // The photograph's box with each side measured moved to its edge, less the inset: the
     // middle of each side barely moves as the photograph turns level about its centre.
-    double left = photo.x, top = photo.y, right = photo.x + photo.width, bottom = photo.y + photo.height;
-    if (!std::isnan(skew.edgeOut[0]))
-        top -= skew.edgeOut[0] - inset;
-    if (!std::isnan(skew.edgeOut[1]))
-        bottom += skew.edgeOut[1] - inset;
-    if (!std::isnan(skew.edgeOut[2]))
-        left -= skew.edgeOut[2] - inset;
-    if (!std::isnan(skew.edgeOut[3]))
-        right += skew.edgeOut[3] - inset;
+    // A side moves in by no more than the box of the photograph so turned would: an edge
+    // measured further in is the picture's, not the photograph's.
+    const double sine = std::abs(std::sin(skew.degrees * kRadian));
+    const auto moved = [&](int side, double across) {
+        if (std::isnan(skew.edgeOut[side]))
+            return 0.0;
+        return std::max(skew.edgeOut[side] - inset, -(across / 2 * sine + 1));
+    };
+    const double top = photo.y - moved(0, photo.width);
+    const double bottom = photo.y + photo.height + moved(1, photo.width);
+    const double left = photo.x - moved(2, photo.height);
+    const double right = photo.x + photo.width + moved(3, photo.height);
     // Its centre goes where the page's turn takes it, its sides stay upright.
     const double a = -skew.degrees * kRadian;
     const double cx = (size.width - 1) / 2.0;

@@ -46,6 +46,13 @@ struct SkewParams {
     // at least on the line found.
     double leastEdgeSupport = 0.6;
     double leastEdgeChange = 4;
+    // A photograph's own angle on the page turned level by its text is taken when it is
+    // this much at least: closer, its box as found serves better than its measured edges.
+    double leastGlued = 0.2;
+    // ...and at most this when the text tells the page's angle: photographs are glued within
+    // a degree or two of the form's lines, and two sides of a picture that is no photograph have been seen to
+    // agree at 2.9 and 3.
+    double mostGlued = 2.5;
     // Two sides at least must agree within this, else the text decides.
     double sidesAgreeDegrees = 0.35;
 };
@@ -69,6 +76,11 @@ Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& p
 // The bounding box of r, a rectangle of a picture of size, once the picture is turned
 // clockwise by degrees about its centre.
 cv::Rect turnedBox(const cv::Rect& r, cv::Size size, double degrees);
+
+// r (a rectangle of a picture of size) moved where turning the picture clockwise by
+// degrees about its centre takes its centre, its size kept: a face's box, upright on the
+// page turned level as it was on the page before.
+cv::Rect carriedBox(const cv::Rect& r, cv::Size size, double degrees);
 
 // Where the photograph whose box is photo (of a picture of size) and whose own angle is
 // skew stands once the picture is turned level by it: its edges that were measured, less
