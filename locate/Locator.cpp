@@ -87,7 +87,11 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
             // Without the text's angle the photograph's is the page's, as far as it is looked for.
             const double mostGlued =
                 textAngle.from == Skew::From::Text ? skewParams.mostGlued : skewParams.maxDegrees;
-            if (glued.from == Skew::From::Photograph && std::abs(turnBy) >= skewParams.leastGlued &&
+            // Glued askew means off the form's lines: the text's angle left on the page as now
+            // turned (all of it when under the least straightened) is the form's.
+            const double textLeft = textAngle.degrees + level;
+            if (glued.from == Skew::From::Photograph && turnBy != 0 &&
+                std::abs(glued.degrees - textLeft) >= skewParams.leastGlued &&
                 std::abs(glued.degrees) <= mostGlued) {
                 glueTurn = turnBy;
                 Skew measured = glued;
