@@ -133,6 +133,7 @@ Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& p
         // capped: one strong edge of the picture inside counts no more than the
         // photograph's faint one against paper).
         constexpr int kFlank = 5;
+        const int flank = std::clamp(p.edgeFlank, 1, kFlank);
         const int depth = 2 * reach + 1;
         const int wide = depth + 2 * kFlank;
         std::vector<float> profile(size_t(count) * size_t(wide));
@@ -242,8 +243,8 @@ Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& p
             if (std::abs(angle) > p.maxDegrees)
                 continue;
             double outside = 0, inside = 0;
-            along(profile, wide, kFlank - p.edgeFlank, place, slope, [&](double v) { outside += v; });
-            along(profile, wide, kFlank + p.edgeFlank, place, slope, [&](double v) { inside += v; });
+            along(profile, wide, kFlank - flank, place, slope, [&](double v) { outside += v; });
+            along(profile, wide, kFlank + flank, place, slope, [&](double v) { inside += v; });
             const double step = std::abs(outside - inside) / count;
             const double support = double(points.size()) / count;
             qCDebug(lcLocate) << "photograph's side" << side << "at" << angle << "degrees," << reach - place

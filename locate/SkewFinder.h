@@ -52,8 +52,8 @@ struct SkewParams {
     // edges on the page upright and sideways)...
     double leastGlued = 0.2;
     // ...and at most this when the text tells the page's angle: photographs are glued within
-    // a degree or two of the form's lines, and two sides of a picture that is no photograph have been seen to
-    // agree at 2.9 and 3.
+    // a degree or two of the form's lines, and two sides of a picture that is no photograph
+    // have been seen to agree at 2.9 and 3.
     double mostGlued = 2.5;
     // Two sides at least must agree within this, else the text decides.
     double sidesAgreeDegrees = 0.35;
@@ -71,8 +71,8 @@ struct Skew {
 // counted (the photograph's tones are no lines).
 Skew textSkew(const cv::Mat& ink, const std::vector<cv::Rect>& leaveOut, const SkewParams& params = {});
 
-// The angle of the photograph whose upright bounding box is photo (working pixels), from
-// its four edges against the paper.
+// The angle of the photograph whose box is photo (working pixels; its upright bounding box,
+// the largest upright box inside it, or between), from its outer edges against the paper.
 Skew photographSkew(const Work& work, const cv::Rect& photo, const SkewParams& params = {});
 
 // The bounding box of r, a rectangle of a picture of size, once the picture is turned
