@@ -42,8 +42,8 @@ QImage pageWithPhotograph(int paper, const QRect& photo, int background, int noi
 
 // An A4 page at 300 dpi turned clockwise by degrees about its centre as a skewed scan is:
 // lines of words (dark blocks 2.5 mm high, ragged right) and ruled fields, upright or
-// running along the page, and a photograph when asked, glued turned by photoTilt more in a
-// printed frame 2.5 mm about it.
+// running along the page, and a photograph when asked (glued turned by photoTilt more, then
+// on a light background) in a printed frame 1.7 mm about it.
 QImage skewedPage(double degrees, bool sideways, bool withPhoto, double photoTilt = 0) {
     QImage page(kA4, QImage::Format_Grayscale8);
     page.fill(246);
@@ -68,12 +68,15 @@ QImage skewedPage(double degrees, bool sideways, bool withPhoto, double photoTil
     if (withPhoto) {
         const QRect photo(1700, 300, 413, 531);
         painter.setPen(QPen(QColor(40, 40, 40), 4));
-        painter.drawRect(photo.adjusted(-30, -30, 30, 30));
+        painter.drawRect(photo.adjusted(-20, -20, 20, 20));
         painter.translate(QRectF(photo).center());
         painter.rotate(photoTilt);
         painter.translate(-QRectF(photo).center());
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillRect(photo, QColor(110, 110, 110));
+        // A passport photograph glued askew has a light background, a few levels off the paper.
+        painter.fillRect(photo, photoTilt != 0 ? QColor(226, 226, 226) : QColor(110, 110, 110));
+        if (photoTilt != 0)
+            painter.fillRect(QRectF(photo).adjusted(100, 120, -100, 0), QColor(70, 70, 70));
     }
     return page;
 }
