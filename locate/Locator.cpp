@@ -38,46 +38,75 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
         debug.picture("work", work.grey);
         const FaceParams faceParams;
 
+        // The page's small angle from its text and rules first, the photographs' tones left
+        // out: a page off by enough is turned level before anything is looked for on it, so
+        // that the frames hold no paper and it is searched once.
+        const SkewParams skewParams;
+        const cv::Mat asLoaded = work.grey;
+        std::vector<PhotoCandidate> candidates = photoCandidates(work, PhotoParams(), debug);
+        std::vector<cv::Rect> leaveOut;
+        for (const PhotoCandidate& candidate : candidates)
+            leaveOut.push_back(candidate.rect);
+        const Skew textAngle = textSkew(inkOf(work.grey, work), leaveOut, skewParams);
+        double level = 0;
+        if (std::abs(textAngle.degrees) >= skewParams.leastDegrees) {
+            // To a hundredth of a degree, so that the angle printed is the angle applied.
+            level = std::round(-textAngle.degrees * 100) / 100;
+            work.grey = straightened(asLoaded, level, work.paper);
+            debug.picture("straightened", work.grey);
+            candidates = photoCandidates(work, PhotoParams(), debug);
+        }
+
         // The photograph: the candidate whose face the detector is surest of.
         FaceAnswer bestFace;
         cv::Rect bestPhoto;
-        std::vector<cv::Rect> candidates;
-        // Whether a weak face is confirmed matters only for the face kept in the end: on a
-        // page that is then straightened, the face is looked for again.
-        const auto findPhotograph = [&](bool confirm) {
-            bestFace = FaceAnswer();
-            bestPhoto = cv::Rect();
-            candidates.clear();
-            for (const PhotoCandidate& candidate : photoCandidates(work, PhotoParams(), debug)) {
-                candidates.push_back(candidate.rect);
-                const FaceAnswer face = faceIn(work, candidate.rect, faceParams, confirm);
-                if (face.score > bestFace.score) {
-                    bestFace = face;
-                    bestPhoto = candidate.rect;
-                }
+        for (const PhotoCandidate& candidate : candidates) {
+            const FaceAnswer face = faceIn(work, candidate.rect, faceParams, false);
+            if (face.score > bestFace.score) {
+                bestFace = face;
+                bestPhoto = candidate.rect;
             }
-        };
-        findPhotograph(false);
-        // The page's small angle, from the photograph's edges when there is one, else from
-        // the text; on a page off by enough, everything is found again on the page turned
-        // level, so that the frames hold no paper and the saved photograph stands level.
-        const SkewParams skewParams;
-        Skew skew;
-        if (bestFace.score > 0)
-            skew = photographSkew(work, bestPhoto, skewParams);
-        if (skew.from == Skew::From::Nothing)
-            skew = textSkew(inkOf(work.grey, work), candidates, skewParams);
-        if (std::abs(skew.degrees) >= skewParams.leastDegrees) {
-            // To a hundredth of a degree, so that the angle printed is the angle applied.
-            findings.straighten = std::round(-skew.degrees * 100) / 100;
-            qCDebug(lcLocate) << "straightened by" << findings.straighten << "degrees, measured on the"
-                              << (skew.from == Skew::From::Photograph ? "photograph" : "text");
-            work.grey = straightened(work.grey, findings.straighten, work.paper);
-            debug.picture("straightened", work.grey);
-            findPhotograph(true);
-        } else if (needsConfirming(bestFace, faceParams)) {
-            bestFace.confirmed = confirmedByCascade(work, bestPhoto, bestFace, faceParams);
         }
+        if (needsConfirming(bestFace, faceParams))
+            bestFace.confirmed = confirmedByCascade(work, bestPhoto, bestFace, faceParams);
+
+        // A photograph glued askew: its own edges tell its angle on the page as now turned,
+        // and the page is turned level by that too. What was found is carried along: the
+        // face turns with the page, the photograph's box stands on its measured edges. The
+        // signature is looked for on the page as its text stands level (its rules and boxes
+        // are the form's) and its frame turned the same way.
+        const cv::Mat textLevel = work.grey;
+        const cv::Rect photoOnText = bestPhoto;
+        double glueTurn = 0;
+        if (bestFace.score > 0) {
+            const Skew glued = photographSkew(work, bestPhoto, skewParams);
+            double total = std::round((level - glued.degrees) * 100) / 100;
+            if (std::abs(total) < skewParams.leastDegrees)
+                total = 0;
+            const double turnBy = total - level;
+            // Without the text's angle the photograph's is the page's, as far as it is looked for.
+            const double mostGlued =
+                textAngle.from == Skew::From::Text ? skewParams.mostGlued : skewParams.maxDegrees;
+            // Glued askew means off the form's lines: the text's angle left on the page as now
+            // turned (all of it when under the least straightened) is the form's.
+            const double textLeft = textAngle.degrees + level;
+            if (glued.from == Skew::From::Photograph && turnBy != 0 &&
+                std::abs(glued.degrees - textLeft) >= skewParams.leastGlued &&
+                std::abs(glued.degrees) <= mostGlued) {
+                glueTurn = turnBy;
+                Skew measured = glued;
+                measured.degrees = -turnBy;
+                const cv::Size turnedSize = turned(work.grey, bestFace.turn).size();
+                bestPhoto = levelledPhotograph(bestPhoto, measured, work.grey.size(), PhotoParams().insetPx);
+                bestFace.face = carriedBox(bestFace.face, turnedSize, turnBy);
+                level = total;
+                work.grey = level == 0 ? asLoaded : straightened(asLoaded, level, work.paper);
+                debug.picture("levelled", work.grey);
+            }
+        }
+        findings.straighten = level;
+        if (level != 0)
+            qCDebug(lcLocate) << "straightened by" << level << "degrees";
         const bool anyFace = bestFace.score > 0;
         const int turn = anyFace ? bestFace.turn : 0;
         const cv::Size workSize = work.grey.size();
@@ -151,12 +180,16 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
             qCDebug(lcLocate) << "turn not known: no signature looked for";
             return findings;
         }
-        const cv::Mat grey = turned(work.grey, findings.turn);
+        const cv::Mat grey = turned(textLevel, findings.turn);
         const SignatureAnswer signature = signatureIn(
-            grey, work, findings.photo.found ? turnedPhoto : cv::Rect(), SignatureParams(), debug);
+            grey, work,
+            findings.photo.found ? turnRect(photoOnText, textLevel.size(), findings.turn) : cv::Rect(),
+            SignatureParams(), debug);
         findings.signature.confidence = signature.confidence;
         if (signature.box.area() > 0)
-            findings.signature.rect = toPage(signature.box, work, findings.pageSize);
+            findings.signature.rect =
+                toPage(glueTurn != 0 ? turnedBox(signature.box, grey.size(), glueTurn) : signature.box, work,
+                       findings.pageSize);
         findings.signature.found = signature.confidence >= kThreshold;
     } catch (const cv::Exception& e) {
         qCDebug(lcLocate) << "OpenCV failed:" << e.what();

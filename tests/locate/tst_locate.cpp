@@ -254,31 +254,50 @@ class TestLocate : public QObject {
     // A page scanned a little askew: the locator measures the angle, answers it as the
     // straightening, and finds the photograph on the page turned level, turned by a quarter
     // or not. The sample form is itself scanned about a third of a degree clockwise.
+    // A photograph glued askew on the page (tilt) is levelled by its own edges, the
+    // page's text notwithstanding, and framed inside its tilted corners.
     void straightensASkewedPage_data() {
         QTest::addColumn<double>("degrees");
         QTest::addColumn<int>("turn");
-        QTest::newRow("2 degrees clockwise") << 2.0 << 0;
-        QTest::newRow("1.2 degrees anticlockwise") << -1.2 << 0;
-        QTest::newRow("3 degrees, sideways") << 3.0 << 90;
-        QTest::newRow("level") << 0.0 << 0;
+        QTest::addColumn<double>("tilt");
+        QTest::newRow("2 degrees clockwise") << 2.0 << 0 << 0.0;
+        QTest::newRow("1.2 degrees anticlockwise") << -1.2 << 0 << 0.0;
+        QTest::newRow("3 degrees, sideways") << 3.0 << 90 << 0.0;
+        QTest::newRow("level") << 0.0 << 0 << 0.0;
+        QTest::newRow("photograph glued 1.5 degrees off") << 0.0 << 0 << 1.5;
+        QTest::newRow("glued -1 degree off, page 1.5, upside down") << 1.5 << 180 << -1.0;
     }
     void straightensASkewedPage() {
         QFETCH(double, degrees);
         QFETCH(int, turn);
+        QFETCH(double, tilt);
         constexpr double kSampleSkew = 0.33;
+        const QRectF box(SampleForm::photo());
+        QTransform glued;
+        glued.translate(box.center().x(), box.center().y());
+        glued.rotate(tilt);
+        glued.translate(-box.center().x(), -box.center().y());
+        QImage form = m_sample;
+        if (tilt != 0) {
+            form = SampleForm::withoutPhoto(m_sample);
+            QPainter painter(&form);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.setTransform(glued);
+            painter.drawImage(box.topLeft(), m_sample.copy(box.toRect()));
+        }
         QImage askew(kA4, QImage::Format_RGB32);
         askew.fill(Qt::white);
         {
             QPainter painter(&askew);
             painter.setRenderHint(QPainter::SmoothPixmapTransform);
             painter.setTransform(straightening(kA4, degrees));
-            painter.drawImage(0, 0, m_sample);
+            painter.drawImage(0, 0, form);
         }
         const QImage stored = SampleForm::storedTurned(askew, turn);
         const PageFindings found = Locator::locate(reduced(stored), stored.size());
 
         // Within a quarter of a degree; an angle under 0.4 degree is left as it is.
-        const double expected = degrees == 0 ? 0 : -(degrees + kSampleSkew);
+        const double expected = degrees == 0 && tilt == 0 ? 0 : -(degrees + kSampleSkew + tilt);
         QVERIFY2(qAbs(found.straighten - expected) <= 0.25, qPrintable(QString::number(found.straighten)));
         QVERIFY(found.photo.found);
         QCOMPARE(found.turn, turn);
@@ -294,6 +313,16 @@ class TestLocate : public QObject {
                                                                   .arg(found.photo.rect.width())
                                                                   .arg(found.photo.rect.height())));
         QVERIFY(overlapShare(found.photo.rect, SampleForm::photo()) > 0.8);
+        if (tilt != 0) {
+            // Not the tilted photograph's upright bounding box: its corners would be paper.
+            const QPolygonF quad =
+                straightening(kA4, degrees + found.straighten).map(glued.map(QPolygonF(box)));
+            const QRectF inner = QRectF(found.photo.rect).adjusted(0.5, 0.5, -0.5, -0.5);
+            for (const QPointF& corner :
+                 {inner.topLeft(), inner.topRight(), inner.bottomLeft(), inner.bottomRight()})
+                QVERIFY2(quad.containsPoint(corner, Qt::OddEvenFill),
+                         qPrintable(QStringLiteral("%1,%2").arg(corner.x()).arg(corner.y())));
+        }
     }
 
     // Askew with nothing on it to frame: the page stays as it was loaded, not straightened.
