@@ -36,6 +36,20 @@ constexpr double kForeheadOfFace = 0.3;
 // than below the chin, as a portrait is framed.
 constexpr double kRoomAbove = 0.55;
 
+// The top of a frame of height side placed for the head whose face is face: crown and chin
+// inside it with the room above a little larger than below; a head taller than the frame
+// keeps its middle, losing as much of the crown's hair as of the chin, but never the face
+// and its forehead.
+double topForHead(const QRectF& face, double side) {
+    const double chin = face.bottom() + kChinBelowFace * face.height();
+    const double head = kHeadOfFace * face.height();
+    const double crown = chin - head;
+    if (side >= head)
+        return crown - kRoomAbove * (side - head);
+    const double forehead = face.top() - kForeheadOfFace * face.height();
+    return std::min(std::max(crown + (head - side) / 2, chin - side), forehead);
+}
+
 // FOTO ADR-CQC: the largest square inside the photograph (the smallest one when none fits,
 // the operator then adjusting it), placed for the head: crown and chin inside it with the
 // room above a little larger than below, and the face's middle across. A head taller than
@@ -51,14 +65,7 @@ FrameRect placeSquare(const QRectF& photo, const QRectF& face, const QList<QSize
         }
     }
     const double side = chosen.height();
-    const double chin = face.bottom() + kChinBelowFace * face.height();
-    const double head = kHeadOfFace * face.height();
-    const double crown = chin - head;
-    double top = crown - kRoomAbove * (side - head);
-    if (side < head) {
-        const double forehead = face.top() - kForeheadOfFace * face.height();
-        top = std::min(std::max(crown + (head - side) / 2, chin - side), forehead);
-    }
+    const double top = topForHead(face, side);
     const double left = face.center().x() - chosen.width() / 2;
     FrameRect frame{
         float(clampInto(left, std::max(photo.left(), 1.0),
@@ -131,7 +138,7 @@ std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings) {
         if (w - trim < face.width() || h < face.height())
             return std::nullopt; // every smaller frame would cut the face
         double left = face.center().x() - (w + trim) / 2;
-        double top = face.center().y() - h / 2;
+        double top = topForHead(face, h);
         left = clampInto(left, std::max(photo.left() - trim, 1.0),
                          std::min(photo.right() - w, kPictClientWidth - w));
         top = clampInto(top, std::max(photo.top(), 1.0), std::min(photo.bottom() - h, kPictClientHeight - h));
