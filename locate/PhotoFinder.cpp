@@ -51,8 +51,17 @@ int sideMove(const std::vector<float>& outward, int paper, int run, int border, 
                 line = lighter(j);
         }
         if (line) {
-            paperAt = k;
-            break;
+            // The paper between a photograph and its box can be shaded off the page's grey:
+            // a strong step before the line is the photograph's edge (its own background is
+            // no paper), else the photograph reaches the line.
+            for (int j = k - 3; j >= 0; --j) {
+                if (std::abs(outward[size_t(j + 2)] - outward[size_t(j)]) >= float(p.strongStep)) {
+                    const int move = j - p.insetPx - 1;
+                    return move >= least ? move : 0;
+                }
+            }
+            const int move = k - 1 - p.insetPx - 1;
+            return k > p.insetPx + p.edgeBlurPx && move >= least ? move : 0;
         }
         plain = std::abs(level - float(paper)) <= p.paperTolerance ? plain + 1 : 0;
         if (plain == run) {

@@ -62,6 +62,10 @@ struct PhotoParams {
     // of 15 to 40 levels at the working size), this much darker than both its sides and at
     // most borderMm wide, ends the photograph too.
     int lineDarker = 12;
+    // A step of this many grey levels over two working pixels is a photograph's edge
+    // against the paper, whatever the paper's shade: a light background that nearly
+    // matches the paper never steps by as much.
+    int strongStep = 25;
     // The face stands in the middle of an ID photograph: a side that moves out so far that
     // the room beside the face on its side is more than this many times the other side's
     // has run onto something else (a shaded photocopy, a stamp) and stays where it was.
