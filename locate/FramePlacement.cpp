@@ -32,6 +32,9 @@ constexpr double kHeadOfFace = 1.7;     // crown to chin
 // The forehead above the box that a square too small for the head still keeps with the
 // face: the rest of the head is lost evenly above and below.
 constexpr double kForeheadOfFace = 0.3;
+// An ID photograph's crown lies 3 to 5 mm below its top edge (of 45 mm), 7 to 16 % of the
+// height on the tuning pages: the highest it can be, as a share of the height.
+constexpr double kCrownBelowTop = 0.06;
 // The share of the square's room beyond the head that goes above the crown: a little more
 // than below the chin, as a portrait is framed.
 constexpr double kRoomAbove = 0.55;
@@ -40,14 +43,23 @@ constexpr double kRoomAbove = 0.55;
 // inside it with the room above a little larger than below; a head taller than the frame
 // keeps its middle, losing as much of the crown's hair as of the chin, but never the face
 // and its forehead.
-double topForHead(const QRectF& face, double side) {
+double topForHead(const QRectF& photo, const QRectF& face, double side) {
     const double chin = face.bottom() + kChinBelowFace * face.height();
     const double head = kHeadOfFace * face.height();
     const double crown = chin - head;
-    if (side >= head)
-        return crown - kRoomAbove * (side - head);
-    const double forehead = face.top() - kForeheadOfFace * face.height();
-    return std::min(std::max(crown + (head - side) / 2, chin - side), forehead);
+    double top = crown - kRoomAbove * (side - head);
+    if (side < head) {
+        const double forehead = face.top() - kForeheadOfFace * face.height();
+        top = std::min(std::max(crown + (head - side) / 2, chin - side),
+                       std::max(forehead, face.bottom() - side));
+    }
+    // The face's box tells the hair above it badly (0.3 to 1.05 boxes), the photograph's top
+    // tells the crown better, as it is cut a little above it: a frame lower than the highest
+    // crown the photograph allows goes half way up to it, never above the face's box.
+    const double highestCrown = photo.top() + kCrownBelowTop * photo.height();
+    if (top <= highestCrown)
+        return top;
+    return std::max((top + highestCrown) / 2, std::min(top, face.bottom() - side));
 }
 
 // FOTO ADR-CQC: the largest square inside the photograph (the smallest one when none fits,
@@ -65,7 +77,7 @@ FrameRect placeSquare(const QRectF& photo, const QRectF& face, const QList<QSize
         }
     }
     const double side = chosen.height();
-    const double top = topForHead(face, side);
+    const double top = topForHead(photo, face, side);
     const double left = face.center().x() - chosen.width() / 2;
     FrameRect frame{
         float(clampInto(left, std::max(photo.left(), 1.0),
@@ -138,7 +150,7 @@ std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings) {
         if (w - trim < face.width() || h < face.height())
             return std::nullopt; // every smaller frame would cut the face
         double left = face.center().x() - (w + trim) / 2;
-        double top = topForHead(face, h);
+        double top = topForHead(photo, face, h);
         left = clampInto(left, std::max(photo.left() - trim, 1.0),
                          std::min(photo.right() - w, kPictClientWidth - w));
         top = clampInto(top, std::max(photo.top(), 1.0), std::min(photo.bottom() - h, kPictClientHeight - h));

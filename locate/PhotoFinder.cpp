@@ -1,5 +1,7 @@
 #include "locate/PhotoFinder.h"
 
+#include "locate/Logging.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -133,6 +135,8 @@ cv::Rect wholePhotograph(const Work& work, const cv::Rect& photo, const cv::Rect
     const int y1 =
         in.br().y - 1 + sideMove(outward(down, in.br().y - 1, 1, bottom), work.paper, run, border, least, p);
     const cv::Rect grown = cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1) | in;
+    qCDebug(lcLocate) << "photograph's sides moved out by" << in.x - grown.x << grown.br().x - in.br().x
+                      << in.y - grown.y << grown.br().y - in.br().y;
     if (debug.on())
         debug.boxes("photo-whole", grey, {in, grown}, 1);
     return turnRect(grown, grey.size(), (360 - turn) % 360);

@@ -419,7 +419,10 @@ class TestLocate : public QObject {
         QTest::addColumn<QRect>("face");
         const QRect passport(1890, 700, 420, 540);
         QTest::newRow("face in the middle") << passport << QRect(2000, 860, 200, 220);
-        QTest::newRow("face low in the photograph") << passport << QRect(2010, 1000, 180, 200);
+        QTest::newRow("face low in the photograph") << passport << QRect(2010, 900, 180, 200);
+        // The photograph's top tells the crown better than the face's box: the square goes
+        // half way up to the highest crown the photograph allows, the face kept.
+        QTest::newRow("much room above the head") << passport << QRect(2010, 1000, 180, 200);
         QTest::newRow("face high, crown near the top") << passport << QRect(1990, 800, 210, 230);
         QTest::newRow("face off to one side") << passport << QRect(1900, 850, 190, 210);
         QTest::newRow("large photograph") << QRect(300, 300, 1500, 1800) << QRect(700, 800, 500, 600);
@@ -468,6 +471,14 @@ class TestLocate : public QObject {
         const double headMiddle = (crown + chin) / 2;
         const bool stopped =
             crop.top() <= photo.y() + slack || crop.bottom() >= photo.y() + photo.height() - slack;
+        // The face's box, brows to chin, whenever the square is that tall.
+        if (crop.height() >= face.height())
+            QVERIFY(crop.top() <= face.y() + slack && crop.bottom() >= face.y() + face.height() - slack);
+        const double highestCrown = photo.y() + 0.06 * photo.height();
+        if (crown - highestCrown > photo.height() / 10) {
+            QVERIFY(crop.top() < crown - slack && crop.top() > highestCrown);
+            return;
+        }
         if (crop.height() >= chin - crown + slack) {
             // Crown to chin, and the room above at least that below (and not twice it)
             // unless the photograph's edge stops the square.
@@ -479,10 +490,12 @@ class TestLocate : public QObject {
             }
         } else if (!stopped) {
             // The head fills the square from top to bottom, its middle kept unless that
-            // would cut the face or its forehead.
+            // would cut the face or, as far as the face allows, its forehead.
+            const double keptForehead = qMax(forehead, face.y() + face.height() - crop.height());
             QVERIFY(crop.top() >= crown - slack && crop.bottom() <= chin + slack);
-            QVERIFY(crop.top() <= forehead + slack);
-            QVERIFY(qAbs(crop.center().y() - headMiddle) <= slack || qAbs(crop.top() - forehead) <= slack);
+            QVERIFY(crop.top() <= keptForehead + slack);
+            QVERIFY(qAbs(crop.center().y() - headMiddle) <= slack ||
+                    qAbs(crop.top() - keptForehead) <= slack);
         } else {
             // Against the photograph's edge: still on the head, not beside it.
             QVERIFY(crop.top() <= chin && crop.bottom() >= qMax(crown, double(photo.y())));
