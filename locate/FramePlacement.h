@@ -10,8 +10,8 @@
 
 // Where the locator's findings put each kind's selection frame, in pixels of pict for the
 // turned page fitted into it, exactly as the window shows it:
-// - RIQUADRO FOTO: the largest 5:6 frame whose crop lies inside the photograph, centred on
-//   the face;
+// - RIQUADRO FOTO: the largest 5:6 frame whose crop lies inside the photograph, placed for
+//   the head as the square is and across on the face's middle;
 // - FOTO ADR-CQC: the largest 1:1 frame inside the photograph, placed for the head (crown
 //   to chin, with a little more room above than below); whenever the photograph was found,
 //   even when the head or the smallest frame does not fit in it;

@@ -108,6 +108,8 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
         if (level != 0)
             qCDebug(lcLocate) << "straightened by" << level << "degrees";
         const bool anyFace = bestFace.score > 0;
+        if (anyFace)
+            bestPhoto = wholePhotograph(work, bestPhoto, bestFace.face, bestFace.turn, PhotoParams(), debug);
         const int turn = anyFace ? bestFace.turn : 0;
         const cv::Size workSize = work.grey.size();
         findings.turn = turn;

@@ -1,5 +1,7 @@
 #include "locate/PhotoFinder.h"
 
+#include "locate/Logging.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -30,7 +32,115 @@ void longestRun(const cv::Mat& profile, int n, int share, int& first, int& last)
     }
 }
 
+// How far a side moves out. outward holds the profile's grey levels going out from the
+// side, the first one the side's own (inside the photograph): the side moves to the last
+// level before a run of paper, less what shades the edge, the inset and a pixel more for
+// an edge measured on a profile. Nothing when the paper starts at once or not at all, or
+// when the move is under least: a side found whole whose edge is shaded by a few pixels.
+int sideMove(const std::vector<float>& outward, int paper, int run, int border, int least,
+             const PhotoParams& p) {
+    const int n = int(outward.size());
+    int paperAt = -1;
+    for (int k = 0, plain = 0; k < n; ++k) {
+        // A printed line (a box round the photograph, a rule) ends the photograph as the
+        // paper does: it is thin and much darker than what lies on both its sides.
+        const float level = outward[size_t(k)];
+        const auto lighter = [&](int j) { return outward[size_t(j)] >= level + float(p.lineDarker); };
+        bool line = k > 0 && lighter(k - 1);
+        if (line) {
+            line = false;
+            for (int j = k + 1; j < std::min(n, k + border + 2) && !line; ++j)
+                line = lighter(j);
+        }
+        if (line) {
+            // The paper between a photograph and its box can be shaded off the page's grey:
+            // a strong step before the line is the photograph's edge (its own background is
+            // no paper), else the photograph reaches the line.
+            for (int j = k - 3; j >= 0; --j) {
+                if (std::abs(outward[size_t(j + 2)] - outward[size_t(j)]) >= float(p.strongStep)) {
+                    const int move = j - p.insetPx - 1;
+                    return move >= least ? move : 0;
+                }
+            }
+            const int move = k - 1 - p.insetPx - 1;
+            return k > p.insetPx + p.edgeBlurPx && move >= least ? move : 0;
+        }
+        plain = std::abs(level - float(paper)) <= p.paperTolerance ? plain + 1 : 0;
+        if (plain == run) {
+            paperAt = k - run + 1;
+            break;
+        }
+    }
+    // The paper at once (past the blur of the edge): the candidate's side was the
+    // photograph's already.
+    if (paperAt <= p.insetPx + p.edgeBlurPx)
+        return 0;
+    // The edge is the steepest step before the paper: the scan and the reduction blur it over
+    // a few pixels, the last of which are already more paper than photograph.
+    int edge = paperAt - 1;
+    for (int k = std::max(0, paperAt - 3); k < paperAt; ++k) {
+        if (std::abs(outward[size_t(k + 1)] - outward[size_t(k)]) >
+            std::abs(outward[size_t(edge + 1)] - outward[size_t(edge)]))
+            edge = k;
+    }
+    const float inside = outward[size_t(std::max(0, edge - border - 1))];
+    const float darker = std::min(inside, float(paper)) - float(p.borderDarker);
+    while (edge > 0 && paperAt - edge <= border && outward[size_t(edge)] < darker)
+        --edge;
+    const int move = edge - p.insetPx - 1;
+    return move >= least ? move : 0;
+}
+
 } // namespace
+
+cv::Rect wholePhotograph(const Work& work, const cv::Rect& photo, const cv::Rect& face, int turn,
+                         const PhotoParams& p, const DebugView& debug) {
+    if (photo.empty() || face.empty())
+        return photo;
+    cv::Mat lightly;
+    cv::blur(work.grey, lightly, cv::Size(3, 3));
+    const cv::Mat grey = turned(lightly, turn);
+    const cv::Rect page(0, 0, grey.cols, grey.rows);
+    const cv::Rect in = turnRect(photo, work.grey.size(), turn);
+    const cv::Rect rows = cv::Rect(0, face.y, grey.cols, face.height) & page;
+    const cv::Rect cols = cv::Rect(face.x, 0, face.width, grey.rows) & page;
+    if (rows.empty() || cols.empty())
+        return photo;
+    const int run = std::max(2, int(std::lround(p.paperRunMm * work.pxPerMm)));
+    const int border = std::max(1, int(std::lround(p.borderMm * work.pxPerMm)));
+    const int least = std::max(2, int(std::lround(p.leastMoveMm * work.pxPerMm)));
+    cv::Mat across, down;
+    cv::reduce(grey(rows), across, 0, cv::REDUCE_AVG, CV_32F); // one level per column
+    cv::reduce(grey(cols), down, 1, cv::REDUCE_AVG, CV_32F);   // one level per row
+    // The profile from index from, stepping by step, to limit (inclusive).
+    const auto outward = [](const cv::Mat& profile, int from, int step, int limit) {
+        std::vector<float> levels;
+        for (int k = from; step < 0 ? k >= limit : k <= limit; k += step)
+            levels.push_back(profile.at<float>(k));
+        return levels;
+    };
+    const int left = std::max(0, int(face.x - p.sideReachFaces * face.width));
+    const int right = std::min(grey.cols - 1, int(face.br().x + p.sideReachFaces * face.width));
+    const int top = std::max(0, int(face.y - p.aboveReachFaces * face.height));
+    const int bottom = std::min(grey.rows - 1, int(face.br().y + p.belowReachFaces * face.height));
+    int x0 = in.x - sideMove(outward(across, in.x, -1, left), work.paper, run, border, least, p);
+    int x1 =
+        in.br().x - 1 + sideMove(outward(across, in.br().x - 1, 1, right), work.paper, run, border, least, p);
+    const double centre = face.x + face.width / 2.0;
+    if (centre - x0 > p.lopsided * (x1 - centre))
+        x0 = in.x;
+    else if (x1 - centre > p.lopsided * (centre - x0))
+        x1 = in.br().x - 1;
+    const int y0 = in.y - sideMove(outward(down, in.y, -1, top), work.paper, run, border, least, p);
+    const int y1 =
+        in.br().y - 1 + sideMove(outward(down, in.br().y - 1, 1, bottom), work.paper, run, border, least, p);
+    const cv::Rect grown = cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1) | in;
+    qCDebug(lcLocate) << "photograph's sides moved out by" << in.x - grown.x << grown.br().x - in.br().x
+                      << in.y - grown.y << grown.br().y - in.br().y;
+    if (debug.on())
+        debug.boxes("photo-whole", grey, {in, grown}, 1);
+    return turnRect(grown, grey.size(), (360 - turn) % 360);
+}
 
 std::vector<PhotoCandidate> photoCandidates(const Work& work, const PhotoParams& p, const DebugView& debug) {
     cv::Mat blurred;

@@ -42,6 +42,44 @@ struct PhotoParams {
     // Such a rectangle takes the place of the toned parts inside it when its area is at least
     // this many times theirs; else it is the same photograph found again.
     double faintLarger = 1.3;
+
+    // Around a face, the photograph's sides are looked for this far beyond the face's box,
+    // in face widths to either side, face heights above and below: an ID photograph is
+    // 35 x 45 mm or so with the face (brows to chin) 25 to 45 % of its height, and the
+    // tuning pages measured up to 1.5 face heights above the detector's box and 1.4 below;
+    // a side with no paper within reach stays where it was.
+    double sideReachFaces = 1.6;
+    double aboveReachFaces = 1.6;
+    double belowReachFaces = 1.5;
+    // Where the photograph's background meets the paper, the profile across the edge (a
+    // mean over the face's rows or columns, at the working size) steps by as little as 2 or
+    // 3 grey levels on passport photographs (backgrounds of 236 to 245); the paper's own
+    // profile stays within half a level of its grey. A run of this many millimetres within
+    // paperTolerance of the paper is paper.
+    double paperRunMm = 0.7;
+    double paperTolerance = 1.5;
+    // A printed line across the walk (a box round the photograph, blurred to a few pixels
+    // of 15 to 40 levels at the working size), this much darker than both its sides and at
+    // most borderMm wide, ends the photograph too.
+    int lineDarker = 12;
+    // A step of this many grey levels over two working pixels is a photograph's edge
+    // against the paper, whatever the paper's shade: a light background that nearly
+    // matches the paper never steps by as much.
+    int strongStep = 25;
+    // The face stands in the middle of an ID photograph: a side that moves out so far that
+    // the room beside the face on its side is more than this many times the other side's
+    // has run onto something else (a shaded photocopy, a stamp) and stays where it was.
+    double lopsided = 1.5;
+    // Working pixels over which the scan and the reduction blur a photograph's edge.
+    int edgeBlurPx = 3;
+    // A side moves out by this much at least: the toned part of a photograph on a light
+    // background stops 5 mm or more short of its edge, while a side found whole may seem
+    // to move by a pixel or two where a shadow or a border shades its edge.
+    double leastMoveMm = 1.5;
+    // A shadow or a thin border along the photograph's edge, darker by this much than the
+    // photograph's own background next to it and at most borderMm wide, is left outside.
+    int borderDarker = 4;
+    double borderMm = 1.2;
 };
 
 struct PhotoCandidate {
@@ -50,5 +88,15 @@ struct PhotoCandidate {
 
 std::vector<PhotoCandidate> photoCandidates(const Work& work, const PhotoParams& params = {},
                                             const DebugView& debug = {});
+
+// The photograph holding face, grown from its candidate photo to where its sides meet the
+// paper: on a light background the candidate is only the person's toned part. Each side
+// moves out to the last place before a run of plain paper, looked for across the face's
+// rows (left and right) or columns (top and bottom); a side with no paper within reach, or
+// with paper at once, stays where it was. photo is in working pixels of the stored page,
+// face in working pixels of the page turned by turn (where the face stands upright), as
+// the face finder gives them; the answer is in working pixels of the stored page.
+cv::Rect wholePhotograph(const Work& work, const cv::Rect& photo, const cv::Rect& face, int turn,
+                         const PhotoParams& params = {}, const DebugView& debug = {});
 
 } // namespace Locate

@@ -121,6 +121,69 @@ class TestFinders : public QObject {
                  qPrintable(QStringLiteral("%1x%2").arg(rect.width()).arg(rect.height())));
     }
 
+    // Around a face, the photograph's sides where they meet the paper, when its background
+    // is too close to the paper's grey to be told apart over its area: 3 levels lighter or
+    // darker, within a printed box or with a shadow along two sides. Where nothing tells the
+    // edge (the background is the paper's grey) or the candidate is whole already, the
+    // candidate stays as it was.
+    void growsThePhotographToItsEdges_data() {
+        QTest::addColumn<int>("background");
+        QTest::addColumn<bool>("box");
+        QTest::addColumn<bool>("shadow");
+        QTest::addColumn<bool>("grows");
+        QTest::newRow("3 levels lighter, in a printed box") << 245 << true << false << true;
+        QTest::newRow("3 levels darker, shadowed") << 239 << false << true << true;
+        QTest::newRow("the paper's grey") << 242 << false << false << false;
+        QTest::newRow("dark background, whole already") << 120 << true << true << false;
+    }
+    void growsThePhotographToItsEdges() {
+        QFETCH(int, background);
+        QFETCH(bool, box);
+        QFETCH(bool, shadow);
+        QFETCH(bool, grows);
+        const QRect photo(1700, 600, 413, 531);
+        QImage page = pageWithPhotograph(242, photo, background, 3);
+        {
+            QPainter painter(&page);
+            if (box) { // a line of 0.5 mm, 1.5 mm off the photograph
+                painter.setPen(QPen(QColor(40, 40, 40), 6));
+                painter.drawRect(photo.adjusted(-21, -21, 21, 21));
+            }
+            if (shadow) { // 1 mm to the right and below
+                painter.fillRect(QRect(photo.right() + 1, photo.top() + 12, 12, photo.height()),
+                                 QColor(225, 225, 225));
+                painter.fillRect(QRect(photo.left() + 12, photo.bottom() + 1, photo.width(), 12),
+                                 QColor(225, 225, 225));
+            }
+        }
+        const QImage reduced = page.scaled(page.size() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const Locate::Work work = Locate::prepare(reduced, kA4);
+        const double px = work.toPage;
+        const auto toWork = [px](const QRectF& r) {
+            return cv::Rect(int(std::ceil(r.x() / px)), int(std::ceil(r.y() / px)), int(r.width() / px),
+                            int(r.height() / px));
+        };
+        const double w = photo.width();
+        const double h = photo.height();
+        // The face, and the candidate: the person's toned part, or the whole photograph less
+        // the inset.
+        const cv::Rect face = toWork(QRectF(photo.x() + 0.3 * w, photo.y() + 0.3 * h, 0.4 * w, 0.4 * h));
+        const cv::Rect candidate =
+            background < 200
+                ? toWork(QRectF(photo).adjusted(8, 8, -8, -8))
+                : toWork(QRectF(photo.x() + 0.2 * w, photo.y() + 0.14 * h, 0.6 * w, 0.86 * h - 8));
+        const cv::Rect found = Locate::wholePhotograph(work, candidate, face, 0);
+        const QRect rect = Locate::toPage(found, work, kA4);
+        const QString seen =
+            QStringLiteral("%1,%2 %3x%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
+        QVERIFY2(photo.adjusted(-px, -px, px, px).contains(rect), qPrintable(seen));
+        if (grows)
+            QVERIFY2(rect.width() >= photo.width() - 9 * px && rect.height() >= photo.height() - 9 * px,
+                     qPrintable(seen));
+        else
+            QVERIFY2((found & candidate) == found && found.area() == candidate.area(), qPrintable(seen));
+    }
+
     // The page's small angle, from the text lines and rules on either way of the page, and
     // from the photograph's edges; none from a page with no lines on it.
     void measuresTheSkew_data() {

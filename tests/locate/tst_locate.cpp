@@ -448,7 +448,10 @@ class TestLocate : public QObject {
         QTest::addColumn<QRect>("face");
         const QRect passport(1890, 700, 420, 540);
         QTest::newRow("face in the middle") << passport << QRect(2000, 860, 200, 220);
-        QTest::newRow("face low in the photograph") << passport << QRect(2010, 1000, 180, 200);
+        QTest::newRow("face low in the photograph") << passport << QRect(2010, 900, 180, 200);
+        // The photograph's top tells the crown better than the face's box: the square goes
+        // half way up to the highest crown the photograph allows, the face kept.
+        QTest::newRow("much room above the head") << passport << QRect(2010, 1000, 180, 200);
         QTest::newRow("face high, crown near the top") << passport << QRect(1990, 800, 210, 230);
         QTest::newRow("face off to one side") << passport << QRect(1900, 850, 190, 210);
         QTest::newRow("large photograph") << QRect(300, 300, 1500, 1800) << QRect(700, 800, 500, 600);
@@ -489,11 +492,22 @@ class TestLocate : public QObject {
         // The largest: the next size up would not fit in the photograph.
         if (index + 1 < sizes.size())
             QVERIFY(sizes.at(index + 1).width() * factor > qMin(photo.width(), photo.height()) - slack);
-        const double chin = face.y() + face.height();
-        const double crown = chin - 1.4 * face.height();
+        // The head as the placement reckons it from the detector's box: the chin a twentieth
+        // of the box below it, the crown 1.7 boxes above the chin.
+        const double chin = face.y() + 1.05 * face.height();
+        const double crown = chin - 1.7 * face.height();
+        const double forehead = face.y() - 0.3 * face.height();
         const double headMiddle = (crown + chin) / 2;
         const bool stopped =
             crop.top() <= photo.y() + slack || crop.bottom() >= photo.y() + photo.height() - slack;
+        // The face's box, brows to chin, whenever the square is that tall.
+        if (crop.height() >= face.height())
+            QVERIFY(crop.top() <= face.y() + slack && crop.bottom() >= face.y() + face.height() - slack);
+        const double highestCrown = photo.y() + 0.06 * photo.height();
+        if (crown - highestCrown > photo.height() / 10) {
+            QVERIFY(crop.top() < crown - slack && crop.top() > highestCrown);
+            return;
+        }
         if (crop.height() >= chin - crown + slack) {
             // Crown to chin, and the room above at least that below (and not twice it)
             // unless the photograph's edge stops the square.
@@ -504,9 +518,13 @@ class TestLocate : public QObject {
                 QVERIFY(crown - crop.top() <= 2 * (crop.bottom() - chin) + slack);
             }
         } else if (!stopped) {
-            // The head fills the square from top to bottom, its middle kept.
+            // The head fills the square from top to bottom, its middle kept unless that
+            // would cut the face or, as far as the face allows, its forehead.
+            const double keptForehead = qMax(forehead, face.y() + face.height() - crop.height());
             QVERIFY(crop.top() >= crown - slack && crop.bottom() <= chin + slack);
-            QVERIFY(qAbs(crop.center().y() - headMiddle) <= slack);
+            QVERIFY(crop.top() <= keptForehead + slack);
+            QVERIFY(qAbs(crop.center().y() - headMiddle) <= slack ||
+                    qAbs(crop.top() - keptForehead) <= slack);
         } else {
             // Against the photograph's edge: still on the head, not beside it.
             QVERIFY(crop.top() <= chin && crop.bottom() >= qMax(crown, double(photo.y())));
