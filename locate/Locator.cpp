@@ -2,6 +2,7 @@
 
 #include "locate/DebugView.h"
 #include "locate/FaceFinder.h"
+#include "locate/LabelReader.h"
 #include "locate/Logging.h"
 #include "locate/PhotoFinder.h"
 #include "locate/SignatureFinder.h"
@@ -152,8 +153,9 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
             return findings;
         }
         const cv::Mat grey = turned(work.grey, findings.turn);
-        const SignatureAnswer signature = signatureIn(
-            grey, work, findings.photo.found ? turnedPhoto : cv::Rect(), SignatureParams(), debug);
+        const SignatureAnswer signature =
+            signatureIn(grey, work, findings.photo.found ? turnedPhoto : cv::Rect(), SignatureParams(), debug,
+                        readLabelLine);
         findings.signature.confidence = signature.confidence;
         if (signature.box.area() > 0)
             findings.signature.rect = toPage(signature.box, work, findings.pageSize);
@@ -177,6 +179,7 @@ namespace Locator {
 
 void preload() {
     preloadFaces();
+    preloadLabelReader();
 }
 
 PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {

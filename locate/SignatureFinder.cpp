@@ -1,8 +1,11 @@
 #include "locate/SignatureFinder.h"
 
+#include "locate/FormLabels.h"
 #include "locate/Logging.h"
 
 #include <opencv2/imgproc.hpp>
+
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -416,10 +419,137 @@ std::vector<Run> runsNear(const std::vector<Group>& candidates, const cv::Mat& i
     return runs;
 }
 
+// A handwritten group grown by what belongs to it, and the length of its stroke.
+struct Written {
+    cv::Rect box;
+    double length = 0;
+    cv::Rect core;               // the handwritten parts alone
+    std::vector<cv::Rect> added; // what grew it: ink beside, a flourish, an underline
+};
+
+// The gap between two rectangles, zero where they touch.
+double gapBetween(const cv::Rect& a, const cv::Rect& b) {
+    const int dx = std::max({0, a.x - (b.x + b.width), b.x - (a.x + a.width)});
+    const int dy = std::max({0, a.y - (b.y + b.height), b.y - (a.y + a.height)});
+    return std::hypot(dx, dy);
+}
+
+// The groups that may be the signature, by the form's labels near them. Groups are taken
+// longest stroke first, and for each the few short lines of print nearest to it are read:
+// the first in the applicant's place is the signature. Where the applicant's label was read
+// and no group stands in its place, that place is empty: nothing. Else the groups not in the
+// office's place or another field's, as the layout found them. A label that the growing took
+// into a group is left out of it again.
+std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat& grey, const cv::Mat& strokes,
+                                    const Work& work, double textHeight, const SignatureParams& p,
+                                    const LabelReading& readLabel) {
+    if (!readLabel || written.empty())
+        return written;
+    const TextTurnParams text;
+    const double reach = p.labelReachMm * work.pxPerMm;
+    // Print only: a label beside the writing would join it.
+    cv::Mat print = strokes.clone();
+    for (const Written& w : written)
+        print(w.core & cv::Rect(0, 0, print.cols, print.rows)).setTo(0);
+    std::vector<cv::Rect> pieces;
+    for (const cv::Rect& piece : linePieces(
+             print, work, p.labelWordGapMm, p.labelMinLength,
+             std::min(text.lineMaxMm * work.pxPerMm, p.printLineLetters * textHeight), text.letterMinMm)) {
+        const bool inWriting = std::any_of(written.begin(), written.end(), [&piece](const Written& w) {
+            return (piece & w.core).area() * 2 > piece.area();
+        });
+        if (piece.width <= p.labelMaxMm * work.pxPerMm && !inWriting)
+            pieces.push_back(piece);
+    }
+    std::sort(written.begin(), written.end(),
+              [](const Written& a, const Written& b) { return a.length > b.length; });
+
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<std::optional<LabelKind>> kinds(pieces.size()); // as read, once
+    size_t reads = 0;
+    auto placeOf = [&](const Written& w) {
+        LabelKind place = LabelKind::None;
+        double nearest = reach + 1;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            const double gap = gapBetween(pieces[k], w.core);
+            if (kinds[k] && *kinds[k] != LabelKind::None && gap < nearest) {
+                nearest = gap;
+                place = *kinds[k];
+            }
+        }
+        return place;
+    };
+    std::vector<LabelKind> places;
+    for (const Written& w : written) {
+        std::vector<std::pair<double, size_t>> near;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            const double gap = gapBetween(pieces[k], w.core);
+            if (gap <= reach)
+                near.emplace_back(gap, k);
+        }
+        std::sort(near.begin(), near.end());
+        size_t readHere = 0;
+        for (const auto& [gap, k] : near) {
+            if (readHere == p.labelReadsEach || reads == p.labelReads)
+                break;
+            ++readHere;
+            if (kinds[k])
+                continue;
+            const cv::Rect& piece = pieces[k];
+            const cv::Rect around = cv::Rect(piece.x - 2, piece.y - 2, piece.width + 4, piece.height + 4) &
+                                    cv::Rect(0, 0, grey.cols, grey.rows);
+            const std::optional<QString> read = readLabel(grey(around));
+            if (!read)
+                return written; // no reader after all: the layout alone
+            ++reads;
+            const LabelMatch match = labelIn(*read);
+            kinds[k] = match.kind;
+            qCDebug(lcLocate) << "print at" << piece.x << piece.y << piece.width << piece.height << "reads"
+                              << *read << "label" << match.label;
+        }
+        places.push_back(placeOf(w));
+        if (places.back() == LabelKind::Applicant)
+            break;
+    }
+    qCDebug(lcLocate) << reads << "lines of print read in" << timer.elapsed() << "ms";
+
+    // Labels read are print: no part of the frame.
+    for (Written& w : written) {
+        cv::Rect box = w.core;
+        for (const cv::Rect& r : w.added) {
+            const bool label = std::any_of(pieces.begin(), pieces.end(), [&](const cv::Rect& piece) {
+                const size_t k = size_t(&piece - &pieces[0]);
+                return kinds[k] && *kinds[k] != LabelKind::None && (piece & r).area() * 2 > r.area();
+            });
+            if (!label)
+                box |= r;
+        }
+        w.box = box;
+    }
+    if (places.back() == LabelKind::Applicant)
+        return {written[places.size() - 1]};
+    if (std::any_of(kinds.begin(), kinds.end(),
+                    [](const auto& kind) { return kind == LabelKind::Applicant; })) {
+        qCDebug(lcLocate) << "the applicant's label read, with no handwriting in its place";
+        return {};
+    }
+    std::vector<Written> kept;
+    for (size_t k = 0; k < written.size(); ++k) {
+        const LabelKind place = k < places.size() ? places[k] : placeOf(written[k]);
+        if (place != LabelKind::Office && place != LabelKind::Field)
+            kept.push_back(written[k]);
+        else
+            qCDebug(lcLocate) << "handwriting at" << written[k].core.x << written[k].core.y
+                              << "in the place of a label of kind" << int(place) << ": not the signature";
+    }
+    return kept;
+}
+
 } // namespace
 
 SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rect& photo,
-                            const SignatureParams& p, const DebugView& debug) {
+                            const SignatureParams& p, const DebugView& debug, const LabelReading& readLabel) {
     SignatureAnswer answer;
     cv::Mat ink = inkOf(grey, work, p.ink);
     if (photo.area() > 0) {
@@ -551,12 +681,14 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         partInPrint[k] = inPrint(parts[k].box);
     double strokeLength = 0;
     cv::Rect box;
+    std::vector<Written> written;
     for (const auto& [root, groupBox] : candidates) {
         const int gx = int(p.besideAcross * groupBox.height);
         const int gy = int(p.besideUpDown * groupBox.height);
         const int bandTop = groupBox.y - gy;
         const int bandBottom = groupBox.y + groupBox.height + gy;
         cv::Rect grown = groupBox;
+        std::vector<cv::Rect> joined; // what grew it, piece by piece
         std::vector<bool> taken(parts.size(), false);
         for (size_t k = 0; k < parts.size(); ++k)
             taken[k] = parts[k].hand && group[k] == root;
@@ -577,12 +709,14 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                 taken[k] = true;
                 added.push_back(&c);
                 grown |= c.box;
+                joined.push_back(c.box);
                 grew = true;
             }
         }
         if (looksPrinted(added, p) && setClosely(added, p)) {
             qCDebug(lcLocate) << "ink beside a handwritten group reads as print: left out";
             grown = groupBox;
+            joined.clear();
             for (const Component* c : added)
                 taken[size_t(c - &parts[0])] = false;
         }
@@ -603,6 +737,7 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                 other.y > grown.y + grown.height + groupBox.height / 2)
                 continue;
             grown |= other;
+            joined.push_back(other);
         }
         // An underline, which the line removal took for a ruled line, belongs to it too: a
         // curved one near it, or a straight one that ends with the writing on one side at
@@ -613,8 +748,10 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             if (r.y < bandTop || r.y + r.height > bandBottom || r.width > p.underlineMaxWidth * grown.width ||
                 r.x < grown.x - gx || r.x + r.width > grown.x + grown.width + gx)
                 continue;
-            if (run.curved || r.x >= grown.x - past || r.x + r.width <= grown.x + grown.width + past)
+            if (run.curved || r.x >= grown.x - past || r.x + r.width <= grown.x + grown.width + past) {
                 grown |= r;
+                joined.push_back(r);
+            }
         }
         qCDebug(lcLocate) << "handwritten group at" << groupBox.x << groupBox.y << groupBox.width
                           << groupBox.height << "grown to" << grown.x << grown.y << grown.width
@@ -625,9 +762,12 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             qCDebug(lcLocate) << "handwritten group too narrow for a signature: left out";
             continue;
         }
-        if (length > strokeLength) {
-            strokeLength = length;
-            box = grown;
+        written.push_back({grown, length, groupBox, std::move(joined)});
+    }
+    for (const Written& w : inPlaceOfLabel(written, grey, strokes, work, textHeight, p, readLabel)) {
+        if (w.length > strokeLength) {
+            strokeLength = w.length;
+            box = w.box;
         }
     }
     const double lengthMm = strokeLength / work.pxPerMm;
