@@ -30,21 +30,20 @@ struct Component {
 // A handwritten group: its root among the parts and its box.
 using Group = std::pair<int, cv::Rect>;
 
-// Whether the ink's text lines run across the page (rows of ink and rows of paper) rather
-// than along it, as on a sideways page.
-bool linesRunAcross(const cv::Mat& ink) {
-    cv::Mat rows, cols;
-    cv::reduce(ink, rows, 1, cv::REDUCE_AVG, CV_32F);
-    cv::reduce(ink, cols, 0, cv::REDUCE_AVG, CV_32F);
-    auto variation = [](const cv::Mat& profile) {
-        // The mean difference between neighbours: high where lines and gaps alternate.
-        const cv::Mat p = profile.reshape(1, 1);
-        double sum = 0;
-        for (int k = 1; k < p.cols; ++k)
-            sum += std::abs(p.at<float>(k) - p.at<float>(k - 1));
-        return sum / std::max(1, p.cols - 1);
-    };
-    return variation(rows) >= variation(cols);
+// Whether the print's lines run across the page rather than along it, as on a sideways
+// page: by the length of the pieces of lines that words join into either way, which a page
+// a few degrees off keeps (a profile of its rows smears from a degree on).
+bool linesRunAcross(const cv::Mat& print, const Work& work) {
+    const TextTurnParams p;
+    double length[2] = {0, 0};
+    for (int o = 0; o < 2; ++o) {
+        for (const cv::Rect& piece : linePieces(turned(print, o * 90), work, p.wordGapMm, p.pieceMinLength,
+                                                p.lineMaxMm * work.pxPerMm, p.letterMinMm))
+            length[o] += piece.width;
+    }
+    qCDebug(lcLocate) << "lines of print" << length[0] / work.pxPerMm << "mm across,"
+                      << length[1] / work.pxPerMm << "mm along";
+    return length[0] >= length[1];
 }
 
 // Groups of components whose boxes, grown by the given margins, touch.
@@ -441,24 +440,21 @@ double gapBetween(const cv::Rect& a, const cv::Rect& b) {
 // office's place or another field's, as the layout found them. A label that the growing took
 // into a group is left out of it again.
 std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat& grey, const cv::Mat& strokes,
-                                    const Work& work, double textHeight, const SignatureParams& p,
-                                    const LabelReading& readLabel) {
+                                    const cv::Mat& handwriting, const Work& work, double textHeight,
+                                    const SignatureParams& p, const LabelReading& readLabel) {
     if (!readLabel || written.empty())
         return written;
     const TextTurnParams text;
     const double reach = p.labelReachMm * work.pxPerMm;
-    // Print only: a label beside the writing would join it.
-    cv::Mat print = strokes.clone();
-    for (const Written& w : written)
-        print(w.core & cv::Rect(0, 0, print.cols, print.rows)).setTo(0);
+    // Print only: a label beside the writing would join it. Print within a group's box (a
+    // label under the writing, reached by its tails) stays.
+    cv::Mat print;
+    strokes.copyTo(print, ~handwriting);
     std::vector<cv::Rect> pieces;
     for (const cv::Rect& piece : linePieces(
              print, work, p.labelWordGapMm, p.labelMinLength,
              std::min(text.lineMaxMm * work.pxPerMm, p.printLineLetters * textHeight), text.letterMinMm)) {
-        const bool inWriting = std::any_of(written.begin(), written.end(), [&piece](const Written& w) {
-            return (piece & w.core).area() * 2 > piece.area();
-        });
-        if (piece.width <= p.labelMaxMm * work.pxPerMm && !inWriting)
+        if (piece.width <= p.labelMaxMm * work.pxPerMm)
             pieces.push_back(piece);
     }
     std::sort(written.begin(), written.end(),
@@ -558,13 +554,12 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             cv::Rect(0, 0, ink.cols, ink.rows))
             .setTo(0);
     }
-    if (!linesRunAcross(ink)) {
+    const cv::Mat lines = ruledLines(ink, work, p.ink);
+    const cv::Mat strokes = strokesOf(ink, lines, p);
+    if (!linesRunAcross(strokes, work)) {
         qCDebug(lcLocate) << "text runs along the page: no signature looked for";
         return answer;
     }
-
-    const cv::Mat lines = ruledLines(ink, work, p.ink);
-    const cv::Mat strokes = strokesOf(ink, lines, p);
     debug.picture("signature-strokes", strokes);
 
     cv::Mat labels;
@@ -628,6 +623,11 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     }
     hands.erase(std::remove_if(hands.begin(), hands.end(), [&parts](int k) { return !parts[k].hand; }),
                 hands.end());
+    cv::Mat handwriting = cv::Mat::zeros(strokes.size(), CV_8U);
+    for (int k : hands) {
+        const Component& c = parts[size_t(k)];
+        handwriting(c.box).setTo(255, labels(c.box) == c.label);
+    }
     if (hands.empty())
         return answer;
 
@@ -764,7 +764,8 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         }
         written.push_back({grown, length, groupBox, std::move(joined)});
     }
-    for (const Written& w : inPlaceOfLabel(written, grey, strokes, work, textHeight, p, readLabel)) {
+    for (const Written& w :
+         inPlaceOfLabel(written, grey, strokes, handwriting, work, textHeight, p, readLabel)) {
         if (w.length > strokeLength) {
             strokeLength = w.length;
             box = w.box;
