@@ -463,6 +463,7 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
     QElapsedTimer timer;
     timer.start();
     std::vector<std::optional<LabelKind>> kinds(pieces.size()); // as read, once
+    std::vector<bool> stroke(pieces.size(), false);             // read as no letters at all
     size_t reads = 0;
     auto placeOf = [&](const Written& w) {
         LabelKind place = LabelKind::None;
@@ -501,6 +502,8 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
             ++reads;
             const LabelMatch match = labelIn(*read);
             kinds[k] = match.kind;
+            stroke[k] =
+                std::count_if(read->begin(), read->end(), [](QChar c) { return c.isLetterOrNumber(); }) <= 1;
             qCDebug(lcLocate) << "print at" << piece.x << piece.y << piece.width << piece.height << "reads"
                               << *read << "label" << match.label;
         }
@@ -520,6 +523,15 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
             });
             if (!label)
                 box |= r;
+        }
+        // A long, low stroke taken for a line of print (a flourish, the signature's lowest
+        // loops), which reads as dashes: the writing's own, within half its height.
+        const int reachStroke = w.core.height / 2;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            const cv::Rect& piece = pieces[k];
+            if (stroke[k] && gapBetween(piece, w.core) <= reachStroke && piece.x >= w.core.x - reachStroke &&
+                piece.x + piece.width <= w.core.x + w.core.width + reachStroke)
+                box |= piece;
         }
         w.box = box;
     }
