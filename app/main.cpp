@@ -31,7 +31,10 @@ int main(int argc, char* argv[]) {
     splash.show();
     // The locator's face detector and OCR model, built while the operator logs in and loads a
     // page, so that the first page's frames come as soon as the later ones'.
-    QThreadPool::globalInstance()->start([] { Locator::preload(); });
+    QThreadPool::globalInstance()->start([] {
+        Locator::preloadLabels();
+        Locator::preload();
+    });
     const int code = QApplication::exec();
     // A scanner session whose end never came back (a backend hung in sane_exit, holding the
     // program loader's lock) would hang the ordinary exit too, in the unloading of libraries,
