@@ -446,6 +446,7 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
         return written;
     const TextTurnParams text;
     const double reach = p.labelReachMm * work.pxPerMm;
+    const double otherReach = p.otherLabelReachMm * work.pxPerMm;
     // Print only: a label beside the writing would join it. Print within a group's box (a
     // label under the writing, reached by its tails) stays.
     cv::Mat print;
@@ -470,14 +471,37 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
         double nearest = reach + 1;
         for (size_t k = 0; k < pieces.size(); ++k) {
             const double gap = gapBetween(pieces[k], w.core);
-            if (kinds[k] && *kinds[k] != LabelKind::None && gap < nearest) {
+            if (kinds[k] && *kinds[k] != LabelKind::None && gap < nearest &&
+                (*kinds[k] == LabelKind::Applicant || gap <= otherReach)) {
                 nearest = gap;
                 place = *kinds[k];
             }
         }
         return place;
     };
-    std::vector<LabelKind> places;
+    // Reads piece k once; false when there is no reader after all.
+    auto readPiece = [&](size_t k) {
+        if (kinds[k])
+            return true;
+        const cv::Rect& piece = pieces[k];
+        const cv::Rect around = cv::Rect(piece.x - 2, piece.y - 2, piece.width + 4, piece.height + 4) &
+                                cv::Rect(0, 0, grey.cols, grey.rows);
+        const std::optional<QString> read = readLabel(grey(around));
+        if (!read)
+            return false;
+        ++reads;
+        const LabelMatch match = labelIn(*read);
+        kinds[k] = match.kind;
+        stroke[k] =
+            std::count_if(read->begin(), read->end(), [](QChar c) { return c.isLetterOrNumber(); }) <= 1;
+        qCDebug(lcLocate) << "print at" << piece.x << piece.y << piece.width << piece.height << "reads"
+                          << *read << "label" << match.label;
+        return true;
+    };
+    auto applicantRead = [&kinds] {
+        return std::any_of(kinds.begin(), kinds.end(),
+                           [](const auto& kind) { return kind == LabelKind::Applicant; });
+    };
     for (const Written& w : written) {
         std::vector<std::pair<double, size_t>> near;
         for (size_t k = 0; k < pieces.size(); ++k) {
@@ -491,25 +515,31 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
             if (readHere == p.labelReadsEach || reads == p.labelReads)
                 break;
             ++readHere;
-            if (kinds[k])
-                continue;
-            const cv::Rect& piece = pieces[k];
-            const cv::Rect around = cv::Rect(piece.x - 2, piece.y - 2, piece.width + 4, piece.height + 4) &
-                                    cv::Rect(0, 0, grey.cols, grey.rows);
-            const std::optional<QString> read = readLabel(grey(around));
-            if (!read)
-                return written; // no reader after all: the layout alone
-            ++reads;
-            const LabelMatch match = labelIn(*read);
-            kinds[k] = match.kind;
-            stroke[k] =
-                std::count_if(read->begin(), read->end(), [](QChar c) { return c.isLetterOrNumber(); }) <= 1;
-            qCDebug(lcLocate) << "print at" << piece.x << piece.y << piece.width << piece.height << "reads"
-                              << *read << "label" << match.label;
+            if (!readPiece(k))
+                return written; // the layout alone
         }
-        places.push_back(placeOf(w));
-        if (places.back() == LabelKind::Applicant)
+        if (placeOf(w) == LabelKind::Applicant)
             break;
+    }
+    // The layout's pick has no label near it: the applicant's own may stand over an empty
+    // place elsewhere. Short lines of print are read from the foot of the page up, where a
+    // form keeps its signature, a few more at most.
+    const auto pick = std::find_if(written.begin(), written.end(), [&](const Written& w) {
+        const LabelKind place = placeOf(w);
+        return place != LabelKind::Office && place != LabelKind::Field;
+    });
+    if (!applicantRead() && pick != written.end() && placeOf(*pick) == LabelKind::None) {
+        std::vector<size_t> order;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            if (!kinds[k] && pieces[k].width <= p.labelSearchMaxMm * work.pxPerMm)
+                order.push_back(k);
+        }
+        std::sort(order.begin(), order.end(),
+                  [&pieces](size_t a, size_t b) { return pieces[a].y > pieces[b].y; });
+        for (size_t n = 0; n < order.size() && n < p.labelSearchReads && !applicantRead(); ++n) {
+            if (!readPiece(order[n]))
+                return written;
+        }
     }
     qCDebug(lcLocate) << reads << "lines of print read in" << timer.elapsed() << "ms";
 
@@ -535,22 +565,19 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
         }
         w.box = box;
     }
-    if (places.back() == LabelKind::Applicant)
-        return {written[places.size() - 1]};
-    if (std::any_of(kinds.begin(), kinds.end(),
-                    [](const auto& kind) { return kind == LabelKind::Applicant; })) {
-        qCDebug(lcLocate) << "the applicant's label read, with no handwriting in its place";
-        return {};
-    }
     std::vector<Written> kept;
-    for (size_t k = 0; k < written.size(); ++k) {
-        const LabelKind place = k < places.size() ? places[k] : placeOf(written[k]);
-        if (place != LabelKind::Office && place != LabelKind::Field)
-            kept.push_back(written[k]);
+    const bool applicant = applicantRead();
+    for (const Written& w : written) {
+        const LabelKind place = placeOf(w);
+        if (applicant ? place == LabelKind::Applicant
+                      : place != LabelKind::Office && place != LabelKind::Field)
+            kept.push_back(w);
         else
-            qCDebug(lcLocate) << "handwriting at" << written[k].core.x << written[k].core.y
-                              << "in the place of a label of kind" << int(place) << ": not the signature";
+            qCDebug(lcLocate) << "handwriting at" << w.core.x << w.core.y << "in the place of a label of kind"
+                              << int(place) << ": not the signature";
     }
+    if (applicant && kept.empty())
+        qCDebug(lcLocate) << "the applicant's label read, with no handwriting in its place";
     return kept;
 }
 

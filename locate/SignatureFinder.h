@@ -123,6 +123,13 @@ struct SignatureParams {
     double labelReachMm = 22;
     size_t labelReads = 8;
     size_t labelReadsEach = 3;
+    // The office's and other fields' labels stand close to what is written for them: a
+    // group further than this from them is in no place of theirs.
+    double otherLabelReachMm = 10;
+    // Where the group the layout picks has no label near it, up to labelSearchReads more lines
+    // of print up to labelSearchMaxMm long, from the foot of the page up, for the applicant's.
+    size_t labelSearchReads = 6;
+    double labelSearchMaxMm = 60;
 };
 
 // Reads one line of print in a crop of the working page; nothing when no reader is at hand.

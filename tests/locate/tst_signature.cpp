@@ -85,16 +85,20 @@ QImage pageWith(Place place, const QRect& signature, QImage* ink) {
     return FormPage::signedOn(page, signature, FormPage::SignatureLine::None, ink);
 }
 
+QFont labelFont() {
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(mm(4));
+    font.setBold(true);
+    return font;
+}
+
 // A page with a few lines of print at the top, each label printed 3 mm high at its point
 // (the text's baseline, left), and the pen's loops in signature on a ruled line.
 QImage labelledPage(const QList<QPair<QPoint, QString>>& labels, const QRect& signature) {
     QImage page(kA4, QImage::Format_RGB32);
     page.fill(QColor(246, 246, 244));
     QPainter painter(&page);
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(mm(4));
-    font.setBold(true);
-    painter.setFont(font);
+    painter.setFont(labelFont());
     painter.setPen(QColor(30, 30, 30));
     const QString sentence =
         QStringLiteral("Il sottoscritto dichiara di essere consapevole delle sanzioni "
@@ -221,40 +225,40 @@ class TestSignature : public QObject {
     // place once that is read, whatever else is written on the page.
     void signatureInTheLabelledPlace_data() {
         QTest::addColumn<QString>("applicantLabel");
+        QTest::addColumn<QPoint>("applicantAt"); // millimetres; its place is ruled 16 mm below
         QTest::addColumn<QString>("besideLabel");
         QTest::addColumn<bool>("found");
-        QTest::newRow("under the applicant's label")
-            << QStringLiteral("Firma del richiedente") << QString() << true;
+        const QString applicant = QStringLiteral("Firma del richiedente");
+        QTest::newRow("under the applicant's label") << applicant << QPoint(60, 195) << QString() << true;
         QTest::newRow("applicant's place empty, the date written")
-            << QStringLiteral("Firma del richiedente") << QStringLiteral("Luogo e data") << false;
-        QTest::newRow("in the office's place") << QString() << QStringLiteral("Firma dell'addetto") << false;
-        QTest::newRow("on another field") << QString() << QStringLiteral("Luogo e data") << false;
+            << applicant << QPoint(140, 195) << QStringLiteral("Luogo e data") << false;
+        QTest::newRow("applicant's place empty further down, writing unlabelled")
+            << applicant << QPoint(120, 262) << QString() << false;
+        QTest::newRow("in the office's place")
+            << QString() << QPoint() << QStringLiteral("Firma dell'addetto") << false;
+        QTest::newRow("on another field") << QString() << QPoint() << QStringLiteral("Luogo e data") << false;
     }
     void signatureInTheLabelledPlace() {
         QFETCH(QString, applicantLabel);
+        QFETCH(QPoint, applicantAt);
         QFETCH(QString, besideLabel);
         QFETCH(bool, found);
-        // The handwriting stands right of its label when it has one, else under the
-        // applicant's label; the applicant's place, when the writing is elsewhere, is a ruled
-        // line of its own under its label.
+        // The handwriting stands right of its label when it has one, a few millimetres on.
         const QRect writing(mm(60), mm(200), mm(60), mm(13));
         QList<QPair<QPoint, QString>> labels;
         if (!besideLabel.isEmpty())
-            labels.append({QPoint(mm(20), mm(211)), besideLabel});
-        QImage page;
-        if (!applicantLabel.isEmpty() && besideLabel.isEmpty()) {
-            labels.append({QPoint(mm(60), mm(195)), applicantLabel});
-            page = labelledPage(labels, writing);
-        } else {
-            const QRect shifted = writing.translated(besideLabel.size() > 12 ? mm(15) : 0, 0);
-            if (!applicantLabel.isEmpty())
-                labels.append({QPoint(mm(140), mm(195)), applicantLabel});
-            page = labelledPage(labels, shifted);
-            if (!applicantLabel.isEmpty()) {
-                QPainter painter(&page);
-                painter.setPen(QPen(QColor(60, 60, 60), 3));
-                painter.drawLine(mm(140), mm(211), mm(190), mm(211));
-            }
+            labels.append(
+                {QPoint(writing.left() - mm(4) - QFontMetrics(labelFont()).horizontalAdvance(besideLabel),
+                        mm(211)),
+                 besideLabel});
+        if (!applicantLabel.isEmpty())
+            labels.append({QPoint(mm(applicantAt.x()), mm(applicantAt.y())), applicantLabel});
+        QImage page = labelledPage(labels, writing);
+        if (!applicantLabel.isEmpty() && !writing.contains(mm(applicantAt.x()), mm(applicantAt.y() + 10))) {
+            QPainter painter(&page);
+            painter.setPen(QPen(QColor(60, 60, 60), 3));
+            const int y = mm(applicantAt.y() + 16);
+            painter.drawLine(mm(applicantAt.x()), y, mm(applicantAt.x() + 50), y);
         }
         const Locate::Work work = Locate::prepare(
             page.scaled(page.size() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), kA4);
