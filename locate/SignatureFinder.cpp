@@ -426,11 +426,11 @@ struct Written {
     std::vector<cv::Rect> added; // what grew it: ink beside, a flourish, an underline
 };
 
-// The gap between two rectangles, zero where they touch.
-double gapBetween(const cv::Rect& a, const cv::Rect& b) {
+// The gap between two rectangles, zero where they touch, its part across weighed by across.
+double gapBetween(const cv::Rect& a, const cv::Rect& b, double across = 1) {
     const int dx = std::max({0, a.x - (b.x + b.width), b.x - (a.x + a.width)});
     const int dy = std::max({0, a.y - (b.y + b.height), b.y - (a.y + a.height)});
-    return std::hypot(dx, dy);
+    return std::hypot(across * dx, dy);
 }
 
 // The groups that may be the signature, by the form's labels near them. Groups are taken
@@ -470,9 +470,15 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
         LabelKind place = LabelKind::None;
         double nearest = reach + 1;
         for (size_t k = 0; k < pieces.size(); ++k) {
-            const double gap = gapBetween(pieces[k], w.core);
-            if (kinds[k] && *kinds[k] != LabelKind::None && gap < nearest &&
-                (*kinds[k] == LabelKind::Applicant || gap <= otherReach)) {
+            if (!kinds[k] || *kinds[k] == LabelKind::None)
+                continue;
+            const bool applicant = *kinds[k] == LabelKind::Applicant;
+            // The applicant's place runs on along the line from its label: writing that
+            // starts right of the label counts a third of its distance across.
+            const double gap = applicant && w.core.x >= pieces[k].x
+                                   ? gapBetween(pieces[k], w.core, p.labelAlongShare)
+                                   : gapBetween(pieces[k], w.core);
+            if (gap < nearest && (applicant || gap <= otherReach)) {
                 nearest = gap;
                 place = *kinds[k];
             }

@@ -126,6 +126,9 @@ struct SignatureParams {
     // The office's and other fields' labels stand close to what is written for them: a
     // group further than this from them is in no place of theirs.
     double otherLabelReachMm = 10;
+    // Writing right of the applicant's label is in its place from this share of the
+    // distance across: a signature's line runs on from its label.
+    double labelAlongShare = 1.0 / 3;
     // Where the group the layout picks has no label near it, up to labelSearchReads more lines
     // of print up to labelSearchMaxMm long, from the foot of the page up, for the applicant's.
     size_t labelSearchReads = 6;
