@@ -492,6 +492,8 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
         const cv::Rect& piece = pieces[k];
         const cv::Rect around = cv::Rect(piece.x - 2, piece.y - 2, piece.width + 4, piece.height + 4) &
                                 cv::Rect(0, 0, grey.cols, grey.rows);
+        QElapsedTimer lineTimer;
+        lineTimer.start();
         const std::optional<QString> read = readLabel(grey(around));
         if (!read)
             return false;
@@ -501,7 +503,7 @@ std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat&
         stroke[k] =
             std::count_if(read->begin(), read->end(), [](QChar c) { return c.isLetterOrNumber(); }) <= 1;
         qCDebug(lcLocate) << "print at" << piece.x << piece.y << piece.width << piece.height << "reads"
-                          << *read << "label" << match.label;
+                          << *read << "label" << match.label << "in" << lineTimer.elapsed() << "ms";
         return true;
     };
     auto applicantRead = [&kinds] {
