@@ -3,9 +3,11 @@
 #include "env/Artwork.h"
 #include "env/Prompts.h"
 #include "env/Settings.h"
+#include "locate/Locator.h"
 #include "update/HttpSession.h"
 
 #include <QApplication>
+#include <QThreadPool>
 
 #include <cstdlib>
 
@@ -27,6 +29,12 @@ int main(int argc, char* argv[]) {
     if (!splash.Form_Load())
         return 0;
     splash.show();
+    // The locator's face detector and OCR model, built while the operator logs in and loads a
+    // page, so that the first page's frames come as soon as the later ones'.
+    QThreadPool::globalInstance()->start([] {
+        Locator::preloadLabels();
+        Locator::preload();
+    });
     const int code = QApplication::exec();
     // A scanner session whose end never came back (a backend hung in sane_exit, holding the
     // program loader's lock) would hang the ordinary exit too, in the unloading of libraries,

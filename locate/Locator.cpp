@@ -2,6 +2,7 @@
 
 #include "locate/DebugView.h"
 #include "locate/FaceFinder.h"
+#include "locate/LabelReader.h"
 #include "locate/Logging.h"
 #include "locate/PhotoFinder.h"
 #include "locate/SignatureFinder.h"
@@ -31,6 +32,9 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
     QElapsedTimer timer;
     timer.start();
     try {
+        // The OCR model for the signature's labels loads while the photograph is looked for.
+        if (wanted == Wanted::All)
+            preloadLabelReader();
         preloadFaces();
         qCDebug(lcLocate) << "detector ready after" << timer.elapsed() << "ms";
         work = prepare(picture, pageSize);
@@ -186,7 +190,7 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
         const SignatureAnswer signature = signatureIn(
             grey, work,
             findings.photo.found ? turnRect(photoOnText, textLevel.size(), findings.turn) : cv::Rect(),
-            SignatureParams(), debug);
+            SignatureParams(), debug, readLabelLine);
         findings.signature.confidence = signature.confidence;
         if (signature.box.area() > 0)
             findings.signature.rect =
@@ -212,6 +216,10 @@ namespace Locator {
 
 void preload() {
     preloadFaces();
+}
+
+void preloadLabels() {
+    preloadLabelReader();
 }
 
 PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted) {

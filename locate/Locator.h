@@ -67,4 +67,8 @@ PageFindings locate(const QImage& picture, QSize pageSize, Wanted wanted = Wante
 // Builds the face detector now instead of on the first locate().
 void preload();
 
+// Starts loading the OCR model that reads the form's labels near a signature, in the
+// background, instead of on the first locate() that looks for a signature.
+void preloadLabels();
+
 } // namespace Locator

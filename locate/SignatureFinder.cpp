@@ -1,8 +1,11 @@
 #include "locate/SignatureFinder.h"
 
+#include "locate/FormLabels.h"
 #include "locate/Logging.h"
 
 #include <opencv2/imgproc.hpp>
+
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -27,21 +30,20 @@ struct Component {
 // A handwritten group: its root among the parts and its box.
 using Group = std::pair<int, cv::Rect>;
 
-// Whether the ink's text lines run across the page (rows of ink and rows of paper) rather
-// than along it, as on a sideways page.
-bool linesRunAcross(const cv::Mat& ink) {
-    cv::Mat rows, cols;
-    cv::reduce(ink, rows, 1, cv::REDUCE_AVG, CV_32F);
-    cv::reduce(ink, cols, 0, cv::REDUCE_AVG, CV_32F);
-    auto variation = [](const cv::Mat& profile) {
-        // The mean difference between neighbours: high where lines and gaps alternate.
-        const cv::Mat p = profile.reshape(1, 1);
-        double sum = 0;
-        for (int k = 1; k < p.cols; ++k)
-            sum += std::abs(p.at<float>(k) - p.at<float>(k - 1));
-        return sum / std::max(1, p.cols - 1);
-    };
-    return variation(rows) >= variation(cols);
+// Whether the print's lines run across the page rather than along it, as on a sideways
+// page: by the length of the pieces of lines that words join into either way, which a page
+// a few degrees off keeps (a profile of its rows smears from a degree on).
+bool linesRunAcross(const cv::Mat& print, const Work& work) {
+    const TextTurnParams p;
+    double length[2] = {0, 0};
+    for (int o = 0; o < 2; ++o) {
+        for (const cv::Rect& piece : linePieces(turned(print, o * 90), work, p.wordGapMm, p.pieceMinLength,
+                                                p.lineMaxMm * work.pxPerMm, p.letterMinMm))
+            length[o] += piece.width;
+    }
+    qCDebug(lcLocate) << "lines of print" << length[0] / work.pxPerMm << "mm across,"
+                      << length[1] / work.pxPerMm << "mm along";
+    return length[0] >= length[1];
 }
 
 // Groups of components whose boxes, grown by the given margins, touch.
@@ -416,10 +418,181 @@ std::vector<Run> runsNear(const std::vector<Group>& candidates, const cv::Mat& i
     return runs;
 }
 
+// A handwritten group grown by what belongs to it, and the length of its stroke.
+struct Written {
+    cv::Rect box;
+    double length = 0;
+    cv::Rect core;               // the handwritten parts alone
+    std::vector<cv::Rect> added; // what grew it: ink beside, a flourish, an underline
+};
+
+// The gap between two rectangles, zero where they touch, its part across weighed by across.
+double gapBetween(const cv::Rect& a, const cv::Rect& b, double across = 1) {
+    const int dx = std::max({0, a.x - (b.x + b.width), b.x - (a.x + a.width)});
+    const int dy = std::max({0, a.y - (b.y + b.height), b.y - (a.y + a.height)});
+    return std::hypot(across * dx, dy);
+}
+
+// The groups that may be the signature, by the form's labels near them. Groups are taken
+// longest stroke first, and for each the few short lines of print nearest to it are read:
+// the first in the applicant's place is the signature. Where the applicant's label was read
+// and no group stands in its place, that place is empty: nothing. Else the groups not in the
+// office's place or another field's, as the layout found them. A label that the growing took
+// into a group is left out of it again.
+std::vector<Written> inPlaceOfLabel(std::vector<Written> written, const cv::Mat& grey, const cv::Mat& strokes,
+                                    const cv::Mat& handwriting, const Work& work, double textHeight,
+                                    const SignatureParams& p, const LabelReading& readLabel) {
+    if (!readLabel || written.empty())
+        return written;
+    const TextTurnParams text;
+    const double reach = p.labelReachMm * work.pxPerMm;
+    const double otherReach = p.otherLabelReachMm * work.pxPerMm;
+    // Print only: a label beside the writing would join it. Print within a group's box (a
+    // label under the writing, reached by its tails) stays.
+    cv::Mat print;
+    strokes.copyTo(print, ~handwriting);
+    std::vector<cv::Rect> pieces;
+    for (const cv::Rect& piece : linePieces(
+             print, work, p.labelWordGapMm, p.labelMinLength,
+             std::min(text.lineMaxMm * work.pxPerMm, p.printLineLetters * textHeight), text.letterMinMm)) {
+        if (piece.width <= p.labelMaxMm * work.pxPerMm)
+            pieces.push_back(piece);
+    }
+    std::sort(written.begin(), written.end(),
+              [](const Written& a, const Written& b) { return a.length > b.length; });
+
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<std::optional<LabelKind>> kinds(pieces.size()); // as read, once
+    std::vector<bool> stroke(pieces.size(), false);             // read as no letters at all
+    size_t reads = 0;
+    auto placeOf = [&](const Written& w) {
+        LabelKind place = LabelKind::None;
+        double nearest = reach + 1;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            if (!kinds[k] || *kinds[k] == LabelKind::None)
+                continue;
+            const bool applicant = *kinds[k] == LabelKind::Applicant;
+            // The applicant's place runs on along the line from its label: writing that
+            // starts right of the label counts a third of its distance across.
+            const double gap = applicant && w.core.x >= pieces[k].x
+                                   ? gapBetween(pieces[k], w.core, p.labelAlongShare)
+                                   : gapBetween(pieces[k], w.core);
+            if (gap < nearest && (applicant || gap <= otherReach)) {
+                nearest = gap;
+                place = *kinds[k];
+            }
+        }
+        return place;
+    };
+    // Reads piece k once; false when there is no reader after all.
+    auto readPiece = [&](size_t k) {
+        if (kinds[k])
+            return true;
+        const cv::Rect& piece = pieces[k];
+        const cv::Rect around = cv::Rect(piece.x - 2, piece.y - 2, piece.width + 4, piece.height + 4) &
+                                cv::Rect(0, 0, grey.cols, grey.rows);
+        QElapsedTimer lineTimer;
+        lineTimer.start();
+        const std::optional<QString> read = readLabel(grey(around));
+        if (!read)
+            return false;
+        ++reads;
+        const LabelMatch match = labelIn(*read);
+        kinds[k] = match.kind;
+        stroke[k] =
+            std::count_if(read->begin(), read->end(), [](QChar c) { return c.isLetterOrNumber(); }) <= 1;
+        qCDebug(lcLocate) << "print at" << piece.x << piece.y << piece.width << piece.height << "reads"
+                          << *read << "label" << match.label << "in" << lineTimer.elapsed() << "ms";
+        return true;
+    };
+    auto applicantRead = [&kinds] {
+        return std::any_of(kinds.begin(), kinds.end(),
+                           [](const auto& kind) { return kind == LabelKind::Applicant; });
+    };
+    for (const Written& w : written) {
+        std::vector<std::pair<double, size_t>> near;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            const double gap = gapBetween(pieces[k], w.core);
+            if (gap <= reach)
+                near.emplace_back(gap, k);
+        }
+        std::sort(near.begin(), near.end());
+        size_t readHere = 0;
+        for (const auto& [gap, k] : near) {
+            if (readHere == p.labelReadsEach || reads == p.labelReads)
+                break;
+            ++readHere;
+            if (!readPiece(k))
+                return written; // the layout alone
+        }
+        if (placeOf(w) == LabelKind::Applicant)
+            break;
+    }
+    // The layout's pick has no label near it: the applicant's own may stand over an empty
+    // place elsewhere. Short lines of print are read from the foot of the page up, where a
+    // form keeps its signature, a few more at most.
+    const auto pick = std::find_if(written.begin(), written.end(), [&](const Written& w) {
+        const LabelKind place = placeOf(w);
+        return place != LabelKind::Office && place != LabelKind::Field;
+    });
+    if (!applicantRead() && pick != written.end() && placeOf(*pick) == LabelKind::None) {
+        std::vector<size_t> order;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            if (!kinds[k] && pieces[k].width <= p.labelSearchMaxMm * work.pxPerMm)
+                order.push_back(k);
+        }
+        std::sort(order.begin(), order.end(),
+                  [&pieces](size_t a, size_t b) { return pieces[a].y > pieces[b].y; });
+        for (size_t n = 0; n < order.size() && n < p.labelSearchReads && !applicantRead(); ++n) {
+            if (!readPiece(order[n]))
+                return written;
+        }
+    }
+    qCDebug(lcLocate) << reads << "lines of print read in" << timer.elapsed() << "ms";
+
+    // Labels read are print: no part of the frame.
+    for (Written& w : written) {
+        cv::Rect box = w.core;
+        for (const cv::Rect& r : w.added) {
+            const bool label = std::any_of(pieces.begin(), pieces.end(), [&](const cv::Rect& piece) {
+                const size_t k = size_t(&piece - &pieces[0]);
+                return kinds[k] && *kinds[k] != LabelKind::None && (piece & r).area() * 2 > r.area();
+            });
+            if (!label)
+                box |= r;
+        }
+        // A long, low stroke taken for a line of print (a flourish, the signature's lowest
+        // loops), which reads as dashes: the writing's own, within half its height.
+        const int reachStroke = w.core.height / 2;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            const cv::Rect& piece = pieces[k];
+            if (stroke[k] && gapBetween(piece, w.core) <= reachStroke && piece.x >= w.core.x - reachStroke &&
+                piece.x + piece.width <= w.core.x + w.core.width + reachStroke)
+                box |= piece;
+        }
+        w.box = box;
+    }
+    std::vector<Written> kept;
+    const bool applicant = applicantRead();
+    for (const Written& w : written) {
+        const LabelKind place = placeOf(w);
+        if (applicant ? place == LabelKind::Applicant
+                      : place != LabelKind::Office && place != LabelKind::Field)
+            kept.push_back(w);
+        else
+            qCDebug(lcLocate) << "handwriting at" << w.core.x << w.core.y << "in the place of a label of kind"
+                              << int(place) << ": not the signature";
+    }
+    if (applicant && kept.empty())
+        qCDebug(lcLocate) << "the applicant's label read, with no handwriting in its place";
+    return kept;
+}
+
 } // namespace
 
 SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rect& photo,
-                            const SignatureParams& p, const DebugView& debug) {
+                            const SignatureParams& p, const DebugView& debug, const LabelReading& readLabel) {
     SignatureAnswer answer;
     cv::Mat ink = inkOf(grey, work, p.ink);
     if (photo.area() > 0) {
@@ -428,13 +601,12 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             cv::Rect(0, 0, ink.cols, ink.rows))
             .setTo(0);
     }
-    if (!linesRunAcross(ink)) {
+    const cv::Mat lines = ruledLines(ink, work, p.ink);
+    const cv::Mat strokes = strokesOf(ink, lines, p);
+    if (!linesRunAcross(strokes, work)) {
         qCDebug(lcLocate) << "text runs along the page: no signature looked for";
         return answer;
     }
-
-    const cv::Mat lines = ruledLines(ink, work, p.ink);
-    const cv::Mat strokes = strokesOf(ink, lines, p);
     debug.picture("signature-strokes", strokes);
 
     cv::Mat labels;
@@ -498,6 +670,11 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
     }
     hands.erase(std::remove_if(hands.begin(), hands.end(), [&parts](int k) { return !parts[k].hand; }),
                 hands.end());
+    cv::Mat handwriting = cv::Mat::zeros(strokes.size(), CV_8U);
+    for (int k : hands) {
+        const Component& c = parts[size_t(k)];
+        handwriting(c.box).setTo(255, labels(c.box) == c.label);
+    }
     if (hands.empty())
         return answer;
 
@@ -551,12 +728,14 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         partInPrint[k] = inPrint(parts[k].box);
     double strokeLength = 0;
     cv::Rect box;
+    std::vector<Written> written;
     for (const auto& [root, groupBox] : candidates) {
         const int gx = int(p.besideAcross * groupBox.height);
         const int gy = int(p.besideUpDown * groupBox.height);
         const int bandTop = groupBox.y - gy;
         const int bandBottom = groupBox.y + groupBox.height + gy;
         cv::Rect grown = groupBox;
+        std::vector<cv::Rect> joined; // what grew it, piece by piece
         std::vector<bool> taken(parts.size(), false);
         for (size_t k = 0; k < parts.size(); ++k)
             taken[k] = parts[k].hand && group[k] == root;
@@ -577,12 +756,14 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                 taken[k] = true;
                 added.push_back(&c);
                 grown |= c.box;
+                joined.push_back(c.box);
                 grew = true;
             }
         }
         if (looksPrinted(added, p) && setClosely(added, p)) {
             qCDebug(lcLocate) << "ink beside a handwritten group reads as print: left out";
             grown = groupBox;
+            joined.clear();
             for (const Component* c : added)
                 taken[size_t(c - &parts[0])] = false;
         }
@@ -603,6 +784,7 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                 other.y > grown.y + grown.height + groupBox.height / 2)
                 continue;
             grown |= other;
+            joined.push_back(other);
         }
         // An underline, which the line removal took for a ruled line, belongs to it too: a
         // curved one near it, or a straight one that ends with the writing on one side at
@@ -613,8 +795,10 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             if (r.y < bandTop || r.y + r.height > bandBottom || r.width > p.underlineMaxWidth * grown.width ||
                 r.x < grown.x - gx || r.x + r.width > grown.x + grown.width + gx)
                 continue;
-            if (run.curved || r.x >= grown.x - past || r.x + r.width <= grown.x + grown.width + past)
+            if (run.curved || r.x >= grown.x - past || r.x + r.width <= grown.x + grown.width + past) {
                 grown |= r;
+                joined.push_back(r);
+            }
         }
         qCDebug(lcLocate) << "handwritten group at" << groupBox.x << groupBox.y << groupBox.width
                           << groupBox.height << "grown to" << grown.x << grown.y << grown.width
@@ -625,9 +809,13 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
             qCDebug(lcLocate) << "handwritten group too narrow for a signature: left out";
             continue;
         }
-        if (length > strokeLength) {
-            strokeLength = length;
-            box = grown;
+        written.push_back({grown, length, groupBox, std::move(joined)});
+    }
+    for (const Written& w :
+         inPlaceOfLabel(written, grey, strokes, handwriting, work, textHeight, p, readLabel)) {
+        if (w.length > strokeLength) {
+            strokeLength = w.length;
+            box = w.box;
         }
     }
     const double lengthMm = strokeLength / work.pxPerMm;

@@ -4,6 +4,11 @@
 #include "locate/TextTurn.h"
 #include "locate/WorkPicture.h"
 
+#include <QString>
+
+#include <functional>
+#include <optional>
+
 // The signature: handwritten strokes, told from printed text, ruled lines and boxes by
 // their shape. The group of handwritten parts with the longest stroke wins, grown by the
 // dots, loops and underline that belong to it.
@@ -106,7 +111,32 @@ struct SignatureParams {
     // office's own), not a place for the applicant's signature; closed and taller than wide,
     // a photograph's or a picture's box.
     double sectionMinWidth = 0.6;
+    // The form's labels, read where handwriting stands: lines of print from this many
+    // letters' height long (a label may be one short word, "Firma", "Sigla"), up to
+    // labelReachMm from a handwritten group: the labelReadsEach nearest to each group, at most
+    // labelReads a page. A group is in the place of the nearest label read within that reach.
+    double labelMinLength = 1.8;
+    double labelMaxMm = 80; // the longest label; a longer line is a sentence
+    // The words of a label join across gaps of this many millimetres (a word space of a
+    // small font at the working size is 2-4 pixels, wider than a letter's gap).
+    double labelWordGapMm = 2.5;
+    double labelReachMm = 22;
+    size_t labelReads = 8;
+    size_t labelReadsEach = 3;
+    // The office's and other fields' labels stand close to what is written for them: a
+    // group further than this from them is in no place of theirs.
+    double otherLabelReachMm = 10;
+    // Writing right of the applicant's label is in its place from this share of the
+    // distance across: a signature's line runs on from its label.
+    double labelAlongShare = 1.0 / 3;
+    // Where the group the layout picks has no label near it, up to labelSearchReads more lines
+    // of print up to labelSearchMaxMm long, from the foot of the page up, for the applicant's.
+    size_t labelSearchReads = 6;
+    double labelSearchMaxMm = 60;
 };
+
+// Reads one line of print in a crop of the working page; nothing when no reader is at hand.
+using LabelReading = std::function<std::optional<QString>(const cv::Mat& grey)>;
 
 struct SignatureAnswer {
     double confidence = 0;
@@ -114,8 +144,11 @@ struct SignatureAnswer {
 };
 
 // The signature on grey (the upright working page), photo (working pixels of grey) left out
-// when not empty.
+// when not empty. With readLabel, the form's labels near the handwriting decide: on a page
+// with the applicant's label, the signature is the handwriting in its place or nothing;
+// handwriting in the office's place or another field's is never the signature.
 SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rect& photo,
-                            const SignatureParams& params = {}, const DebugView& debug = {});
+                            const SignatureParams& params = {}, const DebugView& debug = {},
+                            const LabelReading& readLabel = {});
 
 } // namespace Locate

@@ -1,5 +1,8 @@
 // The signature finder on the places a form keeps for other things: handwriting there is
-// never the signature, while the same pen on the applicant's own place is.
+// never the signature, while the same pen on the applicant's own place is. The form's
+// printed labels, read loosely, say whose place is whose.
+#include "locate/FormLabels.h"
+#include "locate/LabelReader.h"
 #include "locate/Locator.h"
 #include "locate/SignatureFinder.h"
 #include "locate/WorkPicture.h"
@@ -82,9 +85,39 @@ QImage pageWith(Place place, const QRect& signature, QImage* ink) {
     return FormPage::signedOn(page, signature, FormPage::SignatureLine::None, ink);
 }
 
+QFont labelFont() {
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(mm(4));
+    font.setBold(true);
+    return font;
+}
+
+// A page with a few lines of print at the top, each label printed 3 mm high at its point
+// (the text's baseline, left), and the pen's loops in signature on a ruled line.
+QImage labelledPage(const QList<QPair<QPoint, QString>>& labels, const QRect& signature) {
+    QImage page(kA4, QImage::Format_RGB32);
+    page.fill(QColor(246, 246, 244));
+    QPainter painter(&page);
+    painter.setFont(labelFont());
+    painter.setPen(QColor(30, 30, 30));
+    const QString sentence =
+        QStringLiteral("Il sottoscritto dichiara di essere consapevole delle sanzioni "
+                       "penali previste per le dichiarazioni mendaci e chiede il rilascio");
+    for (int k = 0; k < 16; ++k)
+        painter.drawText(QPoint(mm(20), mm(30 + 7 * k)), sentence.mid(7 * k % 45, 60 + 37 * k % 40));
+    for (const auto& [at, text] : labels)
+        painter.drawText(at, text);
+    painter.setPen(QPen(QColor(60, 60, 60), 3));
+    painter.drawLine(signature.left() - mm(5), signature.bottom() - mm(2), signature.right() + mm(5),
+                     signature.bottom() - mm(2));
+    painter.end();
+    return FormPage::signedOn(page, signature, FormPage::SignatureLine::None);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Place)
+Q_DECLARE_METATYPE(Locate::LabelKind)
 
 class TestSignature : public QObject {
     Q_OBJECT
@@ -140,7 +173,109 @@ class TestSignature : public QObject {
         QVERIFY2(box.contains(inked.adjusted(slack, slack, -slack, -slack)), qPrintable(where));
         QVERIFY2(inked.adjusted(-slack, -slack, slack, slack).contains(box), qPrintable(where));
     }
+
+    // As OCR reads them off a 75 dpi copy: letters confused, dropped or doubled, spaces lost,
+    // accents and apostrophes of any kind.
+    void labelsReadLoosely_data() {
+        using Locate::LabelKind;
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<LabelKind>("kind");
+        const QList<QPair<const char*, LabelKind>> rows{
+            {"Firma del richiedente", LabelKind::Applicant},
+            {"FIRMA DEL RICHIEDENTE", LabelKind::Applicant},
+            {"Flrma del richledente", LabelKind::Applicant},
+            {"Firma dei richiedente _____", LabelKind::Applicant},
+            {"Firma:", LabelKind::Applicant},
+            {"Il/La dichiarante", LabelKind::Applicant},
+            {"ll/La dlchiarante", LabelKind::Applicant},
+            {"I1/La dichiarante", LabelKind::Applicant},
+            {"Firma leggibiIe", LabelKind::Applicant},
+            {"Firmadel titoIare", LabelKind::Applicant},
+            {"Firma del dichiarante", LabelKind::Applicant},
+            {"Timbro e firma dell'ufficio", LabelKind::Office},
+            {"Timbro e firma dell\u2019 uffcio", LabelKind::Office},
+            {"Tirnbro e firma dell'ufficio", LabelKind::Office},
+            {"Firma dell'addetto", LabelKind::Office},
+            {"Firma delladdeto", LabelKind::Office},
+            {"Timbro dell'ufficio e firma del funzionario", LabelKind::Office},
+            {"Luogo e data", LabelKind::Field},
+            {"Luogo e data ____  Firma", LabelKind::Field},
+            {"Codlce fiscale", LabelKind::Field},
+            {"Sigla", LabelKind::Field},
+            {"Firma del dic", LabelKind::Applicant},
+            {"Timbro e fir", LabelKind::Office},
+            {"Il sottoscritto dichiara di aver apposto la firma in calce al modulo", LabelKind::None},
+            {"forma", LabelKind::None},
+            {"Dati", LabelKind::None},
+            {"\u2014\u2014_-=+", LabelKind::None},
+            {"", LabelKind::None},
+        };
+        for (const auto& [text, kind] : rows)
+            QTest::newRow(text) << QString::fromUtf8(text) << kind;
+        QTest::newRow("accents") << QStringLiteral("Firm\u00e0 d\u00e9l titolare") << LabelKind::Applicant;
+    }
+    void labelsReadLoosely() {
+        QFETCH(QString, text);
+        QFETCH(Locate::LabelKind, kind);
+        const Locate::LabelMatch match = Locate::labelIn(text);
+        QCOMPARE(int(match.kind), int(kind));
+    }
+
+    // The labels as read from the page itself: handwriting counts only in the applicant's
+    // place once that is read, whatever else is written on the page.
+    void signatureInTheLabelledPlace_data() {
+        QTest::addColumn<QString>("applicantLabel");
+        QTest::addColumn<QPoint>("applicantAt"); // millimetres; its place is ruled 16 mm below
+        QTest::addColumn<QString>("besideLabel");
+        QTest::addColumn<bool>("found");
+        const QString applicant = QStringLiteral("Firma del richiedente");
+        QTest::newRow("under the applicant's label") << applicant << QPoint(60, 195) << QString() << true;
+        QTest::newRow("applicant's place empty, the date written")
+            << applicant << QPoint(140, 195) << QStringLiteral("Luogo e data") << false;
+        QTest::newRow("applicant's place empty further down, writing unlabelled")
+            << applicant << QPoint(120, 262) << QString() << false;
+        QTest::newRow("in the office's place")
+            << QString() << QPoint() << QStringLiteral("Firma dell'addetto") << false;
+        QTest::newRow("on another field") << QString() << QPoint() << QStringLiteral("Luogo e data") << false;
+    }
+    void signatureInTheLabelledPlace() {
+        QFETCH(QString, applicantLabel);
+        QFETCH(QPoint, applicantAt);
+        QFETCH(QString, besideLabel);
+        QFETCH(bool, found);
+        // The handwriting stands right of its label when it has one, a few millimetres on.
+        const QRect writing(mm(60), mm(200), mm(60), mm(13));
+        QList<QPair<QPoint, QString>> labels;
+        if (!besideLabel.isEmpty())
+            labels.append(
+                {QPoint(writing.left() - mm(4) - QFontMetrics(labelFont()).horizontalAdvance(besideLabel),
+                        mm(211)),
+                 besideLabel});
+        if (!applicantLabel.isEmpty())
+            labels.append({QPoint(mm(applicantAt.x()), mm(applicantAt.y())), applicantLabel});
+        QImage page = labelledPage(labels, writing);
+        if (!applicantLabel.isEmpty() && !writing.contains(mm(applicantAt.x()), mm(applicantAt.y() + 10))) {
+            QPainter painter(&page);
+            painter.setPen(QPen(QColor(60, 60, 60), 3));
+            const int y = mm(applicantAt.y() + 16);
+            painter.drawLine(mm(applicantAt.x()), y, mm(applicantAt.x() + 50), y);
+        }
+        const Locate::Work work = Locate::prepare(
+            page.scaled(page.size() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), kA4);
+        int reads = 0;
+        const Locate::LabelReading read = [&reads](const cv::Mat& grey) {
+            ++reads;
+            return Locate::readLabelLine(grey);
+        };
+        // Without the words, the layout alone takes the handwriting for the signature.
+        QVERIFY(Locate::signatureIn(work.grey, work, cv::Rect()).confidence >= Locator::kThreshold);
+        const Locate::SignatureAnswer answer = Locate::signatureIn(work.grey, work, cv::Rect(), {}, {}, read);
+        QVERIFY2(Locate::readLabelLine(work.grey(cv::Rect(0, 0, 40, 20))).has_value(),
+                 "Tesseract's Italian model is missing");
+        QVERIFY(reads > 0);
+        QCOMPARE(answer.confidence >= Locator::kThreshold, found);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestSignature)
+QTEST_MAIN(TestSignature)
 #include "tst_signature.moc"
