@@ -26,6 +26,12 @@ Result band(Check check, double value, double failLow, double warnLow, double wa
     return r;
 }
 
+// The verdicts go by the values as the operator reads them: whole percents, millimetres
+// and degrees, so that "80 %" is never called outside 70-80 %.
+double wholePercent(double share) {
+    return std::round(share * 100) / 100;
+}
+
 QString percent(double share) {
     return QString::number(std::lround(share * 100));
 }
@@ -80,17 +86,20 @@ Report evaluate(const Measures& m, bool square, const Rules& rules) {
     const double width = m.size.width();
     const QPointF eyes = eyeMiddle(m);
     if (!square) {
-        report.results.push_back(band(Check::FaceSize, (m.chin - m.crown) / height, rules.sizeFailLow,
-                                      rules.sizeWarnLow, rules.sizeWarnHigh, rules.sizeFailHigh));
-        report.results.push_back(band(Check::EyeLine, (height - eyes.y()) / height, rules.eyeLow,
-                                      rules.eyeLow, rules.eyeHigh, rules.eyeHigh));
+        report.results.push_back(band(Check::FaceSize, wholePercent((m.chin - m.crown) / height),
+                                      rules.sizeFailLow, rules.sizeWarnLow, rules.sizeWarnHigh,
+                                      rules.sizeFailHigh));
+        const double eyeMm = std::round((height - eyes.y()) / height * kHeightMm);
+        report.results.push_back(band(Check::EyeLine, eyeMm / kHeightMm, rules.eyeLow, rules.eyeLow,
+                                      rules.eyeHigh, rules.eyeHigh));
     }
     const double offset = (eyes.x() - width / 2) / width;
-    Result centre = band(Check::Centre, std::abs(offset), -1, -1, rules.centreWarn, rules.centreFail);
+    Result centre =
+        band(Check::Centre, wholePercent(std::abs(offset)), -1, -1, rules.centreWarn, rules.centreFail);
     centre.side = offset < 0 ? -1 : 1;
     report.results.push_back(centre);
     const double tilt = m.roll;
-    Result roll = band(Check::Tilt, std::abs(tilt), -1, -1, rules.tiltWarn, rules.tiltFail);
+    Result roll = band(Check::Tilt, std::round(std::abs(tilt)), -1, -1, rules.tiltWarn, rules.tiltFail);
     roll.side = tilt < 0 ? -1 : 1;
     report.results.push_back(roll);
     report.results.push_back(band(Check::Blur, m.sharpness, rules.sharpFail, rules.sharpWarn, 1e9, 1e9));
