@@ -269,6 +269,7 @@ class frmScanner : public QDialog, private ScanWindow {
         std::optional<SaveCommand::Encoded> encoded;
         QPointer<QFutureWatcher<SaveCommand::Encoded>> watcher;
         QString notFound; // said until the next crop: the locator found nothing to frame
+        QString verdict;  // photo kinds: whether the crop would pass as an identity photo
     };
 
     Prompts& m_prompts;
