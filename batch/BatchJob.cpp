@@ -88,7 +88,6 @@ struct PageRead {
     QByteArray data; // the file's bytes, when they were read whole
     QImage page;     // the whole stored page at full size, when it was decoded so (no JPEG scaling)
     PageRegion::Method method = PageRegion::Method::None;
-    QRect photo; // --auto: the photograph the locator found, pixels of the turned, level page
 };
 
 // --auto: the locator reads a reduced copy of the page, turns it and places the kind's
@@ -143,8 +142,6 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
                 : QStringLiteral("%1: nessuna fotografia con un volto trovata nella pagina").arg(shownInput));
         return false;
     }
-    if (findings.photo.found)
-        read->photo = findings.photo.rect;
     *placed = options;
     placed->area = BatchOptions::Area::Frame;
     placed->frame = *frame;
@@ -194,8 +191,7 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
                        QStringLiteral("%1: l'uscita sostituirebbe la pagina stessa").arg(shownInput));
 
     // The measures need the locator's module: one that cannot be used is said before any work.
-    const bool measuring = requested.check || (requested.area == BatchOptions::Area::Auto &&
-                                               requested.kind != OutputKind::Firma);
+    const bool measuring = requested.check;
     if (measuring) {
         QString error;
         if (!locator || !locator->ready(&error))
@@ -210,7 +206,6 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
             return failed;
     }
     QSize stored = read.stored;
-    const QRect photo = read.photo;
 
     QRectF source;
     if (options.area == BatchOptions::Area::Rect) {
@@ -317,23 +312,6 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
         if (!locator->measure(picture, &measures, &error)) {
             region.finish();
             return failure(BatchExit::LocatorMissing, error);
-        }
-    }
-    // A frame the locator placed where the face's size, the eye line or the centring fail
-    // is placed again inside the photograph, as the window does; the page is cut again there.
-    if (requested.area == BatchOptions::Area::Auto && requested.kind != OutputKind::Firma) {
-        const QRect better = PhotoCheck::replaced(needed, measures, photo, region.pageSize,
-                                                  requested.kind == OutputKind::AdrCqc);
-        if (better != needed && !better.isEmpty()) {
-            if (!region.finish())
-                return failure(BatchExit::Unreadable, naming(shownInput, region.error));
-            BatchOptions again = options;
-            again.area = BatchOptions::Area::Rect;
-            again.rect = better;
-            Outcome outcome = run(again, input, output, locator);
-            outcome.turn = options.transform.rotation;
-            outcome.straighten = options.straighten;
-            return outcome;
         }
     }
     GPP2J writer;
