@@ -190,6 +190,14 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
         return failure(BatchExit::Usage,
                        QStringLiteral("%1: l'uscita sostituirebbe la pagina stessa").arg(shownInput));
 
+    // The measures need the locator's module: one that cannot be used is said before any work.
+    const bool measuring = requested.check;
+    if (measuring) {
+        QString error;
+        if (!locator || !locator->ready(&error))
+            return failure(BatchExit::LocatorMissing, error);
+    }
+
     BatchOptions options = requested;
     PageRead read; // --auto: the page as the locator read it
     if (requested.area == BatchOptions::Area::Auto) {
@@ -298,6 +306,14 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
         region.scale = 1.0;
     }
     const QImage picture = stretchRegion(region.image, region.mapFromPage(source), info.outputSize);
+    PhotoCheck::Measures measures;
+    if (measuring) {
+        QString error;
+        if (!locator->measure(picture, &measures, &error)) {
+            region.finish();
+            return failure(BatchExit::LocatorMissing, error);
+        }
+    }
     GPP2J writer;
     const QualitySearch::Result found = QualitySearch::run(writer, picture, info.sizeLimit, kDpi, kDpi);
     // While the rest of the page is still being checked, the file is written and flushed
@@ -340,5 +356,9 @@ BatchJob::Outcome BatchJob::run(const BatchOptions& requested, const QString& in
     outcome.turn = options.transform.rotation;
     outcome.straighten = options.straighten;
     outcome.rect = needed;
+    if (requested.check) {
+        outcome.checked = true;
+        outcome.check = PhotoCheck::evaluate(measures, requested.kind == OutputKind::AdrCqc);
+    }
     return outcome;
 }

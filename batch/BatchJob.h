@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batch/BatchOptions.h"
+#include "locate/PhotoVerdict.h"
 
 #include <QString>
 
@@ -17,7 +18,8 @@ enum class BatchExit {
     EncodeFailed = 5,
     WriteFailed = 6,
     NotFound = 7,       // --auto: the page holds no photograph (or no signature) the locator is sure of
-    LocatorMissing = 8, // --auto: the locator's module is missing or cannot be loaded
+    LocatorMissing = 8, // --auto, --check: the locator's module is missing or cannot be loaded
+    CheckFailed = 9,    // --strict: the photo was saved, but a check of the identity photo failed
 };
 
 // One page through the window's road: the rectangle (or the frame through the window's
@@ -38,6 +40,9 @@ class BatchJob {
         int turn = 0;
         double straighten = 0.0;
         QRect rect;
+        // --check: the saved photo's verdicts.
+        bool checked = false;
+        PhotoCheck::Report check;
     };
 
     // Where the JPEG goes: a path, or a name inside a folder opened once for a whole run.

@@ -51,12 +51,17 @@ QString usage() {
         "  --auto                  trova da sé la fotografia (o la firma) e il verso della\n"
         "                          pagina, e stampa anche turn=ROTAZIONE straighten=GRADI\n"
         "                          rect=X,Y,L,A\n"
+        "  --check                 (foto, adr) controlla se la foto è conforme a quella di un\n"
+        "                          documento e stampa check=ok o i controlli non superati,\n"
+        "                          un motivo per riga sull'errore standard\n"
+        "  --strict                come --check, ed esce con 9 se un controllo fallisce\n"
         "Se INGRESSO è una cartella, ogni immagine che contiene viene elaborata con le stesse\n"
         "opzioni e salvata in USCITA (una cartella) con lo stesso nome ed estensione .jpg.\n"
         "Codici di uscita: 0 riuscito, 1 alcuni file della cartella non riusciti, 2 opzioni\n"
         "errate, 3 immagine illeggibile, 4 limite di byte irraggiungibile, 5 codifica JPEG\n"
         "non riuscita, 6 scrittura non riuscita, 7 (--auto) fotografia o firma non trovata,\n"
-        "8 (--auto) modulo di ricerca mancante o danneggiato.\n");
+        "8 (--auto, --check) modulo di ricerca mancante o danneggiato, 9 (--strict) foto\n"
+        "salvata ma non conforme.\n");
 }
 
 bool parse(const QStringList& arguments, BatchOptions* options, QString* error) {
@@ -91,6 +96,11 @@ bool parse(const QStringList& arguments, BatchOptions* options, QString* error) 
                 return fail(QStringLiteral("indicare una sola volta --rect, --frame oppure --auto"));
             areaSeen = true;
             o.area = BatchOptions::Area::Auto;
+            continue;
+        }
+        if (name == QLatin1String("--check") || name == QLatin1String("--strict")) {
+            o.check = true;
+            o.strict |= name == QLatin1String("--strict");
             continue;
         }
         QString value;
@@ -178,6 +188,8 @@ bool parse(const QStringList& arguments, BatchOptions* options, QString* error) 
     if (o.area == BatchOptions::Area::Auto && (rotateSeen || mirrorSeen || straightenSeen))
         return fail(QStringLiteral(
             "--auto sceglie da sé il verso della pagina: togliere --rotate, --mirror e --straighten"));
+    if (o.check && o.kind == OutputKind::Firma)
+        return fail(QStringLiteral("--check e --strict valgono per le foto (foto, adr), non per la firma"));
     if (positional.size() != 2)
         return fail(
             QStringLiteral("servono un INGRESSO e un'USCITA (trovati %1 nomi)").arg(positional.size()));

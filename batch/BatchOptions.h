@@ -16,11 +16,13 @@ struct BatchOptions {
     PageTransform transform;
     double straighten = 0.0; // --straighten: clockwise degrees after the turn and mirror
     Area area = Area::Rect;
-    QRect rect;        // --rect: pixels of the page after the rotation and mirror
-    FrameRect frame;   // --frame: pixels of the workspace's picture box
-    QString input;     // a page, or a folder of pages
-    QString output;    // the JPEG, or the folder that receives them
-    bool help = false; // --help: nothing else is read
+    QRect rect;          // --rect: pixels of the page after the rotation and mirror
+    FrameRect frame;     // --frame: pixels of the workspace's picture box
+    QString input;       // a page, or a folder of pages
+    QString output;      // the JPEG, or the folder that receives them
+    bool help = false;   // --help: nothing else is read
+    bool check = false;  // --check: whether the photo would pass as an identity photo
+    bool strict = false; // --strict: --check, and a failed check is exit 9
 };
 
 namespace BatchArguments {

@@ -80,6 +80,18 @@ bool LocatorLoader::locate(const QImage& picture, QSize pageSize, Locator::Wante
     return false;
 }
 
+bool LocatorLoader::measure(const QImage& crop, PhotoCheck::Measures* measures, QString* error) const {
+    if (!m_loaded.measure) {
+        *error = failureText(m_path, QStringLiteral("il modulo non è stato caricato"));
+        return false;
+    }
+    char why[LocatorModule::kMostReasonBytes] = {};
+    if (m_loaded.measure(crop, measures, why))
+        return true;
+    *error = failureText(m_path, QString::fromUtf8(why));
+    return false;
+}
+
 QString LocatorLoader::failureText(const QString& path, const QString& reason) {
     return QStringLiteral("impossibile usare il modulo che trova fotografia e firma (%1): %2. "
                           "Reinstallare il programma.")
@@ -172,7 +184,8 @@ LocatorLoader::Loaded LocatorLoader::load(const QString& path) {
     }
     auto entry = reinterpret_cast<LocatorModule::EntryFunction>(::dlsym(handle, LocatorModule::kEntryName));
     const LocatorModule::Entry* table = entry ? entry() : nullptr;
-    if (!table || table->version != LocatorModule::kVersion || !table->locate || !table->preload) {
+    if (!table || table->version != LocatorModule::kVersion || !table->locate || !table->preload ||
+        !table->measure) {
         const char* why = ::dlerror();
         qCDebug(lcBatch) << "dlsym:" << (why ? why : "wrong version");
         ::dlclose(handle);
@@ -181,5 +194,6 @@ LocatorLoader::Loaded LocatorLoader::load(const QString& path) {
     // The face detector is built here too, while the page is still being read.
     table->preload();
     loaded.locate = table->locate;
+    loaded.measure = table->measure;
     return loaded;
 }

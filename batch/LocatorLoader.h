@@ -1,6 +1,7 @@
 #pragma once
 
 #include "locate/Locator.h"
+#include "locate/PhotoVerdict.h"
 
 #include <QString>
 #include <future>
@@ -30,6 +31,10 @@ class LocatorLoader {
     bool locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted, PageFindings* findings,
                 QString* error) const;
 
+    // PhotoCheck::measure() on a photo crop, through the module; ready() must have answered
+    // true. False with *error set as for locate().
+    bool measure(const QImage& crop, PhotoCheck::Measures* measures, QString* error) const;
+
     // Why the module file at path (or its folder) may not be loaded: not a regular file,
     // writable by others than root or the program's owner, or not the size and SHA-256 its
     // ".sum" beside it says. Empty when it may.
@@ -38,6 +43,7 @@ class LocatorLoader {
   private:
     struct Loaded {
         bool (*locate)(const QImage&, QSize, Locator::Wanted, PageFindings*, char*) = nullptr;
+        bool (*measure)(const QImage&, PhotoCheck::Measures*, char*) = nullptr;
         QString error;
     };
     static Loaded load(const QString& path);

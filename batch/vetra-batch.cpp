@@ -48,7 +48,22 @@ QString resultText(const BatchOptions& options, const BatchJob::Outcome& outcome
                     .arg(outcome.rect.y())
                     .arg(outcome.rect.width())
                     .arg(outcome.rect.height());
+    if (outcome.checked)
+        text += QStringLiteral(" check=") + PhotoCheck::token(outcome.check);
     return text;
+}
+
+// --check: one line on stderr for each check the photo does not pass, after prefix.
+void printProblems(const QString& prefix, const BatchJob::Outcome& outcome) {
+    if (!outcome.checked)
+        return;
+    for (const QString& problem : PhotoCheck::problems(outcome.check))
+        printLine(stderr, prefix + problem);
+}
+
+// --strict: whether the photo saved fails a check.
+bool failsStrictly(const BatchOptions& options, const BatchJob::Outcome& outcome) {
+    return options.strict && outcome.checked && outcome.check.worst() == PhotoCheck::Verdict::Fail;
 }
 
 // A page of a folder run. Names are bytes to the system: one that is not UTF-8 (a Latin-1
@@ -229,7 +244,7 @@ int runFolder(const BatchOptions& options, LocatorLoader* locator) {
     }
 
     // Without the locator no page could be done: said once, not for every page.
-    if (options.area == BatchOptions::Area::Auto) {
+    if (options.area == BatchOptions::Area::Auto || options.check) {
         QString reason;
         if (!locator->ready(&reason)) {
             printLine(stderr, QStringLiteral("vetra-batch: %1").arg(reason));
@@ -241,6 +256,7 @@ int runFolder(const BatchOptions& options, LocatorLoader* locator) {
     const int inputFd =
         ::open(QFile::encodeName(options.input).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int failed = 0;
+    int notConforming = 0;
     const int total = int(pages.size());
     for (int i = 0; i < total; ++i) {
         const FolderPage& page = pages.at(i);
@@ -284,13 +300,18 @@ int runFolder(const BatchOptions& options, LocatorLoader* locator) {
         printLine(stdout,
                   QStringLiteral("%1 -> %2 %3")
                       .arg(counter, escapedName(QFile::encodeName(target)), resultText(options, outcome)));
+        printProblems(counter + QStringLiteral(": "), outcome);
+        notConforming += failsStrictly(options, outcome);
     }
     if (inputFd >= 0)
         ::close(inputFd);
     printLine(
         stdout,
         QStringLiteral("%1 pagine: %2 salvate, %3 non riuscite").arg(total).arg(total - failed).arg(failed));
-    return exitCode(failed == 0 ? BatchExit::Ok : BatchExit::SomeFilesFailed);
+    // A page not saved outweighs a photo saved that does not conform.
+    return exitCode(failed > 0          ? BatchExit::SomeFilesFailed
+                    : notConforming > 0 ? BatchExit::CheckFailed
+                                        : BatchExit::Ok);
 }
 
 } // namespace
@@ -316,7 +337,7 @@ int main(int argc, char* argv[]) {
 
     // The locator's module loads while the page is read.
     LocatorLoader locator(QCoreApplication::applicationDirPath());
-    if (options.area == BatchOptions::Area::Auto)
+    if (options.area == BatchOptions::Area::Auto || options.check)
         locator.start();
 
     if (QFileInfo(options.input).isDir())
@@ -333,6 +354,9 @@ int main(int argc, char* argv[]) {
         return exitCode(outcome.exit);
     }
     printLine(stdout, resultText(options, outcome));
+    printProblems(QStringLiteral("vetra-batch: "), outcome);
+    if (failsStrictly(options, outcome))
+        std::_Exit(exitCode(BatchExit::CheckFailed));
     // The file is on the disk and the result said (printLine flushes): freeing the page's
     // buffers and tearing Qt down would change nothing but the time the caller waits.
     std::_Exit(0);

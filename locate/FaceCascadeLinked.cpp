@@ -4,3 +4,7 @@
 FaceCascade::Finder FaceCascade::finder(std::string*) {
     return &FaceCascade::find;
 }
+
+FaceCascade::Finder FaceCascade::eyeFinder(std::string*) {
+    return &FaceCascade::findEyes;
+}

@@ -1,5 +1,7 @@
 #include "locate/LocatorModule.h"
 
+#include "locate/PhotoCheck.h"
+
 #include <opencv2/core/utility.hpp>
 
 #include <cstring>
@@ -27,6 +29,18 @@ bool locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted, PageF
     return false;
 }
 
+bool measure(const QImage& crop, PhotoCheck::Measures* measures, char* why) {
+    try {
+        *measures = PhotoCheck::measure(crop);
+        return true;
+    } catch (const std::exception& e) {
+        say(why, e.what());
+    } catch (...) {
+        say(why, "errore sconosciuto");
+    }
+    return false;
+}
+
 // A failure here is met again, and reported, by the first locate().
 void preload() {
     try {
@@ -38,7 +52,7 @@ void preload() {
     }
 }
 
-const LocatorModule::Entry kEntry{LocatorModule::kVersion, &locate, &preload};
+const LocatorModule::Entry kEntry{LocatorModule::kVersion, &locate, &preload, &measure};
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "locate/Locator.h"
+#include "locate/PhotoVerdict.h"
 
 // The locator as a module that a program loads at run time, only when it needs it: the
 // locator brings OpenCV and BLAS (and dlib, linked into it), whose loading would otherwise
@@ -10,7 +11,7 @@
 // checks kVersion before calling through it: module and program come from the same build.
 namespace LocatorModule {
 
-inline constexpr int kVersion = 2;
+inline constexpr int kVersion = 3;
 inline constexpr char kEntryName[] = "vetra_locator_entry";
 // The module's file name, and where it lies relative to the folder of the program that
 // loads it (the same in the build tree and in the installed package).
@@ -35,6 +36,8 @@ struct Entry {
     bool (*locate)(const QImage& picture, QSize pageSize, Locator::Wanted wanted, PageFindings* findings,
                    char* why);
     void (*preload)(); // Locator::preload()
+    // PhotoCheck::measure() on a photo crop; false, with the reason in why, when it threw.
+    bool (*measure)(const QImage& crop, PhotoCheck::Measures* measures, char* why);
 };
 
 using EntryFunction = const Entry* (*)();

@@ -154,6 +154,105 @@ class TestBatchAuto : public QObject {
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("b.jpg")});
     }
 
+    // --check adds the verdicts to the result line and says each problem on stderr; the photo
+    // is saved whatever they are, and --strict makes a failed check exit 9.
+    void check_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("token");   // the result line's, its checks in any order
+        QTest::addColumn<QString>("problem"); // a line on stderr
+        const QString kind = QStringLiteral("--kind");
+        // Round the drawn head; round the whole photograph (the head half its height); paper.
+        const QString good = QStringLiteral("1950,780,305,366");
+        const QString loose = QStringLiteral("1897,707,411,493");
+        const QString paper = QStringLiteral("200,2900,400,480");
+        const auto row = [&](const char* name, QStringList arguments, int exit, const char* token,
+                             const char* problem) {
+            QTest::newRow(name) << arguments << exit << QString::fromUtf8(token)
+                                << QString::fromUtf8(problem);
+        };
+        row("good frame",
+            {kind, QStringLiteral("foto"), QStringLiteral("--check"), QStringLiteral("--rect"), good}, 0,
+            "ok", "");
+        row("good frame, strict",
+            {kind, QStringLiteral("foto"), QStringLiteral("--strict"), QStringLiteral("--rect"), good}, 0,
+            "ok", "");
+        row("loose frame",
+            {kind, QStringLiteral("foto"), QStringLiteral("--check"), QStringLiteral("--rect"), loose}, 0,
+            "face-size:fail", "vetra-batch: Volto troppo piccolo: ");
+        row("loose frame, strict",
+            {kind, QStringLiteral("foto"), QStringLiteral("--rect"), loose, QStringLiteral("--strict")}, 9,
+            "face-size:fail", "vetra-batch: Volto troppo piccolo: ");
+        row("paper, strict",
+            {kind, QStringLiteral("foto"), QStringLiteral("--strict"), QStringLiteral("--rect"), paper}, 9,
+            "face-count:fail", "vetra-batch: Nessun volto riconosciuto nella foto");
+        // The square photo has no rule for the head's size.
+        row("square, loose",
+            {kind, QStringLiteral("adr"), QStringLiteral("--strict"), QStringLiteral("--rect"),
+             QStringLiteral("1897,800,411,411")},
+            0, "", "");
+    }
+    void check() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, token);
+        QFETCH(QString, problem);
+        const QString output = path(QStringLiteral("checked.jpg"));
+        QFile::remove(output);
+        const Run run = vetraBatch(arguments << path(QStringLiteral("upright.jpg")) << output);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(QFileInfo(output).size() > 0, "a failed check never stops the save");
+        const QRegularExpressionMatch line =
+            QRegularExpression(QStringLiteral("^quality=\\d+ bytes=\\d+ check=(\\S+)\\n$")).match(run.out);
+        QVERIFY2(line.hasMatch(), qPrintable(run.out));
+        const QStringList checks = line.captured(1).split(QLatin1Char(','));
+        if (!token.isEmpty())
+            QVERIFY2(checks.contains(token), qPrintable(run.out));
+        for (const QString& check : checks)
+            QVERIFY2(check == QLatin1String("ok") || check.endsWith(QLatin1String(":warn")) ||
+                         check.endsWith(QLatin1String(":fail")),
+                     qPrintable(run.out));
+        QVERIFY2(!checks.contains(QStringLiteral("face-size:fail")) ||
+                     !arguments.contains(QStringLiteral("adr")),
+                 qPrintable(run.out));
+        // One line on stderr for each check named.
+        QCOMPARE(run.err.count(QLatin1Char('\n')),
+                 checks == QStringList{QStringLiteral("ok")} ? 0 : checks.size());
+        QVERIFY2(run.err.contains(problem), qPrintable(run.err));
+    }
+
+    // A folder under --strict: each page's problems under its name, and 9 at the end when a
+    // saved photo failed; a page that could not be saved outweighs it (1).
+    void checkFolder() {
+        const QString in = path(QStringLiteral("controllo"));
+        QVERIFY(QDir().mkpath(in));
+        QVERIFY(QFile::copy(path(QStringLiteral("upright.jpg")), in + QStringLiteral("/a.jpg")));
+        const QStringList loose = {QStringLiteral("--kind"), QStringLiteral("foto"),
+                                   QStringLiteral("--strict"), QStringLiteral("--rect"),
+                                   QStringLiteral("1897,707,411,493")};
+        Run run = vetraBatch(QStringList(loose) << in << path(QStringLiteral("controllati")));
+        QCOMPARE(run.exitCode, 9);
+        QVERIFY2(run.out.contains(QLatin1String("[1/1] a.jpg -> a.jpg quality=")) &&
+                     run.out.contains(QLatin1String("check=face-size:fail")),
+                 qPrintable(run.out));
+        QVERIFY2(run.err.startsWith(QLatin1String("[1/1] a.jpg: Volto troppo piccolo: ")),
+                 qPrintable(run.err));
+        QVERIFY(QFile::copy(path(QStringLiteral("blank.jpg")), in + QStringLiteral("/b.bmp")));
+        QFile(in + QStringLiteral("/b.bmp")).resize(100);
+        run = vetraBatch(QStringList(loose) << in << path(QStringLiteral("controllati2")));
+        QCOMPARE(run.exitCode, 1);
+    }
+
+    // --check is for photographs.
+    void checkRefusesTheSignature() {
+        const Run run =
+            vetraBatch({QStringLiteral("--kind"), QStringLiteral("firma"), QStringLiteral("--check"),
+                        QStringLiteral("--rect"), QStringLiteral("0,0,375,72"),
+                        path(QStringLiteral("upright.jpg")), path(QStringLiteral("firma.jpg"))});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(QLatin1String("--check")), qPrintable(run.err));
+    }
+
     // The locator is a module loaded for --auto only: without it (or with a damaged one)
     // --auto ends with its own code and a message naming it, and the other ways still work.
     void moduleUnavailable_data() {
@@ -205,6 +304,14 @@ class TestBatchAuto : public QObject {
                                            QStringList{path(QStringLiteral("upright.jpg")), byHand});
         QCOMPARE(rect.exitCode, 0);
         QVERIFY(QFileInfo(byHand).size() > 0);
+        // --check measures with the locator's module: without it, 8 and nothing written.
+        const QString checked = install.filePath(QStringLiteral("checked.jpg"));
+        const Run check = BatchProcess::run(program, {QStringLiteral("--kind"), QStringLiteral("foto"),
+                                                      QStringLiteral("--check"), QStringLiteral("--rect"),
+                                                      QStringLiteral("100,100,400,480"),
+                                                      path(QStringLiteral("upright.jpg")), checked});
+        QCOMPARE(check.exitCode, 8);
+        QVERIFY(!QFileInfo::exists(checked));
     }
 
     // The face cascade, which finds the sample form's drawn face, is a module of its own

@@ -1,0 +1,199 @@
+#include "locate/PhotoVerdict.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace PhotoCheck {
+
+namespace {
+
+// The photo's height in millimetres at its design size, for the eye line's words.
+constexpr double kHeightMm = 45;
+// Where a re-placed frame puts the head and the eyes: the middle of the allowed ranges.
+constexpr double kHeadShare = 0.75;
+constexpr double kEyeShare = 27.0 / 45;
+
+QPointF eyeMiddle(const Measures& m) {
+    return (m.leftEye + m.rightEye) / 2;
+}
+
+Result band(Check check, double value, double failLow, double warnLow, double warnHigh, double failHigh) {
+    Result r{check, Verdict::Ok, value, 0};
+    if (value < warnLow || value > warnHigh) {
+        r.side = value < warnLow ? -1 : 1;
+        r.verdict = (value < failLow || value > failHigh) ? Verdict::Fail : Verdict::Warn;
+    }
+    return r;
+}
+
+// The verdicts go by the values as the operator reads them: whole percents, millimetres
+// and degrees, so that "80 %" is never called outside 70-80 %.
+double wholePercent(double share) {
+    return std::round(share * 100) / 100;
+}
+
+QString percent(double share) {
+    return QString::number(std::lround(share * 100));
+}
+
+QString problemText(const Result& r, const Rules& rules) {
+    switch (r.check) {
+    case Check::FaceCount:
+        return r.value < 1 ? QStringLiteral("Nessun volto riconosciuto nella foto")
+                           : QStringLiteral("Più di un volto nella foto (%1)").arg(int(r.value));
+    case Check::FaceSize:
+        return QStringLiteral("Volto troppo %1: %2 % dell'altezza (%3–%4 %)")
+            .arg(r.side < 0 ? QStringLiteral("piccolo") : QStringLiteral("grande"), percent(r.value),
+                 percent(rules.sizeWarnLow), percent(rules.sizeWarnHigh));
+    case Check::EyeLine:
+        return QStringLiteral("Occhi troppo in %1: %2 mm dal bordo inferiore (%3–%4 mm)")
+            .arg(r.side < 0 ? QStringLiteral("basso") : QStringLiteral("alto"))
+            .arg(std::lround(r.value * kHeightMm))
+            .arg(std::lround(rules.eyeLow * kHeightMm))
+            .arg(std::lround(rules.eyeHigh * kHeightMm));
+    case Check::Centre:
+        return QStringLiteral("Volto non centrato: spostato a %1 del %2 % della larghezza")
+            .arg(r.side < 0 ? QStringLiteral("sinistra") : QStringLiteral("destra"), percent(r.value));
+    case Check::Tilt:
+        return QStringLiteral("Testa inclinata di %1°").arg(std::lround(r.value));
+    case Check::Blur:
+        return QStringLiteral("Foto sfocata");
+    case Check::Exposure:
+        return r.side < 0 ? QStringLiteral("Foto troppo scura") : QStringLiteral("Foto troppo chiara");
+    case Check::Background:
+        return QStringLiteral("Sfondo non uniforme");
+    }
+    return {};
+}
+
+} // namespace
+
+Verdict Report::worst() const {
+    Verdict worst = Verdict::Ok;
+    for (const Result& r : results)
+        worst = std::max(worst, r.verdict);
+    return worst;
+}
+
+Report evaluate(const Measures& m, bool square, const Rules& rules) {
+    Report report;
+    Result count{Check::FaceCount, m.faces == 1 ? Verdict::Ok : Verdict::Fail, double(m.faces), 0};
+    report.results.push_back(count);
+    // Without one face nothing else can be told: the crop holds no face, or not one person.
+    if (m.faces != 1 || m.size.isEmpty())
+        return report;
+    const double height = m.size.height();
+    const double width = m.size.width();
+    const QPointF eyes = eyeMiddle(m);
+    if (!square) {
+        report.results.push_back(band(Check::FaceSize, wholePercent((m.chin - m.crown) / height),
+                                      rules.sizeFailLow, rules.sizeWarnLow, rules.sizeWarnHigh,
+                                      rules.sizeFailHigh));
+        const double eyeMm = std::round((height - eyes.y()) / height * kHeightMm);
+        report.results.push_back(band(Check::EyeLine, eyeMm / kHeightMm, rules.eyeLow, rules.eyeLow,
+                                      rules.eyeHigh, rules.eyeHigh));
+    }
+    const double offset = (eyes.x() - width / 2) / width;
+    Result centre =
+        band(Check::Centre, wholePercent(std::abs(offset)), -1, -1, rules.centreWarn, rules.centreFail);
+    centre.side = offset < 0 ? -1 : 1;
+    report.results.push_back(centre);
+    const double tilt = m.roll;
+    Result roll = band(Check::Tilt, std::round(std::abs(tilt)), -1, -1, rules.tiltWarn, rules.tiltFail);
+    roll.side = tilt < 0 ? -1 : 1;
+    report.results.push_back(roll);
+    report.results.push_back(band(Check::Blur, m.sharpness, rules.sharpFail, rules.sharpWarn, 1e9, 1e9));
+    Result exposure{Check::Exposure, Verdict::Ok, m.luma, 0};
+    if (m.darkClipped > rules.clippedFail || m.lightClipped > rules.clippedFail || m.luma < rules.lumaLow ||
+        m.luma > rules.lumaHigh) {
+        exposure.verdict = Verdict::Fail;
+        exposure.side = m.luma < rules.lumaLow            ? -1
+                        : m.luma > rules.lumaHigh         ? 1
+                        : m.darkClipped >= m.lightClipped ? -1
+                                                          : 1;
+    }
+    report.results.push_back(exposure);
+    const bool busy = m.backgroundEdges > rules.edgesWarn || m.backgroundHue > rules.hueWarn;
+    report.results.push_back(
+        {Check::Background, busy ? Verdict::Warn : Verdict::Ok, m.backgroundEdges, busy ? 1 : 0});
+    return report;
+}
+
+QString name(Check check) {
+    switch (check) {
+    case Check::FaceCount:
+        return QStringLiteral("face-count");
+    case Check::FaceSize:
+        return QStringLiteral("face-size");
+    case Check::EyeLine:
+        return QStringLiteral("eye-line");
+    case Check::Centre:
+        return QStringLiteral("centre");
+    case Check::Tilt:
+        return QStringLiteral("tilt");
+    case Check::Blur:
+        return QStringLiteral("blur");
+    case Check::Exposure:
+        return QStringLiteral("exposure");
+    case Check::Background:
+        return QStringLiteral("background");
+    }
+    return {};
+}
+
+QString token(const Report& report) {
+    QStringList parts;
+    for (const Result& r : report.results) {
+        if (r.verdict != Verdict::Ok)
+            parts << name(r.check) +
+                         (r.verdict == Verdict::Fail ? QStringLiteral(":fail") : QStringLiteral(":warn"));
+    }
+    return parts.isEmpty() ? QStringLiteral("ok") : parts.join(QLatin1Char(','));
+}
+
+QStringList problems(const Report& report) {
+    const Rules rules;
+    QStringList lines;
+    for (Verdict level : {Verdict::Fail, Verdict::Warn}) {
+        for (const Result& r : report.results) {
+            if (r.verdict == level)
+                lines << problemText(r, rules);
+        }
+    }
+    return lines;
+}
+
+QString readout(const Report& report) {
+    const QStringList lines = problems(report);
+    return lines.isEmpty() ? QStringLiteral("Foto conforme") : lines.first();
+}
+
+QRect replaced(const QRect& rect, const Measures& m, const QRect& photo, QSize page, bool square,
+               const Rules& rules) {
+    const Report report = evaluate(m, square, rules);
+    bool misplaced = false;
+    for (const Result& r : report.results) {
+        misplaced |= r.verdict == Verdict::Fail &&
+                     (r.check == Check::FaceSize || r.check == Check::EyeLine || r.check == Check::Centre);
+    }
+    if (!misplaced || rect.isEmpty() || m.size.isEmpty())
+        return rect;
+    const double k = double(rect.width()) / m.size.width(); // page pixels per crop pixel
+    const double aspect = double(m.size.width()) / m.size.height();
+    const QPointF eyes = QPointF(rect.topLeft()) + eyeMiddle(m) * k;
+    double height = square ? rect.height() : (m.chin - m.crown) * k / kHeadShare;
+    QRect bounds = QRect(QPoint(0, 0), page);
+    if (!photo.isEmpty())
+        bounds &= photo;
+    // As large as wanted when the photograph has room for it, otherwise as large as it has.
+    height = std::min({height, double(bounds.height()), bounds.width() / aspect});
+    const double width = height * aspect;
+    const double eyeFromTop = square ? eyes.y() - rect.top() : height * (1 - kEyeShare);
+    double left = eyes.x() - width / 2;
+    double top = eyes.y() - eyeFromTop;
+    left = std::clamp(left, double(bounds.left()), bounds.left() + bounds.width() - width);
+    top = std::clamp(top, double(bounds.top()), bounds.top() + bounds.height() - height);
+    return QRectF(left, top, width, height).toRect() & bounds;
+}
+
+} // namespace PhotoCheck
