@@ -3,7 +3,6 @@
 #include "imaging/LocatorPicture.h"
 #include "imaging/Straighten.h"
 #include "locate/FramePlacement.h"
-#include "locate/PhotoCheck.h"
 
 #include <QUndoCommand>
 #include <QtConcurrent/QtConcurrentRun>
@@ -288,22 +287,6 @@ void WorkspaceDocument::cropped(OutputKind kind, const QImage& picture) {
         Q_EMIT readoutChanged(kind);
     });
     watcher->setFuture(QtConcurrent::run([kind, picture] { return SaveCommand::encode(kind, picture); }));
-    // The identity photo check, on a thread of its own: said under the quality when it answers
-    // (about 30 ms of processor time), unless a later crop has replaced this one.
-    readout.verdict.clear();
-    if (kind != OutputKind::Firma) {
-        auto* checking = new QFutureWatcher<QString>(this);
-        connect(checking, &QFutureWatcherBase::finished, this, [this, kind, checking, key = picture.cacheKey()] {
-            checking->deleteLater();
-            Readout& current = m_readouts[index(kind)];
-            if (current.picture.cacheKey() == key) {
-                current.verdict = checking->result();
-                Q_EMIT readoutChanged(kind);
-            }
-        });
-        checking->setFuture(
-            QtConcurrent::run([kind, picture] { return PhotoCheck::readoutOf(picture, kind == OutputKind::AdrCqc); }));
-    }
     Q_EMIT readoutChanged(kind);
 }
 
@@ -311,14 +294,11 @@ QString WorkspaceDocument::readoutText(OutputKind kind) const {
     const Readout& readout = m_readouts[index(kind)];
     if (!readout.notFound.isEmpty())
         return readout.notFound;
-    QString text;
     if (readout.encoded)
-        text = SaveCommand::readoutText(kind, *readout.encoded);
-    else if (readout.watcher)
-        text = QStringLiteral("Calcolo della qualità...");
-    if (!readout.verdict.isEmpty())
-        text += QStringLiteral("\n\n") + readout.verdict;
-    return text;
+        return SaveCommand::readoutText(kind, *readout.encoded);
+    if (readout.watcher)
+        return QStringLiteral("Calcolo della qualità...");
+    return QString();
 }
 
 bool WorkspaceDocument::readoutFits(OutputKind kind) const {

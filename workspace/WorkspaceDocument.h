@@ -137,7 +137,6 @@ class WorkspaceDocument : public QObject {
         std::optional<SaveCommand::Encoded> encoded;
         QPointer<QFutureWatcher<SaveCommand::Encoded>> watcher;
         QString notFound; // said until the next crop: the locator found nothing to frame
-        QString verdict;  // photo kinds: whether the crop would pass as an identity photo
     };
 
     ImageFile m_page;

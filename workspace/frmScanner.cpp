@@ -866,6 +866,7 @@ void frmScanner::showReadout(OutputKind kind) {
         return;
     const QString text = m_document.readoutText(kind);
     controls.readout->setText(text);
+    controls.readout->setToolTip(text); // whole, should a long verdict run past the box
     // A file that cannot be saved is told on a red ground, before anyone presses save.
     if (m_document.readoutFits(kind)) {
         controls.readout->setAutoFillBackground(false);
