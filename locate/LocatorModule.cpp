@@ -16,10 +16,9 @@ void say(char* why, const char* text) {
 
 // Every exception stops here: one thrown across dlopen's edge would end the program
 // (a damaged face model throws dlib's serialization_error on first use).
-bool locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted, PageFindings* findings,
-            char* why) {
+template <typename Work> bool guarded(char* why, Work work) {
     try {
-        *findings = Locator::locate(picture, pageSize, wanted);
+        work();
         return true;
     } catch (const std::exception& e) {
         say(why, e.what());
@@ -29,16 +28,13 @@ bool locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted, PageF
     return false;
 }
 
+bool locate(const QImage& picture, QSize pageSize, Locator::Wanted wanted, PageFindings* findings,
+            char* why) {
+    return guarded(why, [&] { *findings = Locator::locate(picture, pageSize, wanted); });
+}
+
 bool measure(const QImage& crop, PhotoCheck::Measures* measures, char* why) {
-    try {
-        *measures = PhotoCheck::measure(crop);
-        return true;
-    } catch (const std::exception& e) {
-        say(why, e.what());
-    } catch (...) {
-        say(why, "errore sconosciuto");
-    }
-    return false;
+    return guarded(why, [&] { *measures = PhotoCheck::measure(crop); });
 }
 
 // A failure here is met again, and reported, by the first locate().

@@ -29,18 +29,28 @@ cv::Rect inside(const cv::Rect& r, const cv::Mat& image) {
     return r & cv::Rect(0, 0, image.cols, image.rows);
 }
 
-// Faces beside the main one: the cascade's, clear of it and not much smaller.
-int otherFaces(const cv::Mat& grey, const cv::Rect& face) {
+// The cascade's faces on the crop seen with its short side at 200 pixels and equalised,
+// none smaller than minSideOnCrop (on the crop) nor leastSide (in the view); *scale: from
+// the crop to that view. Empty without the cascade.
+std::vector<FaceCascade::Hit> cascadeHits(const cv::Mat& grey, double minSideOnCrop, int leastSide,
+                                          double* scale) {
     std::string why;
     const FaceCascade::Finder find = FaceCascade::finder(&why);
-    const double scale = 200.0 / std::min(grey.cols, grey.rows);
+    *scale = 200.0 / std::min(grey.cols, grey.rows);
     cv::Mat small;
-    cv::resize(grey, small, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::resize(grey, small, cv::Size(), *scale, *scale, *scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
     cv::equalizeHist(small, small);
     std::vector<FaceCascade::Hit> hits;
-    const int minSide = std::max(24, int(face.width * scale * 0.6));
+    const int minSide = std::max(leastSide, int(minSideOnCrop * *scale));
     if (!find || !find(small, minSide, &hits, &why))
-        return 0;
+        hits.clear();
+    return hits;
+}
+
+// Faces beside the main one: the cascade's, clear of it and not much smaller.
+int otherFaces(const cv::Mat& grey, const cv::Rect& face) {
+    double scale = 1;
+    const std::vector<FaceCascade::Hit> hits = cascadeHits(grey, face.width * 0.6, 24, &scale);
     const cv::Rect mine(int(face.x * scale), int(face.y * scale), int(face.width * scale),
                         int(face.height * scale));
     std::vector<cv::Rect> others;
@@ -59,15 +69,8 @@ int otherFaces(const cv::Mat& grey, const cv::Rect& face) {
 // The cascade's best face on the crop, when dlib's detector has none it trusts: drawn and
 // painted faces, which the cascade finds more of. Empty when it has none with two votes.
 cv::Rect cascadeFace(const cv::Mat& grey) {
-    std::string why;
-    const FaceCascade::Finder find = FaceCascade::finder(&why);
-    const double scale = 200.0 / std::min(grey.cols, grey.rows);
-    cv::Mat small;
-    cv::resize(grey, small, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
-    cv::equalizeHist(small, small);
-    std::vector<FaceCascade::Hit> hits;
-    if (!find || !find(small, 60, &hits, &why))
-        return {};
+    double scale = 1;
+    const std::vector<FaceCascade::Hit> hits = cascadeHits(grey, 0, 60, &scale);
     const FaceCascade::Hit* best = nullptr;
     for (const FaceCascade::Hit& hit : hits) {
         if (hit.votes >= 2 && (!best || hit.votes > best->votes))
@@ -255,6 +258,8 @@ void backgroundOf(const QImage& crop, const cv::Rect& head, double eyeY, Measure
     m->backgroundHue = std::hypot(deviationA[0], deviationB[0]);
 }
 
+Measures measureOn(const QImage& crop, const cv::Mat& grey, const QRect& faceBox, const HeadModel& head);
+
 } // namespace
 
 Measures measure(const QImage& crop, const HeadModel& head) {
@@ -282,16 +287,21 @@ Measures measure(const QImage& crop, const HeadModel& head) {
         qCDebug(lcLocate) << "check: no upright face" << answer.turn << answer.score;
         return m;
     }
-    m = measureAround(crop, QRect(face.x, face.y, face.width, face.height), head);
+    m = measureOn(crop, grey, QRect(face.x, face.y, face.width, face.height), head);
     m.faces = 1 + otherFaces(grey, face);
     return m;
 }
 
 Measures measureAround(const QImage& crop, const QRect& faceBox, const HeadModel& head) {
+    return measureOn(crop, greyOf(crop), faceBox, head);
+}
+
+namespace {
+
+Measures measureOn(const QImage& crop, const cv::Mat& grey, const QRect& faceBox, const HeadModel& head) {
     Measures m;
     m.size = crop.size();
     m.faces = 1;
-    const cv::Mat grey = greyOf(crop);
     const cv::Rect face = inside(cv::Rect(faceBox.x(), faceBox.y(), faceBox.width(), faceBox.height()), grey);
     if (face.width < 8 || face.height < 8)
         return m;
@@ -353,5 +363,7 @@ Measures measureAround(const QImage& crop, const QRect& faceBox, const HeadModel
     backgroundOf(crop, headBox, eyeY, &m);
     return m;
 }
+
+} // namespace
 
 } // namespace PhotoCheck
