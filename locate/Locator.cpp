@@ -100,7 +100,9 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
                 glueTurn = turnBy;
                 Skew measured = glued;
                 measured.degrees = -turnBy;
-                const cv::Size turnedSize = turned(work.grey, bestFace.turn).size();
+                const cv::Size turnedSize = (bestFace.turn == 90 || bestFace.turn == 270)
+                                                ? cv::Size(work.grey.rows, work.grey.cols)
+                                                : work.grey.size();
                 bestPhoto = levelledPhotograph(bestPhoto, measured, work.grey.size(), PhotoParams().insetPx);
                 bestFace.face = carriedBox(bestFace.face, turnedSize, turnBy);
                 level = total;
