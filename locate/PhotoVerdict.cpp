@@ -9,9 +9,6 @@ namespace {
 
 // The photo's height in millimetres at its design size, for the eye line's words.
 constexpr double kHeightMm = 45;
-// Where a re-placed frame puts the head and the eyes: the middle of the allowed ranges.
-constexpr double kHeadShare = 0.75;
-constexpr double kEyeShare = 27.0 / 45;
 
 QPointF eyeMiddle(const Measures& m) {
     return (m.leftEye + m.rightEye) / 2;
@@ -166,34 +163,6 @@ QStringList problems(const Report& report) {
 QString readout(const Report& report) {
     const QStringList lines = problems(report);
     return lines.isEmpty() ? QStringLiteral("Foto conforme") : lines.first();
-}
-
-QRect replaced(const QRect& rect, const Measures& m, const QRect& photo, QSize page, bool square,
-               const Rules& rules) {
-    const Report report = evaluate(m, square, rules);
-    bool misplaced = false;
-    for (const Result& r : report.results) {
-        misplaced |= r.verdict == Verdict::Fail &&
-                     (r.check == Check::FaceSize || r.check == Check::EyeLine || r.check == Check::Centre);
-    }
-    if (!misplaced || rect.isEmpty() || m.size.isEmpty())
-        return rect;
-    const double k = double(rect.width()) / m.size.width(); // page pixels per crop pixel
-    const double aspect = double(m.size.width()) / m.size.height();
-    const QPointF eyes = QPointF(rect.topLeft()) + eyeMiddle(m) * k;
-    double height = square ? rect.height() : (m.chin - m.crown) * k / kHeadShare;
-    QRect bounds = QRect(QPoint(0, 0), page);
-    if (!photo.isEmpty())
-        bounds &= photo;
-    // As large as wanted when the photograph has room for it, otherwise as large as it has.
-    height = std::min({height, double(bounds.height()), bounds.width() / aspect});
-    const double width = height * aspect;
-    const double eyeFromTop = square ? eyes.y() - rect.top() : height * (1 - kEyeShare);
-    double left = eyes.x() - width / 2;
-    double top = eyes.y() - eyeFromTop;
-    left = std::clamp(left, double(bounds.left()), bounds.left() + bounds.width() - width);
-    top = std::clamp(top, double(bounds.top()), bounds.top() + bounds.height() - height);
-    return QRectF(left, top, width, height).toRect() & bounds;
 }
 
 } // namespace PhotoCheck

@@ -76,13 +76,4 @@ QStringList problems(const Report& report);
 // The window's line: the worst problem, or "Foto conforme".
 QString readout(const Report& report);
 
-// A better crop rectangle for a frame the locator placed: rect is the crop (page pixels)
-// that m was measured on, photo the photograph the locator found (page pixels, may be
-// empty: the page). When the face's size, eye line or centre fail, the rectangle of the
-// same proportions that puts the head at 75 % of the height, the eyes at 27 mm of 45 and
-// the face in the middle, moved and shrunk as little as needed to stay inside photo and
-// the page; rect itself when those checks pass or no face was measured.
-QRect replaced(const QRect& rect, const Measures& m, const QRect& photo, QSize page, bool square,
-               const Rules& rules = {});
-
 } // namespace PhotoCheck

@@ -209,13 +209,6 @@ class PhotoCheckTest : public QObject {
                 m.sharpness = 0.08;
             },
             "face-size:fail,blur:warn", "Volto troppo piccolo: 62 % dell'altezza (70–80 %)");
-        row(
-            "blurred, background",
-            [](Measures& m) {
-                m.sharpness = 0.03;
-                m.backgroundHue = 40;
-            },
-            "blur:fail,background:warn", "Foto sfocata");
         // The square photo has no rule for the head's size and the eyes' height.
         row(
             "square, small head", [](Measures& m) { headShare(m, 0.5); }, "ok", "Foto conforme", true);
@@ -237,7 +230,6 @@ class PhotoCheckTest : public QObject {
                  token == QLatin1String("ok") ? 0 : token.count(QLatin1Char(',')) + 1);
     }
 
-    // Each check on crops of a real photograph (the sample form's) with one defect.
     // Each check on crops of a photograph (the sample form's drawn face) with one defect, about
     // the face where the detector puts it; the detector itself on the crop it finds it in.
     void measured_data() {
@@ -296,50 +288,6 @@ class PhotoCheckTest : public QObject {
                                 .arg((m.chin - m.crown) / m.size.height() * 100, 0, 'f', 0)
                                 .arg(1 - (m.leftEye.y() + m.rightEye.y()) / 2 / m.size.height(), 0, 'f', 2)
                                 .arg(m.roll)));
-    }
-
-    // A frame round the whole photograph leaves the head small: placed again inside the
-    // photograph, the head's size, the eye line and the centring pass.
-    void replacedFramePasses() {
-        const QRect photo = samplePhotograph();
-        const QRect loose(photo.left(), photo.top(), photo.width(), photo.width() * 480 / 400);
-        const Measures before = PhotoCheck::measureAround(cropOf(loose), faceIn(loose));
-        QCOMPARE(verdictOf(PhotoCheck::evaluate(before, false), PhotoCheck::Check::FaceSize),
-                 QStringLiteral("fail"));
-        const QRect placed = PhotoCheck::replaced(loose, before, photo, samplePage().size(), false);
-        QVERIFY(photo.contains(placed));
-        QVERIFY(placed.height() < loose.height());
-        const PhotoCheck::Report after =
-            PhotoCheck::evaluate(PhotoCheck::measureAround(cropOf(placed), faceIn(placed)), false);
-        for (PhotoCheck::Check check :
-             {PhotoCheck::Check::FaceSize, PhotoCheck::Check::EyeLine, PhotoCheck::Check::Centre})
-            QVERIFY2(verdictOf(after, check) != QLatin1String("fail"), qPrintable(PhotoCheck::token(after)));
-        // A frame whose checks pass stays where it is.
-        const Measures good = conforming();
-        QCOMPARE(PhotoCheck::replaced(QRect(10, 20, 400, 480), good, photo, samplePage().size(), false),
-                 QRect(10, 20, 400, 480));
-    }
-
-    // Without room in the photograph the frame shrinks and moves as far as it can, and never
-    // leaves the photograph or the page.
-    void replacedStaysInside_data() {
-        QTest::addColumn<QRect>("photo");
-        QTest::newRow("page edge") << QRect(0, 0, 300, 330);
-        QTest::newRow("narrow photograph") << QRect(50, 50, 200, 600);
-    }
-    void replacedStaysInside() {
-        QFETCH(QRect, photo);
-        Measures m = conforming();
-        headShare(m, 0.5);  // wants a frame two thirds of this one's height
-        eyesAt(m, 40, 192); // far to the left
-        const QRect placed = PhotoCheck::replaced(QRect(0, 0, 400, 480), m, photo, QSize(2480, 3508), false);
-        QVERIFY(!placed.isEmpty());
-        QVERIFY2(photo.contains(placed), qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                                        .arg(placed.x())
-                                                        .arg(placed.y())
-                                                        .arg(placed.width())
-                                                        .arg(placed.height())));
-        QVERIFY(std::abs(placed.width() * 480.0 / placed.height() - 400) < 4);
     }
 };
 
