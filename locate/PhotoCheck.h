@@ -23,12 +23,6 @@ struct HeadModel {
 
 Measures measure(const QImage& crop, const HeadModel& head = {});
 
-// The window's words on a photo crop: the worst problem, or "Foto conforme". Inline: the
-// locator's module measures only, its callers judge.
-inline QString readoutOf(const QImage& crop, bool square) {
-    return readout(evaluate(measure(crop), square));
-}
-
 // The same about a face already found (its detector's box, crop pixels): all but the count.
 Measures measureAround(const QImage& crop, const QRect& face, const HeadModel& head = {});
 
