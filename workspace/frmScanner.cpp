@@ -913,7 +913,7 @@ QString frmScanner::saveFolder() const {
 // ---------------------------------------------------------------------------------------
 // Automatic framing: the locator's answer puts the frames on the photograph and signature.
 
-bool frmScanner::autoFrameEnabled() const {
-    const auto settings = Settings::open(m_settingsFile);
+bool frmScanner::autoFrameEnabled(const QString& settingsFile) {
+    const auto settings = Settings::open(settingsFile);
     return !settings || settings->value(QStringLiteral("Workspace/AutoFrame"), true).toBool();
 }

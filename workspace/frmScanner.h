@@ -122,7 +122,8 @@ class frmScanner : public QDialog, private ScanWindow {
     // Automatic framing: after a load or scan the document has the locator look for the
     // photograph and the signature (WorkspaceDocument::locate). Off when the setting
     // Workspace/AutoFrame of the program's settings file (or of setSettingsFile's) is false.
-    bool autoFrameEnabled() const;
+    bool autoFrameEnabled() const { return autoFrameEnabled(m_settingsFile); }
+    static bool autoFrameEnabled(const QString& settingsFile);
     // How many locator answers were applied or dropped so far; for tests and measurements.
     int framesLocatedCount() const { return m_document.framesLocatedCount(); }
 
