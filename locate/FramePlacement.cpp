@@ -62,29 +62,29 @@ double topForHead(const QRectF& photo, const QRectF& face, double side) {
     return std::max((top + highestCrown) / 2, std::min(top, face.bottom() - side));
 }
 
-// FOTO ADR-CQC: the largest square inside the photograph (the smallest one when none fits,
-// the operator then adjusting it), placed for the head: crown and chin inside it with the
-// room above a little larger than below, and the face's middle across. A head taller than
-// the square keeps its middle, losing as much of the crown's hair as of the chin, but never
-// the face and its forehead; the ears go before either, as the square is narrower than the
-// head is tall.
-FrameRect placeSquare(const QRectF& photo, const QRectF& face, const QList<QSizeF>& sizes) {
-    QSizeF chosen = sizes.first();
-    for (auto it = sizes.crbegin(); it != sizes.crend(); ++it) {
-        if (it->width() <= photo.width() && it->height() <= photo.height()) {
-            chosen = *it;
-            break;
-        }
-    }
-    const double side = chosen.height();
+// FOTO ADR-CQC: the largest square inside the photograph, of any size between the smallest
+// and the largest frame (the smallest when the photograph is smaller still, the operator
+// then adjusting it), placed for the head as topForHead says and across on the face's
+// middle. The size steps reach only every 5 pixels of pict, about 2.5 mm of an A4 page: on
+// a 35 mm photograph holding a 33 mm head the square one step short loses the crown or the
+// chin.
+FrameRect placeSquare(const QRectF& photo, const QRectF& face) {
+    const OutputKindInfo& info = outputKindInfo(OutputKind::AdrCqc);
+    // Inside the photograph and within the window's bounds too (left and top at least 1).
+    const double width = std::min(photo.right(), kPictClientWidth) - std::max(photo.left(), 1.0);
+    const double height = std::min(photo.bottom(), kPictClientHeight) - std::max(photo.top(), 1.0);
+    const double wanted = std::clamp(std::min(width, height), info.smallest.width(), info.largest.width());
+    // Stored as float (as the frames are) and rounded down, so that it still fits.
+    float side = float(wanted);
+    if (side > wanted)
+        side = std::nextafter(side, 0.0F);
     const double top = topForHead(photo, face, side);
-    const double left = face.center().x() - chosen.width() / 2;
-    FrameRect frame{
-        float(clampInto(left, std::max(photo.left(), 1.0),
-                        std::min(photo.right() - chosen.width(), kPictClientWidth - chosen.width()))),
-        float(clampInto(top, std::max(photo.top(), 1.0),
-                        std::min(photo.bottom() - side, kPictClientHeight - side))),
-        float(chosen.width()), float(side)};
+    const double left = face.center().x() - side / 2;
+    FrameRect frame{float(clampInto(left, std::max(photo.left(), 1.0),
+                                    std::min(photo.right() - side, kPictClientWidth - side))),
+                    float(clampInto(top, std::max(photo.top(), 1.0),
+                                    std::min(photo.bottom() - side, kPictClientHeight - side))),
+                    side, side};
     FrameGeometry::applyDragBounds(frame);
     return frame;
 }
@@ -139,7 +139,7 @@ std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings) {
     const QRectF photo = toPict(findings.photo.rect, factor).adjusted(kSlack, kSlack, -kSlack, -kSlack);
     const QRectF face = toPict(findings.face, factor);
     if (kind == OutputKind::AdrCqc)
-        return placeSquare(photo, face, sizes);
+        return placeSquare(photo, face);
     // The photo frame's crop starts one pixel right of its left edge (see cropSourceRect).
     constexpr double trim = 1;
     for (auto it = sizes.crbegin(); it != sizes.crend(); ++it) {
