@@ -465,6 +465,9 @@ class TestLocate : public QObject {
                                 << (headKept ? crown + head * mm : -1.0);
         };
         id("35x45, head 32 mm", 35, 45, 4, 32, 0.6, 0.96);
+        id("35x45, head 34 mm", 35, 45, 3, 34, 0.6, 0.96);
+        // Much hair, the detector's box reaching below the chin (a painted portrait's).
+        id("35x45, head 33 mm, the box below the chin", 35, 45, 4, 33, 0.75, 0.85);
         id("35x45, head 32 mm, little hair above the box", 35, 45, 4, 32, 0.45, 1.0);
         id("35x45, head 32 mm, much hair above the box", 35, 45, 4, 32, 0.75, 0.9);
         id("35x45, head 28 mm, room round it", 35, 45, 6, 28, 0.6, 0.96);
