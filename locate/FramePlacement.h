@@ -11,14 +11,17 @@
 // Where the locator's findings put each kind's selection frame, in pixels of pict for the
 // turned page fitted into it, exactly as the window shows it:
 // - RIQUADRO FOTO: the largest 5:6 frame whose crop lies inside the photograph, placed for
-//   the head as the square is and across on the face's middle;
-// - FOTO ADR-CQC: the largest 1:1 frame inside the photograph, placed for the head (crown
-//   to chin, with a little more room above than below); whenever the photograph was found,
-//   even when the head or the smallest frame does not fit in it;
+//   the head (reckoned from the face's box) and across on the face's middle;
+// - FOTO ADR-CQC: the largest 1:1 frame inside the photograph, of any size between the
+//   smallest and the largest frame, placed for the head (crown to chin, reckoned from the
+//   face's box and the photograph's edges, with a little more room above than below);
+//   whenever the photograph was found, even when the head or the smallest frame does not
+//   fit in it;
 // - RIQUADRO FIRMA: the smallest 5:1 frame that holds all the signature's ink with a small
 //   margin, centred on it.
-// Sizes are only those the size steps reach from the design size, so "Aumenta" and
-// "Diminuisce" go on from there with their usual steps, and the frame stays within pict.
+// The photo and signature frames take only the sizes the size steps reach from the design
+// size. "Aumenta" and "Diminuisce" go on from any size with their usual steps, and every
+// frame stays within pict.
 namespace FramePlacement {
 
 // Every size a frame of kind takes from its design size by the size steps, smallest first.
