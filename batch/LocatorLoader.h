@@ -36,7 +36,7 @@ class LocatorLoader {
     bool measure(const QImage& crop, PhotoCheck::Measures* measures, QString* error) const;
 
     // Why the module file at path (or its folder) may not be loaded: not a regular file,
-    // writable by others than root or the program's owner, or not the size and SHA-256 its
+    // writable by others than root or the program's owner, or not the size and BLAKE2b-512 its
     // ".sum" beside it says. Empty when it may.
     static QString moduleProblem(const QString& path);
 

@@ -32,9 +32,6 @@ PageFindings search(const QImage& picture, QSize pageSize, Locator::Wanted wante
     QElapsedTimer timer;
     timer.start();
     try {
-        // The OCR model for the signature's labels loads while the photograph is looked for.
-        if (wanted == Wanted::All)
-            preloadLabelReader();
         preloadFaces();
         qCDebug(lcLocate) << "detector ready after" << timer.elapsed() << "ms";
         work = prepare(picture, pageSize);

@@ -20,7 +20,8 @@ inline constexpr char kFromProgram[] = "../lib/vetra";
 // The face cascade's module (FaceCascade.h), beside this one: the loader checks it too.
 inline constexpr char kCascadeFileName[] = "vetra-face-cascade.so";
 // Beside each module the build (and the installation, after stripping) writes
-// "<module>.sum": its size in bytes and its SHA-256 in hex, one blank between. A loader
+// "<module>.sum": its size in bytes and its BLAKE2b-512 in hex (as b2sum prints it), one
+// blank between. A loader
 // checks them before it maps the file: a module cut short or damaged on disk is refused
 // with a message instead of crashing the program that maps it.
 inline constexpr char kSumSuffix[] = ".sum";
