@@ -3,6 +3,7 @@
 #include "imaging/LocatorPicture.h"
 #include "imaging/Straighten.h"
 #include "locate/FramePlacement.h"
+#include "locate/PhotoCheck.h"
 
 #include <QUndoCommand>
 #include <QtConcurrent/QtConcurrentRun>
@@ -68,6 +69,7 @@ class HistoryStep : public QUndoCommand {
 };
 
 WorkspaceDocument::WorkspaceDocument(QObject* parent) : QObject(parent) {
+    m_checking.setMaxThreadCount(1);
     resetFrames();
 }
 
@@ -287,6 +289,24 @@ void WorkspaceDocument::cropped(OutputKind kind, const QImage& picture) {
         Q_EMIT readoutChanged(kind);
     });
     watcher->setFuture(QtConcurrent::run([kind, picture] { return SaveCommand::encode(kind, picture); }));
+    // The identity photo check: said under the quality when it answers, unless a later crop
+    // has replaced this one. The operator may save meanwhile: the check only informs.
+    readout.check.reset();
+    if (kind != OutputKind::Firma) {
+        auto* checking = new QFutureWatcher<PhotoCheck::Report>(this);
+        connect(checking, &QFutureWatcherBase::finished, this,
+                [this, kind, checking, key = picture.cacheKey()] {
+                    checking->deleteLater();
+                    Readout& current = m_readouts[index(kind)];
+                    if (current.picture.cacheKey() == key) {
+                        current.check = checking->result();
+                        Q_EMIT readoutChanged(kind);
+                    }
+                });
+        checking->setFuture(QtConcurrent::run(&m_checking, [kind, picture] {
+            return PhotoCheck::evaluate(PhotoCheck::measure(picture), kind == OutputKind::AdrCqc);
+        }));
+    }
     Q_EMIT readoutChanged(kind);
 }
 
@@ -294,11 +314,25 @@ QString WorkspaceDocument::readoutText(OutputKind kind) const {
     const Readout& readout = m_readouts[index(kind)];
     if (!readout.notFound.isEmpty())
         return readout.notFound;
+    QString text;
     if (readout.encoded)
-        return SaveCommand::readoutText(kind, *readout.encoded);
-    if (readout.watcher)
-        return QStringLiteral("Calcolo della qualità...");
-    return QString();
+        text = SaveCommand::readoutText(kind, *readout.encoded);
+    else if (readout.watcher)
+        text = QStringLiteral("Calcolo della qualità...");
+    if (readout.check)
+        text += QLatin1Char('\n') + PhotoCheck::readout(*readout.check);
+    return text;
+}
+
+QString WorkspaceDocument::readoutDetail(OutputKind kind) const {
+    const Readout& readout = m_readouts[index(kind)];
+    if (!readout.check || !readout.notFound.isEmpty())
+        return readoutText(kind);
+    const QString text = readoutText(kind);
+    const QStringList problems = PhotoCheck::problems(*readout.check);
+    if (problems.isEmpty())
+        return text;
+    return text.left(text.lastIndexOf(QLatin1Char('\n')) + 1) + problems.join(QLatin1Char('\n'));
 }
 
 bool WorkspaceDocument::readoutFits(OutputKind kind) const {

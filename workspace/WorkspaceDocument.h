@@ -5,12 +5,14 @@
 #include "imaging/ImageProcess.h"
 #include "imaging/OutputKinds.h"
 #include "locate/Locator.h"
+#include "locate/PhotoVerdict.h"
 #include "workspace/OperatorEdits.h"
 #include "workspace/SaveCommand.h"
 
 #include <QFutureWatcher>
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 #include <QUndoStack>
 #include <array>
 #include <functional>
@@ -89,8 +91,13 @@ class WorkspaceDocument : public QObject {
     // The kind's preview now holds picture, cropped from the page: its save's quality and
     // size are searched for in the background.
     void cropped(OutputKind kind, const QImage& picture);
-    // The readout beside the kind's preview; empty when there is none.
+    // The readout beside the kind's preview; empty when there is none. A photo crop's adds,
+    // on a line of its own once the check has answered, whether it would pass as an identity
+    // photo: its worst problem, or "Foto conforme".
     QString readoutText(OutputKind kind) const;
+    // The same with every problem the check found, one a line: the readout's tooltip (the
+    // readout's box has room for the worst one only).
+    QString readoutDetail(OutputKind kind) const;
     // False when the readout tells that the save cannot keep under the size limit.
     bool readoutFits(OutputKind kind) const;
     // Whether the quality and size of the kind's crop are known yet.
@@ -137,6 +144,7 @@ class WorkspaceDocument : public QObject {
         std::optional<SaveCommand::Encoded> encoded;
         QPointer<QFutureWatcher<SaveCommand::Encoded>> watcher;
         QString notFound; // said until the next crop: the locator found nothing to frame
+        std::optional<PhotoCheck::Report> check; // photo kinds, once the check has answered
     };
 
     ImageFile m_page;
@@ -154,6 +162,11 @@ class WorkspaceDocument : public QObject {
     std::array<double, 3> m_stepWidth{};
     std::array<double, 3> m_stepHeight{};
     std::array<Readout, 3> m_readouts{};
+    // The identity photo check's one thread. Not the global pool: QImage's smooth scaling on
+    // the interface thread hands its slices to the global pool and waits for them, so a check
+    // queued there (seconds under the sanitizers) froze the window and the readout with it.
+    // One thread: checks run one after the other, a crop's within about 30 ms.
+    QThreadPool m_checking;
     int m_framesLocated = 0;
     LocateFunction m_locate = [](const QImage& picture, QSize pageSize) {
         return Locator::locate(picture, pageSize);

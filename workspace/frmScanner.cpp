@@ -866,7 +866,7 @@ void frmScanner::showReadout(OutputKind kind) {
         return;
     const QString text = m_document.readoutText(kind);
     controls.readout->setText(text);
-    controls.readout->setToolTip(text); // whole, should a long verdict run past the box
+    controls.readout->setToolTip(m_document.readoutDetail(kind));
     // A file that cannot be saved is told on a red ground, before anyone presses save.
     if (m_document.readoutFits(kind)) {
         controls.readout->setAutoFillBackground(false);

@@ -1,6 +1,7 @@
 // The workspace's automatic framing through a real load of the sample form.
 #include "imaging/FrameGeometry.h"
 #include "imaging/Straighten.h"
+#include "locate/PhotoCheck.h"
 #include "tests/support/BatchProcess.h"
 #include "tests/support/SampleForm.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -249,6 +250,45 @@ class TestAutoFrame : public QObject {
 
         window.Command3_Click(); // the operator's crop: the readout tells of it instead
         QVERIFY(readout->text() != QStringLiteral("Fotografia non trovata: posizionare la cornice a mano"));
+    }
+
+    // After a photo crop the readout says, on a line under the quality, whether the crop would
+    // pass as an identity photo (the check's own words on the very preview) and its tooltip
+    // lists every problem; the signature has no check.
+    void photoCheckInTheReadout_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("foto") << int(OutputKind::Foto);
+        QTest::newRow("adr") << int(OutputKind::AdrCqc);
+        QTest::newRow("firma") << int(OutputKind::Firma);
+    }
+    void photoCheckInTheReadout() {
+        QFETCH(int, kind);
+        const OutputKind k = OutputKind(kind);
+        ScriptedPrompts prompts;
+        frmScanner window(prompts);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        prompts.fileAnswers << m_upright;
+        QTest::mouseClick(ui(window).Command12, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.framesLocatedCount(), 1, 60000);
+        window.setOutputKind(kind);
+        window.Command3_Click();
+        QLabel* readout = ui(window).controlsOf(k).readout;
+        QTRY_VERIFY_WITH_TIMEOUT(readout->text().startsWith(QStringLiteral("Qualità")), 20000);
+        if (k == OutputKind::Firma) {
+            QTest::qWait(300);
+            QVERIFY2(!readout->text().contains(QLatin1Char('\n')), qPrintable(readout->text()));
+            return;
+        }
+        const PhotoCheck::Report report = PhotoCheck::evaluate(
+            PhotoCheck::measure(ui(window).previewOf(k)->image()), k == OutputKind::AdrCqc);
+        const QString quality = readout->text().section(QLatin1Char('\n'), 0, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(readout->text(), quality + QLatin1Char('\n') + PhotoCheck::readout(report),
+                                  20000);
+        const QStringList problems = PhotoCheck::problems(report);
+        QCOMPARE(readout->toolTip(), quality + QLatin1Char('\n') +
+                                         (problems.isEmpty() ? QStringLiteral("Foto conforme")
+                                                             : problems.join(QLatin1Char('\n'))));
     }
 
     // Switched off in the settings file: nothing runs and the frames stay at their places.
