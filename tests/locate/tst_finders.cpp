@@ -1,8 +1,10 @@
 // The locator's finders on their own, on pages painted for the case each must handle.
+#include "locate/FaceFinder.h"
 #include "locate/PhotoFinder.h"
 #include "locate/SkewFinder.h"
 #include "locate/TextTurn.h"
 #include "locate/WorkPicture.h"
+#include "tests/support/SampleForm.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
@@ -121,11 +123,56 @@ class TestFinders : public QObject {
                  qPrintable(QStringLiteral("%1x%2").arg(rect.width()).arg(rect.height())));
     }
 
+    // The face in its candidate, at the turn that shows it upright, whether the candidate is
+    // the whole photograph or only its toned core, the head filling it (a light background):
+    // the detector needs room round a face.
+    void findsTheFace_data() {
+        QTest::addColumn<int>("turn");
+        QTest::addColumn<bool>("core");
+        QTest::newRow("whole photograph") << 0 << false;
+        QTest::newRow("head only") << 0 << true;
+        QTest::newRow("head only, upside down") << 180 << true;
+        QTest::newRow("head only, sideways") << 90 << true;
+    }
+    void findsTheFace() {
+        QFETCH(int, turn);
+        QFETCH(bool, core);
+        // The sample's drawn head: crown 807, chin 1075, its middle at 2103; the detector's
+        // box round its face about brow to chin.
+        const QRect head = core ? QRect(1983, 800, 240, 282) : SampleForm::photo().adjusted(12, 12, -12, -12);
+        const QRect face(2017, 908, 173, 173);
+        const QImage upright = SampleForm::page();
+        const QImage stored = SampleForm::storedTurned(upright, turn);
+        const QImage reduced =
+            stored.scaled(stored.size() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const Locate::Work work = Locate::prepare(reduced, stored.size());
+        // The candidate on the stored page: the upright rectangle turned back.
+        const double px = work.toPage;
+        const cv::Size uprightWork(int(std::lround(upright.width() / px)),
+                                   int(std::lround(upright.height() / px)));
+        const cv::Rect inUpright(int(head.x() / px), int(head.y() / px), int(head.width() / px),
+                                 int(head.height() / px));
+        const cv::Rect candidate = Locate::turnRect(inUpright, uprightWork, (360 - turn) % 360);
+        const Locate::FaceAnswer answer = Locate::faceIn(work, candidate);
+
+        QCOMPARE(answer.turn, turn);
+        QVERIFY2(answer.score > 0 && !answer.byCascade, qPrintable(QString::number(answer.score)));
+        // Placed on the face: the found box's middle within a quarter of the face's side of it.
+        const QRect found = Locate::toPage(answer.face, work, upright.size());
+        const QPoint off = found.center() - face.center();
+        QVERIFY2(std::abs(off.x()) <= face.width() / 4 && std::abs(off.y()) <= face.height() / 4,
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(found.x())
+                                .arg(found.y())
+                                .arg(found.width())
+                                .arg(found.height())));
+    }
+
     // Around a face, the photograph's sides where they meet the paper, when its background
     // is too close to the paper's grey to be told apart over its area: 3 levels lighter or
     // darker, within a printed box or with a shadow along two sides. Where nothing tells the
-    // edge (the background is the paper's grey) or the candidate is whole already, the
-    // candidate stays as it was.
+    // edge (the background is the paper's grey) the candidate grows only to the least room
+    // round the face; whole already, it stays as it was.
     void growsThePhotographToItsEdges_data() {
         QTest::addColumn<int>("background");
         QTest::addColumn<bool>("box");
