@@ -131,12 +131,19 @@ cv::Rect wholePhotograph(const Work& work, const cv::Rect& photo, const cv::Rect
         x0 = in.x;
     else if (x1 - centre > p.lopsided * (centre - x0))
         x1 = in.br().x - 1;
-    const int y0 = in.y - sideMove(outward(down, in.y, -1, top), work.paper, run, border, least, p);
-    const int y1 =
+    int y0 = in.y - sideMove(outward(down, in.y, -1, top), work.paper, run, border, least, p);
+    int y1 =
         in.br().y - 1 + sideMove(outward(down, in.br().y - 1, 1, bottom), work.paper, run, border, least, p);
+    // However faint its edges, the photograph holds the face with some room round it.
+    const int beside = int(std::lround(p.leastBesideFaces * face.width));
+    x0 = std::max(left, std::min(x0, face.x - beside));
+    x1 = std::min(right, std::max(x1, face.br().x - 1 + beside));
+    y0 = std::max(top, std::min(y0, face.y - int(std::lround(p.leastAboveFaces * face.height))));
+    y1 = std::min(bottom, std::max(y1, face.br().y - 1 + int(std::lround(p.leastBelowFaces * face.height))));
     const cv::Rect grown = cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1) | in;
     qCDebug(lcLocate) << "photograph's sides moved out by" << in.x - grown.x << grown.br().x - in.br().x
-                      << in.y - grown.y << grown.br().y - in.br().y;
+                      << in.y - grown.y << grown.br().y - in.br().y << "round the face" << face.x << face.y
+                      << face.width << face.height;
     if (debug.on())
         debug.boxes("photo-whole", grey, {in, grown}, 1);
     return turnRect(grown, grey.size(), (360 - turn) % 360);
