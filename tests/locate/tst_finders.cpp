@@ -178,17 +178,22 @@ class TestFinders : public QObject {
         QTest::addColumn<bool>("box");
         QTest::addColumn<bool>("shadow");
         QTest::addColumn<bool>("grows");
-        QTest::newRow("3 levels lighter, in a printed box") << 245 << true << false << true;
-        QTest::newRow("3 levels darker, shadowed") << 239 << false << true << true;
+        QTest::addColumn<bool>("stamp");
+        QTest::newRow("3 levels lighter, in a printed box") << 245 << true << false << true << false;
+        QTest::newRow("3 levels darker, shadowed") << 239 << false << true << true << false;
         QTest::newRow("the paper's grey, the face near the candidate's sides")
-            << 242 << false << false << false;
-        QTest::newRow("dark background, whole already") << 120 << true << true << false;
+            << 242 << false << false << false << false;
+        QTest::newRow("dark background, whole already") << 120 << true << true << false << false;
+        // An office stamp over its lower right corner and the paper beyond: the sides stop at
+        // the photograph's edges, not at the stamp's.
+        QTest::newRow("3 levels darker, stamped over a corner") << 239 << false << false << true << true;
     }
     void growsThePhotographToItsEdges() {
         QFETCH(int, background);
         QFETCH(bool, box);
         QFETCH(bool, shadow);
         QFETCH(bool, grows);
+        QFETCH(bool, stamp);
         const QRect photo(1700, 600, 413, 531);
         QImage page = pageWithPhotograph(242, photo, background, 3);
         {
@@ -196,6 +201,14 @@ class TestFinders : public QObject {
             if (box) { // a line of 0.5 mm, 1.5 mm off the photograph
                 painter.setPen(QPen(QColor(40, 40, 40), 6));
                 painter.drawRect(photo.adjusted(-21, -21, 21, 21));
+            }
+            if (stamp) { // a box of 25 x 28 mm in lines of 0.7 mm, its words between them
+                painter.setPen(QPen(QColor(90, 90, 110), 8));
+                const QRect outline(photo.x() + 220, photo.y() + 300, 290, 330);
+                painter.drawRect(outline);
+                for (int y = outline.top() + 50; y < outline.bottom() - 20; y += 60)
+                    painter.fillRect(QRect(outline.left() + 30, y, outline.width() - 60, 22),
+                                     QColor(90, 90, 110));
             }
             if (shadow) { // 1 mm to the right and below
                 painter.fillRect(QRect(photo.right() + 1, photo.top() + 12, 12, photo.height()),
