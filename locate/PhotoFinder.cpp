@@ -146,32 +146,41 @@ cv::Rect wholePhotograph(const Work& work, const cv::Rect& photo, const cv::Rect
     // not trim a few pixels off every side): where a stamp lies over the photograph's corner
     // and the paper beyond it, the whole profile walks on across the stamp, while the half
     // clear of it stops at the photograph's edge.
-    const auto moveOf = [&](const cv::Mat(&profiles)[3], int from, int step, int limit) {
+    // Such a side is the photograph's edge: no least room round the face moves it (below).
+    bool byHalf[4] = {false, false, false, false};
+    const auto moveOf = [&](const cv::Mat(&profiles)[3], int from, int step, int limit, bool& decided) {
         int move =
             std::max(0, sideMove(outward(profiles[0], from, step, limit), work.paper, run, border, least, p));
         for (int h = 1; h < 3 && move > 0 && !profiles[h].empty(); ++h) {
             const int half =
                 sideMove(outward(profiles[h], from, step, limit), work.paper, run, border, least, p);
-            if (half != kNoPaper && half <= move - least)
+            if (half != kNoPaper && half <= move - least) {
                 move = half;
+                decided = true;
+            }
         }
         return move;
     };
-    int x0 = in.x - moveOf(across, in.x, -1, left);
-    int x1 = in.br().x - 1 + moveOf(across, in.br().x - 1, 1, right);
+    int x0 = in.x - moveOf(across, in.x, -1, left, byHalf[0]);
+    int x1 = in.br().x - 1 + moveOf(across, in.br().x - 1, 1, right, byHalf[1]);
     const double centre = face.x + face.width / 2.0;
     if (centre - x0 > p.lopsided * (x1 - centre))
         x0 = in.x;
     else if (x1 - centre > p.lopsided * (centre - x0))
         x1 = in.br().x - 1;
-    int y0 = in.y - moveOf(down, in.y, -1, top);
-    int y1 = in.br().y - 1 + moveOf(down, in.br().y - 1, 1, bottom);
+    int y0 = in.y - moveOf(down, in.y, -1, top, byHalf[2]);
+    int y1 = in.br().y - 1 + moveOf(down, in.br().y - 1, 1, bottom, byHalf[3]);
     // However faint its edges, the photograph holds the face with some room round it.
     const int beside = int(std::lround(p.leastBesideFaces * face.width));
-    x0 = std::max(left, std::min(x0, face.x - beside));
-    x1 = std::min(right, std::max(x1, face.br().x - 1 + beside));
-    y0 = std::max(top, std::min(y0, face.y - int(std::lround(p.leastAboveFaces * face.height))));
-    y1 = std::min(bottom, std::max(y1, face.br().y - 1 + int(std::lround(p.leastBelowFaces * face.height))));
+    if (!byHalf[0])
+        x0 = std::max(left, std::min(x0, face.x - beside));
+    if (!byHalf[1])
+        x1 = std::min(right, std::max(x1, face.br().x - 1 + beside));
+    if (!byHalf[2])
+        y0 = std::max(top, std::min(y0, face.y - int(std::lround(p.leastAboveFaces * face.height))));
+    if (!byHalf[3])
+        y1 = std::min(bottom,
+                      std::max(y1, face.br().y - 1 + int(std::lround(p.leastBelowFaces * face.height))));
     const cv::Rect grown = cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1) | in;
     qCDebug(lcLocate) << "photograph's sides moved out by" << in.x - grown.x << grown.br().x - in.br().x
                       << in.y - grown.y << grown.br().y - in.br().y << "round the face" << face.x << face.y
