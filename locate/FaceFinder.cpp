@@ -226,9 +226,19 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& p, 
         double wideScale = 1;
         const cv::Mat wide = viewOf(work, photo, parts, p, wideSearch, wideScale);
         // Such a core is no photograph's shape either (an oval, a head and shoulders): its
-        // aspect tells nothing of the turn, so every view is looked at.
-        for (int t = 0; t < 4; ++t)
-            faceOf[t] = detector.detect(turned(wide, t * 90), p.lowering);
+        // aspect tells nothing of the turn, so every view is looked at, two on a second thread.
+        const auto lookWide = [&](int from, int to) {
+            for (int t = from; t < to; ++t)
+                faceOf[t] = detector.detect(turned(wide, t * 90), p.lowering);
+        };
+        std::future<void> later;
+        try {
+            later = std::async(std::launch::async, lookWide, 2, 4);
+        } catch (const std::system_error&) {
+            later = std::async(std::launch::deferred, lookWide, 2, 4);
+        }
+        lookWide(0, 2);
+        later.get();
         if (!none()) {
             views = {0, 1, 2, 3};
             crop = wide;

@@ -40,7 +40,7 @@ struct FaceParams {
     // face: when no view shows one, the candidate is looked at again with a 1/n of its side
     // round it, for each n here until one does. The detector is particular about the face's
     // size in its view: a photocopied oval scored 0 at 1/5 and 1/4 but 1.46 at 1/6, and the
-    // sample form's head alone nothing at 1/6 but 0.9 at 1/4 and 1/5.
+    // sample form's head alone nothing at 1/6 but a face at 1/4, 1/5 and 1/8.
     int wideMarginParts[2] = {6, 4};
     // A candidate this much taller than wide is upright or upside down, this much wider
     // than tall lies on its side; only one in between is looked at in all four views.
