@@ -115,14 +115,12 @@ double faceConfidence(double score, const FaceParams& params) {
 
 namespace {
 
-// The candidate with some paper round it, its short side at the detector's view size.
-cv::Mat viewOf(const Work& work, const cv::Rect& photo, const FaceParams& p, cv::Rect& search,
+// The candidate with a 1/parts of its side round it, its short side at the detector's view size.
+cv::Mat viewOf(const Work& work, const cv::Rect& photo, int parts, const FaceParams& p, cv::Rect& search,
                double& scale) {
-    search =
-        cv::Rect(photo.x - photo.width / p.searchMarginParts, photo.y - photo.height / p.searchMarginParts,
-                 photo.width + photo.width / (p.searchMarginParts / 2),
-                 photo.height + photo.height / (p.searchMarginParts / 2)) &
-        cv::Rect(0, 0, work.grey.cols, work.grey.rows);
+    search = cv::Rect(photo.x - photo.width / parts, photo.y - photo.height / parts,
+                      photo.width + photo.width / (parts / 2), photo.height + photo.height / (parts / 2)) &
+             cv::Rect(0, 0, work.grey.cols, work.grey.rows);
     scale = p.viewShortSide / std::min(search.width, search.height);
     cv::Mat crop;
     cv::resize(work.grey(search), crop, cv::Size(), scale, scale,
@@ -160,7 +158,8 @@ bool confirmedByCascade(const Work& work, const cv::Rect& photo, const FaceAnswe
                         const FaceParams& p) {
     cv::Rect search;
     double scale = 1;
-    const cv::Mat crop = viewOf(work, photo, p, search, scale);
+    const cv::Mat crop = viewOf(
+        work, photo, answer.marginParts > 0 ? answer.marginParts : p.searchMarginParts, p, search, scale);
     cv::Mat larger;
     const Face other = cascadeIn(crop, larger, answer.turn / 90, p);
     const bool confirmed = sameFace(answer.inView, other);
@@ -174,7 +173,9 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& p, 
     FaceDetector& detector = FaceDetector::instance();
     cv::Rect search;
     double scale = 1;
-    const cv::Mat crop = viewOf(work, photo, p, search, scale);
+    cv::Mat crop = viewOf(work, photo, p.searchMarginParts, p, search, scale);
+    answer.marginParts = p.searchMarginParts;
+    const cv::Rect ownSearch = search;
     // A photograph is taller than wide: one that looks wider lies on its side, one that
     // looks taller is upright or upside down. Only a square one needs all four views.
     const double aspect = double(search.height) / search.width;
@@ -215,9 +216,40 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& p, 
             break;
         }
     }
+    const auto none = [&] {
+        return std::all_of(std::begin(faceOf), std::end(faceOf), [](const Face& f) { return f.score <= 0; });
+    };
+    for (const int parts : p.wideMarginParts) {
+        if (!none() || parts <= 0)
+            break;
+        cv::Rect wideSearch;
+        double wideScale = 1;
+        const cv::Mat wide = viewOf(work, photo, parts, p, wideSearch, wideScale);
+        // Such a core is no photograph's shape either (an oval, a head and shoulders): its
+        // aspect tells nothing of the turn, so every view is looked at, two on a second thread.
+        const auto lookWide = [&](int from, int to) {
+            for (int t = from; t < to; ++t)
+                faceOf[t] = detector.detect(turned(wide, t * 90), p.lowering);
+        };
+        std::future<void> later;
+        try {
+            later = std::async(std::launch::async, lookWide, 2, 4);
+        } catch (const std::system_error&) {
+            later = std::async(std::launch::deferred, lookWide, 2, 4);
+        }
+        lookWide(0, 2);
+        later.get();
+        if (!none()) {
+            views = {0, 1, 2, 3};
+            crop = wide;
+            search = wideSearch;
+            scale = wideScale;
+            answer.marginParts = parts;
+        }
+    }
     cv::Mat larger;
     auto cascadeAt = [&](int t) { return cascadeIn(crop, larger, t, p); };
-    if (faceOf[0].score <= 0 && faceOf[1].score <= 0 && faceOf[2].score <= 0 && faceOf[3].score <= 0) {
+    if (none()) {
         for (int t : views)
             faceOf[t] = cascadeAt(t);
         answer.byCascade = true;
@@ -248,8 +280,14 @@ FaceAnswer faceIn(const Work& work, const cv::Rect& photo, const FaceParams& p, 
     const cv::Rect f = faceOf[best].rect;
     const cv::Rect inCrop(int(std::floor(f.x / scale)), int(std::floor(f.y / scale)),
                           int(std::ceil(f.width / scale)), int(std::ceil(f.height / scale)));
+    // Placed from the candidate's corner, not the view's: the frames' placement for the head
+    // was measured on faces so placed (a 1/20 of the candidate's side right of and below
+    // the detector's box). A face from the wide view is placed the same way.
     const cv::Rect turnedPhoto = turnRect(photo, work.grey.size(), answer.turn);
-    answer.face = cv::Rect(turnedPhoto.x + inCrop.x, turnedPhoto.y + inCrop.y, inCrop.width, inCrop.height) &
+    const cv::Point shift = turnRect(search, work.grey.size(), answer.turn).tl() -
+                            turnRect(ownSearch, work.grey.size(), answer.turn).tl();
+    answer.face = cv::Rect(turnedPhoto.x + shift.x + inCrop.x, turnedPhoto.y + shift.y + inCrop.y,
+                           inCrop.width, inCrop.height) &
                   turnedPhoto;
     qCDebug(lcLocate) << "face scores by turn" << faceOf[0].score << faceOf[1].score << faceOf[2].score
                       << faceOf[3].score;

@@ -35,6 +35,13 @@ struct FaceParams {
     // Paper searched around the candidate, a 1/n of its side on each side: detectors want
     // some margin round a face.
     int searchMarginParts = 20;
+    // A face that fills its candidate (the toned core of a photograph on a light background,
+    // a vignetted oval) leaves the detector no room for the margin its window keeps round a
+    // face: when no view shows one, the candidate is looked at again with a 1/n of its side
+    // round it, for each n here until one does. The detector is particular about the face's
+    // size in its view: a photocopied oval scored 0 at 1/5 and 1/4 but 1.46 at 1/6, and the
+    // sample form's head alone nothing at 1/6 but a face at 1/4, 1/5 and 1/8.
+    int wideMarginParts[2] = {6, 4};
     // A candidate this much taller than wide is upright or upside down, this much wider
     // than tall lies on its side; only one in between is looked at in all four views.
     double sidewaysAspect = 1.08;
@@ -55,6 +62,7 @@ struct FaceAnswer {
     bool byCascade = false; // found by the cascade alone, dlib seeing nothing
     bool confirmed = false; // dlib's weak face, found at the same place by the cascade
     cv::Rect inView;        // the face in the detector's view of the candidate, at that turn
+    int marginParts = 0;    // that view's margin round the candidate (FaceParams' parts)
 };
 
 // Looks for a face in the candidate photo (working pixels of the stored page) at each

@@ -32,11 +32,15 @@ void longestRun(const cv::Mat& profile, int n, int share, int& first, int& last)
     }
 }
 
+// sideMove's answer when no paper comes within reach.
+constexpr int kNoPaper = -1;
+
 // How far a side moves out. outward holds the profile's grey levels going out from the
 // side, the first one the side's own (inside the photograph): the side moves to the last
 // level before a run of paper, less what shades the edge, the inset and a pixel more for
-// an edge measured on a profile. Nothing when the paper starts at once or not at all, or
-// when the move is under least: a side found whole whose edge is shaded by a few pixels.
+// an edge measured on a profile. Nothing when the paper starts at once or when the move is
+// under least (a side found whole whose edge is shaded by a few pixels); kNoPaper when no
+// paper comes within reach.
 int sideMove(const std::vector<float>& outward, int paper, int run, int border, int least,
              const PhotoParams& p) {
     const int n = int(outward.size());
@@ -73,6 +77,8 @@ int sideMove(const std::vector<float>& outward, int paper, int run, int border, 
     }
     // The paper at once (past the blur of the edge): the candidate's side was the
     // photograph's already.
+    if (paperAt < 0)
+        return kNoPaper;
     if (paperAt <= p.insetPx + p.edgeBlurPx)
         return 0;
     // The edge is the steepest step before the paper: the scan and the reduction blur it over
@@ -109,9 +115,21 @@ cv::Rect wholePhotograph(const Work& work, const cv::Rect& photo, const cv::Rect
     const int run = std::max(2, int(std::lround(p.paperRunMm * work.pxPerMm)));
     const int border = std::max(1, int(std::lround(p.borderMm * work.pxPerMm)));
     const int least = std::max(2, int(std::lround(p.leastMoveMm * work.pxPerMm)));
-    cv::Mat across, down;
-    cv::reduce(grey(rows), across, 0, cv::REDUCE_AVG, CV_32F); // one level per column
-    cv::reduce(grey(cols), down, 1, cv::REDUCE_AVG, CV_32F);   // one level per row
+    // One level per column over the face's rows (and per row over its columns), and the same
+    // over each half of them: a stamp over one corner of the photograph darkens one half only.
+    cv::Mat across[3], down[3];
+    const cv::Rect rowHalves[2] = {
+        cv::Rect(rows.x, rows.y, rows.width, rows.height / 2),
+        cv::Rect(rows.x, rows.y + rows.height / 2, rows.width, rows.height - rows.height / 2)};
+    const cv::Rect colHalves[2] = {
+        cv::Rect(cols.x, cols.y, cols.width / 2, cols.height),
+        cv::Rect(cols.x + cols.width / 2, cols.y, cols.width - cols.width / 2, cols.height)};
+    cv::reduce(grey(rows), across[0], 0, cv::REDUCE_AVG, CV_32F);
+    cv::reduce(grey(cols), down[0], 1, cv::REDUCE_AVG, CV_32F);
+    for (int h = 0; h < 2 && rows.height >= 2 && cols.width >= 2; ++h) {
+        cv::reduce(grey(rowHalves[h]), across[h + 1], 0, cv::REDUCE_AVG, CV_32F);
+        cv::reduce(grey(colHalves[h]), down[h + 1], 1, cv::REDUCE_AVG, CV_32F);
+    }
     // The profile from index from, stepping by step, to limit (inclusive).
     const auto outward = [](const cv::Mat& profile, int from, int step, int limit) {
         std::vector<float> levels;
@@ -123,20 +141,52 @@ cv::Rect wholePhotograph(const Work& work, const cv::Rect& photo, const cv::Rect
     const int right = std::min(grey.cols - 1, int(face.br().x + p.sideReachFaces * face.width));
     const int top = std::max(0, int(face.y - p.aboveReachFaces * face.height));
     const int bottom = std::min(grey.rows - 1, int(face.br().y + p.belowReachFaces * face.height));
-    int x0 = in.x - sideMove(outward(across, in.x, -1, left), work.paper, run, border, least, p);
-    int x1 =
-        in.br().x - 1 + sideMove(outward(across, in.br().x - 1, 1, right), work.paper, run, border, least, p);
+    // A side's move over all the face's rows or columns, unless over a half of them the paper
+    // starts at once: where a stamp lies over the corner of a photograph found whole and over
+    // the paper beyond it, the whole profile walks on across the stamp, while the half clear
+    // of it meets the paper at the side. A half that meets the paper only further out is no
+    // such evidence: on a background within a few levels of the paper the half without the
+    // shoulders stops at the hair, and the photograph came out short (sweep of background
+    // 245: square photo framed on 1 of 6 when such halves decided, on 3 of 6 now).
+    // Such a side is the photograph's edge: no least room round the face moves it (below).
+    bool byHalf[4] = {false, false, false, false};
+    const auto moveOf = [&](const cv::Mat(&profiles)[3], int from, int step, int limit, bool& decided) {
+        int move =
+            std::max(0, sideMove(outward(profiles[0], from, step, limit), work.paper, run, border, least, p));
+        for (int h = 1; h < 3 && move > 0 && !profiles[h].empty(); ++h) {
+            const int half =
+                sideMove(outward(profiles[h], from, step, limit), work.paper, run, border, least, p);
+            if (half == 0) {
+                move = half;
+                decided = true;
+            }
+        }
+        return move;
+    };
+    int x0 = in.x - moveOf(across, in.x, -1, left, byHalf[0]);
+    int x1 = in.br().x - 1 + moveOf(across, in.br().x - 1, 1, right, byHalf[1]);
     const double centre = face.x + face.width / 2.0;
     if (centre - x0 > p.lopsided * (x1 - centre))
         x0 = in.x;
     else if (x1 - centre > p.lopsided * (centre - x0))
         x1 = in.br().x - 1;
-    const int y0 = in.y - sideMove(outward(down, in.y, -1, top), work.paper, run, border, least, p);
-    const int y1 =
-        in.br().y - 1 + sideMove(outward(down, in.br().y - 1, 1, bottom), work.paper, run, border, least, p);
+    int y0 = in.y - moveOf(down, in.y, -1, top, byHalf[2]);
+    int y1 = in.br().y - 1 + moveOf(down, in.br().y - 1, 1, bottom, byHalf[3]);
+    // However faint its edges, the photograph holds the face with some room round it.
+    const int beside = int(std::lround(p.leastBesideFaces * face.width));
+    if (!byHalf[0])
+        x0 = std::max(left, std::min(x0, face.x - beside));
+    if (!byHalf[1])
+        x1 = std::min(right, std::max(x1, face.br().x - 1 + beside));
+    if (!byHalf[2])
+        y0 = std::max(top, std::min(y0, face.y - int(std::lround(p.leastAboveFaces * face.height))));
+    if (!byHalf[3])
+        y1 = std::min(bottom,
+                      std::max(y1, face.br().y - 1 + int(std::lround(p.leastBelowFaces * face.height))));
     const cv::Rect grown = cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1) | in;
     qCDebug(lcLocate) << "photograph's sides moved out by" << in.x - grown.x << grown.br().x - in.br().x
-                      << in.y - grown.y << grown.br().y - in.br().y;
+                      << in.y - grown.y << grown.br().y - in.br().y << "round the face" << face.x << face.y
+                      << face.width << face.height;
     if (debug.on())
         debug.boxes("photo-whole", grey, {in, grown}, 1);
     return turnRect(grown, grey.size(), (360 - turn) % 360);

@@ -80,6 +80,15 @@ struct PhotoParams {
     // photograph's own background next to it and at most borderMm wide, is left outside.
     int borderDarker = 4;
     double borderMm = 1.2;
+    // The least extent of a photograph round the detector's face box, in face widths to either
+    // side and face heights above and below: where a light or photocopied background meets
+    // the paper with no edge to find, a side stays on the person's toned part and leaves no
+    // room for a frame round the head. On the tuning forms' photographs (backgrounds of 110
+    // to 245, faces 0.45 to 0.65 of the photograph's width) the photograph reached at least
+    // 0.23 face widths beside the face, 0.53 heights above it and 0.39 below.
+    double leastBesideFaces = 0.15;
+    double leastAboveFaces = 0.5;
+    double leastBelowFaces = 0.2;
 };
 
 struct PhotoCandidate {
