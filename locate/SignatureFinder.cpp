@@ -137,6 +137,36 @@ bool runsStraightBothWays(const cv::Mat& mask, int run, double share) {
     return cv::countNonZero(across) >= share * total && cv::countNonZero(along) >= share * total;
 }
 
+// Whether a part is one sweep of the pen: long and low, a single run of ink down most of
+// its columns, and bent off the straight line a ruling's remnant keeps to.
+bool isPenSweep(const cv::Mat& labels, const Component& c, const SignatureParams& p) {
+    const cv::Rect& b = c.box;
+    if (b.width < p.flourishLength * b.height)
+        return false;
+    int oneRun = 0;
+    std::vector<cv::Point> points;
+    for (int x = b.x; x < b.x + b.width; ++x) {
+        int runs = 0;
+        bool inside = false;
+        for (int y = b.y; y < b.y + b.height; ++y) {
+            const bool own = labels.at<int>(y, x) == c.label;
+            if (own)
+                points.emplace_back(x, y);
+            runs += own && !inside;
+            inside = own;
+        }
+        oneRun += runs == 1;
+    }
+    if (oneRun < p.sweepOneRun * b.width || points.size() < 2)
+        return false;
+    cv::Vec4f fit;
+    cv::fitLine(points, fit, cv::DIST_HUBER, 0, 0.01, 0.01);
+    const auto off = std::count_if(points.begin(), points.end(), [&fit, &p](const cv::Point& point) {
+        return std::abs((point.x - fit[2]) * fit[1] - (point.y - fit[3]) * fit[0]) > p.offLinePx;
+    });
+    return off >= p.offMinPixels;
+}
+
 // Whether a part is a ring, as a round stamp's or an emblem's: as wide as high, its ink at
 // one distance from its middle.
 bool isRing(const cv::Mat& labels, const Component& c, const Work& work, const SignatureParams& p) {
@@ -714,6 +744,7 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
         debug.boxes("signature-groups", grey, boxes);
     }
 
+    const size_t labelledParts = parts.size(); // those after come off the ruling's runs
     const std::vector<Run> runs = runsNear(candidates, ink, lines, parts, group, p);
 
     // Dots, short strokes and loops cut off by a ruled line next to a group belong to it,
@@ -785,6 +816,30 @@ SignatureAnswer signatureIn(const cv::Mat& grey, const Work& work, const cv::Rec
                 continue;
             grown |= other;
             joined.push_back(other);
+        }
+        // Sweeps of the pen under it, apart from it: a flourish or an underline drawn below
+        // the ruled line. Printed names there are letters, not one sweep.
+        {
+            const int reachBelow = std::max(groupBox.height / 2, int(p.sweepReachMm * work.pxPerMm));
+            cv::Rect sweeps;
+            std::vector<size_t> found;
+            for (size_t k = 0; k < labelledParts; ++k) {
+                const cv::Rect& r = parts[k].box;
+                if (taken[k] || parts[k].elsewhere || r.width < p.sweepMinMm * work.pxPerMm ||
+                    r.x < grown.x - gx || r.x + r.width > grown.x + grown.width + gx ||
+                    r.y + r.height <= grown.y + grown.height || r.y > grown.y + grown.height + reachBelow ||
+                    !isPenSweep(labels, parts[k], p))
+                    continue;
+                sweeps = sweeps.area() > 0 ? (sweeps | r) : r;
+                found.push_back(k);
+            }
+            if (!found.empty() && sweeps.width >= p.sweepMinWidth * groupBox.width) {
+                for (size_t k : found) {
+                    taken[k] = true;
+                    grown |= parts[k].box;
+                    joined.push_back(parts[k].box);
+                }
+            }
         }
         // An underline, which the line removal took for a ruled line, belongs to it too: a
         // curved one near it, or a straight one that ends with the writing on one side at

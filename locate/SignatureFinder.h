@@ -64,6 +64,16 @@ struct SignatureParams {
     // A handwritten group this many times as long as high under the signature is its
     // flourish.
     double flourishLength = 4;
+    // A stroke of the pen standing apart under the writing (a flourish the ruled line cut
+    // off, an underline below the line) belongs to it: long and low, one run of ink in at
+    // least sweepOneRun of its columns (print has two or three where letters close), bent
+    // off a straight line (a ruling's remnant is not), at least sweepMinMm long, within the
+    // writing's columns and up to half its height or sweepReachMm below it, the pieces
+    // together at least sweepMinWidth of the writing's width.
+    double sweepOneRun = 0.85;
+    double sweepMinMm = 3;
+    double sweepReachMm = 5;
+    double sweepMinWidth = 0.3;
     // An underline no wider than this share of the grown group.
     double underlineMaxWidth = 1.3;
     // A group lower than this is a word of print set large, not a signature.
