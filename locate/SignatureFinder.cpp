@@ -173,7 +173,7 @@ bool bends(const std::vector<cv::Point>& points, const SignatureParams& p) {
     cv::Vec4f fit;
     cv::fitLine(points, fit, cv::DIST_HUBER, 0, 0.01, 0.01);
     const auto off = std::count_if(points.begin(), points.end(), [&fit, &p](const cv::Point& point) {
-        return std::abs((point.x - fit[2]) * fit[1] - (point.y - fit[3]) * fit[0]) > p.offLinePx;
+        return std::abs((point.x - fit[2]) * fit[1] - (point.y - fit[3]) * fit[0]) > p.sweepOffPx;
     });
     return off >= p.offMinPixels;
 }

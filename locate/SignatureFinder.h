@@ -69,11 +69,13 @@ struct SignatureParams {
     // at least sweepOneRun of their columns (print has two or three where letters close), at
     // least sweepMinMm long, within the writing's columns and up to half its height or
     // sweepReachMm below it; together at least sweepMinWidth of the writing's width and bent
-    // off a straight line (the ruling's remnants are not).
+    // off a straight line by more than sweepOffPx (the ruling's remnants are not; a flat
+    // underline's waves are a pixel or two at the working size).
     double sweepOneRun = 0.85;
     double sweepMinMm = 3;
     double sweepReachMm = 5;
     double sweepMinWidth = 0.3;
+    double sweepOffPx = 1;
     // An underline no wider than this share of the grown group.
     double underlineMaxWidth = 1.3;
     // A group lower than this is a word of print set large, not a signature.
