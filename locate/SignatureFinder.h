@@ -64,6 +64,18 @@ struct SignatureParams {
     // A handwritten group this many times as long as high under the signature is its
     // flourish.
     double flourishLength = 4;
+    // Strokes of the pen standing apart under the writing (a flourish the ruled line cut
+    // off, an underline below the line) belong to it: pieces long and low, one run of ink in
+    // at least sweepOneRun of their columns (print has two or three where letters close), at
+    // least sweepMinMm long, within the writing's columns and up to half its height or
+    // sweepReachMm below it; together at least sweepMinWidth of the writing's width and bent
+    // off a straight line by more than sweepOffPx (the ruling's remnants are not; a flat
+    // underline's waves are a pixel or two at the working size).
+    double sweepOneRun = 0.85;
+    double sweepMinMm = 3;
+    double sweepReachMm = 5;
+    double sweepMinWidth = 0.3;
+    double sweepOffPx = 1;
     // An underline no wider than this share of the grown group.
     double underlineMaxWidth = 1.3;
     // A group lower than this is a word of print set large, not a signature.
@@ -111,6 +123,11 @@ struct SignatureParams {
     // office's own), not a place for the applicant's signature; closed and taller than wide,
     // a photograph's or a picture's box.
     double sectionMinWidth = 0.6;
+    // A closed place taller than wide and at least pictureMinMm high is a picture's box. The
+    // office stamps a photograph across its box's edge: a group with this share of its box
+    // or more over a picture's box is that stamp, never the applicant's signature.
+    double pictureMinMm = 20;
+    double onPictureShare = 0.125;
     // The form's labels, read where handwriting stands: lines of print from this many
     // letters' height long (a label may be one short word, "Firma", "Sigla"), up to
     // labelReachMm from a handwritten group: the labelReadsEach nearest to each group, at most

@@ -10,6 +10,7 @@
 #include "tests/support/FormPage.h"
 
 #include <QPainter>
+#include <QPainterPath>
 #include <QtTest>
 
 namespace {
@@ -25,6 +26,8 @@ enum class Place {
     OfficeSection, // a section boxed across the page
     BesideStamp,   // free, a round stamp's rings just right of it
     BesideFrame,   // free, a rectangular stamp's turned frame just right of it
+    SweepUnder,    // on its own line, a wavy sweep of the pen under the line
+    NameUnder,     // on its own line, the signer's name printed under the line
 };
 
 int mm(double v) {
@@ -49,6 +52,16 @@ QImage pageWith(Place place, const QRect& signature, QImage* ink) {
     }
     const QRect& s = signature;
     switch (place) {
+    case Place::SweepUnder:
+    case Place::NameUnder:
+        painter.drawLine(s.left() - mm(5), s.bottom() + mm(1), s.right() + mm(5), s.bottom() + mm(1));
+        if (place == Place::NameUnder) {
+            QFont font(QStringLiteral("Liberation Sans"));
+            font.setPixelSize(mm(3));
+            painter.setFont(font);
+            painter.drawText(s.left() + mm(12), s.bottom() + mm(6), QStringLiteral("(Mario Rossi)"));
+        }
+        break;
     case Place::OwnLine:
         painter.drawLine(s.left() - mm(5), s.bottom() - mm(2), s.right() + mm(5), s.bottom() - mm(2));
         break;
@@ -82,7 +95,22 @@ QImage pageWith(Place place, const QRect& signature, QImage* ink) {
         break;
     }
     painter.end();
-    return FormPage::signedOn(page, signature, FormPage::SignatureLine::None, ink);
+    page = FormPage::signedOn(page, signature, FormPage::SignatureLine::None, ink);
+    if (place == Place::SweepUnder) {
+        QPainterPath sweep;
+        sweep.moveTo(s.left() + s.width() * 0.15, s.bottom() + mm(3.5));
+        sweep.cubicTo(s.left() + s.width() * 0.4, s.bottom() + mm(7), s.left() + s.width() * 0.6,
+                      s.bottom() + mm(1), s.right() - s.width() * 0.1, s.bottom() + mm(3));
+        const int pen = mm(13) / 40;
+        for (QImage* on : {&page, ink}) {
+            QPainter painter(on);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(
+                QPen(on == ink ? QColor(Qt::white) : QColor(25, 35, 125), pen, Qt::SolidLine, Qt::RoundCap));
+            painter.drawPath(sweep);
+        }
+    }
+    return page;
 }
 
 QFont labelFont() {
@@ -134,6 +162,8 @@ class TestSignature : public QObject {
             << Place::BesideStamp << QRect(mm(90), mm(200), mm(70), mm(13)) << true;
         QTest::newRow("beside a rectangular stamp")
             << Place::BesideFrame << QRect(mm(90), mm(200), mm(70), mm(13)) << true;
+        QTest::newRow("with a pen sweep under its line") << Place::SweepUnder << free << true;
+        QTest::newRow("with the name printed under its line") << Place::NameUnder << free << true;
         QTest::newRow("letters in a row of boxes")
             << Place::LetterBoxes << QRect(mm(60), mm(150), mm(126), mm(6.5)) << false;
         QTest::newRow("on a field among others")
