@@ -320,12 +320,15 @@ std::optional<FrameRect> placeChecked(OutputKind kind, const PageFindings& findi
         // estimates, 20 % short on one tuning page): the size stays unless the head's fails.
         const QRectF face = toPict(findings.face, factor);
         QList<QSizeF> sizes = reachableSizes(kind);
-        const bool sizeFails = std::any_of(
-            first->report.results.cbegin(), first->report.results.cend(), [](const PhotoCheck::Result& r) {
-                return r.check == PhotoCheck::Check::FaceSize && r.verdict == PhotoCheck::Verdict::Fail;
-            });
-        if (!sizeFails)
-            sizes = {QSizeF(f.Width, f.Height)};
+        // A head too large is mended only by a larger frame, one too small by a smaller.
+        int sizeFails = 0;
+        for (const PhotoCheck::Result& r : first->report.results) {
+            if (r.check == PhotoCheck::Check::FaceSize && r.verdict == PhotoCheck::Verdict::Fail)
+                sizeFails = r.side;
+        }
+        sizes.removeIf([&](const QSizeF& size) {
+            return sizeFails == 0 ? size.height() != f.Height : (size.height() - f.Height) * sizeFails < 0;
+        });
         // A head the crop cuts is taller than measured: the largest frames first then.
         const bool cut = m.crown <= 1 || m.chin >= m.size.height() - 1;
         const double wanted = cut ? sizes.last().height() : head / kHeadShare;
@@ -340,9 +343,10 @@ std::optional<FrameRect> placeChecked(OutputKind kind, const PageFindings& findi
             if (w - kTrim < face.width() || h < face.height())
                 continue;
             double top = h >= head ? crown - kRoomAbove * (h - head) : crown + (head - h) / 2;
-            // Eyes 0.53 to 0.67 of the height above the bottom edge: inside the rule's 0.51
-            // to 0.69 by the measure's own spread.
-            top = clampInto(top, eyesY - 0.47 * h, eyesY - 0.33 * h);
+            // Eyes 0.55 to 0.65 of the height above the bottom edge: inside the rule's 0.51
+            // to 0.69 by the spread between the picture's measure and the saved crop's
+            // (up to 0.03 on the tuning pages).
+            top = clampInto(top, eyesY - 0.45 * h, eyesY - 0.35 * h);
             if (const std::optional<FrameRect> frame =
                     photoFrameAt(photo, size, eyesX - (w + kTrim) / 2, top))
                 candidates.push_back(*frame);
