@@ -133,7 +133,15 @@ bool placeAutomatically(const BatchOptions& options, const QString& input, Locat
         *failed = failure(BatchExit::LocatorMissing, error);
         return false;
     }
-    const std::optional<FrameRect> frame = FramePlacement::place(options.kind, findings);
+    // The photo frames are measured on the window's picture as the window measures them, so
+    // that both place the same frames.
+    const FramePlacement::MeasureFunction measure = [locator](const QImage& crop,
+                                                              PhotoCheck::Measures* measures) {
+        QString ignored;
+        return locator->measure(crop, measures, &ignored);
+    };
+    const std::optional<FrameRect> frame =
+        FramePlacement::placeChecked(options.kind, findings, picture, measure);
     if (!frame) {
         *failed = failure(
             BatchExit::NotFound,

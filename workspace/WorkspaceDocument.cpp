@@ -371,20 +371,40 @@ void WorkspaceDocument::locate() {
     const QImage picture = m_page.reduced().isNull() ? m_page.image() : m_page.reduced();
     const QSize pageSize = m_page.size();
     const qint64 key = m_page.image().cacheKey();
-    auto* watcher = new QFutureWatcher<PageFindings>(this);
+    using Answer = std::pair<PageFindings, PlacedFrames>;
+    auto* watcher = new QFutureWatcher<Answer>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, key] {
         watcher->deleteLater();
-        framesLocated(key, watcher->result());
+        const Answer answer = watcher->result();
+        framesLocated(key, answer.first, answer.second);
     });
     watcher->setFuture(QtConcurrent::run([picture, pageSize, path = m_path, locate = m_locate] {
         // A JPEG page is looked at as vetra-batch looks at it (its reduced decode, not the
-        // average of the full one), so both place the same frames on it.
+        // average of the full one), so both place the same frames on it, the photo frames
+        // measured on the same pixels.
         const QImage jpeg = LocatorPicture::ofJpegFile(path, pageSize);
-        return locate(jpeg.isNull() ? picture : jpeg, pageSize);
+        const QImage looked = jpeg.isNull() ? picture : jpeg;
+        Answer answer{locate(looked, pageSize), {}};
+        const FramePlacement::MeasureFunction measure = [](const QImage& crop,
+                                                           PhotoCheck::Measures* measures) {
+            *measures = PhotoCheck::measure(crop);
+            return true;
+        };
+        for (OutputKind kind : kKinds)
+            answer.second[index(kind)] = FramePlacement::placeChecked(kind, answer.first, looked, measure);
+        return answer;
     }));
 }
 
 void WorkspaceDocument::framesLocated(qint64 cacheKey, const PageFindings& findings) {
+    PlacedFrames placed;
+    for (OutputKind kind : kKinds)
+        placed[index(kind)] = FramePlacement::place(kind, findings);
+    framesLocated(cacheKey, findings, placed);
+}
+
+void WorkspaceDocument::framesLocated(qint64 cacheKey, const PageFindings& findings,
+                                      const PlacedFrames& placed) {
     ++m_framesLocated;
     if (m_page.isNull() || m_page.image().cacheKey() != cacheKey || !m_shown)
         return;
@@ -409,7 +429,7 @@ void WorkspaceDocument::framesLocated(qint64 cacheKey, const PageFindings& findi
     for (OutputKind kind : kKinds) {
         if (!m_edits.mayPlace(kind))
             continue;
-        if (const std::optional<FrameRect> frame = FramePlacement::place(kind, findings)) {
+        if (const std::optional<FrameRect>& frame = placed[index(kind)]) {
             setFrame(kind, *frame);
             continue;
         }

@@ -117,6 +117,10 @@ class WorkspaceDocument : public QObject {
     // operator has overtaken: a frame moved, resized or cropped with keeps its place, and a
     // page the operator has done anything to is not turned.
     void framesLocated(qint64 cacheKey, const PageFindings& findings);
+    // The same with each kind's frame as FramePlacement placed it (by index()), nothing where
+    // its subject was not found.
+    using PlacedFrames = std::array<std::optional<FrameRect>, 3>;
+    void framesLocated(qint64 cacheKey, const PageFindings& findings, const PlacedFrames& placed);
     // How many answers were applied or dropped so far.
     int framesLocatedCount() const { return m_framesLocated; }
     using LocateFunction = std::function<PageFindings(const QImage&, QSize)>;

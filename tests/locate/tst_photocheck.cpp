@@ -1,3 +1,4 @@
+#include "locate/FramePlacement.h"
 #include "locate/PhotoCheck.h"
 #include "tests/support/SampleForm.h"
 
@@ -134,9 +135,94 @@ QString verdictOf(const PhotoCheck::Report& report, PhotoCheck::Check check) {
     return QStringLiteral("none");
 }
 
+// A form at 150 dpi whose photograph holds a head drawn as marks a measure can read back
+// exactly: the head crown to chin in red, the eyes in blue. The detector's face box, which
+// the frame is first placed by, is given apart, so it can mislead the placement.
+struct MarkedHead {
+    QRect photo;   // in pixels of the upright, level page
+    QRect head;    // crown to chin, cheek to cheek
+    int eyesY = 0; // the eyes' line, down the page
+    QRect face;    // the detector's box
+};
+
+// The page as it is stored: drawn upright and level, then turned back by turn and tilted by
+// -straighten, so that the locator's turn and straightening bring it back.
+QImage markedPage(const MarkedHead& scene, int turn, double straighten) {
+    QImage page(1240, 1754, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    painter.fillRect(scene.photo, QColor(215, 220, 225));
+    painter.fillRect(scene.head, QColor(220, 20, 20));
+    const int apart = scene.head.width() / 4;
+    for (int side : {-1, 1})
+        painter.fillRect(QRect(scene.head.center().x() + side * apart - 4, scene.eyesY - 3, 9, 7), Qt::blue);
+    painter.end();
+    QTransform back;
+    back.translate(page.width() / 2.0, page.height() / 2.0);
+    back.rotate(-straighten);
+    back.translate(-page.width() / 2.0, -page.height() / 2.0);
+    QImage tilted(page.size(), QImage::Format_RGB32);
+    tilted.fill(Qt::white);
+    QPainter tilting(&tilted);
+    tilting.setRenderHint(QPainter::SmoothPixmapTransform);
+    tilting.setTransform(back);
+    tilting.drawImage(0, 0, page);
+    tilting.end();
+    return tilted.transformed(QTransform().rotate(-turn));
+}
+
+// Reads the marks back from a crop: crown, chin and cheeks from the red, the eyes from the
+// blue on either side of the middle; what a good face measure gives on a real crop.
+bool readMarks(const QImage& crop, Measures* m) {
+    *m = conforming();
+    m->size = crop.size();
+    QRect red;
+    QPointF eyes[2];
+    int eyeCount[2] = {0, 0};
+    for (int y = 0; y < crop.height(); ++y) {
+        for (int x = 0; x < crop.width(); ++x) {
+            const QRgb p = crop.pixel(x, y);
+            if (qRed(p) > 150 && qGreen(p) < 90 && qBlue(p) < 90)
+                red |= QRect(x, y, 1, 1);
+            else if (qBlue(p) > 150 && qRed(p) < 90 && qGreen(p) < 90) {
+                const int side = x < crop.width() / 2 ? 0 : 1;
+                eyes[side] += QPointF(x, y);
+                ++eyeCount[side];
+            }
+        }
+    }
+    m->faces = red.isEmpty() ? 0 : 1;
+    if (red.isEmpty())
+        return true;
+    m->face = red;
+    m->crown = red.top();
+    m->chin = red.bottom() + 1;
+    // An eye cut off or both on one side: placed as the rules' middle would have them.
+    for (int side : {0, 1})
+        eyes[side] =
+            eyeCount[side] ? eyes[side] / eyeCount[side] : QPointF(red.center().x(), red.center().y());
+    m->leftEye = eyes[0];
+    m->rightEye = eyes[1];
+    return true;
+}
+
+// The checks of the frame's geometry that fail on a crop.
+QStringList geometryFails(const QImage& crop, bool square) {
+    Measures m;
+    readMarks(crop, &m);
+    QStringList fails;
+    for (const PhotoCheck::Result& r : PhotoCheck::evaluate(m, square).results) {
+        if (r.verdict == PhotoCheck::Verdict::Fail)
+            fails << PhotoCheck::name(r.check);
+    }
+    return fails;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Change)
+Q_DECLARE_METATYPE(MarkedHead)
+Q_DECLARE_METATYPE(OutputKind)
 Q_DECLARE_METATYPE(PhotoCheck::Check)
 
 class PhotoCheckTest : public QObject {
@@ -284,6 +370,77 @@ class PhotoCheckTest : public QObject {
         blank.fill(QColor(230, 232, 236));
         QTest::newRow("no face") << blank << QRect() << C::FaceCount << "fail";
     }
+    // The locator's frame placed again when its crop fails the geometry's checks, from the
+    // crop's own pixels: the page turned and straightened as the window shows it.
+    void placedAgain_data() {
+        QTest::addColumn<MarkedHead>("scene");
+        QTest::addColumn<OutputKind>("kind");
+        QTest::addColumn<int>("turn");
+        QTest::addColumn<double>("straighten");
+        QTest::addColumn<bool>("passes"); // face-size, eye-line and centre pass once placed again
+        // A photograph of 207 x 300 pixels, head 195 tall low in it, eyes 105 above its chin.
+        const QRect photo(900, 200, 207, 300);
+        const MarkedHead upright{photo, QRect(943, 290, 120, 195), 380, QRect(957, 348, 92, 92)};
+        MarkedHead boxHigh = upright; // a box on the brows and hair: the frame goes too high
+        boxHigh.face.translate(0, -60);
+        QTest::newRow("eyes low") << boxHigh << OutputKind::Foto << 0 << 0.0 << true;
+        QTest::newRow("eyes low, turned and tilted") << boxHigh << OutputKind::Foto << 90 << 1.5 << true;
+        MarkedHead smallHead = upright; // a child's head, the box a grown-up's
+        smallHead.head = QRect(958, 300, 90, 140);
+        smallHead.eyesY = 368;
+        QTest::newRow("head small") << smallHead << OutputKind::Foto << 180 << 0.0 << true;
+        // A landscape photograph, wider than the square: a box off to the left of the face.
+        MarkedHead aside{QRect(800, 200, 410, 266), QRect(985, 222, 120, 195), 312, QRect(925, 280, 92, 92)};
+        QTest::newRow("square off centre") << aside << OutputKind::AdrCqc << 0 << -1.0 << true;
+        // A head the photograph's height: no frame inside it holds it.
+        const MarkedHead bigHead{QRect(900, 200, 207, 266), QRect(930, 200, 146, 266), 330,
+                                 QRect(957, 280, 92, 92)};
+        QTest::newRow("head larger than the photograph") << bigHead << OutputKind::Foto << 0 << 0.0 << false;
+    }
+    void placedAgain() {
+        QFETCH(MarkedHead, scene);
+        QFETCH(OutputKind, kind);
+        QFETCH(int, turn);
+        QFETCH(double, straighten);
+        QFETCH(bool, passes);
+        PageFindings findings;
+        findings.turn = turn;
+        findings.straighten = straighten;
+        findings.pageSize = QSize(1240, 1754);
+        findings.photo.found = true;
+        findings.photo.confidence = 1;
+        findings.photo.rect = scene.photo;
+        findings.face = scene.face;
+        const QImage stored = markedPage(scene, turn, straighten);
+        // The locator's picture is a reduced copy of the page.
+        const QImage picture =
+            stored.scaled(stored.size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const bool square = kind == OutputKind::AdrCqc;
+
+        const std::optional<FrameRect> first = FramePlacement::place(kind, findings);
+        QVERIFY(first);
+        const QStringList before =
+            geometryFails(FramePlacement::cropOf(kind, *first, findings, stored), square);
+        QVERIFY2(!before.isEmpty(), "the placement alone already passes: the row tests nothing");
+        int measured = 0;
+        const std::optional<FrameRect> checked = FramePlacement::placeChecked(
+            kind, findings, picture, [&measured](const QImage& crop, Measures* m) {
+                ++measured;
+                return readMarks(crop, m);
+            });
+        QVERIFY(checked);
+        QVERIFY(measured <= FramePlacement::kMostChecked);
+        // Judged on the full page's crop, as the saved photo is cut.
+        const QStringList after =
+            geometryFails(FramePlacement::cropOf(kind, *checked, findings, stored), square);
+        const QString change = before.join(u',') + QStringLiteral(" -> ") + after.join(u',');
+        if (passes)
+            QVERIFY2(after.isEmpty(), qPrintable(change));
+        else // never a frame that fails more, and the head's size stays beyond any frame
+            QVERIFY2(after.size() <= before.size() && after.contains(QStringLiteral("face-size")),
+                     qPrintable(change));
+    }
+
     void measured() {
         QFETCH(QImage, crop);
         QFETCH(QRect, face);
