@@ -371,12 +371,19 @@ void WorkspaceDocument::locate() {
     const QImage picture = m_page.reduced().isNull() ? m_page.image() : m_page.reduced();
     const QSize pageSize = m_page.size();
     const qint64 key = m_page.image().cacheKey();
-    using Answer = std::pair<PageFindings, PlacedFrames>;
+    using Answer = std::pair<PageFindings, QImage>;
     auto* watcher = new QFutureWatcher<Answer>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, key] {
         watcher->deleteLater();
         const Answer answer = watcher->result();
-        framesLocated(key, answer.first, answer.second);
+        PlacedFrames placed;
+        for (OutputKind kind : kKinds)
+            placed[index(kind)] = FramePlacement::place(kind, answer.first);
+        ++m_framesShown;
+        if (!applyLocated(key, answer.first, placed))
+            ++m_framesLocated;
+        else
+            checkPhotoFrames(answer.first, answer.second, placed);
     });
     watcher->setFuture(QtConcurrent::run([picture, pageSize, path = m_path, locate = m_locate] {
         // A JPEG page is looked at as vetra-batch looks at it (its reduced decode, not the
@@ -384,15 +391,41 @@ void WorkspaceDocument::locate() {
         // measured on the same pixels.
         const QImage jpeg = LocatorPicture::ofJpegFile(path, pageSize);
         const QImage looked = jpeg.isNull() ? picture : jpeg;
-        Answer answer{locate(looked, pageSize), {}};
+        return Answer{locate(looked, pageSize), looked};
+    }));
+}
+
+// The photo frames are shown where place() puts them as soon as the locator answers (the
+// identity check's crops add 50-150 ms on a busy machine); where the check's geometry fails
+// on them they are placed again a moment later, as vetra-batch --auto places them, unless the
+// operator has touched them or the page meanwhile.
+void WorkspaceDocument::checkPhotoFrames(const PageFindings& findings, const QImage& looked,
+                                         const PlacedFrames& placed) {
+    const qint64 key = m_page.image().cacheKey();
+    auto* watcher = new QFutureWatcher<PlacedFrames>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, key, placed] {
+        watcher->deleteLater();
+        ++m_framesLocated;
+        if (m_page.isNull() || m_page.image().cacheKey() != key || !m_shown)
+            return;
+        const PlacedFrames checked = watcher->result();
+        for (OutputKind kind : {OutputKind::Foto, OutputKind::AdrCqc}) {
+            const std::optional<FrameRect>& first = placed[index(kind)];
+            const std::optional<FrameRect>& better = checked[index(kind)];
+            if (first && better && m_edits.mayPlace(kind) && frame(kind) == *first && *better != *first)
+                setFrame(kind, *better);
+        }
+    });
+    watcher->setFuture(QtConcurrent::run([findings, looked] {
         const FramePlacement::MeasureFunction measure = [](const QImage& crop,
                                                            PhotoCheck::Measures* measures) {
             *measures = PhotoCheck::measure(crop);
             return true;
         };
-        for (OutputKind kind : kKinds)
-            answer.second[index(kind)] = FramePlacement::placeChecked(kind, answer.first, looked, measure);
-        return answer;
+        PlacedFrames checked;
+        for (OutputKind kind : {OutputKind::Foto, OutputKind::AdrCqc})
+            checked[index(kind)] = FramePlacement::placeChecked(kind, findings, looked, measure);
+        return checked;
     }));
 }
 
@@ -400,29 +433,30 @@ void WorkspaceDocument::framesLocated(qint64 cacheKey, const PageFindings& findi
     PlacedFrames placed;
     for (OutputKind kind : kKinds)
         placed[index(kind)] = FramePlacement::place(kind, findings);
-    framesLocated(cacheKey, findings, placed);
+    ++m_framesShown;
+    ++m_framesLocated;
+    applyLocated(cacheKey, findings, placed);
 }
 
-void WorkspaceDocument::framesLocated(qint64 cacheKey, const PageFindings& findings,
-                                      const PlacedFrames& placed) {
-    ++m_framesLocated;
+bool WorkspaceDocument::applyLocated(qint64 cacheKey, const PageFindings& findings,
+                                     const PlacedFrames& placed) {
     if (m_page.isNull() || m_page.image().cacheKey() != cacheKey || !m_shown)
-        return;
+        return false;
     if (const int degrees = FramePlacement::turnToShow(findings)) {
         // The frames below are for the turned page: without the turn, none of them fits.
         if (!m_edits.mayTurn())
-            return;
+            return false;
         // As if "Rotazione" had been pressed as often as the turn needs, in one turn of the
         // page that Ctrl+Z takes back.
         const PageTurn pageTurn = degrees == 90    ? PageTurn::Clockwise
                                   : degrees == 180 ? PageTurn::HalfTurn
                                                    : PageTurn::Anticlockwise;
         if (!turn(pageTurn) || m_page.size() != findings.pageSize)
-            return;
+            return false;
     }
     // The page shown straightened as the frames expect it, in one step Ctrl+Z takes back.
     if (findings.straighten != 0 && (!m_edits.mayTurn() || !straightenBy(findings.straighten - m_straighten)))
-        return;
+        return false;
     // A subject not found leaves no frame where the last page had it: the frame goes back to
     // its starting place and the readout says why, unless the operator has moved or cropped
     // that kind since the load (the frame, the crop and its readout are theirs then).
@@ -442,4 +476,5 @@ void WorkspaceDocument::framesLocated(qint64 cacheKey, const PageFindings& findi
                                : QStringLiteral("Fotografia non trovata: posizionare la cornice a mano");
         Q_EMIT readoutChanged(kind);
     }
+    return true;
 }

@@ -116,13 +116,13 @@ class WorkspaceDocument : public QObject {
     // longer shown (another load, a turn, "NUOVA") is dropped, and so is whatever of it the
     // operator has overtaken: a frame moved, resized or cropped with keeps its place, and a
     // page the operator has done anything to is not turned.
+    // locate()'s answers also have their photo frames placed again a moment later where the
+    // identity check's geometry fails on them (FramePlacement::placeChecked).
     void framesLocated(qint64 cacheKey, const PageFindings& findings);
-    // The same with each kind's frame as FramePlacement placed it (by index()), nothing where
-    // its subject was not found.
-    using PlacedFrames = std::array<std::optional<FrameRect>, 3>;
-    void framesLocated(qint64 cacheKey, const PageFindings& findings, const PlacedFrames& placed);
-    // How many answers were applied or dropped so far.
+    // How many answers were applied or dropped so far, the photo frames' second placing
+    // included; framesShownCount() counts them as soon as the frames were first shown.
     int framesLocatedCount() const { return m_framesLocated; }
+    int framesShownCount() const { return m_framesShown; }
     using LocateFunction = std::function<PageFindings(const QImage&, QSize)>;
     void setLocator(LocateFunction locate) { m_locate = std::move(locate); }
 
@@ -141,6 +141,13 @@ class WorkspaceDocument : public QObject {
     bool straightenTo(double degrees);
     void clearHistory();
     void editFrame(OutputKind kind, const std::function<void(FrameRect&)>& edit);
+    // Each kind's frame as FramePlacement placed it (by index()), nothing where its subject
+    // was not found.
+    using PlacedFrames = std::array<std::optional<FrameRect>, 3>;
+    // Applies a locator's answer for the page whose pixels had cacheKey; false when it was
+    // dropped before any frame was placed (another page, or one the operator overtook).
+    bool applyLocated(qint64 cacheKey, const PageFindings& findings, const PlacedFrames& placed);
+    void checkPhotoFrames(const PageFindings& findings, const QImage& looked, const PlacedFrames& placed);
 
     // What the save of a kind will write, worked out in the background after each crop.
     struct Readout {
@@ -172,6 +179,7 @@ class WorkspaceDocument : public QObject {
     // One thread: checks run one after the other, a crop's within about 30 ms.
     QThreadPool m_checking;
     int m_framesLocated = 0;
+    int m_framesShown = 0;
     LocateFunction m_locate = [](const QImage& picture, QSize pageSize) {
         return Locator::locate(picture, pageSize);
     };
