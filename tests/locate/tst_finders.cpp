@@ -181,19 +181,26 @@ class TestFinders : public QObject {
         QTest::addColumn<bool>("grows");
         QTest::addColumn<bool>("stamp");
         QTest::addColumn<int>("shade");
-        QTest::newRow("3 levels lighter, in a printed box") << 245 << true << false << true << false << 0;
-        QTest::newRow("3 levels darker, shadowed") << 239 << false << true << true << false << 0;
+        QTest::addColumn<bool>("rim");
+        QTest::newRow("3 levels lighter, in a printed box")
+            << 245 << true << false << true << false << 0 << false;
+        QTest::newRow("3 levels darker, shadowed") << 239 << false << true << true << false << 0 << false;
         QTest::newRow("the paper's grey, the face near the candidate's sides")
-            << 242 << false << false << false << false << 0;
-        QTest::newRow("dark background, whole already") << 120 << true << true << false << false << 0;
+            << 242 << false << false << false << false << 0 << false;
+        QTest::newRow("dark background, whole already")
+            << 120 << true << true << false << false << 0 << false;
         // An office stamp over its lower right corner and the paper beyond: the sides stop at
         // the photograph's edges, not at the stamp's.
         QTest::newRow("3 levels darker, whole already, stamped over a corner")
-            << 239 << false << false << false << true << 0;
+            << 239 << false << false << false << true << 0 << false;
         QTest::newRow("3 levels lighter, in a box on paper 8 levels darker")
-            << 245 << true << false << true << false << 234;
+            << 245 << true << false << true << false << 234 << false;
         QTest::newRow("4 levels darker, in a box on paper 7 levels lighter")
-            << 238 << true << false << true << false << 249;
+            << 238 << true << false << true << false << 249 << false;
+        // A dark rim along its top and sides, mostly on the paper: the photograph ends in the
+        // rim.
+        QTest::newRow("3 levels lighter with a dark rim, in a box on paper 7 levels lighter")
+            << 245 << true << false << true << false << 249 << true;
     }
     void growsThePhotographToItsEdges() {
         QFETCH(int, background);
@@ -202,21 +209,30 @@ class TestFinders : public QObject {
         QFETCH(bool, grows);
         QFETCH(bool, stamp);
         QFETCH(int, shade);
+        QFETCH(bool, rim);
         const QRect photo(1700, 600, 413, 531);
         QImage page = pageWithPhotograph(242, photo, background, 3);
         {
             QPainter painter(&page);
+            // The box 1.5 mm off the photograph, 3.4 mm round a rim.
+            const int off = rim ? 40 : 21;
             if (shade) { // the paper inside the box, round the photograph
-                const QRect inner = photo.adjusted(-21, -21, 21, 21);
+                const QRect inner = photo.adjusted(-off, -off, off, off);
                 const QColor grey(shade, shade, shade);
-                painter.fillRect(QRect(inner.left(), inner.top(), inner.width(), 21), grey);
-                painter.fillRect(QRect(inner.left(), photo.bottom() + 1, inner.width(), 21), grey);
-                painter.fillRect(QRect(inner.left(), photo.top(), 21, photo.height()), grey);
-                painter.fillRect(QRect(photo.right() + 1, photo.top(), 21, photo.height()), grey);
+                painter.fillRect(QRect(inner.left(), inner.top(), inner.width(), off), grey);
+                painter.fillRect(QRect(inner.left(), photo.bottom() + 1, inner.width(), off), grey);
+                painter.fillRect(QRect(inner.left(), photo.top(), off, photo.height()), grey);
+                painter.fillRect(QRect(photo.right() + 1, photo.top(), off, photo.height()), grey);
             }
-            if (box) { // a line of 0.5 mm, 1.5 mm off the photograph
+            if (rim) { // 2.7 mm wide, 0.3 mm of it on the photograph, above and beside
+                painter.setPen(QPen(QColor(230, 230, 230), 32));
+                const QRect r = photo.adjusted(-12, -12, 12, 12);
+                painter.drawPolyline(
+                    QList<QPoint>{r.bottomLeft(), r.topLeft(), r.topRight(), r.bottomRight()});
+            }
+            if (box) { // a line of 0.5 mm, its middle off the photograph
                 painter.setPen(QPen(QColor(40, 40, 40), 6));
-                painter.drawRect(photo.adjusted(-21, -21, 21, 21));
+                painter.drawRect(photo.adjusted(-off, -off, off, off));
             }
             if (stamp) { // a box of 25 x 28 mm in lines of 0.7 mm, its words between them
                 painter.setPen(QPen(QColor(90, 90, 110), 8));
