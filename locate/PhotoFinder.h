@@ -66,6 +66,12 @@ struct PhotoParams {
     // against the paper, whatever the paper's shade: a light background that nearly
     // matches the paper never steps by as much.
     int strongStep = 25;
+    // Between a photograph and a printed line round it, a step of this many levels over two
+    // working pixels is the photograph's edge against the shaded paper there: light
+    // backgrounds met it by 6 to 16 on the tuning pages, while the profile (a mean over the
+    // face's rows or columns) stays within 2 of itself on the paper. An edge blurred to 4
+    // (a background 4 levels off that paper) is not found and stays short.
+    int gapStep = 6;
     // The face stands in the middle of an ID photograph: a side that moves out so far that
     // the room beside the face on its side is more than this many times the other side's
     // has run onto something else (a shaded photocopy, a stamp) and stays where it was.

@@ -172,22 +172,35 @@ class TestFinders : public QObject {
     // is too close to the paper's grey to be told apart over its area: 3 levels lighter or
     // darker, within a printed box or with a shadow along two sides. Where nothing tells the
     // edge (the background is the paper's grey) the candidate grows only to the least room
-    // round the face; whole already, it stays as it was.
+    // round the face; whole already, it stays as it was. Inside a box on shaded paper, the
+    // photograph ends at its own faint edge, neither at the box nor at the person.
     void growsThePhotographToItsEdges_data() {
         QTest::addColumn<int>("background");
         QTest::addColumn<bool>("box");
         QTest::addColumn<bool>("shadow");
         QTest::addColumn<bool>("grows");
         QTest::addColumn<bool>("stamp");
-        QTest::newRow("3 levels lighter, in a printed box") << 245 << true << false << true << false;
-        QTest::newRow("3 levels darker, shadowed") << 239 << false << true << true << false;
+        QTest::addColumn<int>("shade");
+        QTest::addColumn<bool>("rim");
+        QTest::newRow("3 levels lighter, in a printed box")
+            << 245 << true << false << true << false << 0 << false;
+        QTest::newRow("3 levels darker, shadowed") << 239 << false << true << true << false << 0 << false;
         QTest::newRow("the paper's grey, the face near the candidate's sides")
-            << 242 << false << false << false << false;
-        QTest::newRow("dark background, whole already") << 120 << true << true << false << false;
+            << 242 << false << false << false << false << 0 << false;
+        QTest::newRow("dark background, whole already")
+            << 120 << true << true << false << false << 0 << false;
         // An office stamp over its lower right corner and the paper beyond: the sides stop at
         // the photograph's edges, not at the stamp's.
         QTest::newRow("3 levels darker, whole already, stamped over a corner")
-            << 239 << false << false << false << true;
+            << 239 << false << false << false << true << 0 << false;
+        QTest::newRow("3 levels lighter, in a box on paper 8 levels darker")
+            << 245 << true << false << true << false << 234 << false;
+        QTest::newRow("4 levels darker, in a box on paper 7 levels lighter")
+            << 238 << true << false << true << false << 249 << false;
+        // A dark rim along its top and sides, mostly on the paper: the photograph ends in the
+        // rim.
+        QTest::newRow("3 levels lighter with a dark rim, in a box on paper 7 levels lighter")
+            << 245 << true << false << true << false << 249 << true;
     }
     void growsThePhotographToItsEdges() {
         QFETCH(int, background);
@@ -195,13 +208,31 @@ class TestFinders : public QObject {
         QFETCH(bool, shadow);
         QFETCH(bool, grows);
         QFETCH(bool, stamp);
+        QFETCH(int, shade);
+        QFETCH(bool, rim);
         const QRect photo(1700, 600, 413, 531);
         QImage page = pageWithPhotograph(242, photo, background, 3);
         {
             QPainter painter(&page);
-            if (box) { // a line of 0.5 mm, 1.5 mm off the photograph
+            // The box 1.5 mm off the photograph, 3.4 mm round a rim.
+            const int off = rim ? 40 : 21;
+            if (shade) { // the paper inside the box, round the photograph
+                const QRect inner = photo.adjusted(-off, -off, off, off);
+                const QColor grey(shade, shade, shade);
+                painter.fillRect(QRect(inner.left(), inner.top(), inner.width(), off), grey);
+                painter.fillRect(QRect(inner.left(), photo.bottom() + 1, inner.width(), off), grey);
+                painter.fillRect(QRect(inner.left(), photo.top(), off, photo.height()), grey);
+                painter.fillRect(QRect(photo.right() + 1, photo.top(), off, photo.height()), grey);
+            }
+            if (rim) { // 2.7 mm wide, 0.3 mm of it on the photograph, above and beside
+                painter.setPen(QPen(QColor(230, 230, 230), 32));
+                const QRect r = photo.adjusted(-12, -12, 12, 12);
+                painter.drawPolyline(
+                    QList<QPoint>{r.bottomLeft(), r.topLeft(), r.topRight(), r.bottomRight()});
+            }
+            if (box) { // a line of 0.5 mm, its middle off the photograph
                 painter.setPen(QPen(QColor(40, 40, 40), 6));
-                painter.drawRect(photo.adjusted(-21, -21, 21, 21));
+                painter.drawRect(photo.adjusted(-off, -off, off, off));
             }
             if (stamp) { // a box of 25 x 28 mm in lines of 0.7 mm, its words between them
                 painter.setPen(QPen(QColor(90, 90, 110), 8));
