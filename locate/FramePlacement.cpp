@@ -347,8 +347,16 @@ std::optional<FrameRect> placeChecked(OutputKind kind, const PageFindings& findi
             // to 0.69 by the spread between the picture's measure and the saved crop's
             // (up to 0.03 on the tuning pages).
             top = clampInto(top, eyesY - 0.45 * h, eyesY - 0.35 * h);
-            if (const std::optional<FrameRect> frame =
-                    photoFrameAt(photo, size, eyesX - (w + kTrim) / 2, top))
+            // Never lower than place() put it: place() leaves room for the crown from the
+            // photograph's own top, which the crop's estimate of the crown (from the face
+            // box and eyes) does not see; frames moved down for a low eye line cut the crown
+            // on 3 of 51 report pages.
+            top = std::min(top, double(f.Top));
+            // The detector's face box stays whole, as in place()'s frame: a crop's head
+            // estimate taken for too small once shrank a frame across the face.
+            const std::optional<FrameRect> frame = photoFrameAt(photo, size, eyesX - (w + kTrim) / 2, top);
+            if (frame && QRectF(frame->Left + kTrim, frame->Top, frame->Width - kTrim, frame->Height)
+                             .contains(face.adjusted(1, 1, -1, -1)))
                 candidates.push_back(*frame);
         }
     }
