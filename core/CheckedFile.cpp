@@ -8,14 +8,15 @@
 #include <QRandomGenerator>
 
 #include <QMutex>
-#include <QSet>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -68,19 +69,21 @@ bool isTemporaryName(const char* name) {
 // identity photograph): ours by name, this user's, regular files, untouched for
 // CheckedFile::kStaleTemporarySeconds. A save in progress, here or in another instance,
 // writes its file within seconds. Once per folder and process: a folder run writes many
-// files into one folder.
+// files into one folder. A folder is told by its device, inode and birth time: a folder
+// removed and made again often gets the same inode, and its leftovers are swept all the same.
 void removeStaleTemporaries(int folderFd) {
-    struct stat folder {};
-    if (::fstat(folderFd, &folder) != 0)
+    struct statx folder {};
+    if (::statx(folderFd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &folder) != 0)
         return;
+    const quint64 born = (folder.stx_mask & STATX_BTIME)
+                             ? quint64(folder.stx_btime.tv_sec) * 1000000000u + folder.stx_btime.tv_nsec
+                             : 0;
     static QMutex mutex;
-    static QSet<QPair<quint64, quint64>> done;
+    static std::set<std::tuple<quint64, quint64, quint64, quint64>> done;
     {
         const QMutexLocker lock(&mutex);
-        const QPair<quint64, quint64> key(quint64(folder.st_dev), quint64(folder.st_ino));
-        if (done.contains(key))
+        if (!done.emplace(folder.stx_dev_major, folder.stx_dev_minor, folder.stx_ino, born).second)
             return;
-        done.insert(key);
     }
     const int listing = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listing < 0)
