@@ -17,6 +17,12 @@ QRectF toPict(const QRect& rect, double factor) {
     return {rect.x() / factor, rect.y() / factor, rect.width() / factor, rect.height() / factor};
 }
 
+// Page pixels per pixel of pict, for a page of size page fitted into it as the window shows it.
+double pictFactor(QSize page) {
+    const QSize display = FrameGeometry::fitSize(page, QSize(int(kPictClientWidth), int(kPictClientHeight)));
+    return FrameGeometry::cropScaleFactor(page, display.width(), display.height());
+}
+
 // lo..hi clamps value; when the range is empty, its middle.
 double clampInto(double value, double lo, double hi) {
     if (lo > hi)
@@ -173,9 +179,7 @@ QList<QSizeF> reachableSizes(OutputKind kind) {
 }
 
 std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings) {
-    const QSize page = findings.pageSize;
-    const QSize display = FrameGeometry::fitSize(page, QSize(int(kPictClientWidth), int(kPictClientHeight)));
-    const double factor = FrameGeometry::cropScaleFactor(page, display.width(), display.height());
+    const double factor = pictFactor(findings.pageSize);
     if (factor <= 0)
         return std::nullopt;
     const QList<QSizeF> sizes = reachableSizes(kind);
@@ -221,8 +225,7 @@ std::optional<FrameRect> place(OutputKind kind, const PageFindings& findings) {
 
 QImage cropOf(OutputKind kind, const FrameRect& frame, const PageFindings& findings, const QImage& picture) {
     const QSize page = findings.pageSize;
-    const QSize display = FrameGeometry::fitSize(page, QSize(int(kPictClientWidth), int(kPictClientHeight)));
-    const double factor = FrameGeometry::cropScaleFactor(page, display.width(), display.height());
+    const double factor = pictFactor(page);
     const QRectF source = FrameGeometry::cropSourceRect(kind, frame, factor);
     if (picture.isNull() || page.isEmpty() || source.isEmpty())
         return {};
@@ -300,9 +303,7 @@ std::optional<FrameRect> placeChecked(OutputKind kind, const PageFindings& findi
     const double eyesY = f.Top + (m.leftEye.y() + m.rightEye.y()) / 2 * sy;
     const double eyesX = f.Left + trim + (m.leftEye.x() + m.rightEye.x()) / 2 * sx;
 
-    const QSize page = findings.pageSize;
-    const QSize display = FrameGeometry::fitSize(page, QSize(int(kPictClientWidth), int(kPictClientHeight)));
-    const double factor = FrameGeometry::cropScaleFactor(page, display.width(), display.height());
+    const double factor = pictFactor(findings.pageSize);
     const QRectF photo = toPict(findings.photo.rect, factor).adjusted(kSlack, kSlack, -kSlack, -kSlack);
 
     std::vector<FrameRect> candidates;

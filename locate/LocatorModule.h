@@ -21,9 +21,8 @@ inline constexpr char kFromProgram[] = "../lib/vetra";
 inline constexpr char kCascadeFileName[] = "vetra-face-cascade.so";
 // Beside each module the build (and the installation, after stripping) writes
 // "<module>.sum": its size in bytes and its BLAKE2b-512 in hex (as b2sum prints it), one
-// blank between. A loader
-// checks them before it maps the file: a module cut short or damaged on disk is refused
-// with a message instead of crashing the program that maps it.
+// blank between. A loader checks them before it maps the file: a module cut short or
+// damaged on disk is refused with a message instead of crashing the program that maps it.
 inline constexpr char kSumSuffix[] = ".sum";
 
 // What locate() writes into why: the library's own words, cut to this many bytes.
