@@ -311,6 +311,14 @@ void WorkspaceDocument::cropped(OutputKind kind, const QImage& picture) {
 }
 
 QString WorkspaceDocument::readoutText(OutputKind kind) const {
+    return readoutWith(kind, false);
+}
+
+QString WorkspaceDocument::readoutDetail(OutputKind kind) const {
+    return readoutWith(kind, true);
+}
+
+QString WorkspaceDocument::readoutWith(OutputKind kind, bool everyProblem) const {
     const Readout& readout = m_readouts[index(kind)];
     if (!readout.notFound.isEmpty())
         return readout.notFound;
@@ -319,20 +327,11 @@ QString WorkspaceDocument::readoutText(OutputKind kind) const {
         text = SaveCommand::readoutText(kind, *readout.encoded);
     else if (readout.watcher)
         text = QStringLiteral("Calcolo della qualità...");
-    if (readout.check)
-        text += QLatin1Char('\n') + PhotoCheck::readout(*readout.check);
-    return text;
-}
-
-QString WorkspaceDocument::readoutDetail(OutputKind kind) const {
-    const Readout& readout = m_readouts[index(kind)];
-    if (!readout.check || !readout.notFound.isEmpty())
-        return readoutText(kind);
-    const QString text = readoutText(kind);
-    const QStringList problems = PhotoCheck::problems(*readout.check);
-    if (problems.isEmpty())
+    if (!readout.check)
         return text;
-    return text.left(text.lastIndexOf(QLatin1Char('\n')) + 1) + problems.join(QLatin1Char('\n'));
+    const QStringList problems = everyProblem ? PhotoCheck::problems(*readout.check) : QStringList();
+    return text + QLatin1Char('\n') +
+           (problems.isEmpty() ? PhotoCheck::readout(*readout.check) : problems.join(QLatin1Char('\n')));
 }
 
 bool WorkspaceDocument::readoutFits(OutputKind kind) const {

@@ -146,6 +146,8 @@ class WorkspaceDocument : public QObject {
     using PlacedFrames = std::array<std::optional<FrameRect>, 3>;
     // Applies a locator's answer for the page whose pixels had cacheKey; false when it was
     // dropped before any frame was placed (another page, or one the operator overtook).
+    // The readout, its check's worst problem or, with everyProblem, all of them one a line.
+    QString readoutWith(OutputKind kind, bool everyProblem) const;
     bool applyLocated(qint64 cacheKey, const PageFindings& findings, const PlacedFrames& placed);
     void checkPhotoFrames(const PageFindings& findings, const QImage& looked, const PlacedFrames& placed);
 
