@@ -33,28 +33,34 @@ inline QImage onPaper(const QImage& page, const QRect& rect) {
     return out;
 }
 
+// The differences of the red, green and blue channels of every pair of pixels of two
+// pictures the same size, handed to each with the pixel's place.
+template <typename Each> void eachDifference(const QImage& a, const QImage& b, Each each) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col)
+            each(QPoint(col, row), std::abs(qRed(p[col]) - qRed(q[col])),
+                 std::abs(qGreen(p[col]) - qGreen(q[col])), std::abs(qBlue(p[col]) - qBlue(q[col])));
+    }
+}
+
 // The largest difference of any channel, 256 when the sizes differ; where, when given,
 // gets the first pixel with that difference.
 inline int maxDifference(const QImage& a, const QImage& b, QPoint* where = nullptr) {
     if (a.size() != b.size())
         return 256;
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
     int worst = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col) {
-            const int d =
-                std::max({std::abs(qRed(p[col]) - qRed(q[col])), std::abs(qGreen(p[col]) - qGreen(q[col])),
-                          std::abs(qBlue(p[col]) - qBlue(q[col]))});
-            if (d > worst) {
-                worst = d;
-                if (where)
-                    *where = QPoint(col, row);
-            }
+    eachDifference(a, b, [&](QPoint at, int red, int green, int blue) {
+        const int d = std::max({red, green, blue});
+        if (d > worst) {
+            worst = d;
+            if (where)
+                *where = at;
         }
-    }
+    });
     return worst;
 }
 
@@ -62,17 +68,9 @@ inline int maxDifference(const QImage& a, const QImage& b, QPoint* where = nullp
 inline double meanDifference(const QImage& a, const QImage& b) {
     if (a.size() != b.size() || a.isNull())
         return 256;
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
     qint64 sum = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col)
-            sum += std::abs(qRed(p[col]) - qRed(q[col])) + std::abs(qGreen(p[col]) - qGreen(q[col])) +
-                   std::abs(qBlue(p[col]) - qBlue(q[col]));
-    }
-    return double(sum) / (3.0 * x.width() * x.height());
+    eachDifference(a, b, [&](QPoint, int red, int green, int blue) { sum += red + green + blue; });
+    return double(sum) / (3.0 * a.width() * a.height());
 }
 
 } // namespace PixelCompare

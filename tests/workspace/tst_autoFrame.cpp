@@ -3,6 +3,7 @@
 #include "imaging/Straighten.h"
 #include "locate/PhotoCheck.h"
 #include "tests/support/BatchProcess.h"
+#include "tests/support/FrameStart.h"
 #include "tests/support/SampleForm.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestImages.h"
@@ -36,12 +37,6 @@ QRectF cropOf(const frmScanner& window, OutputKind kind) {
     const double factor = FrameGeometry::cropScaleFactor(
         window.document().page().size(), ui(window).display.width(), ui(window).display.height());
     return FrameGeometry::cropSourceRect(kind, ui(window).frameOf(kind)->frameRect(), factor);
-}
-
-// Where a kind's frame starts, before any page.
-FrameRect startOf(OutputKind kind) {
-    const QRectF start = outputKindInfo(kind).designFrame;
-    return {float(start.x()), float(start.y()), float(start.width()), float(start.height())};
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The workspace document without its window: the history, the frames the operator edits and
 // the locator places, and the readouts.
 #include "imaging/Straighten.h"
+#include "tests/support/FrameStart.h"
 #include "tests/support/TestImages.h"
 #include "workspace/WorkspaceDocument.h"
 
@@ -26,11 +27,6 @@ struct Loaded {
         document.setShown(true);
     }
 };
-
-FrameRect startOf(OutputKind kind) {
-    const QRectF start = outputKindInfo(kind).designFrame;
-    return {float(start.x()), float(start.y()), float(start.width()), float(start.height())};
-}
 
 } // namespace
 
